@@ -1,0 +1,47 @@
+# tarn_add_test(NAME name SOURCES ... LIBS ... [LABELS ...] [TIMEOUT s])
+# One GoogleTest executable registered as one ctest test per test case.
+include(GoogleTest)
+function(tarn_add_test)
+  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(TARN_FUZZ)
+    return() # the fuzz build only builds and runs fuzzers
+  endif()
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main tarn::warnings)
+  target_compile_definitions(${T_NAME} PRIVATE
+    TARN_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+    TARN_TESTDATA="${TARN_TESTDATA}"
+    TARN_TEST_PYTHON="${TARN_TEST_PYTHON}"
+    TARN_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60
+    PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
+endfunction()
+
+add_custom_target(fuzzers)
+
+# tarn_add_fuzzer(NAME name SOURCES ... LIBS ... CORPUS dir)
+# With TARN_FUZZ the target is a libFuzzer binary and a short fuzz run is a test.
+# Otherwise the same entry point is linked with a replay driver, and replaying the
+# committed corpus is an ordinary test of every build.
+function(tarn_add_fuzzer)
+  cmake_parse_arguments(F "" "NAME;CORPUS" "SOURCES;LIBS" ${ARGN})
+  add_executable(${F_NAME} ${F_SOURCES})
+  target_link_libraries(${F_NAME} PRIVATE ${F_LIBS} tarn::warnings)
+  add_dependencies(fuzzers ${F_NAME})
+  if(TARN_FUZZ)
+    target_compile_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
+    target_link_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
+    set(work ${CMAKE_BINARY_DIR}/fuzz-work/${F_NAME})
+    file(MAKE_DIRECTORY ${work})
+    add_test(NAME fuzz.${F_NAME}
+      COMMAND ${F_NAME} -max_total_time=20 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 ${work} ${F_CORPUS})
+    set_tests_properties(fuzz.${F_NAME} PROPERTIES LABELS fuzz TIMEOUT 120)
+  else()
+    target_sources(${F_NAME} PRIVATE ${CMAKE_SOURCE_DIR}/common/fuzz/replay_main.cpp)
+    add_test(NAME replay.${F_NAME} COMMAND ${F_NAME} ${F_CORPUS})
+    set_tests_properties(replay.${F_NAME} PROPERTIES LABELS replay TIMEOUT 120)
+  endif()
+endfunction()

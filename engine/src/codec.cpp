@@ -1,0 +1,80 @@
+#include "codec.h"
+
+#include <array>
+#include <cstdint>
+
+namespace zeph {
+namespace {
+constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+constexpr std::array<int8_t, 256> makeDecodeTable() {
+    std::array<int8_t, 256> t{};
+    for (auto& v : t) {
+        v = -1;
+    }
+    for (int i = 0; i < 64; ++i) {
+        t[static_cast<unsigned char>(kAlphabet[i])] = static_cast<int8_t>(i);
+    }
+    return t;
+}
+constexpr auto kDecode = makeDecodeTable();
+}  // namespace
+
+std::string base64Encode(std::string_view bytes) {
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    std::size_t i = 0;
+    auto at = [&](std::size_t k) { return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[k])); };
+    for (; i + 3 <= bytes.size(); i += 3) {
+        std::uint32_t v = (at(i) << 16) | (at(i + 1) << 8) | at(i + 2);
+        out += kAlphabet[(v >> 18) & 63];
+        out += kAlphabet[(v >> 12) & 63];
+        out += kAlphabet[(v >> 6) & 63];
+        out += kAlphabet[v & 63];
+    }
+    std::size_t rest = bytes.size() - i;
+    if (rest > 0) {
+        std::uint32_t v = at(i) << 16;
+        if (rest == 2) {
+            v |= at(i + 1) << 8;
+        }
+        out += kAlphabet[(v >> 18) & 63];
+        out += kAlphabet[(v >> 12) & 63];
+        out += rest == 2 ? kAlphabet[(v >> 6) & 63] : '=';
+        out += '=';
+    }
+    return out;
+}
+
+std::optional<std::string> base64Decode(std::string_view text) {
+    std::string out;
+    std::uint32_t acc = 0;
+    int bits = 0;
+    int padding = 0;
+    for (char c : text) {
+        if (c == '\r' || c == '\n' || c == ' ' || c == '\t') {
+            continue;
+        }
+        if (c == '=') {
+            ++padding;
+            continue;
+        }
+        int v = kDecode[static_cast<unsigned char>(c)];
+        if (v < 0 || padding > 0) {
+            return std::nullopt;  // outside the alphabet, or data after padding
+        }
+        acc = (acc << 6) | static_cast<std::uint32_t>(v);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            out += static_cast<char>((acc >> bits) & 0xFF);
+        }
+    }
+    // 6 leftover bits can never make a byte; padding must match what is missing.
+    if (bits >= 6 || padding > 2 || (padding > 0 && (bits / 2) != padding)) {
+        return std::nullopt;
+    }
+    return out;
+}
+
+}  // namespace zeph
