@@ -1,0 +1,4 @@
+# Tests and fuzzers of SMTP authentication, POP before SMTP and TLS.
+tarn_add_test(NAME auth_sasl_test SOURCES tests/auth_sasl_test.cpp LIBS zeph_core)
+tarn_add_fuzzer(NAME sasl_challenge_fuzz SOURCES fuzz/sasl_challenge_fuzz.cpp LIBS zeph_core
+  CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/sasl_challenge)
