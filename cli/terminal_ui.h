@@ -1,0 +1,54 @@
+// The progress window and questions of the drivers on a terminal: a progress
+// line on stderr, Ctrl-C as the stop button, "中止しますか？" asked on the
+// terminal (and answered Yes when there is none).
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "driver/progress_ui.h"
+#include "driver/timed_send.h"
+
+namespace tarn::cli {
+
+// Installs the SIGINT handler that turns Ctrl-C into a stop request.
+void installStopHandler();
+
+class TerminalUi : public driver::ProgressUi, public driver::TimedWaitUi {
+public:
+    TerminalUi();
+
+    void open(std::string_view title) override;
+    void setTitle(std::string_view title) override;
+    void setStatusLine(std::string_view text) override;
+    void setTimeLine(std::string_view text) override;
+    void setAddressLine(std::string_view text) override;
+    void setRange(std::int64_t maximum) override;
+    void setPosition(std::int64_t position) override;
+    void pump() override;
+    bool stopRequested() const override;
+    void clearStopRequest() override;
+    bool askStop() override;
+    void errorBox(std::string_view title, std::string_view text) override;
+    void finish(std::string_view logPath, std::string_view viewer) override;
+    void close() override;
+
+    void showTimes(std::string_view planned, std::string_view now) override;
+    bool startNowRequested() const override { return false; }
+    bool cancelRequested() const override { return stopRequested(); }
+    void clearCancelRequest() override { clearStopRequest(); }
+
+private:
+    void redraw(bool force);
+    void endLine();
+
+    bool m_tty;
+    bool m_open = false;
+    bool m_lineDirty = false;
+    std::string m_title, m_status, m_time, m_address;
+    std::int64_t m_max = 0, m_pos = 0;
+    std::chrono::steady_clock::time_point m_lastDraw{};
+};
+
+}  // namespace tarn::cli
