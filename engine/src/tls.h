@@ -1,0 +1,42 @@
+// TLS for the SMTP connection (OpenSSL): a handshake on an already connected
+// socket, after which a TlsChannel carries the session's bytes. The server's
+// certificate chain is verified against the system's CA store (and an optional
+// extra CA file for private servers) and must name the host we connected to.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+
+#include "socket.h"
+
+namespace zeph {
+
+// Per connection: 0 plain SMTP (the default), 1 STARTTLS after the first EHLO,
+// 2 TLS from the first byte (SMTPS, usually port 465).
+enum class TlsMode : int { None = 0, StartTls = 1, Implicit = 2 };
+
+// Socket-error values and error positions of TLS failures (ZEPH_GetSockLastError,
+// ZEPH_GetLastErrorPos); documented with the others in zeph.h.
+inline constexpr int kSockErrTlsHandshake = -20;
+inline constexpr int kSockErrTlsCertificate = -21;
+inline constexpr int kSockErrStartTls = -22;
+inline constexpr int kPosTlsHandshake = 1040;
+inline constexpr int kPosTlsCertificate = 1041;
+inline constexpr int kPosStartTls = 1042;
+
+struct TlsFailure {
+    enum class Kind { Handshake, Certificate, TimedOut, Stopped };
+    Kind kind;
+    std::string message;  // UTF-8, for the reply text and logs; never holds a secret
+};
+
+// Runs the client handshake over socket's descriptor, bounded by limit and ended
+// early by stop; on success installs a TlsChannel in the socket. host is what the
+// certificate must name (a DNS name, or an IPv4/IPv6 literal matched against the
+// certificate's IP addresses). An empty caFile adds nothing to the system store.
+std::optional<TlsFailure> startTls(Socket& socket, const std::string& host,
+                                   const std::string& caFile, std::chrono::milliseconds limit,
+                                   const StopSignal* stop);
+
+}  // namespace zeph
