@@ -1,0 +1,283 @@
+#include "verify/address.h"
+
+#include <algorithm>
+#include <array>
+
+#include "common/files.h"
+#include "common/program.h"
+#include "common/sjis.h"
+
+namespace tarn::verify {
+
+std::string_view CheckResultMessage(int code) {
+    switch (code) {
+        case 1:
+            return "無効な文字が含まれています。";
+        case 2:
+            return "ドメイン名の長さが不正です。";
+        case 3:
+            return "ドメインのレベル数エラーです。";
+        case 4:
+            return "不正な名称です。";
+        case 5:
+            return "不正な地域ドメイン名称です。";
+        case 6:
+            return "許可しないドメイン名です。";
+        case 7:
+            return "二重登録エラーです。";
+        case -1:
+            return "制限時間が経過してもDNSサーバーから応答がありません。";
+        case -2:
+            return "DNSサーバーからの応答がありません。";
+        case -3:
+            return "ホストに関する情報が見つかりません。";
+        default:
+            return {};
+    }
+}
+
+namespace {
+
+// Blanks each stretch between an opening and a closing quote, quotes included.
+void blankQuoted(std::string& s, char quote) {
+    bool quoted = false;
+    for (char& c : s) {
+        if (c == quote) {
+            quoted = !quoted;
+            c = ' ';
+        } else if (quoted) {
+            c = ' ';
+        }
+    }
+}
+
+// "(" nests, but any ")" closes every level at once; the opener is blanked, the
+// closer is left to act as a token delimiter.
+void blankBracketed(std::string& s, char open, char close) {
+    int depth = 0;
+    for (char& c : s) {
+        if (c == open) {
+            ++depth;
+        } else if (c == close) {
+            depth = 0;
+        }
+        if (depth > 0) {
+            c = ' ';
+        }
+    }
+}
+
+}  // namespace
+
+std::string ExtractAddress(std::string_view text, char separator) {
+    std::string s(text);
+    // A double-byte character becomes "**" as a unit, so that its trail byte is
+    // never read as a delimiter. Single non-ASCII bytes (half-width kana, a lone
+    // lead byte) cannot be sent in an address either, so they become "*" too.
+    for (std::size_t i = 0; i < s.size();) {
+        std::size_t n = sjis::charLength(s, i);
+        if (static_cast<unsigned char>(s[i]) >= 0x80) {
+            std::fill_n(s.begin() + static_cast<std::ptrdiff_t>(i), n, '*');
+        }
+        i += n;
+    }
+    blankQuoted(s, '"');
+    blankBracketed(s, '(', ')');
+    blankBracketed(s, '[', ']');
+    blankQuoted(s, '\'');
+    // A display name runs from the last list separator up to the "<".
+    std::size_t nameStart = 0;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == ',' || s[i] == ';') {
+            nameStart = i + 1;
+        } else if (s[i] == '<') {
+            std::fill(s.begin() + static_cast<std::ptrdiff_t>(nameStart),
+                      s.begin() + static_cast<std::ptrdiff_t>(i), ' ');
+        }
+    }
+
+    constexpr std::string_view kDelimiters = " \t\r\n,;<>[]()";
+    std::string out;
+    std::size_t pos = 0;
+    while (pos < s.size()) {
+        std::size_t begin = s.find_first_not_of(kDelimiters, pos);
+        if (begin == std::string::npos) {
+            break;
+        }
+        std::size_t end = s.find_first_of(kDelimiters, begin);
+        if (end == std::string::npos) {
+            end = s.size();
+        }
+        if (!out.empty()) {
+            out.push_back(separator);
+        }
+        out.append(s, begin, end - begin);
+        if (separator == 0) {
+            break;
+        }
+        pos = end;
+    }
+    return out;
+}
+
+std::string_view DomainPart(std::string_view address) {
+    std::size_t at = sjis::rfind(address, '@');
+    return at == std::string_view::npos ? address : address.substr(at + 1);
+}
+
+int ScreenExtractedAddress(std::string_view extracted, int code) {
+    if (code != kSyntaxOk) {
+        return code;
+    }
+    if (extracted.find('*') != std::string_view::npos) {
+        return kInvalidCharacter;
+    }
+    if (extracted.size() > 512) {
+        return kBadLength;
+    }
+    return kSyntaxOk;
+}
+
+void DomainChecker::LoadDomainLists(const std::filesystem::path& allowFile,
+                                    const std::filesystem::path& denyFile) {
+    for (const auto& [path, flag] : {std::pair{allowFile, 1}, std::pair{denyFile, 0}}) {
+        auto lines = readLineList(path);
+        if (!lines) {
+            continue;  // a missing list is an empty list
+        }
+        for (const auto& line : *lines) {
+            AddListedDomain(line, flag);
+        }
+    }
+}
+
+void DomainChecker::LoadRegionalList(const std::filesystem::path& file) {
+    auto lines = readLineList(file);
+    SetRegionalNames(lines ? std::move(*lines) : std::vector<std::string>{});
+}
+
+void DomainChecker::LoadProgramLists() {
+    LoadDomainLists(besideProgram(kAllowListFile), besideProgram(kDenyListFile));
+    LoadRegionalList(besideProgram(kRegionalListFile));
+}
+
+bool DomainChecker::AddListedDomain(std::string_view text, int flag) {
+    std::string_view domain = DomainPart(text);
+    if (domain.empty() || m_entryCount >= kCapacity) {
+        return false;
+    }
+    // The newest entry sits in front of every older one, so it decides.
+    m_listed.insert_or_assign(sjis::asciiLower(domain), flag != 0 ? 1 : 0);
+    ++m_entryCount;
+    return true;
+}
+
+void DomainChecker::SetRegionalNames(std::vector<std::string> names) {
+    m_regional.clear();
+    for (const auto& name : names) {
+        m_regional.insert(sjis::asciiLower(name));
+    }
+    m_regionalCount = names.size();
+}
+
+int DomainChecker::LookupListedDomain(std::string_view address) const {
+    auto it = m_listed.find(sjis::asciiLower(DomainPart(address)));
+    return it == m_listed.end() ? -1 : it->second;
+}
+
+bool DomainChecker::isRegionalName(std::string_view label) const {
+    return m_regional.contains(sjis::asciiLower(label));
+}
+
+namespace {
+
+bool isDomainCharacter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.';
+}
+
+bool inTable(std::string_view label, const auto& table) {
+    return std::any_of(table.begin(), table.end(), [&](std::string_view entry) {
+        return sjis::equalsIgnoreCase(label, entry);
+    });
+}
+
+constexpr std::array<std::string_view, 8> kGenericTopLevel = {"com", "net", "org", "int",
+                                                              "edu", "gov", "mil", "arpa"};
+constexpr std::array<std::string_view, 8> kCountrySecondLevel = {"ac", "co", "go", "or",
+                                                                 "ne", "ad", "gr", "ed"};
+constexpr std::string_view kRegionalCountry = "jp";
+
+}  // namespace
+
+int DomainChecker::CheckAddressSyntax(std::string_view address, bool relaxed) const {
+    const std::string_view domain = DomainPart(address);
+    if (!std::all_of(domain.begin(), domain.end(), isDomainCharacter)) {
+        return kInvalidCharacter;
+    }
+    if (domain.size() > 255 || (!relaxed && domain.size() < 6)) {
+        return kBadLength;
+    }
+    if (domain.starts_with('.')) {
+        return kInvalidCharacter;
+    }
+    switch (LookupListedDomain(domain)) {
+        case 1:
+            return kSyntaxOk;
+        case 0:
+            return kDeniedDomain;
+        default:
+            break;
+    }
+
+    // Up to three labels from the right: [0] top level, [1] second, [2] third.
+    std::array<std::string_view, 3> labels;
+    std::size_t labelCount = 0;
+    std::size_t end = domain.size();
+    while (labelCount < labels.size()) {
+        std::size_t dot = end == 0 ? std::string_view::npos : domain.rfind('.', end - 1);
+        std::size_t begin = dot == std::string_view::npos ? 0 : dot + 1;
+        std::string_view label = domain.substr(begin, end - begin);
+        labels[labelCount++] = label;
+        if (dot != std::string_view::npos && dot > 0 && domain[dot - 1] == '.') {
+            return kInvalidCharacter;
+        }
+        if (label.empty()) {
+            return kBadLength;
+        }
+        if (label.front() == '-' || label.back() == '-') {
+            return kInvalidCharacter;
+        }
+        if (dot == std::string_view::npos) {
+            break;
+        }
+        end = dot;
+    }
+
+    if (inTable(labels[0], kGenericTopLevel)) {
+        if (labelCount < 2) {
+            return kBadLevelCount;
+        }
+        return (labels[1].size() < 2 || labels[1].size() > 63) ? kBadLength : kSyntaxOk;
+    }
+    if (relaxed) {
+        return kSyntaxOk;
+    }
+    if (labelCount < 3) {
+        return kBadLevelCount;
+    }
+    if (labels[0].size() != 2) {
+        return kBadLength;
+    }
+    if (labels[1].size() == 2) {
+        if (!inTable(labels[1], kCountrySecondLevel)) {
+            return kBadName;
+        }
+    } else if (m_regionalCount > 0 && sjis::equalsIgnoreCase(labels[0], kRegionalCountry) &&
+               !isRegionalName(labels[1])) {
+        return kBadRegionalName;
+    }
+    return (labels[2].size() < 3 || labels[2].size() > 63) ? kBadLength : kSyntaxOk;
+}
+
+}  // namespace tarn::verify
