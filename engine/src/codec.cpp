@@ -22,9 +22,16 @@ constexpr auto kDecode = makeDecodeTable();
 
 std::string base64Encode(std::string_view bytes) {
     std::string out;
-    out.reserve((bytes.size() + 2) / 3 * 4);
+    appendBase64(bytes, out);
+    return out;
+}
+
+void appendBase64(std::string_view bytes, std::string& out) {
+    out.reserve(out.size() + (bytes.size() + 2) / 3 * 4);
     std::size_t i = 0;
-    auto at = [&](std::size_t k) { return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[k])); };
+    auto at = [&](std::size_t k) {
+        return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[k]));
+    };
     for (; i + 3 <= bytes.size(); i += 3) {
         std::uint32_t v = (at(i) << 16) | (at(i + 1) << 8) | at(i + 2);
         out += kAlphabet[(v >> 18) & 63];
@@ -43,7 +50,27 @@ std::string base64Encode(std::string_view bytes) {
         out += rest == 2 ? kAlphabet[(v >> 6) & 63] : '=';
         out += '=';
     }
-    return out;
+}
+
+void appendUuencodeLine(std::string_view group, std::string& out) {
+    if (group.size() > kUuencodeLineBytes) {
+        group = group.substr(0, kUuencodeLineBytes);
+    }
+    auto put = [&out](std::uint32_t v) { out += v == 0 ? '`' : static_cast<char>(v + 32); };
+    put(static_cast<std::uint32_t>(group.size()));
+    for (std::size_t i = 0; i < group.size(); i += 3) {
+        std::uint32_t v = 0;
+        for (std::size_t k = 0; k < 3; ++k) {
+            v <<= 8;
+            if (i + k < group.size()) {
+                v |= static_cast<unsigned char>(group[i + k]);
+            }
+        }
+        put((v >> 18) & 63);
+        put((v >> 12) & 63);
+        put((v >> 6) & 63);
+        put(v & 63);
+    }
 }
 
 std::optional<std::string> base64Decode(std::string_view text) {

@@ -1,33 +1,176 @@
-// First cut: headers and body go out unconverted. The Japanese conversion and
-// the MIME structure replace this writer.
 #include "message.h"
 
-#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <new>
+
+#include "codec.h"
+#include "common/cp932.h"
+#include "common/files.h"
 #include "common/sjis.h"
 
 namespace zeph {
 namespace {
+
+// Process-wide, so that Message-Ids made in the same second still differ.
+std::atomic<unsigned long> g_messageIdCounter{1507406};
+
+// The zone text of every Date header. The fields are Japan Standard Time
+// whatever the machine's zone, so that the header is right wherever it runs.
+constexpr std::string_view kZoneText = "+0900";
+constexpr std::time_t kZoneOffsetSeconds = 9 * 3600;
+
+constexpr std::string_view kBoundaryPrefix = "====_360811.";
+constexpr std::string_view kBoundaryAlphabet =
+    "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+constexpr std::size_t kBoundaryRandomChars = 20;
+constexpr std::string_view kMixedSuffix = "_MP_MIXED";
+
+constexpr std::size_t kCustomHeaderFileLimit = std::size_t{4} << 20;
+// 1024 lines of 51 bytes (base64) or 45 bytes (x-uuencode) per read.
+constexpr std::size_t kLinesPerBlock = 1024;
+constexpr std::size_t kBase64LineBytes = 51;
+
 std::string_view firstWord(std::string_view name) {
     std::size_t end = name.find_first_of(" \t:");
     return end == std::string_view::npos ? name : name.substr(0, end);
 }
+
+bool sameHeaderName(std::string_view a, std::string_view b) {
+    return tarn::sjis::equalsIgnoreCase(firstWord(a), firstWord(b));
+}
+
+// Trail bytes of Shift_JIS are 0x40 or more, so replacing CR and LF byte by byte
+// never touches a double-byte character.
+std::string withoutLineBreaks(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) {
+        if (c == '\r' || c == '\n') {
+            c = ' ';
+        }
+    }
+    return out;
+}
+
+std::string_view trimSpace(std::string_view s) {
+    constexpr std::string_view kSpace = " \t\r\n\v\f";
+    std::size_t first = s.find_first_not_of(kSpace);
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    std::size_t last = s.find_last_not_of(kSpace);
+    return s.substr(first, last - first + 1);
+}
+
+// Paths arrive as Shift_JIS; file names on this system are UTF-8. A path that
+// is not valid Shift_JIS is tried as the bytes it is.
+class InputFile {
+public:
+    explicit InputFile(const std::string& sjisPath) {
+        auto utf8 = tarn::cp932::toUtf8(sjisPath);
+        if (utf8.ok() && *utf8 != sjisPath) {
+            open(*utf8);
+        }
+        if (m_fd < 0) {
+            open(sjisPath);
+        }
+    }
+    ~InputFile() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+
+    bool isOpen() const { return m_fd >= 0; }
+
+    // Fills buf with up to buf.size() bytes, short only at the end of the file
+    // as it was when opened (a file that grows meanwhile is not followed).
+    // Returns the count, or -1 on a read error.
+    long long read(std::string& buf, std::size_t want) {
+        buf.resize(static_cast<std::size_t>(
+            std::min<long long>(static_cast<long long>(want), m_remaining)));
+        std::size_t got = 0;
+        while (got < buf.size()) {
+            ssize_t n = ::read(m_fd, buf.data() + got, buf.size() - got);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n < 0) {
+                return -1;
+            }
+            if (n == 0) {
+                break;
+            }
+            got += static_cast<std::size_t>(n);
+        }
+        buf.resize(got);
+        m_remaining -= static_cast<long long>(got);
+        return static_cast<long long>(got);
+    }
+
+private:
+    // Only regular files: a directory, a FIFO or a device (an endless
+    // /dev/zero) counts as a file that cannot be opened.
+    void open(const std::string& path) {
+        int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            return;
+        }
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(fd);
+            return;
+        }
+        m_fd = fd;
+        m_remaining = st.st_size;
+    }
+
+    int m_fd = -1;
+    long long m_remaining = 0;
+};
+
+// Text after the last "/" (the whole path when there is none), with line
+// breaks blanked: a quoted name in the attachment list may hold them, and the
+// name goes into header lines.
+std::string displayName(const std::string& path) {
+    std::size_t slash = tarn::sjis::rfind(path, '/');
+    return withoutLineBreaks(slash == std::string::npos ? std::string_view(path)
+                                                        : std::string_view(path).substr(slash + 1));
+}
+
+bool startsWithIgnoreCase(std::string_view s, std::string_view prefix) {
+    return s.size() >= prefix.size() &&
+           tarn::sjis::equalsIgnoreCase(s.substr(0, prefix.size()), prefix);
+}
+
 }  // namespace
 
 void Message::setHeader(std::string_view name, const char* value) {
-    std::string v = value != nullptr ? value : "";
+    setHeader(name, std::string_view(value != nullptr ? value : ""));
+}
+
+void Message::setHeader(std::string_view name, std::string_view value) {
+    std::string v = withoutLineBreaks(value);
     for (auto& [n, val] : m_headers) {
-        if (tarn::sjis::equalsIgnoreCase(firstWord(n), firstWord(name))) {
+        if (sameHeaderName(n, name)) {
             val = std::move(v);
             return;
         }
     }
-    m_headers.emplace_back(std::string(name), std::move(v));
+    m_headers.emplace_back(withoutLineBreaks(name), std::move(v));
 }
 
 const std::string* Message::findHeader(std::string_view name) const {
     for (const auto& [n, val] : m_headers) {
-        if (tarn::sjis::equalsIgnoreCase(firstWord(n), firstWord(name))) {
+        if (sameHeaderName(n, name)) {
             return &val;
         }
     }
@@ -35,32 +178,88 @@ const std::string* Message::findHeader(std::string_view name) const {
 }
 
 void Message::setDefaultHeader() {
-    setHeader("To", "");
-    setHeader("From", "");
+    if (m_customLines.empty()) {
+        setHeader("To", "");
+        setHeader("From", "");
+        setDateNow();
+        setHeader("Subject", "");
+        setHeader("MIME-Version", "1.0");
+        setHeader("Content-Type", "text/plain; charset=iso-2022-jp");
+        setHeader("Content-Transfer-Encoding", "7bit");
+        setHeader("X-Mailer", "TARN01 Version 2.01");
+        return;
+    }
+    for (const std::string& line : m_customLines) {
+        std::size_t colon = tarn::sjis::find(line, ':');
+        std::string_view text = line;
+        if (colon == std::string::npos) {
+            setHeader(trimSpace(text), std::string_view());
+        } else {
+            setHeader(trimSpace(text.substr(0, colon)), trimSpace(text.substr(colon + 1)));
+        }
+    }
     setDateNow();
-    setHeader("Subject", "");
-    setHeader("MIME-Version", "1.0");
-    setHeader("Content-Type", "text/plain; charset=iso-2022-jp");
-    setHeader("Content-Transfer-Encoding", "7bit");
-    setHeader("X-Mailer", "TARN01 Version 2.01");
 }
 
 void Message::setDateNow() {
-    static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    std::time_t now = std::time(nullptr);
+    static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    std::time_t shifted = std::time(nullptr) + kZoneOffsetSeconds;
     std::tm t{};
-    localtime_r(&now, &t);
+    gmtime_r(&shifted, &t);
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%s, %02d %s %02d %02d:%02d:%02d %s", kDays[t.tm_wday], t.tm_mday,
-                  kMonths[t.tm_mon], t.tm_year + 1900, t.tm_hour, t.tm_min, t.tm_sec, "+0900");
+    std::snprintf(buf, sizeof buf, "%s, %02d %s %04d %02d:%02d:%02d %.*s", kDays[t.tm_wday],
+                  t.tm_mday, kMonths[t.tm_mon], t.tm_year + 1900, t.tm_hour, t.tm_min, t.tm_sec,
+                  static_cast<int>(kZoneText.size()), kZoneText.data());
     setHeader("Date", buf);
 }
 
-void Message::setMessageId(const char* /*domainSource*/) {}
+void Message::setMessageId(const char* domainSource) {
+    std::string domain;
+    if (domainSource != nullptr) {
+        std::string_view source = domainSource;
+        std::size_t at = tarn::sjis::rfind(source, '@');
+        std::string_view candidate = at == std::string_view::npos ? source : source.substr(at + 1);
+        if (candidate.size() >= 3 && candidate.size() <= 100) {
+            domain = candidate;
+        }
+    }
+    if (domain.empty()) {
+        char host[256] = {};
+        if (::gethostname(host, sizeof host - 1) == 0) {
+            domain = host;
+        }
+    }
+    if (domain.empty()) {
+        domain = "ukh";
+    }
+    std::time_t now = std::time(nullptr);
+    std::tm t{};
+    localtime_r(&now, &t);
+    char stamp[64];
+    std::snprintf(stamp, sizeof stamp, "<%02d%02d%02d%02d%02d%02d.%lu@", t.tm_mon + 1, t.tm_mday,
+                  t.tm_year, t.tm_hour, t.tm_min, t.tm_sec, g_messageIdCounter.fetch_add(1));
+    setHeader("Message-Id", std::string(stamp) + domain + ">");
+}
 
-int Message::loadCustomHeader(const char* /*path*/) { return 0; }
+int Message::loadCustomHeader(const char* path) {
+    if (path == nullptr || *path == '\0') {
+        return 0;
+    }
+    InputFile probe(path);
+    if (!probe.isOpen()) {
+        return 0;
+    }
+    std::string bytes;
+    // A custom header file is a few lines; anything past the limit is not one.
+    long long got = probe.read(bytes, kCustomHeaderFileLimit + 1);
+    if (got < 0 || static_cast<std::size_t>(got) > kCustomHeaderFileLimit) {
+        return 0;
+    }
+    m_customLines = tarn::splitLineList(bytes);
+    return 1;
+}
 
 void Message::clearCustomHeader() {
     m_headers.clear();
@@ -73,7 +272,11 @@ bool Message::setBody(const char* text) {
 }
 
 bool Message::addBody(const char* text) {
-    m_body.emplace_back(text != nullptr ? text : "");
+    try {
+        m_body.emplace_back(text != nullptr ? text : "");
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
     return true;
 }
 
@@ -82,9 +285,47 @@ int Message::setAttach(const char* list, int* lastError) {
     return addAttach(list, lastError);
 }
 
-int Message::addAttach(const char* /*list*/, int* lastError) {
-    *lastError = -6;
-    return 0;
+int Message::addAttach(const char* list, int* lastError) {
+    std::string_view text = list != nullptr ? list : "";
+    if (text.empty()) {
+        *lastError = -6;
+        return 0;
+    }
+    // Mark up a working copy: quotes toggle a quoted state and become spaces,
+    // every byte inside quotes becomes '#' (so quoted names keep their spaces,
+    // commas and semicolons). Trail bytes are skipped, never taken for a quote.
+    std::string work(text);
+    bool quoted = false;
+    for (std::size_t i = 0; i < work.size(); i += tarn::sjis::charLength(work, i)) {
+        if (work[i] == '"') {
+            quoted = !quoted;
+            work[i] = ' ';
+        } else if (quoted) {
+            work[i] = '#';
+        }
+    }
+    auto isSeparator = [](char c) {
+        return static_cast<unsigned char>(c) <= 0x20 || c == ',' || c == ';';
+    };
+    int result = 1;
+    std::size_t i = 0;
+    while (i < work.size()) {
+        if (isSeparator(work[i])) {
+            ++i;
+            continue;
+        }
+        std::size_t start = i;
+        while (i < work.size() && !isSeparator(work[i])) {
+            ++i;
+        }
+        std::string name(text.substr(start, i - start));
+        if (!InputFile(name).isOpen()) {
+            result = 0;
+            *lastError = -6;
+        }
+        m_attachments.push_back(std::move(name));
+    }
+    return result;
 }
 
 int Message::setEncodeType(int type) {
@@ -95,24 +336,130 @@ int Message::setEncodeType(int type) {
     return 1;
 }
 
-bool Message::write(ByteSink& sink) {
-    for (const auto& [n, v] : m_headers) {
-        if (n.empty() || v.empty() || tarn::sjis::equalsIgnoreCase(n, "Bcc")) {
+std::string Message::makeBoundary() {
+    std::string boundary(kBoundaryPrefix);
+    for (std::size_t i = 0; i < kBoundaryRandomChars; ++i) {
+        boundary += kBoundaryAlphabet[m_random() % kBoundaryAlphabet.size()];
+    }
+    return boundary;
+}
+
+bool Message::writeHeaderBlock(ByteSink& sink) {
+    for (const auto& [name, value] : m_headers) {
+        if (name.empty() || value.empty() || sameHeaderName(name, "Bcc")) {
             continue;
         }
-        if (!sink.send(n + ": " + v + "\r\n")) {
+        m_line.clear();
+        m_line.append(name).append(": ").append(value).append("\r\n");
+        std::string_view wire = startsWithIgnoreCase(name, "Subject")
+                                    ? m_converter.foldedHeader(m_line, name.size() + 2, m_lineStart)
+                                    : m_converter.plainHeader(m_line, m_lineStart);
+        if (!sink.send(wire)) {
+            return false;
+        }
+    }
+    return sink.send("\r\n");
+}
+
+bool Message::write(ByteSink& sink) {
+    for (const std::string& path : m_attachments) {
+        if (path.size() >= kMaxAttachmentPath) {
+            return false;
+        }
+    }
+    // The message starts right after the DATA reply, at the start of a line.
+    m_lineStart = true;
+    const std::string boundary = makeBoundary();
+    const std::string delimiter = "--" + boundary + std::string(kMixedSuffix);
+    const bool multipart = !m_attachments.empty();
+    if (multipart) {
+        setHeader("Content-Transfer-Encoding", "");
+        setHeader("Content-Type",
+                  "multipart/mixed; boundary=\"" + boundary + std::string(kMixedSuffix) + "\"");
+    }
+    if (!writeHeaderBlock(sink)) {
+        return false;
+    }
+    if (multipart && !sink.send(delimiter + "\r\n" +
+                                "Content-Type: text/plain; charset=iso-2022-jp\r\n"
+                                "Content-Transfer-Encoding: 7bit\r\n"
+                                "\r\n")) {
+        return false;
+    }
+    m_lineStart = true;
+    for (const std::string& chunk : m_body) {
+        if (!sink.send(m_converter.text(chunk, m_lineStart))) {
             return false;
         }
     }
     if (!sink.send("\r\n")) {
         return false;
     }
-    for (const auto& chunk : m_body) {
-        if (!sink.send(chunk)) {
+    for (const std::string& path : m_attachments) {
+        if (!writeAttachment(sink, path, delimiter)) {
             return false;
         }
     }
-    return sink.send("\r\n");
+    return !multipart || sink.send(delimiter + "--\r\n\r\n");
+}
+
+bool Message::writeAttachment(ByteSink& sink, const std::string& path, std::string_view delimiter) {
+    const std::string name = displayName(path);
+    const bool uuencode = m_encodeType == 1;
+    std::string head(delimiter);
+    head += "\r\n";
+    const std::string_view encodedName = m_converter.fileName(name);
+    head.append("Content-Type: application/octet-stream; name=\"")
+        .append(encodedName)
+        .append("\"\r\n");
+    head.append("Content-Transfer-Encoding: ")
+        .append(uuencode ? "x-uuencode" : "base64")
+        .append("\r\n");
+    head.append("Content-Disposition: attachment; filename=\"")
+        .append(encodedName)
+        .append("\"\r\n\r\n");
+    if (uuencode) {
+        head.append("begin 600 ").append(name).append("\r\n");
+    }
+    if (!sink.send(head)) {
+        return false;
+    }
+
+    // A file that cannot be opened now (it existed when listed) still gets its
+    // part, with no data lines, as the recipient's mail program expects a part
+    // per listed file.
+    InputFile file(path);
+    const std::size_t lineBytes = uuencode ? kUuencodeLineBytes : kBase64LineBytes;
+    std::string raw;
+    while (file.isOpen()) {
+        const long long got = file.read(raw, lineBytes * kLinesPerBlock);
+        if (got < 0) {
+            return false;  // a truncated attachment must not go out as a whole one
+        }
+        if (got == 0) {
+            break;
+        }
+        m_block.clear();
+        for (std::size_t pos = 0; pos < raw.size(); pos += lineBytes) {
+            const std::string_view group = std::string_view(raw).substr(pos, lineBytes);
+            if (uuencode) {
+                const std::size_t lineStart = m_block.size();
+                appendUuencodeLine(group, m_block);
+                // A count of 14 is written as "."; the line is not converted
+                // text, so it is stuffed here or the receiver would drop the dot.
+                if (m_block[lineStart] == '.') {
+                    m_block.insert(lineStart, 1, '.');
+                }
+            } else {
+                appendBase64(group, m_block);
+            }
+            m_block += "\r\n";
+        }
+        if (!sink.send(m_block)) {
+            return false;
+        }
+    }
+    return sink.send(uuencode ? "`\r\nend\r\n\r\n\r\n" : "\r\n");
 }
 
 }  // namespace zeph

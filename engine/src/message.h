@@ -4,14 +4,19 @@
 //
 // The session code (smtp_*) only calls this interface; the writer sends through
 // a ByteSink so that the same code both transmits and, in measure-only mode,
-// counts a message.
+// counts a message. The writer streams: it never holds more than one converted
+// body chunk or one block of an attachment, so sizing a message with a large
+// attachment costs no more memory than a small one.
 #pragma once
 
 #include <cstdint>
+#include <random>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "jis.h"
 
 namespace zeph {
 
@@ -27,8 +32,11 @@ class Message {
 public:
     // Header table: names match on their first word (up to space, tab or colon),
     // ignoring case; setting replaces the first match in place or appends. A
-    // null value is stored as empty.
+    // null value is stored as empty. CR and LF in a name or value are stored as
+    // spaces: a recipient field or merged subject must never start a header
+    // line of its own (or an SMTP command).
     void setHeader(std::string_view name, const char* value);
+    void setHeader(std::string_view name, std::string_view value);
     // The value of the first matching entry, or nullptr.
     const std::string* findHeader(std::string_view name) const;
     const std::vector<std::pair<std::string, std::string>>& headers() const { return m_headers; }
@@ -42,7 +50,9 @@ public:
     int loadCustomHeader(const char* path);
     // Empties the header table and the custom header lines.
     void clearCustomHeader();
+    const std::vector<std::string>& customHeaderLines() const { return m_customLines; }
 
+    // False only when memory ran out.
     bool setBody(const char* text);
     bool addBody(const char* text);
 
@@ -56,16 +66,30 @@ public:
     int encodeType() const { return m_encodeType; }
 
     // Writes header block, "\r\n", body and attachments through sink. False when
-    // the sink refused bytes or an attachment path is too long.
+    // the sink refused bytes, an attachment path is too long (checked before
+    // anything is written) or an attachment could not be read to its end.
     bool write(ByteSink& sink);
 
+    // Attachment paths of this many bytes or more fail the send.
+    static constexpr std::size_t kMaxAttachmentPath = 2024;
+
 private:
+    std::string makeBoundary();
+    bool writeHeaderBlock(ByteSink& sink);
+    bool writeAttachment(ByteSink& sink, const std::string& path, std::string_view delimiter);
+
     std::vector<std::pair<std::string, std::string>> m_headers;
     std::vector<std::string> m_body;
     std::vector<std::string> m_attachments;
     std::vector<std::string> m_customLines;
     int m_encodeType = 0;
     bool m_lineStart = true;  // dot-stuffing state carried across converted strings
+    // Never seeded from the clock: every process draws the same boundaries,
+    // which keeps message sizes and test transcripts reproducible.
+    std::minstd_rand m_random{1};
+    jis::Converter m_converter;
+    std::string m_line;   // one header line before conversion
+    std::string m_block;  // encoded attachment lines waiting to be sent
 };
 
 }  // namespace zeph

@@ -1,0 +1,543 @@
+// The message writer: header table, custom headers, Date and Message-Id,
+// attachment lists, and the exact bytes of the MIME structure.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <ctime>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "codec.h"
+#include "common/cp932.h"
+#include "message.h"
+#include "testsupport.h"
+
+namespace {
+
+using tarn::test::TempDir;
+using tarn::test::writeFile;
+using zeph::Message;
+
+std::string sj(std::string_view utf8) {
+    auto r = tarn::cp932::fromUtf8(utf8);
+    EXPECT_TRUE(r.ok()) << utf8;
+    return r.ok() ? *r : std::string();
+}
+
+class RecordingSink : public zeph::ByteSink {
+public:
+    bool send(std::string_view bytes) override {
+        if (refuseAfter >= 0 && static_cast<long long>(bytes_.size()) >= refuseAfter) {
+            ++refused;
+            return false;
+        }
+        bytes_.append(bytes);
+        largestSend = std::max(largestSend, bytes.size());
+        return true;
+    }
+    std::string bytes_;
+    std::size_t largestSend = 0;
+    long long refuseAfter = -1;
+    int refused = 0;
+};
+
+class CountingSink : public zeph::ByteSink {
+public:
+    bool send(std::string_view bytes) override {
+        count += bytes.size();
+        return true;
+    }
+    std::size_t count = 0;
+};
+
+std::string compose(Message& m) {
+    RecordingSink sink;
+    EXPECT_TRUE(m.write(sink));
+    return sink.bytes_;
+}
+
+std::vector<std::string> lines(std::string_view text) {
+    std::vector<std::string> out;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find("\r\n", pos);
+        if (end == std::string_view::npos) {
+            out.emplace_back(text.substr(pos));
+            break;
+        }
+        out.emplace_back(text.substr(pos, end - pos));
+        pos = end + 2;
+    }
+    return out;
+}
+
+std::string headerBlock(const std::string& message) {
+    return message.substr(0, message.find("\r\n\r\n") + 2);
+}
+
+std::vector<std::string> headerNames(const std::string& message) {
+    std::vector<std::string> names;
+    for (const auto& line : lines(headerBlock(message))) {
+        if (!line.empty() && line[0] != ' ') {
+            names.push_back(line.substr(0, line.find(':')));
+        }
+    }
+    return names;
+}
+
+// A message as the send driver builds one for each recipient.
+void fillLikeTheDriver(Message& m) {
+    m.setDefaultHeader();
+    m.setHeader("To", sj("山田太郎 <taro@example.jp>").c_str());
+    m.setHeader("Cc", "");
+    m.setHeader("Bcc", "audit@example.jp");
+    m.setHeader("From", "sender@example.jp");
+    m.setMessageId("sender@example.jp");
+    m.setHeader("Subject", sj("ご案内").c_str());
+    m.setBody(sj("本文です。\r\n").c_str());
+}
+
+TEST(ComposeHeaderTest, OrderOfTheDefaultHeadersAndNoBcc) {
+    Message m;
+    fillLikeTheDriver(m);
+    const std::vector<std::string> expected = {"To",
+                                               "From",
+                                               "Date",
+                                               "Subject",
+                                               "MIME-Version",
+                                               "Content-Type",
+                                               "Content-Transfer-Encoding",
+                                               "X-Mailer",
+                                               "Message-Id"};
+    std::string out = compose(m);
+    EXPECT_EQ(headerNames(out), expected);
+    EXPECT_NE(headerBlock(out).find("MIME-Version: 1.0\r\nContent-Type: text/plain; "
+                                    "charset=iso-2022-jp\r\nContent-Transfer-Encoding: "
+                                    "7bit\r\nX-Mailer: TARN01 Version 2.01\r\n"),
+              std::string::npos);
+
+    m.setHeader("cc", "copy@example.jp");
+    m.setHeader("BCC", "other@example.jp");  // replaces the Bcc entry in place
+    m.setHeader("X-Extra", "1");
+    auto names = headerNames(compose(m));
+    EXPECT_EQ(names[8], "Cc");
+    EXPECT_EQ(names[10], "X-Extra");
+    EXPECT_EQ(std::count(names.begin(), names.end(), "Message-Id"), 1);
+    for (const char* bcc : {"bcc", "BCC", "Bcc"}) {
+        Message b;
+        b.setHeader("To", "a@example.jp");
+        b.setHeader(bcc, "hidden@example.jp");
+        EXPECT_EQ(compose(b).find("hidden"), std::string::npos) << bcc;
+        ASSERT_NE(b.findHeader("Bcc"), nullptr);  // still there for RCPT TO
+    }
+}
+
+TEST(ComposeHeaderTest, TableMatchesFirstWordIgnoringCaseAndReplacesInPlace) {
+    Message m;
+    m.setHeader("To", "a@example.jp");
+    m.setHeader("X-Note", "first");
+    m.setHeader("to", "b@example.jp");
+    m.setHeader("x-note: anything", "second");
+    m.setHeader("Subject", nullptr);
+    ASSERT_EQ(m.headers().size(), 3U);
+    EXPECT_EQ(m.headers()[0].first, "To");
+    EXPECT_EQ(m.headers()[0].second, "b@example.jp");
+    EXPECT_EQ(m.headers()[1].second, "second");
+    EXPECT_EQ(*m.findHeader("SUBJECT"), "");
+    EXPECT_EQ(m.findHeader("Cc"), nullptr);
+    // Empty values are not written at all.
+    EXPECT_EQ(compose(m).find("Subject"), std::string::npos);
+}
+
+TEST(ComposeHeaderTest, LineBreaksInValuesCannotStartHeaderLines) {
+    Message m;
+    m.setDefaultHeader();
+    m.setHeader("To", "victim@example.jp\r\nBcc: list@evil.example");
+    m.setHeader("From", "a@example.jp");
+    m.setHeader("Subject", sj("件名\r\nX-Injected: yes").c_str());
+    m.setHeader("X-Custom\nX-Other", "v\rw");
+    EXPECT_EQ(*m.findHeader("To"), "victim@example.jp  Bcc: list@evil.example");
+    std::string block = headerBlock(compose(m));
+    for (const auto& line : lines(block)) {
+        EXPECT_FALSE(line.starts_with("Bcc")) << line;
+        EXPECT_FALSE(line.starts_with("X-Injected")) << line;
+        EXPECT_FALSE(line.starts_with("X-Other")) << line;
+    }
+    EXPECT_EQ(std::count(block.begin(), block.end(), '\r'),
+              std::count(block.begin(), block.end(), '\n'));
+    EXPECT_NE(block.find("X-Custom X-Other: v w\r\n"), std::string::npos);
+}
+
+TEST(ComposeHeaderTest, CustomHeaderFile) {
+    TempDir dir;
+    writeFile(dir / "CustmHeader.hdr",
+              "# comment\r\n"
+              "X-Mailer : Custom Mailer 1 \r\n"
+              "\r\n"
+              "From:   office@example.jp\r\n"
+              "x-mailer: Custom Mailer 2\r\n"
+              "Organization\r\n"
+              "Reply-To: back@example.jp\x1A\r\n");
+    Message m;
+    m.setHeader("Reply-To", "old@example.jp");
+    ASSERT_EQ(m.loadCustomHeader((dir / "CustmHeader.hdr").c_str()), 1);
+    EXPECT_EQ(m.customHeaderLines().size(), 5U);
+    m.setDefaultHeader();
+    ASSERT_EQ(m.headers().size(), 5U);
+    EXPECT_EQ(m.headers()[0], (std::pair<std::string, std::string>("Reply-To", "back@example.jp")));
+    EXPECT_EQ(m.headers()[1], (std::pair<std::string, std::string>("X-Mailer", "Custom Mailer 2")));
+    EXPECT_EQ(m.headers()[2], (std::pair<std::string, std::string>("From", "office@example.jp")));
+    EXPECT_EQ(m.headers()[3], (std::pair<std::string, std::string>("Organization", "")));
+    EXPECT_EQ(m.headers()[4].first, "Date");
+    // Without the custom lines the defaults come back; a failed load keeps them.
+    EXPECT_EQ(m.loadCustomHeader((dir / "missing.hdr").c_str()), 0);
+    EXPECT_EQ(m.loadCustomHeader(""), 0);
+    EXPECT_EQ(m.loadCustomHeader(nullptr), 0);
+    EXPECT_EQ(m.customHeaderLines().size(), 5U);
+    m.clearCustomHeader();
+    EXPECT_TRUE(m.headers().empty());
+    m.setDefaultHeader();
+    EXPECT_EQ(m.headers().size(), 8U);
+    // A hostile size is refused rather than read.
+    writeFile(dir / "huge.hdr", std::string((std::size_t{4} << 20) + 1, 'x'));
+    EXPECT_EQ(m.loadCustomHeader((dir / "huge.hdr").c_str()), 0);
+}
+
+TEST(ComposeHeaderTest, DateIsJapanTimeWithItsZone) {
+    Message m;
+    std::time_t before = std::time(nullptr);
+    m.setDateNow();
+    std::time_t after = std::time(nullptr);
+    const std::string date = *m.findHeader("Date");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(date, match,
+                                 std::regex(R"((Sun|Mon|Tue|Wed|Thu|Fri|Sat), (\d\d) )"
+                                            R"((Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) )"
+                                            R"((\d{4}) (\d\d):(\d\d):(\d\d) \+0900)")))
+        << date;
+    static const std::string kMonths = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    std::tm t{};
+    t.tm_mday = std::stoi(match[2]);
+    t.tm_mon = static_cast<int>(kMonths.find(match[3].str()) / 3);
+    t.tm_year = std::stoi(match[4]) - 1900;
+    t.tm_hour = std::stoi(match[5]);
+    t.tm_min = std::stoi(match[6]);
+    t.tm_sec = std::stoi(match[7]);
+    std::time_t stated = timegm(&t) - 9 * 3600;
+    EXPECT_GE(stated, before);
+    EXPECT_LE(stated, after);
+}
+
+TEST(ComposeHeaderTest, MessageIdCounterAndDomain) {
+    Message m;
+    const std::regex shape(R"(<(\d{12,13})\.(\d+)@(.+)>)");
+    std::smatch a;
+    std::smatch b;
+    m.setMessageId("taro@mail.example.jp");
+    const std::string first = *m.findHeader("Message-Id");
+    ASSERT_TRUE(std::regex_match(first, a, shape)) << first;
+    EXPECT_EQ(a[3], "mail.example.jp");
+    m.setMessageId("example.jp");  // no "@": the whole text
+    const std::string second = *m.findHeader("Message-Id");
+    ASSERT_TRUE(std::regex_match(second, b, shape)) << second;
+    EXPECT_EQ(b[3], "example.jp");
+    EXPECT_EQ(std::stoul(b[2]), std::stoul(a[2]) + 1);
+    EXPECT_GE(std::stoul(a[2]), 1507406UL);
+
+    char host[256] = {};
+    ASSERT_EQ(gethostname(host, sizeof host - 1), 0);
+    const std::string expectHost = host[0] != '\0' ? host : "ukh";
+    for (const char* source : {"a@jp", "x@" /* too short */, static_cast<const char*>(nullptr)}) {
+        m.setMessageId(source);
+        std::smatch c;
+        const std::string id = *m.findHeader("Message-Id");
+        ASSERT_TRUE(std::regex_match(id, c, shape)) << id;
+        EXPECT_EQ(c[3], expectHost);
+    }
+    std::string longDomain = "a@" + std::string(101, 'd');
+    m.setMessageId(longDomain.c_str());
+    EXPECT_TRUE(m.findHeader("Message-Id")->ends_with("@" + expectHost + ">"));
+}
+
+class AttachmentTest : public ::testing::Test {
+protected:
+    std::string path(const std::string& name) const { return (dir / name).string(); }
+    std::string make(const std::string& name, const std::string& bytes) const {
+        writeFile(dir / name, bytes);
+        return path(name);
+    }
+    TempDir dir;
+};
+
+TEST_F(AttachmentTest, ListParsingWithQuotesAndSeparators) {
+    const std::string a = make("a.txt", "A");
+    const std::string spaced = make("my file, v2; final.txt", "B");
+    const std::string japanese = make("請求 書.txt", "C");  // UTF-8 on disk
+    Message m;
+    int lastError = 0;
+    std::string list = a + " \"" + spaced + "\";" + sj("\"" + japanese + "\"");
+    EXPECT_EQ(m.setAttach(list.c_str(), &lastError), 1);
+    EXPECT_EQ(lastError, 0);
+    ASSERT_EQ(m.attachments().size(), 3U);
+    EXPECT_EQ(m.attachments()[0], a);
+    EXPECT_EQ(m.attachments()[1], spaced);
+    EXPECT_EQ(m.attachments()[2], sj(japanese));
+
+    // A missing file is kept in the list but reported.
+    std::string more = path("missing.bin") + "," + a;
+    EXPECT_EQ(m.addAttach(more.c_str(), &lastError), 0);
+    EXPECT_EQ(lastError, -6);
+    EXPECT_EQ(m.attachments().size(), 5U);
+
+    // A folder is not a file that can be attached.
+    lastError = 0;
+    EXPECT_EQ(m.setAttach(dir.path().c_str(), &lastError), 0);
+    EXPECT_EQ(lastError, -6);
+
+    lastError = 0;
+    EXPECT_EQ(m.setAttach("", &lastError), 0);
+    EXPECT_EQ(lastError, -6);
+    EXPECT_TRUE(m.attachments().empty());
+}
+
+struct Part {
+    std::vector<std::string> headers;
+    std::vector<std::string> body;
+};
+
+// Splits a composed multipart message at its delimiter lines.
+std::vector<Part> parts(const std::string& message, std::string& boundary) {
+    std::smatch match;
+    std::string block = headerBlock(message);
+    EXPECT_TRUE(std::regex_search(
+        block, match,
+        std::regex(
+            R"re(Content-Type: multipart/mixed; boundary="(====_360811\.[0-9a-zA-Z]{20}_MP_MIXED)")re")));
+    boundary = match[1];
+    std::vector<Part> out;
+    bool inHeaders = false;
+    auto all = lines(message.substr(block.size() + 2));
+    EXPECT_EQ(all.back(), "");  // "--boundary--" CR LF CR LF
+    EXPECT_EQ(all[all.size() - 2], "--" + boundary + "--");
+    for (std::size_t i = 0; i + 2 < all.size(); ++i) {
+        const auto& line = all[i];
+        if (line == "--" + boundary) {
+            out.emplace_back();
+            inHeaders = true;
+        } else if (inHeaders && line.empty()) {
+            inHeaders = false;
+        } else if (!out.empty()) {
+            (inHeaders ? out.back().headers : out.back().body).push_back(line);
+        }
+    }
+    return out;
+}
+
+TEST_F(AttachmentTest, Base64PartsInSixtyEightCharacterLines) {
+    std::string data;
+    for (int i = 0; i < 120; ++i) {
+        data += static_cast<char>(i * 7);
+    }
+    const std::string file = make("data.bin", data);
+    Message m;
+    fillLikeTheDriver(m);
+    int lastError = 0;
+    ASSERT_EQ(m.setAttach(file.c_str(), &lastError), 1);
+    std::string out = compose(m);
+    EXPECT_EQ(m.findHeader("Content-Transfer-Encoding")->size(), 0U);
+    EXPECT_EQ(headerBlock(out).find("Content-Transfer-Encoding"), std::string::npos);
+
+    std::string boundary;
+    auto ps = parts(out, boundary);
+    ASSERT_EQ(ps.size(), 2U);
+    EXPECT_EQ(ps[0].headers,
+              (std::vector<std::string>{"Content-Type: text/plain; charset=iso-2022-jp",
+                                        "Content-Transfer-Encoding: 7bit"}));
+    EXPECT_EQ(ps[1].headers,
+              (std::vector<std::string>{"Content-Type: application/octet-stream; name=\"data.bin\"",
+                                        "Content-Transfer-Encoding: base64",
+                                        "Content-Disposition: attachment; filename=\"data.bin\""}));
+    const auto& b64 = ps[1].body;
+    ASSERT_EQ(b64.size(), 4U);  // 68, 68, 24, then the blank line after the data
+    EXPECT_EQ(b64[0].size(), 68U);
+    EXPECT_EQ(b64[1].size(), 68U);
+    EXPECT_EQ(b64[2], zeph::base64Encode(data.substr(102)));
+    EXPECT_EQ(zeph::base64Decode(b64[0] + b64[1] + b64[2]).value_or(""), data);
+
+    // The next message gets a new boundary of the same length, and the
+    // defaults put the single-part headers back.
+    std::string again = compose(m);
+    EXPECT_EQ(again.size(), out.size());
+    std::string boundary2;
+    parts(again, boundary2);
+    EXPECT_NE(boundary2, boundary);
+    m.setDefaultHeader();
+    EXPECT_EQ(*m.findHeader("Content-Type"), "text/plain; charset=iso-2022-jp");
+    EXPECT_EQ(*m.findHeader("Content-Transfer-Encoding"), "7bit");
+}
+
+TEST_F(AttachmentTest, BoundariesRepeatFromProcessToProcess) {
+    const std::string file = make("x.txt", "x");
+    auto boundaries = [&] {
+        Message m;
+        fillLikeTheDriver(m);
+        int e = 0;
+        m.setAttach(file.c_str(), &e);
+        std::vector<std::string> out;
+        for (int i = 0; i < 3; ++i) {
+            std::string b;
+            parts(compose(m), b);
+            out.push_back(b);
+        }
+        return out;
+    };
+    EXPECT_EQ(boundaries(), boundaries());
+}
+
+TEST_F(AttachmentTest, UuencodeLinesAndEndLines) {
+    const std::string exact = make("exact.bin", std::string(45, 'Q'));
+    // 14 bytes make a last line whose count character is "." and must be
+    // stuffed, or the receiver would strip it and corrupt the file.
+    const std::string dotted = make(".dotted", "fourteen bytes");
+    Message m;
+    fillLikeTheDriver(m);
+    ASSERT_EQ(m.setEncodeType(1), 1);
+    EXPECT_EQ(m.setEncodeType(2), 0);
+    EXPECT_EQ(m.encodeType(), 1);
+    int lastError = 0;
+    ASSERT_EQ(m.setAttach((exact + " " + dotted).c_str(), &lastError), 1);
+    std::string boundary;
+    auto ps = parts(compose(m), boundary);
+    ASSERT_EQ(ps.size(), 3U);
+    EXPECT_EQ(ps[1].headers[1], "Content-Transfer-Encoding: x-uuencode");
+    ASSERT_EQ(ps[1].body.size(), 6U);
+    EXPECT_EQ(ps[1].body[0], "begin 600 exact.bin");
+    EXPECT_EQ(ps[1].body[1].size(), 61U);
+    std::string line;
+    zeph::appendUuencodeLine(std::string(45, 'Q'), line);
+    EXPECT_EQ(ps[1].body[1], line);
+    EXPECT_EQ(std::vector<std::string>(ps[1].body.begin() + 2, ps[1].body.end()),
+              (std::vector<std::string>{"`", "end", "", ""}));
+
+    EXPECT_EQ(ps[2].headers[0], "Content-Type: application/octet-stream; name=\".dotted\"");
+    ASSERT_GE(ps[2].body.size(), 2U);
+    EXPECT_EQ(ps[2].body[0], "begin 600 .dotted");
+    line.clear();
+    zeph::appendUuencodeLine("fourteen bytes", line);
+    ASSERT_EQ(line[0], '.');
+    EXPECT_EQ(ps[2].body[1], "." + line);
+}
+
+TEST_F(AttachmentTest, FileGoneAtSendTimeGivesAnEmptyPart) {
+    const std::string file = make("gone.txt", "soon gone");
+    Message m;
+    fillLikeTheDriver(m);
+    int lastError = 0;
+    ASSERT_EQ(m.setAttach(file.c_str(), &lastError), 1);
+    ASSERT_EQ(unlink(file.c_str()), 0);
+    std::string boundary;
+    auto ps = parts(compose(m), boundary);
+    ASSERT_EQ(ps.size(), 2U);
+    EXPECT_EQ(ps[1].body, (std::vector<std::string>{""}));
+    m.setEncodeType(1);
+    ps = parts(compose(m), boundary);
+    EXPECT_EQ(ps[1].body, (std::vector<std::string>{"begin 600 gone.txt", "`", "end", "", ""}));
+}
+
+TEST_F(AttachmentTest, OverlongPathFailsBeforeAnythingIsSent) {
+    Message m;
+    fillLikeTheDriver(m);
+    int lastError = 0;
+    std::string longPath = "/" + std::string(Message::kMaxAttachmentPath - 1, 'p');
+    m.setAttach(longPath.c_str(), &lastError);
+    RecordingSink sink;
+    EXPECT_FALSE(m.write(sink));
+    EXPECT_TRUE(sink.bytes_.empty());
+    longPath.pop_back();
+    m.setAttach(longPath.c_str(), &lastError);
+    EXPECT_TRUE(m.write(sink));
+}
+
+TEST_F(AttachmentTest, JapaneseFileNamesBecomeEncodedWords) {
+    const std::string file = make("見積書_2024年度版_株式会社テスト御中.pdf", "%PDF");
+    Message m;
+    fillLikeTheDriver(m);
+    int lastError = 0;
+    ASSERT_EQ(m.setAttach(sj(file).c_str(), &lastError), 1);
+    std::string boundary;
+    auto ps = parts(compose(m), boundary);
+    ASSERT_EQ(ps.size(), 2U);
+    // The folded name continues on lines that start with a space; the
+    // uuencode "begin" line would carry the plain name instead.
+    ASSERT_TRUE(ps[1].headers[0].starts_with(
+        "Content-Type: application/octet-stream; name=\"=?ISO-2022-JP?B?"));
+    EXPECT_TRUE(ps[1].headers[1].starts_with(" =?ISO-2022-JP?B?"));
+    for (const auto& h : ps[1].headers) {
+        EXPECT_TRUE(std::all_of(h.begin(), h.end(), [](char c) { return (c & 0x80) == 0; }));
+    }
+}
+
+TEST(ComposeBodyTest, DotStuffingStartsAtTheFirstBodyByte) {
+    Message m;
+    m.setHeader("To", "a@example.jp");
+    m.setHeader(".Dot", "header lines are stuffed too");
+    m.setBody(".first line\r\n");
+    m.addBody("second");
+    m.addBody(".same line\r\n.third\r\n");
+    std::string out = compose(m);
+    EXPECT_NE(out.find("\r\n..Dot: "), std::string::npos);
+    EXPECT_TRUE(out.ends_with("\r\n\r\n..first line\r\nsecond.same line\r\n..third\r\n\r\n"))
+        << out;
+    // A body that ends mid-line does not leak its state into the next message.
+    m.setBody("no line end");
+    EXPECT_EQ(compose(m), compose(m));
+}
+
+TEST(ComposeBodyTest, SizingMatchesSendingAndStopsOnRefusal) {
+    TempDir dir;
+    writeFile(dir / "a.bin", std::string(5000, 'a'));
+    Message m;
+    fillLikeTheDriver(m);
+    int lastError = 0;
+    m.setAttach((dir / "a.bin").c_str(), &lastError);
+    CountingSink counter;
+    ASSERT_TRUE(m.write(counter));
+    EXPECT_EQ(counter.count, compose(m).size());
+
+    RecordingSink refusing;
+    refusing.refuseAfter = 100;
+    EXPECT_FALSE(m.write(refusing));
+    EXPECT_EQ(refusing.refused, 1);
+}
+
+TEST(ComposeBodyTest, LargeAttachmentsStreamInBoundedSends) {
+    TempDir dir;
+    const auto big = dir / "big.bin";
+    writeFile(big, "");
+    constexpr off_t kSize = off_t{20} << 20;
+    ASSERT_EQ(truncate(big.c_str(), kSize), 0);  // sparse: cheap to make
+    Message m;
+    fillLikeTheDriver(m);
+    int lastError = 0;
+    ASSERT_EQ(m.setAttach(big.c_str(), &lastError), 1);
+    CountingSink counter;
+    ASSERT_TRUE(m.write(counter));
+    // 51 bytes -> 70 bytes on the wire, the last line shorter.
+    const std::size_t lines = (kSize + 50) / 51;
+    EXPECT_GT(counter.count, lines * 70 - 70);
+    class MaxSink : public zeph::ByteSink {
+    public:
+        bool send(std::string_view b) override {
+            largest = std::max(largest, b.size());
+            return true;
+        }
+        std::size_t largest = 0;
+    } maxSink;
+    ASSERT_TRUE(m.write(maxSink));
+    EXPECT_LE(maxSink.largest, std::size_t{128} << 10);
+}
+
+}  // namespace
