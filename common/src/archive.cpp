@@ -7,10 +7,10 @@ namespace tarn {
 bool ByteReader::fail(std::size_t at, std::size_t wanted, const char* what) {
     if (m_failure.empty()) {
         char msg[160];
-        std::snprintf(msg, sizeof msg, "%s at offset %zu needs %zu bytes, %zu remain", what, at,
-                      wanted, m_bytes.size() - at);
+        std::snprintf(msg, sizeof msg, "%s at offset %zu needs %zu bytes, %zu remain", what,
+                      m_base + at, wanted, m_bytes.size() - at);
         m_failure = msg;
-        m_failureOffset = at;
+        m_failureOffset = m_base + at;
     }
     return false;
 }

@@ -24,6 +24,10 @@ namespace tarn {
 class ByteReader {
 public:
     explicit ByteReader(std::string_view bytes) : m_bytes(bytes) {}
+    // For bytes that are a piece of a larger input starting at `baseOffset`:
+    // failures then report offsets in the whole input (offset() stays relative).
+    ByteReader(std::string_view bytes, std::size_t baseOffset)
+        : m_bytes(bytes), m_base(baseOffset) {}
     // The reader keeps a view: it must not outlive its bytes.
     explicit ByteReader(std::string&&) = delete;
 
@@ -47,6 +51,7 @@ private:
     bool fail(std::size_t at, std::size_t wanted, const char* what);
 
     std::string_view m_bytes;
+    std::size_t m_base = 0;
     std::size_t m_pos = 0;
     std::string m_failure;
     std::size_t m_failureOffset = 0;
