@@ -66,19 +66,6 @@ void CTarnSendDoc::OnNewDocument(const FreeFieldTitles& appTitles) {
     *this = std::move(fresh);
 }
 
-Status CTarnSendDoc::OnOpenDocument(const std::filesystem::path& path,
-                                    const FreeFieldTitles& appTitles) {
-    auto bytes = readWholeFile(path);
-    if (!bytes) {
-        return bytes.error();
-    }
-    auto read = Serialize(*bytes, appTitles);
-    if (!read) {
-        return makeError(path.string() + ": " + read.error().message, read.error().offset);
-    }
-    return Ok{};
-}
-
 Status CTarnSendDoc::OnSaveDocument(const std::filesystem::path& path) {
     auto bytes = Serialize();
     if (!bytes) {

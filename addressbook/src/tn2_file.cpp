@@ -14,7 +14,13 @@
 //
 // Counts come from the file and are not trusted: nothing is reserved beyond
 // what the remaining bytes could hold, and every read is bounds checked.
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -33,16 +39,138 @@ constexpr std::size_t kMinOldRecordBytes = 2 + 6;
 constexpr std::size_t kMinRecordBytes = 2 + kFieldCount + 4;
 constexpr std::size_t kMinStringBytes = 1;
 
-std::size_t bounded(std::uint32_t count, const ByteReader& in, std::size_t minItemBytes) {
+}  // namespace
+
+namespace detail {
+
+// Where the reader takes its bytes: the unread part of the input as a window,
+// which more() lengthens until the input ends.
+class Tn2Source {
+public:
+    Tn2Source() = default;
+    Tn2Source(const Tn2Source&) = delete;
+    Tn2Source& operator=(const Tn2Source&) = delete;
+    virtual ~Tn2Source() = default;
+
+    std::string_view window() const { return m_window; }
+    // Offset of window() in the whole input.
+    std::size_t offset() const { return m_offset; }
+    // Unread bytes as far as known before reading them (the file's size).
+    std::size_t remaining() const {
+        return std::max(m_window.size(), m_size > m_offset ? m_size - m_offset : 0);
+    }
+    void consume(std::size_t n) {
+        m_window.remove_prefix(n);
+        m_offset += n;
+    }
+    // Lengthens the window; false when no more bytes come.
+    virtual bool more() = 0;
+    // Why more() stopped, when that was not the end of the input.
+    const std::string& error() const { return m_error; }
+
+protected:
+    std::string_view m_window;
+    std::size_t m_offset = 0;
+    std::size_t m_size = 0;
+    std::string m_error;
+};
+
+}  // namespace detail
+
+namespace {
+
+class MemorySource final : public detail::Tn2Source {
+public:
+    explicit MemorySource(std::string_view bytes) {
+        m_window = bytes;
+        m_size = bytes.size();
+    }
+    bool more() override { return false; }
+};
+
+// Reads a file a piece at a time. The buffer grows only when one item does not
+// fit, and then only after the bytes are actually there, so a length or count
+// that claims more than the file holds cannot make it grow.
+class FileSource final : public detail::Tn2Source {
+public:
+    FileSource(std::filesystem::path path, std::size_t chunkBytes)
+        : m_path(std::move(path)), m_chunk(std::max<std::size_t>(chunkBytes, 1)) {}
+
+    Status open() {
+        m_file.reset(std::fopen(m_path.c_str(), "rbe"));
+        if (!m_file) {
+            return makeError("cannot open " + m_path.string() + ": " + std::strerror(errno));
+        }
+        struct stat st {};
+        if (::fstat(::fileno(m_file.get()), &st) != 0) {
+            return makeError("cannot stat " + m_path.string() + ": " + std::strerror(errno));
+        }
+        if (S_ISDIR(st.st_mode)) {
+            return makeError(m_path.string() + " is a folder, not a file");
+        }
+        m_size = st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 0;
+        return Ok{};
+    }
+
+    bool more() override {
+        if (m_ended) {
+            return false;
+        }
+        const std::size_t keep = m_window.size();
+        if (keep > 0) {
+            std::memmove(m_buffer.data(), m_window.data(), keep);
+        }
+        if (m_buffer.empty()) {
+            // A small file needs no more than its own size (+1 to see its end).
+            m_buffer.resize(std::min(m_chunk, m_size + 1));
+        } else if (keep == m_buffer.size()) {
+            m_buffer.resize(2 * keep);  // one item fills the buffer
+        }
+        const std::size_t got =
+            std::fread(m_buffer.data() + keep, 1, m_buffer.size() - keep, m_file.get());
+        m_read += got;
+        if (got == 0) {
+            m_ended = true;
+            if (std::ferror(m_file.get()) != 0) {
+                m_error = "cannot read " + m_path.string();
+            }
+        } else if (m_read > kMaxFileBytes) {
+            m_ended = true;
+            m_error =
+                m_path.string() + " is larger than " + std::to_string(kMaxFileBytes) + " bytes";
+            return false;
+        }
+        m_window = std::string_view(m_buffer.data(), keep + got);
+        return got > 0;
+    }
+
+private:
+    static constexpr std::size_t kMaxFileBytes = std::size_t{1} << 31;
+    struct Closer {
+        void operator()(std::FILE* f) const { std::fclose(f); }
+    };
+    std::filesystem::path m_path;
+    std::size_t m_chunk;
+    std::unique_ptr<std::FILE, Closer> m_file;
+    std::string m_buffer;
+    std::size_t m_read = 0;
+    bool m_ended = false;
+};
+
+std::size_t bounded(std::uint32_t count, const detail::Tn2Source& in, std::size_t minItemBytes) {
     return std::min<std::size_t>(count, in.remaining() / minItemBytes);
 }
 
 std::string withThousands(std::size_t n) {
-    std::string digits = std::to_string(n);
-    for (std::size_t i = digits.size(); i > 3; i -= 3) {
-        digits.insert(i - 3, ",");
+    const std::string digits = std::to_string(n);
+    std::string out;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) {
+            out += ',';
+        }
+        out += digits[i];
     }
-    return digits;
+    return out;
 }
 
 }  // namespace
@@ -87,12 +215,31 @@ Result<std::string> CTarnSendDoc::Serialize() const {
         }
     }
 
-    std::size_t estimate = 256;
+    const std::size_t honorifics = std::min(m_honorifics.size(), kMaxStoredHonorifics);
+    // Sized exactly up front: growing a 15 MB buffer by doubling would hold
+    // two copies at once.
+    auto stored = [](std::string_view t) { return archivePrefixSize(t.size()) + t.size(); };
+    std::size_t size = stored(kSignature) + 4 + 4 + 4 + 4 + 4;
+    for (const auto& f : m_folders) {
+        size += stored(f.name) + 2;
+    }
+    for (std::size_t g = 0; g < m_groups.size(); ++g) {
+        size += stored(m_groups[g].name) + 2 + 4 + 2 * positions[g].size();
+    }
     for (const auto& r : m_records) {
-        estimate += r->textBytes() + 2 + 4 + kFieldCount;
+        size += 2 + 4;
+        for (std::size_t f = 0; f < kFieldCount; ++f) {
+            size += stored(r->text(static_cast<Field>(f)));
+        }
+    }
+    for (std::size_t i = 0; i < honorifics; ++i) {
+        size += stored(m_honorifics[i]);
+    }
+    for (const auto& t : m_titles) {
+        size += stored(t);
     }
     std::string out;
-    out.reserve(estimate);
+    out.reserve(size);
     writeArchiveString(out, kSignature);
     writeI32le(out, kVersion);
     writeU32le(out, static_cast<std::uint32_t>(m_folders.size()));
@@ -117,7 +264,6 @@ Result<std::string> CTarnSendDoc::Serialize() const {
         }
         writeI32le(out, r->status());
     }
-    const std::size_t honorifics = std::min(m_honorifics.size(), kMaxStoredHonorifics);
     writeU32le(out, static_cast<std::uint32_t>(honorifics));
     for (std::size_t i = 0; i < honorifics; ++i) {
         writeArchiveString(out, m_honorifics[i]);
@@ -129,33 +275,73 @@ Result<std::string> CTarnSendDoc::Serialize() const {
 }
 
 Status CTarnSendDoc::Serialize(std::string_view bytes, const FreeFieldTitles& appTitles) {
-    ByteReader in(bytes);
-    auto damaged = [&in](const std::string& where) -> Status {
+    MemorySource source(bytes);
+    return read(source, appTitles);
+}
+
+Status CTarnSendDoc::OnOpenDocument(const std::filesystem::path& path,
+                                    const FreeFieldTitles& appTitles, std::size_t readChunkBytes) {
+    FileSource source(path, readChunkBytes);
+    if (auto opened = source.open(); !opened) {
+        return opened;
+    }
+    auto st = read(source, appTitles);
+    if (!st) {
+        return makeError(path.string() + ": " + st.error().message, st.error().offset);
+    }
+    return Ok{};
+}
+
+Status CTarnSendDoc::read(detail::Tn2Source& in, const FreeFieldTitles& appTitles) {
+    std::string why;
+    long long where = -1;
+    // Reads one item, lengthening the window and starting the item again while
+    // it runs past the bytes read so far. `parse` must keep nothing of a failed try.
+    auto item = [&](auto&& parse) {
+        for (;;) {
+            ByteReader r(in.window(), in.offset());
+            if (parse(r)) {
+                in.consume(r.offset());
+                return true;
+            }
+            if (!in.more()) {
+                why = in.error().empty() ? r.failure() : in.error();
+                where = static_cast<long long>(r.failureOffset());
+                return false;
+            }
+        }
+    };
+    auto damaged = [&](const std::string& what) -> Status {
         return makeError("アドレス帳ファイルが壊れているか、アドレス帳ファイルではありません（" +
-                             where + "を読めません: " + in.failure() + "）",
-                         static_cast<long long>(in.failureOffset()));
+                             what + "を読めません: " + why + "）",
+                         where);
     };
     auto nth = [](const char* what, std::size_t i, std::uint32_t count) {
         return std::string(what) + " " + std::to_string(i + 1) + "/" + std::to_string(count) + " ";
     };
+    auto readCount = [&](std::uint32_t& count) {
+        return item([&](ByteReader& r) { return r.readU32le(count); });
+    };
 
     CTarnSendDoc doc;
-    if (!in.readArchiveString(doc.m_signature)) {
+    if (!item([&](ByteReader& r) { return r.readArchiveString(doc.m_signature); })) {
         return damaged("識別文字列");
     }
-    if (!in.readI32le(doc.m_version)) {
+    if (!item([&](ByteReader& r) { return r.readI32le(doc.m_version); })) {
         return damaged("版数");
     }
     const bool current = doc.m_version >= kVersion;
 
     std::uint32_t count = 0;
-    if (!in.readU32le(count)) {
+    if (!readCount(count)) {
         return damaged("フォルダ数");
     }
     doc.m_folders.reserve(bounded(count, in, kMinFolderBytes));
     for (std::uint32_t i = 0; i < count; ++i) {
         Folder f;
-        if (!in.readArchiveString(f.name) || !in.readU16le(f.icon)) {
+        if (!item([&](ByteReader& r) {
+                return r.readArchiveString(f.name) && r.readU16le(f.icon);
+            })) {
             return damaged(nth("フォルダ", i, count));
         }
         doc.m_folders.push_back(std::move(f));
@@ -164,7 +350,7 @@ Status CTarnSendDoc::Serialize(std::string_view bytes, const FreeFieldTitles& ap
     // Member positions wait until the records they name have been read.
     std::vector<std::vector<std::uint16_t>> memberPositions;
     if (current) {
-        if (!in.readU32le(count)) {
+        if (!readCount(count)) {
             return damaged("グループ数");
         }
         doc.m_groups.reserve(bounded(count, in, kMinGroupBytes));
@@ -172,14 +358,17 @@ Status CTarnSendDoc::Serialize(std::string_view bytes, const FreeFieldTitles& ap
         for (std::uint32_t i = 0; i < count; ++i) {
             Group g;
             std::uint32_t members = 0;
-            if (!in.readArchiveString(g.name) || !in.readU16le(g.icon) || !in.readU32le(members)) {
+            if (!item([&](ByteReader& r) {
+                    return r.readArchiveString(g.name) && r.readU16le(g.icon) &&
+                           r.readU32le(members);
+                })) {
                 return damaged(nth("グループ", i, count));
             }
             std::vector<std::uint16_t> positions;
             positions.reserve(bounded(members, in, 2));
             for (std::uint32_t m = 0; m < members; ++m) {
                 std::uint16_t p = 0;
-                if (!in.readU16le(p)) {
+                if (!item([&](ByteReader& r) { return r.readU16le(p); })) {
                     return damaged(nth("グループ", i, count) + "のメンバー");
                 }
                 positions.push_back(p);
@@ -195,7 +384,7 @@ Status CTarnSendDoc::Serialize(std::string_view bytes, const FreeFieldTitles& ap
         }
     }
 
-    if (!in.readU32le(count)) {
+    if (!readCount(count)) {
         return damaged("レコード数");
     }
     doc.m_records.reserve(bounded(count, in, current ? kMinRecordBytes : kMinOldRecordBytes));
@@ -205,32 +394,36 @@ Status CTarnSendDoc::Serialize(std::string_view bytes, const FreeFieldTitles& ap
     for (std::uint32_t i = 0; i < count; ++i) {
         std::uint16_t folder = 0;
         std::int32_t status = kStatusNormal;
-        bool ok = in.readU16le(folder);
-        for (std::size_t f = 0; ok && f < textCount; ++f) {
-            ok = in.readArchiveString(scratch[f]);
-            texts[f] = scratch[f];
-        }
-        if (ok && current) {
-            ok = in.readI32le(status);
-        }
+        const bool ok = item([&](ByteReader& r) {
+            if (!r.readU16le(folder)) {
+                return false;
+            }
+            for (std::size_t f = 0; f < textCount; ++f) {
+                if (!r.readArchiveString(scratch[f])) {
+                    return false;
+                }
+                texts[f] = scratch[f];
+            }
+            return !current || r.readI32le(status);
+        });
         if (!ok) {
             return damaged(nth("レコード", i, count));
         }
-        auto r = std::make_unique<Record>(texts);
+        auto rec = std::make_unique<Record>(texts);
         // A folder number that names no folder would break every view that
         // looks the folder up; the record is kept, outside any folder.
-        r->setFolder(folder <= doc.m_folders.size() ? folder : 0);
-        r->setStatus(status);
-        doc.m_records.push_back(std::move(r));
+        rec->setFolder(folder <= doc.m_folders.size() ? folder : 0);
+        rec->setStatus(status);
+        doc.m_records.push_back(std::move(rec));
     }
 
-    if (!in.readU32le(count)) {
+    if (!readCount(count)) {
         return damaged("敬称の数");
     }
     doc.m_honorifics.reserve(bounded(count, in, kMinStringBytes));
     for (std::uint32_t i = 0; i < count; ++i) {
         std::string h;
-        if (!in.readArchiveString(h)) {
+        if (!item([&](ByteReader& r) { return r.readArchiveString(h); })) {
             return damaged(nth("敬称", i, count));
         }
         doc.m_honorifics.push_back(std::move(h));
@@ -238,7 +431,7 @@ Status CTarnSendDoc::Serialize(std::string_view bytes, const FreeFieldTitles& ap
 
     if (current) {
         for (std::size_t i = 0; i < doc.m_titles.size(); ++i) {
-            if (!in.readArchiveString(doc.m_titles[i])) {
+            if (!item([&](ByteReader& r) { return r.readArchiveString(doc.m_titles[i]); })) {
                 return damaged(nth("自由使用欄の見出し", i, kFreeFieldCount));
             }
         }

@@ -81,8 +81,9 @@ void expectSameDocument(const CTarnSendDoc& a, const CTarnSendDoc& b) {
     EXPECT_EQ(a.freeFieldTitles(), b.freeFieldTitles());
 }
 
-TEST(Tn2File, RichDocumentRoundTripsFieldByFieldAndByteForByte) {
-    CTarnSendDoc doc;
+// Japanese texts, every status, a record in two groups, 16 honorifics, renamed
+// titles and a free field long enough for the 32-bit length prefix.
+void buildRichDocument(CTarnSendDoc& doc) {
     doc.OnNewDocument(defaultFreeFieldTitles());
     doc.folders().push_back({sj("取引先（東日本）"), 40});
     Record full = makeRecord("髙橋 健太", "kenta@example.co.jp", 6, kStatusDnsError);
@@ -106,7 +107,11 @@ TEST(Tn2File, RichDocumentRoundTripsFieldByFieldAndByteForByte) {
     ASSERT_EQ(doc.honorifics().size(), 16u);
     doc.freeFieldTitles()[0] = sj("住所");
     doc.freeFieldTitles()[9] = sj("会員種別(&J)");
+}
 
+TEST(Tn2File, RichDocumentRoundTripsFieldByFieldAndByteForByte) {
+    CTarnSendDoc doc;
+    buildRichDocument(doc);
     auto bytes = doc.Serialize();
     ASSERT_TRUE(bytes) << bytes.error().message;
     CTarnSendDoc back;
@@ -252,6 +257,33 @@ TEST(Tn2File, SaveReplacesTheFileAndLeavesNoTemporaryFile) {
     doc.setModifiedFlag();
     EXPECT_FALSE(doc.OnSaveDocument(dir / "no-such-folder" / "book.tn2"));
     EXPECT_TRUE(doc.isModified());
+}
+
+TEST(Tn2File, ReadsAFileInPiecesOfAnySize) {
+    TempDir dir;
+    CTarnSendDoc doc;
+    buildRichDocument(doc);
+    ASSERT_TRUE(doc.OnSaveDocument(dir / "rich.tn2"));
+    const std::string bytes = readFile(dir / "rich.tn2");
+    for (std::size_t chunk : {1u, 7u, 4096u, 1u << 20}) {
+        CTarnSendDoc back;
+        auto st = back.OnOpenDocument(dir / "rich.tn2", defaultFreeFieldTitles(), chunk);
+        ASSERT_TRUE(st) << chunk << ": " << st.error().message;
+        expectSameDocument(doc, back);
+        EXPECT_EQ(*back.Serialize(), bytes) << chunk;
+    }
+    // a cut file fails at the same offset, read whole or in pieces
+    writeFile(dir / "cut.tn2", bytes.substr(0, bytes.size() - 40'000));
+    CTarnSendDoc memory, file;
+    auto inMemory =
+        memory.Serialize(bytes.substr(0, bytes.size() - 40'000), defaultFreeFieldTitles());
+    auto inPieces = file.OnOpenDocument(dir / "cut.tn2", defaultFreeFieldTitles(), 5);
+    ASSERT_FALSE(inMemory);
+    ASSERT_FALSE(inPieces);
+    EXPECT_EQ(inMemory.error().offset, inPieces.error().offset);
+    EXPECT_NE(inPieces.error().message.find("offset " + std::to_string(inMemory.error().offset)),
+              std::string::npos)
+        << inPieces.error().message;
 }
 
 TEST(Tn2File, FailedReadLeavesTheDocumentAsItWas) {

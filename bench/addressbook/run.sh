@@ -31,4 +31,4 @@ echo "load (best of $runs)       $load_ms ms"
 echo "load peak RSS           $peak_kb KiB (process start $start_kb KiB)"
 awk -v p="$peak_kb" -v s="$size" -v b="$start_kb" 'BEGIN {
   printf "peak / file size        %.2f (growth over start %.2f)\n", p * 1024 / s, (p - b) * 1024 / s }'
-echo "save peak RSS (whole build+save) $(field save_peak_rss_kb <"$work/save.txt") KiB"
+echo "save peak RSS            $(field save_peak_rss_kb <"$work/save.txt") KiB (before saving, with the book built: $(field save_start_rss_kb <"$work/save.txt") KiB)"

@@ -22,6 +22,10 @@
 
 namespace tarn::addressbook {
 
+namespace detail {
+class Tn2Source;
+}
+
 using FreeFieldTitles = std::array<std::string, kFreeFieldCount>;
 
 // "Freefield1(&A)" ... "Freefield10(&J)": the titles until the user renames them.
@@ -112,8 +116,12 @@ public:
     // unchanged. appTitles are used for files older than version 20.
     Status Serialize(std::string_view bytes, const FreeFieldTitles& appTitles);
 
-    // Reads a .tn2 file; the document is not modified afterwards.
-    Status OnOpenDocument(const std::filesystem::path& path, const FreeFieldTitles& appTitles);
+    // Reads a .tn2 file; the document is not modified afterwards. The file is
+    // read readChunkBytes at a time (more when one item is larger), so that
+    // opening never holds the whole file besides the records made from it.
+    static constexpr std::size_t kReadChunkBytes = 256 * 1024;
+    Status OnOpenDocument(const std::filesystem::path& path, const FreeFieldTitles& appTitles,
+                          std::size_t readChunkBytes = kReadChunkBytes);
     // Writes through a temporary file renamed over `path` only once complete.
     // Clears the modified flag on success only. The caller copies
     // freeFieldTitles() into the application's titles after a successful save.
@@ -191,6 +199,8 @@ public:
     void UpdateAllViews(int hint) const;
 
 private:
+    Status read(detail::Tn2Source& in, const FreeFieldTitles& appTitles);
+
     std::string m_signature{kSignature};
     std::int32_t m_version = kVersion;
     std::vector<Folder> m_folders;
