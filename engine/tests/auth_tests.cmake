@@ -5,3 +5,7 @@ tarn_add_fuzzer(NAME sasl_challenge_fuzz SOURCES fuzz/sasl_challenge_fuzz.cpp LI
 tarn_add_test(NAME auth_pop_test SOURCES tests/auth_pop_test.cpp LIBS zeph_core tarn::testsupport)
 tarn_add_fuzzer(NAME pop_line_fuzz SOURCES fuzz/pop_line_fuzz.cpp LIBS zeph_core
   CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/pop_line)
+if(TARGET Zeph)
+  tarn_add_test(NAME auth_smtp_test SOURCES tests/auth_smtp_test.cpp
+    LIBS Zeph zeph_core tarn::testsupport)
+endif()
