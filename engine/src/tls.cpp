@@ -165,6 +165,10 @@ std::optional<TlsFailure> startTls(Socket& socket, const std::string& host,
     // a close_notify after QUIT is an ordinary end of stream, not an attack.
     SSL_CTX_set_options(ctx.get(), SSL_OP_IGNORE_UNEXPECTED_EOF);
     SSL_CTX_set_verify(ctx.get(), SSL_VERIFY_PEER, nullptr);
+    // Channel::send promises POSIX semantics: a partial count, and a retry after
+    // EAGAIN that may come from another buffer address with the rest of the data.
+    SSL_CTX_set_mode(ctx.get(),
+                     SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
     if (SSL_CTX_set_default_verify_paths(ctx.get()) != 1) {
         takeSslError();  // no system store: an extra CA file may still do
     }

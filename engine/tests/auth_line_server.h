@@ -19,6 +19,9 @@ class LineServer {
 public:
     // A reply of kClose closes the connection instead of answering.
     static constexpr const char* kClose = "<close>";
+    // A reply of kHold answers nothing more and keeps the connection open until
+    // the client closes it.
+    static constexpr const char* kHold = "<hold>";
 
     explicit LineServer(std::vector<std::string> replies) : m_replies(std::move(replies)) {
         m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -68,6 +71,11 @@ private:
         std::string buffer;
         for (const auto& reply : m_replies) {
             if (reply == kClose) {
+                break;
+            }
+            if (reply == kHold) {
+                while (readLine(fd, buffer)) {
+                }
                 break;
             }
             if (&reply != &m_replies.front() && !readLine(fd, buffer)) {

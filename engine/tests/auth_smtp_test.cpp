@@ -327,12 +327,46 @@ TEST_F(EngineTest, UntrustedOrMisnamedCertificateIsRefused) {
         EXPECT_NE(e.text.find("certificate"), std::string::npos) << e.text;
         ZEPH_Abort();
     }
+    // An extra CA file that cannot be read is an error, not a quiet fall back.
+    ZEPH_SetCAFile((certs.ca() + ".missing").c_str());
+    ZEPH_SetPort(good.port());
+    EXPECT_EQ(ZEPH_Connect("127.0.0.1", 1), 0);
+    EXPECT_EQ(ZEPH_GetSockLastError(), -21);
+    EXPECT_NE(std::string(ZEPH_GetSMTPResult()).find("CA file"), std::string::npos);
+    ZEPH_Abort();
     // Plain SMTP spoken to a TLS port is a handshake failure, not a hang.
     ZEPH_SetSecurity(0);
     ZEPH_SetRecvTimeOutSec(1);
     ZEPH_SetPort(good.port());
     EXPECT_EQ(ZEPH_Connect("127.0.0.1", 1), 0);
     ZEPH_Abort();
+}
+
+TEST_F(EngineTest, HandshakeWithAPlainOrSilentServerFails) {
+    ASSERT_EQ(ZEPH_SetSecurity(2), 1);
+    {
+        // A plain greeting where the TLS server hello belongs.
+        LineServer server({"220 plain text\r\n"});
+        ZEPH_SetPort(server.port());
+        EXPECT_EQ(ZEPH_Connect("127.0.0.1", 1), 0);
+        const Errors e = errors();
+        EXPECT_EQ(e.sock, -20) << describe(e);
+        EXPECT_EQ(e.pos, 1040) << describe(e);
+        ZEPH_Abort();
+    }
+    {
+        // Silence: the handshake ends with the receive time-out.
+        LineServer server({LineServer::kHold});
+        ZEPH_SetRecvTimeOutSec(1);
+        ZEPH_SetPort(server.port());
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(ZEPH_Connect("127.0.0.1", 1), 0);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+        const Errors e = errors();
+        EXPECT_EQ(e.sock, -11) << describe(e);
+        EXPECT_EQ(e.pos, 1040) << describe(e);
+        ZEPH_Abort();
+    }
 }
 
 TEST_F(EngineTest, StartTlsNotOfferedIsNeverAPlainTextFallBack) {
