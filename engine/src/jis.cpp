@@ -250,8 +250,24 @@ void encodePlainHeader(std::string_view converted, std::string& out) {
             break;  // no (complete) run left; the rest stays as it is
         }
         out.append(converted.substr(pos, enter - pos));
-        appendEncodedWord(converted.substr(enter, leave + kLeaveJis.size() - enter), out);
-        pos = leave + kLeaveJis.size();
+        std::size_t end = leave + kLeaveJis.size();
+        // Decoders drop white space between two encoded-words (RFC 2047 6.2),
+        // so "山田 太郎" would arrive as "山田太郎": such a gap goes inside
+        // one word together with both runs.
+        while (true) {
+            const std::size_t gapEnd = converted.find_first_not_of(" \t", end);
+            if (gapEnd == end || gapEnd == std::string_view::npos ||
+                converted.substr(gapEnd, kEnterJis.size()) != kEnterJis) {
+                break;
+            }
+            const std::size_t nextLeave = converted.find(kLeaveJis, gapEnd + kEnterJis.size());
+            if (nextLeave == std::string_view::npos) {
+                break;
+            }
+            end = nextLeave + kLeaveJis.size();
+        }
+        appendEncodedWord(converted.substr(enter, end - enter), out);
+        pos = end;
     }
     out.append(converted.substr(std::min(pos, converted.size())));
 }

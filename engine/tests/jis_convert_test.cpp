@@ -95,6 +95,13 @@ TEST(JisConvertTest, PlainHeaderEncodesEachJisRun) {
     EXPECT_EQ(to.find("=?ISO-2022-JP?B?"), 4U);
     EXPECT_NE(to.find("?= and =?ISO-2022-JP?B?"), std::string::npos);
     EXPECT_TRUE(to.ends_with("?= <a@b>\r\n"));
+    // Runs apart only by white space share one word, or decoders would drop
+    // the space between family and given name.
+    std::string spaced(c.plainHeader(sj("To: 佐藤 \t花子 <a@b>\r\n"), lineStart));
+    ASSERT_TRUE(spaced.starts_with("To: =?ISO-2022-JP?B?")) << spaced;
+    EXPECT_TRUE(spaced.ends_with("?= <a@b>\r\n"));
+    std::string word = spaced.substr(20, spaced.find("?=", 20) - 20);
+    EXPECT_EQ(zeph::base64Decode(word).value_or(""), "\x1B$B:4F#\x1B(B \t\x1B$B2V;R\x1B(B");
 }
 
 // Decodes the encoded-words of a folded header back to ISO-2022-JP bytes.
