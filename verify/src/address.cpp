@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
+#include <utility>
 
 #include "common/files.h"
 #include "common/program.h"
@@ -166,27 +168,99 @@ bool DomainChecker::AddListedDomain(std::string_view text, int flag) {
     if (domain.empty() || m_entryCount >= kCapacity) {
         return false;
     }
+    const std::uint64_t hash = FoldedHash{}(domain);
+    Slot* slot = findSlot(domain, hash);
+    if (slot->offset == kEmpty) {
+        if ((m_distinct + 1) * 2 > m_slots.size()) {
+            grow();
+            slot = findSlot(domain, hash);
+        }
+        slot->hash = hash;
+        slot->offset = static_cast<std::uint32_t>(m_arena.size());
+        m_arena.append(domain);
+        ++m_distinct;
+    }
     // The newest entry sits in front of every older one, so it decides.
-    m_listed.insert_or_assign(sjis::asciiLower(domain), flag != 0 ? 1 : 0);
+    slot->lengthAndFlag = static_cast<std::uint32_t>(domain.size() << 1) | (flag != 0 ? 1u : 0u);
     ++m_entryCount;
     return true;
+}
+
+const DomainChecker::Slot* DomainChecker::findSlot(std::string_view domain,
+                                                   std::uint64_t hash) const {
+    if (m_slots.empty()) {
+        return nullptr;
+    }
+    const std::size_t mask = m_slots.size() - 1;
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+        const Slot& s = m_slots[i];
+        if (s.offset == kEmpty ||
+            (s.hash == hash &&
+             sjis::equalsIgnoreCase(
+                 std::string_view(m_arena).substr(s.offset, s.lengthAndFlag >> 1), domain))) {
+            return &s;
+        }
+    }
+}
+
+DomainChecker::Slot* DomainChecker::findSlot(std::string_view domain, std::uint64_t hash) {
+    if (m_slots.empty()) {
+        grow();
+    }
+    return const_cast<Slot*>(std::as_const(*this).findSlot(domain, hash));
+}
+
+void DomainChecker::grow() {
+    std::vector<Slot> old =
+        std::exchange(m_slots, std::vector<Slot>(std::max<std::size_t>(16, m_slots.size() * 2)));
+    const std::size_t mask = m_slots.size() - 1;
+    for (const Slot& s : old) {
+        if (s.offset == kEmpty) {
+            continue;
+        }
+        std::size_t i = s.hash & mask;
+        while (m_slots[i].offset != kEmpty) {
+            i = (i + 1) & mask;
+        }
+        m_slots[i] = s;
+    }
 }
 
 void DomainChecker::SetRegionalNames(std::vector<std::string> names) {
     m_regional.clear();
     for (const auto& name : names) {
-        m_regional.insert(sjis::asciiLower(name));
+        m_regional.insert(name);
     }
     m_regionalCount = names.size();
 }
 
 int DomainChecker::LookupListedDomain(std::string_view address) const {
-    auto it = m_listed.find(sjis::asciiLower(DomainPart(address)));
-    return it == m_listed.end() ? -1 : it->second;
+    std::string_view domain = DomainPart(address);
+    const Slot* slot = findSlot(domain, FoldedHash{}(domain));
+    return (slot == nullptr || slot->offset == kEmpty) ? -1
+                                                       : static_cast<int>(slot->lengthAndFlag & 1);
 }
 
-bool DomainChecker::isRegionalName(std::string_view label) const {
-    return m_regional.contains(sjis::asciiLower(label));
+std::size_t DomainChecker::FoldedHash::operator()(std::string_view s) const noexcept {
+    // FNV-1a over the bytes, with single-byte letters folded; a trail byte in
+    // 'A'-'Z' belongs to a double-byte character and is hashed as it is.
+    std::uint64_t h = 14695981039346656037ull;
+    for (std::size_t i = 0; i < s.size();) {
+        std::size_t n = sjis::charLength(s, i);
+        for (std::size_t k = 0; k < n; ++k) {
+            auto c = static_cast<unsigned char>(s[i + k]);
+            if (n == 1 && c >= 'A' && c <= 'Z') {
+                c = static_cast<unsigned char>(c - 'A' + 'a');
+            }
+            h = (h ^ c) * 1099511628211ull;
+        }
+        i += n;
+    }
+    return static_cast<std::size_t>(h);
+}
+
+bool DomainChecker::FoldedEqual::operator()(std::string_view a, std::string_view b) const noexcept {
+    return sjis::equalsIgnoreCase(a, b);
 }
 
 namespace {
@@ -274,7 +348,7 @@ int DomainChecker::CheckAddressSyntax(std::string_view address, bool relaxed) co
             return kBadName;
         }
     } else if (m_regionalCount > 0 && sjis::equalsIgnoreCase(labels[0], kRegionalCountry) &&
-               !isRegionalName(labels[1])) {
+               !m_regional.contains(labels[1])) {
         return kBadRegionalName;
     }
     return (labels[2].size() < 3 || labels[2].size() > 63) ? kBadLength : kSyntaxOk;

@@ -132,6 +132,21 @@ TEST(DomainChecker, LatestEntryWinsAndCapacityIsKept) {
     EXPECT_EQ(checker.LookupListedDomain("both.example.com"), 1);
 }
 
+TEST(DomainChecker, ManyDistinctDomainsKeepTheirFlags) {
+    DomainChecker checker;
+    for (int i = 0; i < 10000; ++i) {
+        ASSERT_TRUE(checker.AddListedDomain("d" + std::to_string(i) + ".Example.com", i % 3 == 0));
+    }
+    for (int i = 0; i < 10000; ++i) {
+        ASSERT_EQ(checker.LookupListedDomain("u@D" + std::to_string(i) + ".example.COM"),
+                  i % 3 == 0)
+            << i;
+    }
+    EXPECT_EQ(checker.LookupListedDomain("d10000.example.com"), -1);
+    EXPECT_EQ(checker.LookupListedDomain("d1.example.co"), -1);
+    EXPECT_EQ(checker.LookupListedDomain(""), -1);
+}
+
 TEST(DomainChecker, DoubleByteEntriesCompareWholeCharacters) {
     DomainChecker checker;
     // "ア" is 0x83 0x41: its trail byte is an 'A' that must not be case-folded.

@@ -50,8 +50,11 @@ extern "C" {
             cannot be a DNS name, such as a label      \
             over 63 bytes; it is never sent) */
 
-#pragma pack(push, 1)
-/* One domain. Fill localPart and domain, leave the rest zero. */
+/*
+ * One domain. Fill localPart and domain, leave the rest zero. Natural
+ * alignment (the Windows original packed it to 1 byte, which leaves the
+ * 32-bit fields after queryId misaligned; no file or peer depends on it).
+ */
 typedef struct MXVerifyItem {
     const char* localPart; /* text before the at-sign; not used by the library */
     const char* domain;    /* domain to look up, "example.com." */
@@ -61,7 +64,6 @@ typedef struct MXVerifyItem {
     uint32_t idleTicks;    /* idle seconds since the last transmission */
     uint32_t retries;      /* retransmissions made so far in this stage */
 } MXVerifyItem;
-#pragma pack(pop)
 
 struct MXVerifyParam;
 
