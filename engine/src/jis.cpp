@@ -279,6 +279,14 @@ void encodeFoldedHeader(std::string_view converted, std::size_t prefixLength, st
         return;
     }
     prefixLength = std::min(prefixLength, converted.size());
+    // A fold mark cut in two by the prefix (a header name long enough to reach
+    // the first fold) belongs to the prefix, where it is dropped.
+    for (std::size_t back = 1; back < kFoldMark.size() && back <= prefixLength; ++back) {
+        if (converted.substr(prefixLength - back, kFoldMark.size()) == kFoldMark) {
+            prefixLength += kFoldMark.size() - back;
+            break;
+        }
+    }
     appendWithoutFoldMarks(converted.substr(0, prefixLength), out);
     std::string_view rest = converted.substr(prefixLength);
     rest = rest.substr(0, rest.find('\r'));

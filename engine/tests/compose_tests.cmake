@@ -5,3 +5,7 @@ tarn_add_test(NAME compose_test
 tarn_add_test(NAME compose_interop_test
   SOURCES tests/compose_interop_test.cpp tests/compose_interop.cpp
   LIBS zeph_core tarn::testsupport)
+tarn_add_fuzzer(NAME jis_convert_fuzz SOURCES fuzz/jis_convert_fuzz.cpp LIBS zeph_core
+  CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/jis_convert)
+tarn_add_fuzzer(NAME compose_headers_fuzz SOURCES fuzz/compose_headers_fuzz.cpp LIBS zeph_core
+  CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/compose_headers)
