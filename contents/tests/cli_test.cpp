@@ -7,7 +7,7 @@ using namespace tarn::test;
 
 namespace {
 
-RunResult tarn(std::vector<std::string> args) {
+RunResult runTarn(std::vector<std::string> args) {
     args.insert(args.begin(), tarnPath());
     return run(args);
 }
@@ -18,19 +18,19 @@ TEST(ContentsCommand, NewThenShowInTextAndJson) {
     TempDir dir;
     writeFile(dir / "body.txt", "\xEF\xBB\xBF拝啓 &[名前] 様\nご案内です。\r\n");
     const std::string file = (dir / "m.tnm").string();
-    auto made = tarn({"contents", "new", file, "--subject", "ご案内", "--body-file",
-                      (dir / "body.txt").string(), "--attach", "/tmp/a b.pdf", "--attach",
-                      "/tmp/c.txt", "--cc", "cc@example.com"});
+    auto made = runTarn({"contents", "new", file, "--subject", "ご案内", "--body-file",
+                         (dir / "body.txt").string(), "--attach", "/tmp/a b.pdf", "--attach",
+                         "/tmp/c.txt", "--cc", "cc@example.com"});
     ASSERT_EQ(made.exitCode, 0) << made.err;
 
-    auto json = tarn({"contents", "show", file, "--json"});
+    auto json = runTarn({"contents", "show", file, "--json"});
     ASSERT_EQ(json.exitCode, 0) << json.err;
     EXPECT_EQ(json.out,
               "{\"subject\":\"ご案内\",\"attachments\":[\"/tmp/a b.pdf\",\"/tmp/c.txt\"],"
               "\"body\":\"拝啓 &[名前] 様\\r\\nご案内です。\\r\\n\",\"cc\":\"cc@example.com\","
               "\"bcc\":\"\",\"layout\":\"current\"}\n");
 
-    auto text = tarn({"contents", "show", file});
+    auto text = runTarn({"contents", "show", file});
     ASSERT_EQ(text.exitCode, 0);
     EXPECT_NE(text.out.find("件名: ご案内\n"), std::string::npos);
     EXPECT_NE(text.out.find("本文:\n拝啓 &[名前] 様\nご案内です。\n"), std::string::npos);
@@ -40,16 +40,16 @@ TEST(ContentsCommand, RefusesWhatShiftJisCannotHoldAndReportsLoadFailures) {
     TempDir dir;
     writeFile(dir / "body.txt", "sushi 🍣\n");
     const std::string file = (dir / "m.tnm").string();
-    auto bad = tarn(
+    auto bad = runTarn(
         {"contents", "new", file, "--subject", "x", "--body-file", (dir / "body.txt").string()});
     EXPECT_EQ(bad.exitCode, 1);
     EXPECT_NE(bad.err.find("🍣"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(file));
 
-    auto missing = tarn({"contents", "show", file});
+    auto missing = runTarn({"contents", "show", file});
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_NE(missing.err.find("-6"), std::string::npos);
-    EXPECT_EQ(tarn({"contents", "new", file, "--subject", "x"}).exitCode, 2);
+    EXPECT_EQ(runTarn({"contents", "new", file, "--subject", "x"}).exitCode, 2);
 }
 
 TEST(ScriptCommand, RunsTheBodyForOneRecipient) {
@@ -58,46 +58,46 @@ TEST(ScriptCommand, RunsTheBodyForOneRecipient) {
               "#If &[敬称] = \"御中\" Then\n&[会社名] 御中\n#Else\n&[名前] &[敬称]\n#End If\n"
               "#x = StrInputDialog(\"?\")\n#Print \"answer=\"; x\n");
     const std::string file = (dir / "m.tnm").string();
-    ASSERT_EQ(tarn({"contents", "new", file, "--subject", "&[名前]様へ", "--body-file",
-                    (dir / "body.txt").string()})
+    ASSERT_EQ(runTarn({"contents", "new", file, "--subject", "&[名前]様へ", "--body-file",
+                       (dir / "body.txt").string()})
                   .exitCode,
               0);
-    auto company = tarn({"script", "run", file, "--var", "会社名=ACME", "--var", "&[敬称]=御中",
-                         "--answer", "はい"});
+    auto company = runTarn({"script", "run", file, "--var", "会社名=ACME", "--var", "&[敬称]=御中",
+                            "--answer", "はい"});
     ASSERT_EQ(company.exitCode, 0) << company.err;
     EXPECT_EQ(company.out, "&[会社名] 御中\nanswer=はい\n");
 
     auto merged =
-        tarn({"script", "run", file, "--var", "名前=鈴木", "--var", "敬称=様", "--merge"});
+        runTarn({"script", "run", file, "--var", "名前=鈴木", "--var", "敬称=様", "--merge"});
     ASSERT_EQ(merged.exitCode, 0) << merged.err;
     EXPECT_EQ(merged.out, "件名: 鈴木様へ\n\n鈴木 様\nanswer=\n");
     EXPECT_NE(merged.err.find("--answer"), std::string::npos);
 
-    EXPECT_EQ(tarn({"script", "run", file, "--var", "住所=x"}).exitCode, 2);
+    EXPECT_EQ(runTarn({"script", "run", file, "--var", "住所=x"}).exitCode, 2);
 }
 
 TEST(ScriptCommand, ErrorsAndRefusedExecute) {
     TempDir dir;
     writeFile(dir / "body.txt", "first\n\n#x = 1 / 0\n");
     const std::string file = (dir / "m.tnm").string();
-    ASSERT_EQ(tarn({"contents", "new", file, "--subject", "s", "--body-file",
-                    (dir / "body.txt").string()})
+    ASSERT_EQ(runTarn({"contents", "new", file, "--subject", "s", "--body-file",
+                       (dir / "body.txt").string()})
                   .exitCode,
               0);
-    auto failed = tarn({"script", "run", file});
+    auto failed = runTarn({"script", "run", file});
     EXPECT_EQ(failed.exitCode, 1);
     EXPECT_EQ(failed.err, "0 で除算しました。 (Line=3)\n");
     EXPECT_EQ(failed.out, "first\n\n");
 
     writeFile(dir / "body.txt", "#Execute \"/bin/true\"\n");
-    ASSERT_EQ(tarn({"contents", "new", file, "--subject", "s", "--body-file",
-                    (dir / "body.txt").string()})
+    ASSERT_EQ(runTarn({"contents", "new", file, "--subject", "s", "--body-file",
+                       (dir / "body.txt").string()})
                   .exitCode,
               0);
-    auto refused = tarn({"script", "run", file});
+    auto refused = runTarn({"script", "run", file});
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_NE(refused.err.find("ShellExecute()で失敗しました。 (Line=1)"), std::string::npos);
-    auto allowed = tarn({"script", "run", file, "--allow-execute"});
+    auto allowed = runTarn({"script", "run", file, "--allow-execute"});
     EXPECT_EQ(allowed.exitCode, 0) << allowed.err;
     EXPECT_NE(allowed.err.find("出力が空です"), std::string::npos);
 }
