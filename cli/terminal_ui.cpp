@@ -145,14 +145,14 @@ void TerminalUi::errorBox(std::string_view title, std::string_view text) {
 void TerminalUi::finish(std::string_view logPath, std::string_view /*viewer*/) {
     redraw(true);
     endLine();
+    m_open = false;
     if (!logPath.empty()) {
         err("ログ: " + u(logPath) + "\n");
     }
 }
 
 void TerminalUi::close() {
-    if (m_open) {
-        redraw(true);
+    if (m_open && m_lineDirty) {
         endLine();
     }
     m_open = false;

@@ -1,0 +1,230 @@
+// `tarn send`: the send command of the group-send application on a terminal.
+#include <unistd.h>
+
+#include "command.h"
+#include "common/cp932.h"
+#include "common/program.h"
+#include "common/sjis.h"
+#include "contents/script.h"
+#include "contents/send_contents.h"
+#include "driver/capture_server.h"
+#include "driver/send_driver.h"
+#include "driver/timed_send.h"
+#include "run_support.h"
+#include "terminal_ui.h"
+
+namespace tarn::cli {
+namespace {
+
+int runSend(const std::vector<std::string>& argv);
+
+const Command kSend{
+    "send",
+    "send BOOK.tn2 [--contents FILE.tnm] [--folder NAME | --group NAME]\n"
+    "           [--at \"YYYY-MM-DD HH:MM:SS\"] [--yes] [--dry-run DIR] [--ca-file PEM]\n"
+    "  表示中 (--folder/--group、既定はすべて) の状態「正常」の宛先へ一通ずつ送信します。\n"
+    "  設定はレジストリ (TARN_REGISTRY) の標準アカウントを使います。\n"
+    "  --contents  送信内容ファイル (既定は前回の送信内容ファイル)\n"
+    "  --at        指定時刻まで待ってから送信します (Ctrl-C で中止の確認)\n"
+    "  --yes       送信の確認をしません (端末がないときは必須)\n"
+    "  --dry-run   サーバへは送らず、内蔵の受信サーバで DIR に .eml として保存します\n"
+    "  送信中の Ctrl-C は中止ボタンです。送信エラーの状態は BOOK.tn2 に書き戻します。",
+    "アドレス帳の宛先へ一斉送信します", runSend};
+const Registration reg(kSend);
+
+// The script's calls during a bulk run: boxes and errors are printed, nothing
+// is asked and nothing is started.
+class BulkScriptHost : public contents::ScriptHost {
+public:
+    void ReportScriptError(int, int, std::string_view message) override {
+        err(std::string(message) + "\n");
+    }
+    bool MsgBox(std::string_view text, int kind) override {
+        err("MsgBox: " + fromSjis(text) + "\n");
+        return kind != 1 && kind != 2;
+    }
+};
+
+std::string firstLines(const std::string& utf8, int lines) {
+    std::size_t pos = 0;
+    for (int i = 0; i < lines && pos != std::string::npos; ++i) {
+        pos = utf8.find('\n', pos == 0 ? 0 : pos + 1);
+    }
+    return pos == std::string::npos ? utf8 : utf8.substr(0, pos) + "\n…";
+}
+
+int runSend(const std::vector<std::string>& argv) {
+    Args args(argv, {"contents", "folder", "group", "at", "dry-run", "ca-file"}, {"yes"});
+    if (!args.ok()) {
+        return usageError(kSend, args.error());
+    }
+    if (args.positional().size() != 1) {
+        return usageError(kSend, "アドレス帳 (.tn2) を一つ指定してください");
+    }
+    SendCommandOptions o;
+    o.book = args.positional()[0];
+    o.contents = args.value("contents");
+    o.folder = args.value("folder");
+    o.group = args.value("group");
+    o.at = args.value("at");
+    o.yes = args.has("yes");
+    if (auto d = args.value("dry-run")) {
+        o.dryRunDir = *d;
+    }
+    o.caFile = args.value("ca-file").value_or("");
+    return runSendCommand(o);
+}
+
+}  // namespace
+
+int runSendCommand(const SendCommandOptions& o) {
+    using namespace tarn::driver;
+    auto errorBox = [](int code) {
+        std::string text = sendErrorText(code);
+        if (!text.empty()) {
+            err(fromSjis(sendErrorTitle(code)) + "\n" + fromSjis(text) + "\n");
+        }
+        return kFailure;
+    };
+
+    LoadedSettings loaded = loadSettings();
+    SendSettings& settings = loaded.settings;
+    auto doc = openBook(o.book, o.folder, o.group);
+    if (!doc) {
+        return kFailure;
+    }
+    // 1. The recipients the list view shows with status 正常.
+    const int n = static_cast<int>(doc->eligibleCount());
+    if (n == 0) {
+        return errorBox(kErrNoRecipients);
+    }
+    // 2. The sender.
+    if (fieldText(settings.defaultAccount.FromName).empty()) {
+        return fail("送信者アカウントが設定されていません。");
+    }
+    // 3. The send-contents file.
+    std::string contentsPath = loaded.contFileName;
+    if (o.contents) {
+        auto p = toSjis(*o.contents, "--contents");
+        if (!p) {
+            return kFailure;
+        }
+        contentsPath = *p;
+    }
+    contents::SendContents message;
+    if (contentsPath.empty() || contents::LoadSendContents(contentsPath, message) != 0) {
+        return fail("送信文がありません。" +
+                    (contentsPath.empty() ? std::string() : " (" + fromSjis(contentsPath) + ")"));
+    }
+    if (message.body.empty()) {
+        return fail("送信内容がありません。");
+    }
+
+    // The capture server of a dry run takes the default account's place.
+    CaptureServer capture;
+    if (o.dryRunDir) {
+        CaptureServer::Options co;
+        co.dir = *o.dryRunDir;
+        if (auto started = capture.start(co); !started) {
+            return fail(started.error().message);
+        }
+        setField(settings.defaultAccount.SMTPName, "127.0.0.1");
+        settings.defaultAccount.PortNo = capture.port();
+        settings.defaultAccount.PBSUse = 0;
+        settings.defaultAccount.dialUp.LANConnect = 1;
+        settings.defaultSecurity = kSecurityNone;
+    }
+
+    // 4. The confirmation, with a preview for the first recipient.
+    BulkScriptHost host;
+    {
+        BookRecipients walk(*doc);
+        Recipient first;
+        while (walk.next(first) && !first.eligible) {
+        }
+        contents::MergeRequest merge;
+        merge.subjectTemplate = message.subject;
+        merge.bodyTemplate = message.body;
+        merge.values = first.values;
+        if (settings.ScriptUse == 1) {
+            contents::ScriptEngine engine(host);
+            merge.bodyTemplate.clear();
+            if (engine.LoadScript(message.body) == 1) {
+                engine.RunScript(merge.bodyTemplate, contents::makeMergeVariables(first.values));
+            }
+        }
+        contents::ApplyMergeFields(merge);
+        const std::string& preview = merge.body;
+        out("以下の内容で送信を行います。よろしいですか？\n");
+        out("  送信内容: " + fromSjis(contentsPath) + "\n");
+        out("  件名:     " + fromSjis(message.subject) + "\n");
+        out("  送信者:   " + fromSjis(fieldText(settings.defaultAccount.FromName)) + " <" +
+            fromSjis(fieldText(settings.defaultAccount.FromEMail)) + ">\n");
+        out("  送信先:   " + std::to_string(n) + " 件" +
+            (o.dryRunDir ? " (試験送信: " + o.dryRunDir->string() + ")" : std::string()) + "\n");
+        std::string body = fromSjis(preview);
+        std::erase(body, '\r');
+        out("  ---- 本文 ----\n" + firstLines(body, 8) + "\n  --------------\n");
+        if (!o.yes) {
+            if (::isatty(STDIN_FILENO) == 0) {
+                err("tarn send: 端末がないため確認できません。--yes を指定してください。\n");
+                return kUsage;
+            }
+            if (!confirmOnTerminal("送信しますか？")) {
+                out("送信を取りやめました。\n");
+                return kFailure;
+            }
+        }
+    }
+    if (!o.dryRunDir) {
+        // The confirmed file becomes the current send-contents file.
+        SettingsStore store;
+        if (auto saved = store.saveCommon(contentsPath); !saved) {
+            err("tarn: 設定を保存できません: " + saved.error().message + "\n");
+        }
+    }
+
+    installStopHandler();
+    TerminalUi ui;
+    // 5. A timed send waits for its time.
+    if (o.at) {
+        auto planned = parsePlannedTime(*o.at);
+        if (!planned) {
+            return fail("時刻は \"YYYY-MM-DD HH:MM:SS\" の形で指定してください: " + *o.at);
+        }
+        Clock clock;
+        clock.sleep = [](int ms) { ::usleep(static_cast<useconds_t>(ms) * 1000); };
+        switch (waitForPlannedTime(*planned, ui, clock)) {
+            case TimedWaitResult::NotInFuture: return kFailure;
+            case TimedWaitResult::Cancelled: out("\n送信を中止しました。\n"); return kFailure;
+            case TimedWaitResult::Start: err("\n"); break;
+        }
+    }
+
+    // 6. The run; statuses it wrote are saved back whatever its result.
+    BookRecipients recipients(*doc);
+    SendRunOptions options;
+    options.recipientSourceName = std::filesystem::absolute(o.book).string();
+    if (auto sj = cp932::fromUtf8(options.recipientSourceName)) {
+        options.recipientSourceName = *sj;
+    }
+    options.contentsPath = contentsPath;
+    options.customHeaderFile = besideProgram("CustmHeader.hdr");
+    options.smtpAuthFile = besideProgram("SMTPAuth.txt");
+    options.caFile = o.caFile;
+    options.scriptHost = &host;
+    int code = driver::runSend(settings, message, n, recipients, ui, options);
+    bool saved = saveBook(*doc, o.book);
+    if (code != 0) {
+        errorBox(code);
+        return kFailure;
+    }
+    if (o.dryRunDir) {
+        capture.stop();
+        out("保存したメール: " + std::to_string(capture.messageCount()) + " 通 (" +
+            o.dryRunDir->string() + ")\n");
+    }
+    return saved ? kSuccess : kFailure;
+}
+
+}  // namespace tarn::cli

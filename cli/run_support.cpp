@@ -1,0 +1,100 @@
+#include "run_support.h"
+
+#include <unistd.h>
+
+#include <iostream>
+
+#include "command.h"
+
+namespace tarn::cli {
+
+LoadedSettings loadSettings() {
+    LoadedSettings s;
+    SettingsStore store;
+    SettingsLoadResult r = store.load(s.settings, s.contFileName);
+    if (r.imported) {
+        err(std::string(kImportNoticeText) + "\n");
+    }
+    return s;
+}
+
+std::optional<addressbook::CTarnSendDoc> openBook(const std::filesystem::path& path,
+                                                  const std::optional<std::string>& folder,
+                                                  const std::optional<std::string>& group) {
+    addressbook::CTarnSendDoc doc;
+    if (auto opened = doc.OnOpenDocument(path, addressbook::defaultFreeFieldTitles()); !opened) {
+        fail("アドレス帳を開けません: " + path.string() + ": " + opened.error().message);
+        return std::nullopt;
+    }
+    if (folder && group) {
+        fail("--folder と --group は同時に指定できません");
+        return std::nullopt;
+    }
+    if (folder) {
+        auto name = toSjis(*folder, "--folder");
+        if (!name) {
+            return std::nullopt;
+        }
+        const auto& folders = doc.folders();
+        std::size_t number = 0;
+        for (std::size_t i = 0; i < folders.size(); ++i) {
+            if (folders[i].name == *name) {
+                number = i + 1;
+                break;
+            }
+        }
+        if (number == 0) {
+            fail("フォルダが見つかりません: " + *folder);
+            return std::nullopt;
+        }
+        doc.selectFolder(static_cast<std::int32_t>(number));
+    } else if (group) {
+        auto name = toSjis(*group, "--group");
+        if (!name) {
+            return std::nullopt;
+        }
+        const auto& groups = doc.groups();
+        int index = -1;
+        for (std::size_t i = 0; i < groups.size(); ++i) {
+            if (groups[i].name == *name) {
+                index = static_cast<int>(i);
+                break;
+            }
+        }
+        if (index < 0) {
+            fail("グループが見つかりません: " + *group);
+            return std::nullopt;
+        }
+        doc.selectGroup(index);
+    } else {
+        doc.selectAll();
+    }
+    doc.assignViewPositions();
+    return doc;
+}
+
+bool saveBook(addressbook::CTarnSendDoc& doc, const std::filesystem::path& path) {
+    if (!doc.isModified()) {
+        return true;
+    }
+    if (auto saved = doc.OnSaveDocument(path); !saved) {
+        fail("アドレス帳を保存できません (状態は書き戻されていません): " + path.string() + ": " +
+             saved.error().message);
+        return false;
+    }
+    return true;
+}
+
+bool confirmOnTerminal(const std::string& questionUtf8) {
+    if (::isatty(STDIN_FILENO) == 0) {
+        return false;
+    }
+    err(questionUtf8 + " [y/N] ");
+    std::string answer;
+    if (!std::getline(std::cin, answer)) {
+        return false;
+    }
+    return answer == "y" || answer == "Y" || answer == "yes" || answer == "はい";
+}
+
+}  // namespace tarn::cli

@@ -1,0 +1,67 @@
+// What `tarn send`, `tarn check` and `tarn demo` share: the settings, the
+// address book with the list view's selection, and saving statuses back.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "addressbook/document.h"
+#include "sendcore/settings.h"
+
+namespace tarn::cli {
+
+struct LoadedSettings {
+    SendSettings settings{};
+    std::string contFileName;  // Shift_JIS
+};
+LoadedSettings loadSettings();
+
+// Opens BOOK.tn2 and selects what the list view would show: a folder or a group
+// by name (UTF-8), or every record. Prints the reason and returns nullopt on failure.
+std::optional<addressbook::CTarnSendDoc> openBook(const std::filesystem::path& path,
+                                                  const std::optional<std::string>& folder,
+                                                  const std::optional<std::string>& group);
+
+// Saves the statuses a run wrote, atomically; prints the reason on failure.
+bool saveBook(addressbook::CTarnSendDoc& doc, const std::filesystem::path& path);
+
+// Asks a yes/no question on the terminal; false without one.
+bool confirmOnTerminal(const std::string& questionUtf8);
+
+// A Shift_JIS field of a packed record as std::string.
+template <std::size_t N>
+std::string fieldText(const char (&text)[N]) {
+    std::size_t n = 0;
+    while (n < N && text[n] != '\0') {
+        ++n;
+    }
+    return std::string(text, n);
+}
+
+template <std::size_t N>
+void setField(char (&dst)[N], const std::string& value) {
+    std::size_t n = std::min(value.size(), N - 1);
+    value.copy(dst, n);
+    dst[n] = '\0';
+}
+
+}  // namespace tarn::cli
+
+namespace tarn::cli {
+
+struct SendCommandOptions {
+    std::filesystem::path book;
+    std::optional<std::string> contents;  // a .tnm path (UTF-8); else ContFileName
+    std::optional<std::string> folder, group;
+    std::optional<std::string> at;  // "YYYY-MM-DD HH:MM:SS"
+    bool yes = false;
+    std::optional<std::filesystem::path> dryRunDir;  // send to the capture server instead
+    std::string caFile;
+};
+
+// The send command: checks, confirmation, timed wait, the driver, statuses
+// saved back. Returns the exit code.
+int runSendCommand(const SendCommandOptions& options);
+
+}  // namespace tarn::cli

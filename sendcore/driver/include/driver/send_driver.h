@@ -1,0 +1,110 @@
+// The bulk send driver: one individually addressed message to every eligible
+// recipient, over as few SMTP sessions as the pacing rules allow, with
+// progress, the send log and a status for every refused recipient.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "common/result.h"
+#include "contents/merge.h"
+#include "contents/script.h"
+#include "contents/send_contents.h"
+#include "driver/progress_ui.h"
+#include "sendcore/dialup_loader.h"
+#include "sendcore/send_log.h"
+#include "sendcore/settings.h"
+
+namespace tarn::addressbook {
+class CTarnSendDoc;
+class Record;
+}  // namespace tarn::addressbook
+
+namespace tarn::driver {
+
+// The send error codes a run returns (0 is success) and the error box shows.
+enum SendErrorCode : int {
+    kSendOk = 0,
+    kErrReadContents = 500,
+    kErrNoContentsFile = 501,
+    kErrNoLogFileName = 502,
+    kErrLogOpen = 503,
+    kErrNoSmtpServer = 504,
+    kErrDnsAddress = 505,
+    kErrConnect = 506,
+    kErrDialUp = 507,
+    kErrCancelled = 508,
+    kErrAttachment = 509,
+    kErrNoRecipients = 510,
+    kErrPopConnect = 511,
+    kErrPopReceive = 512,
+    kErrPopUser = 513,
+    kErrPopPassword = 514,
+    kErrScript = 803,
+};
+
+// "ターノス - エラー  (№%d)" and the code's text (Shift_JIS); empty text for a
+// code that shows nothing.
+std::string sendErrorTitle(int code);
+std::string sendErrorText(int code);
+
+// One step of the recipient walk.
+struct Recipient {
+    int position = 0;       // 1-based position in the walk (skipped entries count)
+    bool eligible = false;  // shown in the list view and status 0
+    std::string address;    // the stored address text
+    contents::MergeValues values;
+};
+
+// The recipients of a run in walk order. The address book walks its records
+// (or a group's members); a database row source can take its place.
+class RecipientSource {
+public:
+    virtual ~RecipientSource() = default;
+    // The next entry of the walk, eligible or not; false at the end.
+    virtual bool next(Recipient& recipient) = 0;
+    // The current entry's message was refused ("送信エラー" where kept).
+    virtual void markSendFailed() = 0;
+};
+
+// The walk over an address book as its list view shows it: a selected group's
+// members in member order, otherwise every record in document order.
+class BookRecipients : public RecipientSource {
+public:
+    explicit BookRecipients(addressbook::CTarnSendDoc& doc);
+    bool next(Recipient& recipient) override;
+    void markSendFailed() override;
+
+private:
+    addressbook::CTarnSendDoc& m_doc;
+    std::size_t m_index = 0;
+    addressbook::Record* m_current = nullptr;  // the record of the last entry handed out
+};
+
+struct SendRunOptions {
+    // Shown in the log header: the address book (or database) and the .tnm path.
+    std::string recipientSourceName;
+    std::string contentsPath;
+    // Files beside the program (overridable for tests).
+    std::filesystem::path customHeaderFile;
+    std::filesystem::path smtpAuthFile;
+    // An extra CA certificate for the server's TLS certificate ("" for none).
+    std::string caFile;
+    // Loads the dial-up library when the account dials (default: the real one).
+    std::function<Result<std::shared_ptr<const DialUpLibrary>>()> loadDialUp;
+    // The script's person-facing calls.
+    contents::ScriptHost* scriptHost = nullptr;
+    // The log's clock (tests fix it).
+    SendLog::Clock logClock;
+};
+
+// Runs a send of `contents` to `n` eligible recipients with the default
+// account of `settings`. Returns 0 or a send error code; on 0 the progress
+// window has been finished and closed by the person.
+int runSend(const SendSettings& settings, const contents::SendContents& contents, int n,
+            RecipientSource& recipients, ProgressUi& ui, const SendRunOptions& options);
+
+}  // namespace tarn::driver

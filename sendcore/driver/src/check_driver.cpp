@@ -1,0 +1,304 @@
+#include "driver/check_driver.h"
+
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <thread>
+#include <unordered_set>
+
+#include "addressbook/document.h"
+#include "common/cp932.h"
+#include "common/program.h"
+#include "driver/send_driver.h"
+#include "tarnmxvrfy.h"
+#include "texts.h"
+#include "verify/address.h"
+
+namespace tarn::driver {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long long secondsSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start).count();
+}
+
+// The message of a check result code in Shift_JIS, for the check log.
+const std::string& resultMessage(int code) {
+    static std::map<int, std::string> cache;
+    auto it = cache.find(code);
+    if (it == cache.end()) {
+        auto sjis = cp932::fromUtf8(verify::CheckResultMessage(code));
+        it = cache.emplace(code, sjis ? *sjis : std::string()).first;
+    }
+    return it->second;
+}
+
+struct Level2Entry {
+    int position;
+    std::size_t key;
+    std::string extracted;
+    std::string localPart;
+    std::string domain;
+};
+
+Level2Entry makeLevel2Entry(int position, std::size_t key, const std::string& extracted) {
+    Level2Entry e{position, key, extracted, {}, {}};
+    std::size_t at = extracted.find('@');  // the FIRST at-sign
+    if (at != std::string::npos) {
+        std::string_view local(extracted.data(), at);
+        while (!local.empty() && local.front() == ' ') {
+            local.remove_prefix(1);
+        }
+        e.localPart = std::string(local);
+        e.domain = extracted.substr(at + 1);
+    } else {
+        e.domain = extracted;
+    }
+    while (!e.domain.empty() && e.domain.back() == ' ') {
+        e.domain.pop_back();
+    }
+    e.domain += '.';
+    return e;
+}
+
+}  // namespace
+
+BookCheckSource::BookCheckSource(addressbook::CTarnSendDoc& doc) : m_doc(doc) {
+    if (doc.selectionKind() == addressbook::kSelectGroup) {
+        if (const auto* g = doc.groupByIndex(static_cast<std::size_t>(std::max(0, doc.selectedGroup())));
+            g != nullptr && doc.selectedGroup() >= 0) {
+            m_walk = g->members;
+        }
+    } else {
+        m_walk.reserve(doc.recordCount());
+        for (std::size_t i = 0; i < doc.recordCount(); ++i) {
+            m_walk.push_back(&doc.record(i));
+        }
+    }
+}
+
+bool BookCheckSource::next(CheckEntry& entry) {
+    if (m_index >= m_walk.size()) {
+        return false;
+    }
+    const addressbook::Record* r = m_walk[m_index];
+    entry.key = m_index;
+    ++m_index;
+    entry.position = static_cast<int>(m_index);
+    entry.target = r->viewPosition() != 0;
+    entry.stored = std::string(r->email());
+    return true;
+}
+
+void BookCheckSource::setStatus(std::size_t key, int status) {
+    if (key < m_walk.size() && m_walk[key]->status() != status) {
+        m_walk[key]->setStatus(status);
+        m_doc.setModifiedFlag();
+    }
+}
+
+int runAddressCheck(const SendSettings& settings, int targetCount, CheckSource& source,
+                    ProgressUi& ui, const CheckRunOptions& options) {
+    const CheckSettings& check = settings.check;
+    const bool level2 = check.CheckMode == 1;
+    const bool okLines = check.CheckLogOutMode == 0;
+
+    // 1. Settings and the log.
+    if (level2 && check.DNSAddress == 0) {
+        return kErrDnsAddress;
+    }
+    const std::string logName(check.CheckLogFileName, strnlen(check.CheckLogFileName, sizeof check.CheckLogFileName));
+    if (logName.empty()) {
+        return kErrNoLogFileName;
+    }
+    SendLog log(options.logClock);
+    if (!log.open(logName, check.CheckLogCreateMode)) {
+        return kErrLogOpen;
+    }
+    // 2. Header and the start of level 1.
+    log.checkHeader(options.documentTitle);
+    log.levelStart(1);
+
+    // 3. The progress window; it goes on every return path.
+    struct WindowGuard {
+        ProgressUi& ui;
+        ~WindowGuard() { ui.close(); }
+    } window{ui};
+    ui.open(sj("検証中..."));
+    ui.setStatusLine(level2 ? sj("データ読み込み中...") : sj("チェックレベル１実行中..."));
+    auto start = Clock::now();
+
+    // 4. The domain lists.
+    verify::DomainChecker checker;
+    if (options.listFolder.empty()) {
+        checker.LoadProgramLists();
+    } else {
+        checker.LoadDomainLists(options.listFolder / verify::kAllowListFile,
+                                options.listFolder / verify::kDenyListFile);
+        checker.LoadRegionalList(options.listFolder / verify::kRegionalListFile);
+    }
+
+    // 5-6. Level 1.
+    int ok = 0;
+    int ng = 0;
+    int checked = 0;
+    long long shownSecond = -1;
+    std::unordered_set<std::string> earlier;  // stored texts of earlier targets
+    std::vector<Level2Entry> level2Entries;
+    CheckEntry entry;
+    while (checked < targetCount && source.next(entry)) {
+        if (!entry.target) {
+            continue;
+        }
+        ++checked;
+        source.setStatus(entry.key, addressbook::kStatusNormal);
+        if (!level2) {
+            ui.setStatusLine(format(sj("%d人中 %d人目のメールアドレスを検証中です。").c_str(),
+                                    targetCount, checked));
+            ui.setAddressLine(entry.stored);
+        }
+        const std::string extracted = verify::ExtractAddress(entry.stored, 0);
+        if (!level2) {
+            ui.setAddressLine(format(sj("E-Mailアドレス : %s").c_str(), extracted.c_str()));
+        }
+        if (!earlier.insert(entry.stored).second) {
+            log.addressFailed(entry.position, verify::kDuplicateAddress,
+                              resultMessage(verify::kDuplicateAddress), extracted);
+            source.setStatus(entry.key, addressbook::kStatusDuplicate);
+            ++ng;
+        } else {
+            int code = checker.CheckAddressSyntax(extracted, check.AllowDomain != 0);
+            code = verify::ScreenExtractedAddress(extracted, code);
+            if (code != 0) {
+                log.addressFailed(entry.position, code, resultMessage(code), entry.stored);
+                source.setStatus(entry.key, addressbook::kStatusInvalid);
+                ++ng;
+            } else {
+                ++ok;
+                if (level2) {
+                    level2Entries.push_back(makeLevel2Entry(entry.position, entry.key, extracted));
+                } else if (okLines) {
+                    log.addressPassed(entry.position, extracted);
+                }
+            }
+        }
+        ui.pump();
+        if (ui.stopRequested()) {
+            ui.clearStopRequest();
+            if (ui.askStop()) {
+                return kErrCancelled;
+            }
+        }
+        if (!level2) {
+            if (long long s = secondsSince(start); s != shownSecond) {
+                shownSecond = s;
+                ui.setTimeLine(format(sj("検証中( %s 経過) ").c_str(), elapsedText(s).c_str()));
+            }
+            ui.setStatusLine(format(sj("%d 件 検証完了").c_str(), checked));
+        }
+    }
+    if (!level2) {
+        ui.setTimeLine(format(sj("検証完了( %s ) ").c_str(), elapsedText(secondsSince(start)).c_str()));
+    }
+    log.levelEnd(1, ok, ng);
+
+    auto finished = [&](int okTotal, int ngTotal) {
+        ui.setTitle(sj("検証完了"));
+        ui.setAddressLine(format(sj("結果 [OK:%d件 NG:%d件]").c_str(), okTotal, ngTotal));
+        ui.finish(logName, std::string(settings.LogOpenExeName,
+                                       strnlen(settings.LogOpenExeName, sizeof settings.LogOpenExeName)));
+        return 0;
+    };
+
+    // 8. Level 1 was the last level, or nothing is left for level 2.
+    if (!level2 || level2Entries.empty()) {
+        log.close();
+        return finished(ok, ng);
+    }
+
+    // Level 2.
+    log.levelStart(2);
+    std::unique_ptr<DialUpConnection> dialUp;
+    const AccountSettings& account = settings.defaultAccount;
+    if (account.dialUp.LANConnect == 0) {
+        auto library = options.loadDialUp ? options.loadDialUp() : DialUpLibrary::load();
+        if (!library) {
+            return kErrDialUp;
+        }
+        dialUp = std::make_unique<DialUpConnection>(*library);
+        if (dialUp->dial(nullptr, account.dialUp) != 0) {
+            return kErrDialUp;
+        }
+    }
+    ui.setStatusLine(sj("チェックレベル２実行中..."));
+    start = Clock::now();
+    shownSecond = -1;
+
+    std::vector<MXVerifyItem> items(level2Entries.size());
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        std::memset(&items[i], 0, sizeof items[i]);
+        items[i].localPart = level2Entries[i].localPart.c_str();
+        items[i].domain = level2Entries[i].domain.c_str();
+    }
+    MXVerifyWSAStartup();
+    MXVerifyParam param;
+    std::memset(&param, 0, sizeof param);
+    const std::uint32_t dns = check.DNSAddress;
+    param.server = MXVerifyInet_addr(format("%u.%u.%u.%u", (dns >> 24) & 0xFF, (dns >> 16) & 0xFF,
+                                            (dns >> 8) & 0xFF, dns & 0xFF)
+                                         .c_str());
+    param.reserved = 1;
+    param.count = static_cast<std::int32_t>(items.size());
+    param.items = items.data();
+    const int count = param.count;
+    bool cancelled = false;
+    if (MXVerify(&param) == 1) {
+        ui.setRange(count);
+        std::int32_t okCount = 0;
+        std::int32_t ngCount = 0;
+        while (MXVerifyGetCounts(&param, &okCount, &ngCount) == 1 && okCount + ngCount < count) {
+            if (long long s = secondsSince(start); s != shownSecond) {
+                shownSecond = s;
+                ui.setTimeLine(format(sj("検証中( %s 経過) ").c_str(), elapsedText(s).c_str()));
+            }
+            ui.setPosition(okCount + ngCount);
+            ui.setStatusLine(format(sj("%d / %d 件 検証完了").c_str(), okCount + ngCount, targetCount));
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            ui.pump();
+            if (ui.stopRequested()) {
+                ui.clearStopRequest();
+                if (ui.askStop()) {
+                    cancelled = true;
+                    break;
+                }
+            }
+        }
+        ui.setPosition(count);
+        // A cancel does not stop the worker: every domain asked gets its answer.
+        MXVerifyWait(&param);
+    }
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const Level2Entry& e = level2Entries[i];
+        if (items[i].result < 0) {
+            log.addressFailed(e.position, items[i].result, resultMessage(items[i].result), e.extracted);
+            source.setStatus(e.key, addressbook::kStatusDnsError);
+        } else if (okLines) {
+            log.addressPassed(e.position, e.extracted);
+        }
+    }
+    const int okTotal = param.okCount;
+    const int ngTotal = ng + param.ngCount;
+    log.levelEnd(2, okTotal, ngTotal);
+    log.close();
+    if (dialUp && dialUp->connected() && account.dialUp.AutoCut == 1) {
+        dialUp->hangUp();
+    }
+    ui.setTimeLine(format(sj("検証完了( %s ) ").c_str(), elapsedText(secondsSince(start)).c_str()));
+    if (cancelled) {
+        return 0;
+    }
+    return finished(okTotal, ngTotal);
+}
+
+}  // namespace tarn::driver
