@@ -1,0 +1,103 @@
+// `tarn check`: the address check of the group-send application on a terminal.
+#include <arpa/inet.h>
+#include <unistd.h>
+
+#include "command.h"
+#include "common/cp932.h"
+#include "driver/check_driver.h"
+#include "driver/send_driver.h"
+#include "run_support.h"
+#include "tarnmxvrfy.h"
+#include "terminal_ui.h"
+
+namespace tarn::cli {
+namespace {
+
+int runCheck(const std::vector<std::string>& argv);
+
+const Command kCheck{
+    "check",
+    "check BOOK.tn2 [--folder NAME | --group NAME] [--level 1|2] [--dns ADDRESS] [--yes]\n"
+    "  表示中 (--folder/--group、既定はすべて) のメールアドレスを検証し、状態を BOOK.tn2 に\n"
+    "  書き戻します。レベル 1 は重複と書式・ドメインの規則、レベル 2 はさらに DNS (MX) を\n"
+    "  引きます。--level と --dns はレジストリの検証設定 (CheckParam) を変えて保存します。\n"
+    "  ログはレジストリの CheckLogFileName に書きます。Ctrl-C は中止ボタンです。",
+    "メールアドレスを検証します (重複・書式・DNS)", runCheck};
+const Registration reg(kCheck);
+
+int runCheck(const std::vector<std::string>& argv) {
+    using namespace tarn::driver;
+    Args args(argv, {"folder", "group", "level", "dns"}, {"yes"});
+    if (!args.ok()) {
+        return usageError(kCheck, args.error());
+    }
+    if (args.positional().size() != 1) {
+        return usageError(kCheck, "アドレス帳 (.tn2) を一つ指定してください");
+    }
+    const std::filesystem::path bookPath = args.positional()[0];
+    LoadedSettings loaded = loadSettings();
+    SendSettings& settings = loaded.settings;
+    CheckSettings& check = settings.check;
+    if (auto level = args.value("level")) {
+        if (*level != "1" && *level != "2") {
+            return usageError(kCheck, "--level は 1 か 2 です");
+        }
+        check.CheckMode = *level == "2" ? 1 : 0;
+    }
+    if (auto dns = args.value("dns")) {
+        in_addr a{};
+        if (::inet_pton(AF_INET, dns->c_str(), &a) != 1) {
+            return usageError(kCheck, "--dns は IPv4 アドレスで指定してください: " + *dns);
+        }
+        check.DNSAddress = ntohl(a.s_addr);
+    }
+    if (check.CheckMode == 1 && MXIsValid() == 0) {
+        return fail("DNS 検索 (レベル 2) はこのマシンでは使えません (UDP ソケットを開けません)。");
+    }
+
+    auto doc = openBook(bookPath, args.value("folder"), args.value("group"));
+    if (!doc) {
+        return kFailure;
+    }
+    int targets = 0;
+    for (std::size_t i = 0; i < doc->recordCount(); ++i) {
+        targets += doc->record(i).viewPosition() != 0 ? 1 : 0;
+    }
+    if (targets == 0) {
+        err(fromSjis(sendErrorTitle(kErrNoRecipients)) + "\n" + fromSjis(sendErrorText(kErrNoRecipients)) + "\n");
+        return kFailure;
+    }
+    SettingsStore store;
+    if (auto saved = store.saveCheckParam(check); !saved) {
+        err("tarn: 検証設定を保存できません: " + saved.error().message + "\n");
+    }
+    const std::string question = std::to_string(targets) + "件チェックを行います。\nよろしいですか？";
+    if (!args.has("yes")) {
+        if (::isatty(STDIN_FILENO) == 0) {
+            err("tarn check: 端末がないため確認できません。--yes を指定してください。\n");
+            return kUsage;
+        }
+        if (!confirmOnTerminal(question)) {
+            return kFailure;
+        }
+    }
+
+    installStopHandler();
+    TerminalUi ui;
+    BookCheckSource source(*doc);
+    CheckRunOptions options;
+    options.documentTitle = bookPath.filename().string();
+    if (auto sj = cp932::fromUtf8(options.documentTitle)) {
+        options.documentTitle = *sj;
+    }
+    int code = runAddressCheck(settings, targets, source, ui, options);
+    bool saved = saveBook(*doc, bookPath);
+    if (code != 0) {
+        err(fromSjis(sendErrorTitle(code)) + "\n" + fromSjis(sendErrorText(code)) + "\n");
+        return kFailure;
+    }
+    return saved ? kSuccess : kFailure;
+}
+
+}  // namespace
+}  // namespace tarn::cli
