@@ -17,12 +17,10 @@ Record withEmail(const std::string& email, std::uint16_t folder = 0) {
     return r;
 }
 
-TEST(Document, NewDocumentDefaults) {
+TEST(Document, NewDocumentReplacesEverythingWithTheDefaults) {
     FreeFieldTitles titles = defaultFreeFieldTitles();
-    EXPECT_EQ(titles[0], "Freefield1(&A)");
     EXPECT_EQ(titles[9], "Freefield10(&J)");
     titles[2] = sj("電話");
-
     CTarnSendDoc doc;
     doc.appendRecord(withEmail("old@example.jp"));
     doc.selectGroup(2);
@@ -32,18 +30,13 @@ TEST(Document, NewDocumentDefaults) {
 
     ASSERT_EQ(doc.folders().size(), 5u);
     ASSERT_EQ(doc.groups().size(), 5u);
-    for (std::size_t i = 0; i < 5; ++i) {
-        EXPECT_EQ(doc.folders()[i].name, sj("フォルダ" + std::to_string(i + 1)));
-        EXPECT_EQ(doc.folders()[i].icon, i + 2);
-        EXPECT_EQ(doc.groups()[i].name, sj("グループ" + std::to_string(i + 1)));
-        EXPECT_EQ(doc.groups()[i].icon, i + 7);
-        EXPECT_TRUE(doc.groups()[i].members.empty());
-    }
-    std::vector<std::string> honorifics;
-    for (const char* h : {"様", "殿", "御中", "先生", "師匠", "君", "くん", "さん", "ちゃん"}) {
-        honorifics.push_back(sj(h));
-    }
-    EXPECT_EQ(doc.honorifics(), honorifics);
+    EXPECT_EQ(doc.folders()[4].name, sj("フォルダ5"));
+    EXPECT_EQ(doc.folders()[4].icon, 6);
+    EXPECT_EQ(doc.groups()[0].name, sj("グループ1"));
+    EXPECT_EQ(doc.groups()[0].icon, 7);
+    ASSERT_EQ(doc.honorifics().size(), 9u);
+    EXPECT_EQ(doc.honorifics().front(), sj("様"));
+    EXPECT_EQ(doc.honorifics().back(), sj("ちゃん"));
     EXPECT_EQ(doc.freeFieldTitles(), titles);
     EXPECT_EQ(doc.recordCount(), 0u);
     EXPECT_EQ(doc.selectionKind(), kSelectFolder);
@@ -63,36 +56,22 @@ TEST(Document, TouchHonorificMovesOrInsertsAtTheFront) {
     EXPECT_EQ(doc.honorifics(), (std::vector<std::string>{"new", "c", "a", "b"}));
 }
 
-TEST(Document, RecordsGroupsAndPositions) {
+TEST(Document, RemovingARecordTakesItOutOfEveryGroup) {
     CTarnSendDoc doc;
     doc.OnNewDocument(defaultFreeFieldTitles());
     doc.appendRecord(withEmail("a@x"));
     doc.appendRecord(withEmail("c@x"));
-    doc.insertRecord(1, withEmail("b@x"));
-    Record* b = &doc.record(1);
-    EXPECT_EQ(doc.record(2).email(), "c@x");
+    Record* b = &doc.insertRecord(1, withEmail("b@x"));
     EXPECT_TRUE(doc.addMember(0, b));
     EXPECT_FALSE(doc.addMember(0, b));  // at most once per group
     EXPECT_TRUE(doc.addMember(1, b));
     EXPECT_TRUE(doc.addMember(1, &doc.record(0)));
-    EXPECT_FALSE(doc.addMember(9, b));
-
     EXPECT_EQ(doc.positionOf(b), 1u);
-    Record stranger;
-    EXPECT_EQ(doc.positionOf(&stranger), 3u);
-    EXPECT_EQ(doc.folderByNumber(0), nullptr);
-    EXPECT_EQ(doc.folderByNumber(5), &doc.folders()[4]);
-    EXPECT_EQ(doc.folderByNumber(6), nullptr);
-    EXPECT_EQ(doc.groupByIndex(5), nullptr);
 
-    // removing a record takes it out of every group; other members stay
     doc.removeRecord(1);
-    EXPECT_EQ(doc.recordCount(), 2u);
+    EXPECT_EQ(doc.positionOf(b), 2u);  // not found: the record count
     EXPECT_TRUE(doc.groups()[0].members.empty());
-    ASSERT_EQ(doc.groups()[1].members.size(), 1u);
-    EXPECT_EQ(doc.groups()[1].members[0], &doc.record(0));
-    EXPECT_TRUE(doc.removeMember(1, &doc.record(0)));
-    EXPECT_FALSE(doc.removeMember(1, &doc.record(0)));
+    EXPECT_EQ(doc.groups()[1].members, (std::vector<Record*>{&doc.record(0)}));
 }
 
 TEST(Document, ViewPositionsFollowTheSelection) {
@@ -199,18 +178,16 @@ public:
     std::vector<int> hints;
 };
 
-TEST(Document, ListenersHearHintsUntilRemovedAndSurviveReload) {
+TEST(Document, ListenersStayWhenANewDocumentIsMade) {
     CTarnSendDoc doc;
-    Recorder a, b;
+    Recorder a;
     doc.addListener(&a);
     doc.addListener(&a);
-    doc.addListener(&b);
-    doc.UpdateAllViews(8);
     doc.OnNewDocument(defaultFreeFieldTitles());
-    doc.removeListener(&b);
+    doc.UpdateAllViews(8);
+    doc.removeListener(&a);
     doc.UpdateAllViews(2);
-    EXPECT_EQ(a.hints, (std::vector<int>{8, 2}));
-    EXPECT_EQ(b.hints, (std::vector<int>{8}));
+    EXPECT_EQ(a.hints, (std::vector<int>{8}));
 }
 
 }  // namespace

@@ -31,29 +31,5 @@ TEST(Record, SettingOneTextLeavesTheOthers) {
     EXPECT_EQ(r.freeFieldText(9), std::string(300, 'x'));
 }
 
-TEST(Record, SameDataIgnoresTheViewPosition) {
-    Record a;
-    a.setText(Field::Email, "a@example.jp");
-    Record b = a;
-    b.setViewPosition(4);
-    EXPECT_TRUE(a.sameData(b));
-    b.setStatus(kStatusSendError);
-    EXPECT_FALSE(a.sameData(b));
-    // the same bytes split differently between fields are different data
-    Record c;
-    c.setText(Field::Name, "a@example.jp");
-    EXPECT_FALSE(a.sameData(c));
-}
-
-TEST(Record, StatusTexts) {
-    EXPECT_EQ(statusText(0), sj("正常"));
-    EXPECT_EQ(statusText(1), sj("二重登録エラー"));
-    EXPECT_EQ(statusText(2), sj("妥当性エラー"));
-    EXPECT_EQ(statusText(3), sj("DNS検索エラー"));
-    EXPECT_EQ(statusText(4), sj("送信エラー"));
-    EXPECT_TRUE(statusText(5).empty());
-    EXPECT_TRUE(statusText(-1).empty());
-}
-
 }  // namespace
 }  // namespace tarn::addressbook
