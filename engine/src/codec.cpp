@@ -27,28 +27,29 @@ std::string base64Encode(std::string_view bytes) {
 }
 
 void appendBase64(std::string_view bytes, std::string& out) {
-    out.reserve(out.size() + (bytes.size() + 2) / 3 * 4);
+    const std::size_t start = out.size();
+    out.resize(start + (bytes.size() + 2) / 3 * 4);
+    char* p = out.data() + start;
+    const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
     std::size_t i = 0;
-    auto at = [&](std::size_t k) {
-        return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[k]));
-    };
     for (; i + 3 <= bytes.size(); i += 3) {
-        std::uint32_t v = (at(i) << 16) | (at(i + 1) << 8) | at(i + 2);
-        out += kAlphabet[(v >> 18) & 63];
-        out += kAlphabet[(v >> 12) & 63];
-        out += kAlphabet[(v >> 6) & 63];
-        out += kAlphabet[v & 63];
+        const std::uint32_t v = (std::uint32_t{in[i]} << 16) | (std::uint32_t{in[i + 1]} << 8) |
+                                std::uint32_t{in[i + 2]};
+        *p++ = kAlphabet[(v >> 18) & 63];
+        *p++ = kAlphabet[(v >> 12) & 63];
+        *p++ = kAlphabet[(v >> 6) & 63];
+        *p++ = kAlphabet[v & 63];
     }
-    std::size_t rest = bytes.size() - i;
+    const std::size_t rest = bytes.size() - i;
     if (rest > 0) {
-        std::uint32_t v = at(i) << 16;
+        std::uint32_t v = std::uint32_t{in[i]} << 16;
         if (rest == 2) {
-            v |= at(i + 1) << 8;
+            v |= std::uint32_t{in[i + 1]} << 8;
         }
-        out += kAlphabet[(v >> 18) & 63];
-        out += kAlphabet[(v >> 12) & 63];
-        out += rest == 2 ? kAlphabet[(v >> 6) & 63] : '=';
-        out += '=';
+        *p++ = kAlphabet[(v >> 18) & 63];
+        *p++ = kAlphabet[(v >> 12) & 63];
+        *p++ = rest == 2 ? kAlphabet[(v >> 6) & 63] : '=';
+        *p = '=';
     }
 }
 
