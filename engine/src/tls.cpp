@@ -155,6 +155,13 @@ std::optional<TlsFailure> startTls(Socket& socket, const std::string& host,
                                    const std::string& caFile, std::chrono::milliseconds limit,
                                    const StopSignal* stop) {
     using Kind = TlsFailure::Kind;
+    // No clean-up at exit: OpenSSL's would run before the engine's worker thread
+    // is joined and strand that thread's OpenSSL state. The thread frees its own
+    // state when it ends.
+    static const bool initialised = OPENSSL_init_ssl(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1;
+    if (!initialised) {
+        return fail(Kind::Handshake, "TLS could not be initialised: " + takeSslError());
+    }
     ERR_clear_error();
     CtxPtr ctx(SSL_CTX_new(TLS_client_method()));
     if (!ctx || socketBioMethod() == nullptr) {
