@@ -1,0 +1,8 @@
+# Tests, fuzzer and helpers of the SMTP session and the job lifecycle.
+add_library(engine_fake_smtp STATIC tests/fake_smtp.cpp)
+target_include_directories(engine_fake_smtp PUBLIC tests)
+target_link_libraries(engine_fake_smtp PUBLIC Threads::Threads PRIVATE tarn::warnings)
+
+tarn_add_test(NAME engine_parse_test SOURCES tests/engine_parse_test.cpp LIBS zeph_core)
+tarn_add_test(NAME engine_session_test SOURCES tests/engine_session_test.cpp
+  LIBS zeph_core engine_fake_smtp tarn::testsupport)
