@@ -1,0 +1,183 @@
+// The settings record of both sending applications and its registry store.
+//
+// SendSettings is the exact memory the options library edits through a
+// pointer, so its layout is an interface: packed, with the offsets asserted
+// below. Strings are NUL-terminated Shift_JIS in fixed arrays.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "common/result.h"
+#include "sendcore/registry.h"
+#include "tarnras.h"  // DialUpSettings
+
+namespace tarn {
+
+#pragma pack(push, 1)
+
+struct AccountSettings {
+    char FromName[128];
+    char FromEMail[128];
+    char Account[128];  // name shown in the options dialog
+    char SMTPName[64];
+    std::int32_t PortNo;
+    std::int32_t UseFQDN;   // 1: the sender address gives the Message-Id domain
+    DialUpSettings dialUp;  // LANConnect .. AutoCut, handed to the dial-up library as one block
+    std::int32_t PBSUse;    // 1: POP before SMTP
+    char Pop3Name[64];
+    char PBSUserID[128];
+    char PBSPassword[128];
+    std::int32_t PBSAPOP;
+};
+
+// The address-check settings, handed as one block to the check-settings dialog.
+struct CheckSettings {
+    std::int32_t CheckMode;        // 0: level 1; 1: levels 1 and 2
+    std::int32_t CheckLogOutMode;  // 0: OK lines too; non-zero: failures only
+    char CheckLogFileName[260];
+    std::int32_t CheckLogCreateMode;  // 0: replace; non-zero: append
+    std::uint32_t DNSAddress;         // IPv4, first octet in the most significant byte
+    std::int32_t AllowDomain;
+};
+
+// Connection security of an account (stored as DefSecurity / Securityn).
+enum SecurityMode : std::int32_t { kSecurityNone = 0, kSecurityStartTls = 1, kSecurityTls = 2 };
+
+struct SendSettings {
+    AccountSettings accounts[10];  // account n (1-10) is accounts[n - 1]
+    AccountSettings defaultAccount;
+    std::int32_t WaitMSec;
+    std::int32_t WaitCount;
+    std::int32_t WaitSec;
+    std::int32_t LogFileMode;  // 0: none; 1: errors only; 2: every message
+    char LogFileName[260];
+    char LogOpenExeName[260];
+    std::int32_t LogCreateMode;  // 0: replace; non-zero: append
+    std::int32_t CustomUse;
+    std::int32_t ScriptUse;
+    CheckSettings check;
+    // Added after the original layout, so that every field before keeps its offset.
+    std::int32_t defaultSecurity;      // SecurityMode of defaultAccount
+    std::int32_t accountSecurity[10];  // SecurityMode of accounts[i]
+};
+
+#pragma pack(pop)
+
+static_assert(sizeof(DialUpSettings) == 792);
+static_assert(offsetof(DialUpSettings, EntryName) == 4);
+static_assert(offsetof(DialUpSettings, Check) == 264);
+static_assert(offsetof(DialUpSettings, UserName) == 268);
+static_assert(offsetof(DialUpSettings, PassWord) == 528);
+static_assert(offsetof(DialUpSettings, AutoCut) == 788);
+
+static_assert(sizeof(AccountSettings) == 1576);
+static_assert(offsetof(AccountSettings, FromEMail) == 128);
+static_assert(offsetof(AccountSettings, Account) == 256);
+static_assert(offsetof(AccountSettings, SMTPName) == 384);
+static_assert(offsetof(AccountSettings, PortNo) == 448);
+static_assert(offsetof(AccountSettings, UseFQDN) == 452);
+static_assert(offsetof(AccountSettings, dialUp) == 456);  // LANConnect
+static_assert(offsetof(AccountSettings, PBSUse) == 1248);
+static_assert(offsetof(AccountSettings, Pop3Name) == 1252);
+static_assert(offsetof(AccountSettings, PBSUserID) == 1316);
+static_assert(offsetof(AccountSettings, PBSPassword) == 1444);
+static_assert(offsetof(AccountSettings, PBSAPOP) == 1572);
+
+static_assert(sizeof(CheckSettings) == 280);
+static_assert(offsetof(CheckSettings, CheckLogFileName) == 8);
+static_assert(offsetof(CheckSettings, CheckLogCreateMode) == 268);
+static_assert(offsetof(CheckSettings, DNSAddress) == 272);
+static_assert(offsetof(CheckSettings, AllowDomain) == 276);
+
+static_assert(offsetof(SendSettings, defaultAccount) == 15760);
+static_assert(offsetof(SendSettings, WaitMSec) == 17336);
+static_assert(offsetof(SendSettings, WaitCount) == 17340);
+static_assert(offsetof(SendSettings, WaitSec) == 17344);
+static_assert(offsetof(SendSettings, LogFileMode) == 17348);
+static_assert(offsetof(SendSettings, LogFileName) == 17352);
+static_assert(offsetof(SendSettings, LogOpenExeName) == 17612);
+static_assert(offsetof(SendSettings, LogCreateMode) == 17872);
+static_assert(offsetof(SendSettings, CustomUse) == 17876);
+static_assert(offsetof(SendSettings, ScriptUse) == 17880);
+static_assert(offsetof(SendSettings, check) == 17884);  // CheckMode
+static_assert(offsetof(SendSettings, defaultSecurity) == 18164);
+static_assert(offsetof(SendSettings, accountSecurity) == 18168);
+static_assert(sizeof(SendSettings) == 18208);
+
+// The database-send application's own values (key TarnDBSend).
+struct DbSendSettings {
+    std::string SFileName;  // Shift_JIS
+    std::int32_t ExcelVersion = 0;
+    std::string Keisyo;  // Shift_JIS
+    std::int32_t SendMode = 0;
+};
+
+// Key paths below HKEY_LOCAL_MACHINE, as in the registry file.
+inline constexpr std::string_view kSettingsRoot = "Software\\Kestrel\\ZEPHV2";
+inline constexpr std::string_view kPreviousGenerationRoot = "Software\\Kestrel\\ZEPH";
+
+// Shown (information icon) when the previous generation's sender was imported.
+inline constexpr std::string_view kImportNoticeTitle = "ターノス - 送信者情報の取り込み";
+inline constexpr std::string_view kImportNoticeText =  // STRING 5373
+    "旧ターノス Ver1.0の送信者情報を取り込みます。\n"
+    "デフォルトアカウント以外はSMTPサーバー情報や接続情報が\n"
+    "取り込まれないため、アカウントを切り替えて使用する前に再設定\n"
+    "を行う必要があります。";
+
+struct SettingsLoadResult {
+    // The previous generation's sender was imported: the caller shows
+    // kImportNoticeText. Nothing was written back.
+    bool imported = false;
+};
+
+// On an in-memory registry. Loading zeroes `settings` and `contFileName` first;
+// a missing value reads as 0 or empty, a string longer than its field is cut at
+// a character boundary.
+SettingsLoadResult readSettings(const RegistryFile& reg, SendSettings& settings,
+                                std::string& contFileName);
+void writeOptionKey(RegistryFile& reg, const SendSettings& settings);
+void writeCommonKey(RegistryFile& reg, std::string_view contFileName);
+void writeCheckParamKey(RegistryFile& reg, const CheckSettings& check);
+DbSendSettings readDbSendKey(const RegistryFile& reg);
+void writeDbSendKey(RegistryFile& reg, const DbSendSettings& db);
+
+// What a value below kSettingsRoot holds, for tools that edit single values
+// (`tarn config`). `key` is relative to kSettingsRoot ("Option\\DefAccount").
+struct KnownValue {
+    RegType type;
+    std::size_t maxBytes;  // longest text the record keeps; 0: no limit (or a DWORD)
+    bool secret;           // a password: never shown
+};
+std::optional<KnownValue> describeSettingsValue(std::string_view key, std::string_view name);
+// True for the value names that hold passwords, known or not.
+bool isPasswordValueName(std::string_view name);
+
+// The store on the registry file: every save reads the file again and changes
+// only its own key, so that values written meanwhile by another program (or
+// lines this version cannot read) survive.
+class SettingsStore {
+public:
+    explicit SettingsStore(std::filesystem::path registryPath = RegistryFile::defaultPath());
+
+    SettingsLoadResult load(SendSettings& settings, std::string& contFileName) const;
+    Status saveOption(const SendSettings& settings) const;
+    Status saveCommon(std::string_view contFileName) const;
+    Status saveCheckParam(const CheckSettings& check) const;
+    DbSendSettings loadDbSend() const;
+    Status saveDbSend(const DbSendSettings& db) const;
+
+    const std::filesystem::path& path() const { return m_path; }
+
+private:
+    template <class Fn>
+    Status update(Fn&& change) const;
+
+    std::filesystem::path m_path;
+};
+
+}  // namespace tarn

@@ -1,0 +1,365 @@
+#include "sendcore/settings.h"
+
+#include <cstring>
+
+#include "common/sjis.h"
+
+namespace tarn {
+namespace {
+
+// One value of the record: its registry name, type, and where it lives.
+struct Field {
+    const char* name;
+    RegType type;
+    std::size_t offset;
+    std::size_t size;  // bytes of the char array, or 4
+};
+
+// An account value has two names: one in DefAccount, one (with the account's
+// number appended) in Accountn.
+struct AccountField {
+    const char* defName;
+    const char* numberedName;
+    RegType type;
+    std::size_t offset;
+    std::size_t size;
+};
+
+constexpr RegType kSz = RegType::Sz;
+constexpr RegType kDw = RegType::Dword;
+constexpr std::size_t kDial = offsetof(AccountSettings, dialUp);
+
+#define TARN_AT(type, member) offsetof(type, member), sizeof(type::member)
+
+constexpr AccountField kAccountFields[] = {
+    {"DefName", "FromName", kSz, TARN_AT(AccountSettings, FromName)},
+    {"DefEMail", "FromEMail", kSz, TARN_AT(AccountSettings, FromEMail)},
+    {"DefAccount", "Account", kSz, TARN_AT(AccountSettings, Account)},
+    {"DefSMTPName", "SMTPName", kSz, TARN_AT(AccountSettings, SMTPName)},
+    {"DefPortNo", "PortNo", kDw, TARN_AT(AccountSettings, PortNo)},
+    {"DefUseFQDN", "UseFQDN", kDw, TARN_AT(AccountSettings, UseFQDN)},
+    {"LANConnect", "LANConnect", kDw, kDial + TARN_AT(DialUpSettings, LANConnect)},
+    {"EntryName", "EntryName", kSz, kDial + TARN_AT(DialUpSettings, EntryName)},
+    {"Check", "Check", kDw, kDial + TARN_AT(DialUpSettings, Check)},
+    {"UserName", "UserName", kSz, kDial + TARN_AT(DialUpSettings, UserName)},
+    {"PassWord", "PassWord", kSz, kDial + TARN_AT(DialUpSettings, PassWord)},
+    {"AutoCut", "AutoCut", kDw, kDial + TARN_AT(DialUpSettings, AutoCut)},
+    {"DefPBSUse", "PBSUse", kDw, TARN_AT(AccountSettings, PBSUse)},
+    {"DefPop3Name", "Pop3Name", kSz, TARN_AT(AccountSettings, Pop3Name)},
+    {"DefPBSUserID", "PBSUserID", kSz, TARN_AT(AccountSettings, PBSUserID)},
+    {"DefPBSPassword", "PBSPassword", kSz, TARN_AT(AccountSettings, PBSPassword)},
+    {"DefPBSAPOP", "PBSAPOP", kDw, TARN_AT(AccountSettings, PBSAPOP)},
+};
+// The POP before SMTP values, which a previous-generation import keeps from this generation.
+constexpr std::size_t kFirstPbsField = 12;
+
+constexpr Field kOptionFields[] = {
+    {"WaitMSec", kDw, TARN_AT(SendSettings, WaitMSec)},
+    {"WaitCount", kDw, TARN_AT(SendSettings, WaitCount)},
+    {"WaitSec", kDw, TARN_AT(SendSettings, WaitSec)},
+    {"LogFileMode", kDw, TARN_AT(SendSettings, LogFileMode)},
+    {"LogCreateMode", kDw, TARN_AT(SendSettings, LogCreateMode)},
+    {"CustomUse", kDw, TARN_AT(SendSettings, CustomUse)},
+    {"ScriptUse", kDw, TARN_AT(SendSettings, ScriptUse)},
+    {"LogFileName", kSz, TARN_AT(SendSettings, LogFileName)},
+    {"LogOpenExeName", kSz, TARN_AT(SendSettings, LogOpenExeName)},
+};
+
+constexpr Field kCheckFields[] = {
+    {"CheckMode", kDw, TARN_AT(CheckSettings, CheckMode)},
+    {"CheckLogOutMode", kDw, TARN_AT(CheckSettings, CheckLogOutMode)},
+    {"CheckLogCreateMode", kDw, TARN_AT(CheckSettings, CheckLogCreateMode)},
+    {"DNSAddress", kDw, TARN_AT(CheckSettings, DNSAddress)},
+    {"AllowDomain", kDw, TARN_AT(CheckSettings, AllowDomain)},
+    {"CheckLogFileName", kSz, TARN_AT(CheckSettings, CheckLogFileName)},
+};
+
+#undef TARN_AT
+
+std::string fullKey(std::string_view relative) {
+    return std::string(kSettingsRoot) + "\\" + std::string(relative);
+}
+
+std::string accountKey(int n) {
+    return "Option\\Account" + std::to_string(n);
+}
+
+// Copies text into a fixed field: cut at a character boundary, always terminated.
+void storeText(char* field, std::size_t size, std::string_view text) {
+    std::string_view cut = sjis::truncate(text.substr(0, text.find('\0')), size - 1);
+    std::memset(field, 0, size);
+    std::memcpy(field, cut.data(), cut.size());
+}
+
+template <std::size_t N>
+void storeText(char (&field)[N], std::string_view text) {
+    storeText(field, N, text);
+}
+
+void readValue(const RegistryFile& reg, const std::string& key, const std::string& name,
+               RegType type, void* record, std::size_t offset, std::size_t size) {
+    char* at = static_cast<char*>(record) + offset;
+    if (type == RegType::Dword) {
+        std::uint32_t v = reg.getDword(key, name);
+        std::memcpy(at, &v, sizeof v);
+    } else {
+        storeText(at, size, reg.getString(key, name));
+    }
+}
+
+void writeValue(RegistryFile& reg, const std::string& key, const std::string& name, RegType type,
+                const void* record, std::size_t offset, std::size_t size) {
+    const char* at = static_cast<const char*>(record) + offset;
+    if (type == RegType::Dword) {
+        std::uint32_t v = 0;
+        std::memcpy(&v, at, sizeof v);
+        reg.setDword(key, name, v);
+    } else {
+        reg.setString(key, name, std::string_view(at, strnlen(at, size)));
+    }
+}
+
+std::string accountValueName(const AccountField& f, int n) {
+    return n == 0 ? std::string(f.defName) : f.numberedName + std::to_string(n);
+}
+
+std::string securityName(int n) {
+    return n == 0 ? "DefSecurity" : "Security" + std::to_string(n);
+}
+
+// n = 0: the default account (key DefAccount); 1-10: Accountn.
+void readAccount(const RegistryFile& reg, int n, AccountSettings& a, std::int32_t& security) {
+    std::string key = fullKey(n == 0 ? "Option\\DefAccount" : accountKey(n));
+    for (const auto& f : kAccountFields) {
+        readValue(reg, key, accountValueName(f, n), f.type, &a, f.offset, f.size);
+    }
+    security = static_cast<std::int32_t>(reg.getDword(key, securityName(n)));
+}
+
+void writeAccount(RegistryFile& reg, int n, const AccountSettings& a, std::int32_t security) {
+    std::string key = fullKey(n == 0 ? "Option\\DefAccount" : accountKey(n));
+    for (const auto& f : kAccountFields) {
+        writeValue(reg, key, accountValueName(f, n), f.type, &a, f.offset, f.size);
+    }
+    reg.setDword(key, securityName(n), static_cast<std::uint32_t>(security));
+}
+
+template <std::size_t N>
+void readFields(const RegistryFile& reg, const std::string& key, const Field (&fields)[N],
+                void* record) {
+    for (const auto& f : fields) {
+        readValue(reg, key, f.name, f.type, record, f.offset, f.size);
+    }
+}
+
+template <std::size_t N>
+void writeFields(RegistryFile& reg, const std::string& key, const Field (&fields)[N],
+                 const void* record) {
+    for (const auto& f : fields) {
+        writeValue(reg, key, f.name, f.type, record, f.offset, f.size);
+    }
+}
+
+// The previous generation kept one sender with its connection, and only names
+// and addresses for the other accounts.
+void importPreviousGeneration(const RegistryFile& reg, SendSettings& s) {
+    const std::string old = std::string(kPreviousGenerationRoot) + "\\Option";
+    AccountSettings& def = s.defaultAccount;
+    std::string server = reg.getString(old, "SMTPName");
+    storeText(def.Account, server);
+    storeText(def.SMTPName, server);
+    def.PortNo = static_cast<std::int32_t>(reg.getDword(old, "PortNo"));
+    storeText(def.FromName, reg.getString(old, "DefName"));
+    storeText(def.FromEMail, reg.getString(old, "DefEMail"));
+    def.dialUp.LANConnect = static_cast<std::int32_t>(reg.getDword(old, "LANConnect"));
+    storeText(def.dialUp.EntryName, reg.getString(old, "EntryName"));
+    def.dialUp.Check = static_cast<std::int32_t>(reg.getDword(old, "Check"));
+    storeText(def.dialUp.UserName, reg.getString(old, "UserName"));
+    storeText(def.dialUp.PassWord, reg.getString(old, "PassWord"));
+    def.dialUp.AutoCut = static_cast<std::int32_t>(reg.getDword(old, "AutoCut"));
+
+    for (int n = 1; n <= 10; ++n) {
+        AccountSettings& a = s.accounts[n - 1];
+        storeText(a.FromName, reg.getString(old, "FromName" + std::to_string(n)));
+        if (std::strcmp(a.FromName, def.FromName) == 0) {
+            a = def;
+            continue;
+        }
+        storeText(a.FromEMail, reg.getString(old, "FromEMail" + std::to_string(n)));
+        if (a.FromName[0] != '\0') {
+            a.PortNo = 25;
+        }
+    }
+}
+
+bool sameName(std::string_view a, std::string_view b) {
+    return sjis::equalsIgnoreCase(a, b);
+}
+
+// "Option\Account7" -> 7; 0 when `key` is not an account key.
+int accountNumber(std::string_view key) {
+    constexpr std::string_view prefix = "Option\\Account";
+    if (key.size() <= prefix.size() || !sameName(key.substr(0, prefix.size()), prefix)) {
+        return 0;
+    }
+    std::string_view digits = key.substr(prefix.size());
+    for (int n = 1; n <= 10; ++n) {
+        if (digits == std::to_string(n)) {
+            return n;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+SettingsLoadResult readSettings(const RegistryFile& reg, SendSettings& settings,
+                                std::string& contFileName) {
+    SettingsLoadResult result;
+    std::memset(&settings, 0, sizeof settings);
+    contFileName.clear();
+
+    readFields(reg, fullKey("Option"), kOptionFields, &settings);
+    const std::string defKey = fullKey("Option\\DefAccount");
+    if (!reg.getString(defKey, "DefName").empty() || !reg.keyExists(kPreviousGenerationRoot)) {
+        for (int n = 0; n <= 10; ++n) {
+            readAccount(reg, n, n == 0 ? settings.defaultAccount : settings.accounts[n - 1],
+                        n == 0 ? settings.defaultSecurity : settings.accountSecurity[n - 1]);
+        }
+    } else {
+        for (std::size_t i = kFirstPbsField; i < std::size(kAccountFields); ++i) {
+            const auto& f = kAccountFields[i];
+            readValue(reg, defKey, f.defName, f.type, &settings.defaultAccount, f.offset, f.size);
+        }
+        importPreviousGeneration(reg, settings);
+        result.imported = true;
+    }
+    contFileName = reg.getString(fullKey("Common"), "ContFileName");
+    readFields(reg, fullKey("CheckParam"), kCheckFields, &settings.check);
+    return result;
+}
+
+void writeOptionKey(RegistryFile& reg, const SendSettings& settings) {
+    writeFields(reg, fullKey("Option"), kOptionFields, &settings);
+    writeAccount(reg, 0, settings.defaultAccount, settings.defaultSecurity);
+    for (int n = 1; n <= 10; ++n) {
+        writeAccount(reg, n, settings.accounts[n - 1], settings.accountSecurity[n - 1]);
+    }
+}
+
+void writeCommonKey(RegistryFile& reg, std::string_view contFileName) {
+    reg.setString(fullKey("Common"), "ContFileName", contFileName);
+}
+
+void writeCheckParamKey(RegistryFile& reg, const CheckSettings& check) {
+    writeFields(reg, fullKey("CheckParam"), kCheckFields, &check);
+}
+
+DbSendSettings readDbSendKey(const RegistryFile& reg) {
+    const std::string key = fullKey("TarnDBSend");
+    DbSendSettings db;
+    db.SFileName = reg.getString(key, "SFileName");
+    db.ExcelVersion = static_cast<std::int32_t>(reg.getDword(key, "ExcelVersion"));
+    db.Keisyo = reg.getString(key, "Keisyo");
+    db.SendMode = static_cast<std::int32_t>(reg.getDword(key, "SendMode"));
+    return db;
+}
+
+void writeDbSendKey(RegistryFile& reg, const DbSendSettings& db) {
+    const std::string key = fullKey("TarnDBSend");
+    reg.setString(key, "SFileName", db.SFileName);
+    reg.setDword(key, "ExcelVersion", static_cast<std::uint32_t>(db.ExcelVersion));
+    reg.setString(key, "Keisyo", db.Keisyo);
+    reg.setDword(key, "SendMode", static_cast<std::uint32_t>(db.SendMode));
+}
+
+bool isPasswordValueName(std::string_view name) {
+    return sjis::asciiLower(name).find("password") != std::string::npos;
+}
+
+std::optional<KnownValue> describeSettingsValue(std::string_view key, std::string_view name) {
+    auto known = [&](RegType type, std::size_t size) {
+        return KnownValue{type, type == RegType::Sz && size > 0 ? size - 1 : 0,
+                          isPasswordValueName(name)};
+    };
+    auto inFields = [&](const auto& fields) -> std::optional<KnownValue> {
+        for (const auto& f : fields) {
+            if (sameName(name, f.name)) {
+                return known(f.type, f.size);
+            }
+        }
+        return std::nullopt;
+    };
+    if (sameName(key, "Option")) {
+        return inFields(kOptionFields);
+    }
+    if (sameName(key, "CheckParam")) {
+        return inFields(kCheckFields);
+    }
+    if (sameName(key, "Common")) {
+        return sameName(name, "ContFileName") ? std::optional(known(kSz, 0)) : std::nullopt;
+    }
+    if (sameName(key, "TarnDBSend")) {
+        for (const char* sz : {"SFileName", "Keisyo"}) {
+            if (sameName(name, sz)) {
+                return known(kSz, 0);
+            }
+        }
+        for (const char* dw : {"ExcelVersion", "SendMode"}) {
+            if (sameName(name, dw)) {
+                return known(kDw, 4);
+            }
+        }
+        return std::nullopt;
+    }
+    int n = sameName(key, "Option\\DefAccount") ? 0 : accountNumber(key);
+    if (n == 0 && !sameName(key, "Option\\DefAccount")) {
+        return std::nullopt;
+    }
+    if (sameName(name, securityName(n))) {
+        return known(kDw, 4);
+    }
+    for (const auto& f : kAccountFields) {
+        if (sameName(name, accountValueName(f, n))) {
+            return known(f.type, f.size);
+        }
+    }
+    return std::nullopt;
+}
+
+SettingsStore::SettingsStore(std::filesystem::path registryPath)
+    : m_path(std::move(registryPath)) {}
+
+SettingsLoadResult SettingsStore::load(SendSettings& settings, std::string& contFileName) const {
+    return readSettings(RegistryFile::load(m_path), settings, contFileName);
+}
+
+template <class Fn>
+Status SettingsStore::update(Fn&& change) const {
+    // Warnings about damaged lines were shown when the settings were loaded.
+    RegistryFile reg = RegistryFile::load(m_path, /*warnOnStderr=*/false);
+    change(reg);
+    return reg.save();
+}
+
+Status SettingsStore::saveOption(const SendSettings& settings) const {
+    return update([&](RegistryFile& reg) { writeOptionKey(reg, settings); });
+}
+
+Status SettingsStore::saveCommon(std::string_view contFileName) const {
+    return update([&](RegistryFile& reg) { writeCommonKey(reg, contFileName); });
+}
+
+Status SettingsStore::saveCheckParam(const CheckSettings& check) const {
+    return update([&](RegistryFile& reg) { writeCheckParamKey(reg, check); });
+}
+
+DbSendSettings SettingsStore::loadDbSend() const {
+    return readDbSendKey(RegistryFile::load(m_path));
+}
+
+Status SettingsStore::saveDbSend(const DbSendSettings& db) const {
+    return update([&](RegistryFile& reg) { writeDbSendKey(reg, db); });
+}
+
+}  // namespace tarn

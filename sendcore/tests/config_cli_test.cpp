@@ -1,0 +1,86 @@
+// `tarn config` end to end, on a registry file in a temporary folder.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "testsupport.h"
+
+namespace tarn {
+namespace {
+
+using test::run;
+using test::RunResult;
+
+class ConfigCommand : public ::testing::Test {
+protected:
+    RunResult tarn(std::vector<std::string> args) {
+        args.insert(args.begin(), {test::tarnPath(), "config"});
+        return run(args, {{"TARN_REGISTRY", m_registry}});
+    }
+    test::TempDir m_dir;
+    std::string m_registry = (m_dir / "registry").string();
+};
+
+TEST_F(ConfigCommand, SetThenGetStringsAndNumbers) {
+    ASSERT_EQ(tarn({"set", "Option\\DefAccount\\DefName", "山田 太郎"}).exitCode, 0);
+    ASSERT_EQ(tarn({"set", "Option/DefAccount/DefPortNo", "587", "--dword"}).exitCode, 0);
+    ASSERT_EQ(tarn({"set", "CheckParam\\DNSAddress", "0xC0A80001", "--dword"}).exitCode, 0);
+    EXPECT_EQ(tarn({"get", "Option\\DefAccount\\DefName"}).out, "山田 太郎\n");
+    EXPECT_EQ(tarn({"get", "option\\defaccount\\defportno"}).out, "587\n");
+    EXPECT_EQ(tarn({"get", "CheckParam\\DNSAddress"}).out, "3232235521\n");
+    struct stat st {};
+    ASSERT_EQ(::stat(m_registry.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_NE(test::readFile(m_registry).find("\"DefName\"=\"山田 太郎\""), std::string::npos);
+
+    RunResult missing = tarn({"get", "Option\\DefAccount\\DefEMail"});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_NE(missing.err.find("DefEMail"), std::string::npos);
+}
+
+TEST_F(ConfigCommand, RefusesValuesTheRecordCannotHold) {
+    ASSERT_EQ(tarn({"set", "Option\\DefAccount\\DefName", "before"}).exitCode, 0);
+    std::string before = test::readFile(m_registry);
+
+    RunResult sushi = tarn({"set", "Option\\DefAccount\\DefName", "寿司🍣"});
+    EXPECT_EQ(sushi.exitCode, 1);
+    EXPECT_NE(sushi.err.find("🍣"), std::string::npos) << sushi.err;
+
+    RunResult type = tarn({"set", "Option\\DefAccount\\DefPortNo", "25"});
+    EXPECT_EQ(type.exitCode, 1);
+    EXPECT_NE(type.err.find("--dword"), std::string::npos) << type.err;
+
+    RunResult tooLong = tarn({"set", "Option\\Account3\\SMTPName3", std::string(64, 'h')});
+    EXPECT_EQ(tooLong.exitCode, 1);
+    EXPECT_NE(tooLong.err.find("63"), std::string::npos) << tooLong.err;
+
+    EXPECT_EQ(tarn({"set", "Option\\WaitSec", "ten", "--dword"}).exitCode, 1);
+    EXPECT_EQ(tarn({"set", "Option\\\\WaitSec", "1", "--dword"}).exitCode, 2);
+    EXPECT_EQ(tarn({"get"}).exitCode, 2);
+    EXPECT_EQ(test::readFile(m_registry), before);
+}
+
+TEST_F(ConfigCommand, ShowMasksPasswords) {
+    ASSERT_EQ(tarn({"set", "Option\\DefAccount\\PassWord", "dial-secret"}).exitCode, 0);
+    ASSERT_EQ(tarn({"set", "Option\\Account2\\PBSPassword2", "pop-secret"}).exitCode, 0);
+    ASSERT_EQ(tarn({"set", "Option\\DefAccount\\DefSMTPName", "mail.example.jp"}).exitCode, 0);
+    ASSERT_EQ(tarn({"set", "Option\\WaitCount", "-1", "--dword"}).exitCode, 0);
+    RunResult shown = tarn({"show"});
+    ASSERT_EQ(shown.exitCode, 0);
+    EXPECT_EQ(shown.out.find("secret"), std::string::npos) << shown.out;
+    EXPECT_NE(shown.out.find("Option\\DefAccount\\PassWord = ********\n"), std::string::npos);
+    EXPECT_NE(shown.out.find("Option\\DefAccount\\DefSMTPName = \"mail.example.jp\"\n"),
+              std::string::npos);
+    EXPECT_NE(shown.out.find("Option\\WaitCount = 4294967295\n"), std::string::npos);
+}
+
+TEST_F(ConfigCommand, ReadOnlyRegistryFails) {
+    ASSERT_EQ(tarn({"set", "Common\\ContFileName", "/a.tnm"}).exitCode, 0);
+    ::chmod(m_registry.c_str(), 0400);
+    RunResult r = tarn({"set", "Common\\ContFileName", "/b.tnm"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("読み取り専用"), std::string::npos) << r.err;
+    EXPECT_EQ(tarn({"get", "Common\\ContFileName"}).out, "/a.tnm\n");
+}
+
+}  // namespace
+}  // namespace tarn

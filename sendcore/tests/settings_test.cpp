@@ -1,0 +1,376 @@
+#include "sendcore/settings.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "common/cp932.h"
+#include "testsupport.h"
+
+namespace tarn {
+namespace {
+
+namespace fs = std::filesystem;
+using test::readFile;
+using test::TempDir;
+using test::writeFile;
+
+std::string sj(std::string_view utf8) {
+    return cp932::fromUtf8(utf8).value();
+}
+
+bool isZero(const void* p, std::size_t n) {
+    const auto* b = static_cast<const unsigned char*>(p);
+    return std::all_of(b, b + n, [](unsigned char c) { return c == 0; });
+}
+
+const std::string kV2 = "Software\\Kestrel\\ZEPHV2\\";
+
+template <std::size_t N>
+void put(char (&field)[N], std::string_view text) {
+    ASSERT_LT(text.size(), N);
+    std::memset(field, 0, N);
+    std::memcpy(field, text.data(), text.size());
+}
+
+// A field filled to its last byte with double-byte text (and an ASCII tag, so
+// that fields differ), the worst case for cutting and conversion.
+template <std::size_t N>
+void fill(char (&field)[N], std::string_view tag) {
+    std::string text(tag);
+    const std::string kanji = sj("漢");
+    while (text.size() + kanji.size() <= N - 1) {
+        text += kanji;
+    }
+    text.resize(N - 1, 'x');
+    put(field, text);
+}
+
+void fillAccount(AccountSettings& a, int n) {
+    std::string t = "a" + std::to_string(n);
+    fill(a.FromName, t + "name");
+    fill(a.FromEMail, t + "mail");
+    fill(a.Account, t + "acct");
+    fill(a.SMTPName, t + "smtp");
+    a.PortNo = 25 + n;
+    a.UseFQDN = 1;
+    a.dialUp.LANConnect = n % 2;
+    fill(a.dialUp.EntryName, t + "entry");
+    a.dialUp.Check = 1;
+    fill(a.dialUp.UserName, t + "user");
+    fill(a.dialUp.PassWord, t + "pass");
+    a.dialUp.AutoCut = 1;
+    a.PBSUse = 1;
+    fill(a.Pop3Name, t + "pop");
+    fill(a.PBSUserID, t + "pbsuser");
+    fill(a.PBSPassword, t + "pbspass");
+    a.PBSAPOP = 1;
+}
+
+TEST(Settings, FreshRegistryLoadsAllZeroAndSavingCreatesEveryValue) {
+    TempDir dir;
+    SettingsStore store(dir / "registry");
+    SendSettings s;
+    std::memset(&s, 0x5A, sizeof s);
+    std::string cont = "stale";
+    EXPECT_FALSE(store.load(s, cont).imported);
+    EXPECT_TRUE(isZero(&s, sizeof s));
+    EXPECT_EQ(cont, "");
+
+    ASSERT_TRUE(store.saveOption(s).ok());
+    ASSERT_TRUE(store.saveCommon(cont).ok());
+    ASSERT_TRUE(store.saveCheckParam(s.check).ok());
+    RegistryFile reg = RegistryFile::load(store.path());
+    // Option 9; DefAccount and Account1-10 17 + the security mode; Common 1; CheckParam 6.
+    EXPECT_EQ(reg.entries().size(), 9u + 11 * 18 + 1 + 6);
+    std::string text = readFile(store.path());
+    EXPECT_NE(text.find("[Software\\Kestrel\\ZEPHV2\\Option\\Account10]\n"), std::string::npos);
+    EXPECT_NE(text.find("\"SMTPName10\"=\"\"\n"), std::string::npos);
+    EXPECT_NE(text.find("\"DefSecurity\"=dword:00000000\n"), std::string::npos);
+}
+
+// The value names are an interface with the other generation and with people
+// who edit the file: each is spelled here independently of the store's tables.
+TEST(Settings, ReadsTheDocumentedValueNames) {
+    RegistryFile reg = RegistryFile::parse("");
+    const std::string opt = kV2 + "Option", def = opt + "\\DefAccount", a3 = opt + "\\Account3";
+    int n = 1;
+    for (const char* name : {"WaitMSec", "WaitCount", "WaitSec", "LogFileMode", "LogCreateMode",
+                             "CustomUse", "ScriptUse"}) {
+        reg.setDword(opt, name, n++);
+    }
+    reg.setString(opt, "LogFileName", "/var/log/send.log");
+    reg.setString(opt, "LogOpenExeName", "less");
+    for (const char* name : {"DefPortNo", "DefUseFQDN", "LANConnect", "Check", "AutoCut",
+                             "DefPBSUse", "DefPBSAPOP", "DefSecurity"}) {
+        reg.setDword(def, name, n++);
+    }
+    for (const char* name :
+         {"DefName", "DefEMail", "DefAccount", "DefSMTPName", "EntryName", "UserName", "PassWord",
+          "DefPop3Name", "DefPBSUserID", "DefPBSPassword"}) {
+        reg.setString(def, name, std::string("def-") + name);
+    }
+    for (const char* name : {"PortNo3", "UseFQDN3", "LANConnect3", "Check3", "AutoCut3", "PBSUse3",
+                             "PBSAPOP3", "Security3"}) {
+        reg.setDword(a3, name, n++);
+    }
+    for (const char* name : {"FromName3", "FromEMail3", "Account3", "SMTPName3", "EntryName3",
+                             "UserName3", "PassWord3", "Pop3Name3", "PBSUserID3", "PBSPassword3"}) {
+        reg.setString(a3, name, std::string("a3-") + name);
+    }
+    reg.setString(kV2 + "Common", "ContFileName", sj("/home/送信文.tnm"));
+    for (const char* name :
+         {"CheckMode", "CheckLogOutMode", "CheckLogCreateMode", "DNSAddress", "AllowDomain"}) {
+        reg.setDword(kV2 + "CheckParam", name, n++);
+    }
+    reg.setString(kV2 + "CheckParam", "CheckLogFileName", "/tmp/check.log");
+
+    SendSettings s;
+    std::string cont;
+    EXPECT_FALSE(readSettings(reg, s, cont).imported);
+    EXPECT_EQ(s.WaitMSec, 1);
+    EXPECT_EQ(s.ScriptUse, 7);
+    EXPECT_STREQ(s.LogFileName, "/var/log/send.log");
+    EXPECT_STREQ(s.LogOpenExeName, "less");
+    const AccountSettings& d = s.defaultAccount;
+    EXPECT_EQ(d.PortNo, 8);
+    EXPECT_EQ(d.UseFQDN, 9);
+    EXPECT_EQ(d.dialUp.LANConnect, 10);
+    EXPECT_EQ(d.dialUp.Check, 11);
+    EXPECT_EQ(d.dialUp.AutoCut, 12);
+    EXPECT_EQ(d.PBSUse, 13);
+    EXPECT_EQ(d.PBSAPOP, 14);
+    EXPECT_EQ(s.defaultSecurity, 15);
+    EXPECT_STREQ(d.FromName, "def-DefName");
+    EXPECT_STREQ(d.FromEMail, "def-DefEMail");
+    EXPECT_STREQ(d.Account, "def-DefAccount");
+    EXPECT_STREQ(d.SMTPName, "def-DefSMTPName");
+    EXPECT_STREQ(d.dialUp.EntryName, "def-EntryName");
+    EXPECT_STREQ(d.dialUp.UserName, "def-UserName");
+    EXPECT_STREQ(d.dialUp.PassWord, "def-PassWord");
+    EXPECT_STREQ(d.Pop3Name, "def-DefPop3Name");
+    EXPECT_STREQ(d.PBSUserID, "def-DefPBSUserID");
+    EXPECT_STREQ(d.PBSPassword, "def-DefPBSPassword");
+    const AccountSettings& a = s.accounts[2];
+    EXPECT_EQ(a.PortNo, 16);
+    EXPECT_EQ(a.UseFQDN, 17);
+    EXPECT_EQ(a.dialUp.LANConnect, 18);
+    EXPECT_EQ(a.dialUp.Check, 19);
+    EXPECT_EQ(a.dialUp.AutoCut, 20);
+    EXPECT_EQ(a.PBSUse, 21);
+    EXPECT_EQ(a.PBSAPOP, 22);
+    EXPECT_EQ(s.accountSecurity[2], 23);
+    EXPECT_STREQ(a.FromName, "a3-FromName3");
+    EXPECT_STREQ(a.FromEMail, "a3-FromEMail3");
+    EXPECT_STREQ(a.Account, "a3-Account3");
+    EXPECT_STREQ(a.SMTPName, "a3-SMTPName3");
+    EXPECT_STREQ(a.dialUp.EntryName, "a3-EntryName3");
+    EXPECT_STREQ(a.dialUp.UserName, "a3-UserName3");
+    EXPECT_STREQ(a.dialUp.PassWord, "a3-PassWord3");
+    EXPECT_STREQ(a.Pop3Name, "a3-Pop3Name3");
+    EXPECT_STREQ(a.PBSUserID, "a3-PBSUserID3");
+    EXPECT_STREQ(a.PBSPassword, "a3-PBSPassword3");
+    EXPECT_TRUE(isZero(&s.accounts[1], sizeof(AccountSettings)));
+    EXPECT_EQ(cont, sj("/home/送信文.tnm"));
+    EXPECT_EQ(s.check.CheckMode, 24);
+    EXPECT_EQ(s.check.CheckLogOutMode, 25);
+    EXPECT_EQ(s.check.CheckLogCreateMode, 26);
+    EXPECT_EQ(s.check.DNSAddress, 27u);
+    EXPECT_EQ(s.check.AllowDomain, 28);
+    EXPECT_STREQ(s.check.CheckLogFileName, "/tmp/check.log");
+}
+
+TEST(Settings, FullyFilledRecordRoundTripsThroughTheFile) {
+    SendSettings s;
+    std::memset(&s, 0, sizeof s);
+    for (int n = 0; n < 10; ++n) {
+        fillAccount(s.accounts[n], n + 1);
+        s.accountSecurity[n] = n % 3;
+    }
+    fillAccount(s.defaultAccount, 0);
+    s.defaultSecurity = kSecurityStartTls;
+    s.WaitMSec = 1500;
+    s.WaitCount = -1;
+    s.WaitSec = 30;
+    s.LogFileMode = 2;
+    fill(s.LogFileName, "/log/");
+    fill(s.LogOpenExeName, "/usr/bin/");
+    s.LogCreateMode = 1;
+    s.CustomUse = 1;
+    s.ScriptUse = 1;
+    s.check.CheckMode = 1;
+    s.check.CheckLogOutMode = 1;
+    fill(s.check.CheckLogFileName, "/check/");
+    s.check.CheckLogCreateMode = 1;
+    s.check.DNSAddress = 0xC0A80001;  // high bit set: 192.168.0.1
+    s.check.AllowDomain = 1;
+    const std::string cont = sj("/home/利用者/メッセージ.tnm");
+
+    TempDir dir;
+    SettingsStore store(dir / "registry");
+    ASSERT_TRUE(store.saveOption(s).ok());
+    ASSERT_TRUE(store.saveCommon(cont).ok());
+    ASSERT_TRUE(store.saveCheckParam(s.check).ok());
+
+    SendSettings back;
+    std::string backCont;
+    store.load(back, backCont);
+    EXPECT_EQ(std::memcmp(&s, &back, sizeof s), 0);
+    for (int n = 0; n < 10; ++n) {
+        EXPECT_EQ(std::memcmp(&s.accounts[n], &back.accounts[n], sizeof(AccountSettings)), 0) << n;
+    }
+    EXPECT_EQ(backCont, cont);
+}
+
+TEST(Settings, OverlongValueIsCutAtACharacterBoundary) {
+    RegistryFile reg = RegistryFile::parse("");
+    // 63 bytes fit SMTPName[64]; two ASCII bytes then 2-byte characters make the
+    // 63rd byte a lead byte, which must not be kept alone.
+    std::string host = "hh";
+    while (host.size() < 80) {
+        host += sj("あ");
+    }
+    reg.setString(kV2 + "Option\\DefAccount", "DefName", "x");
+    reg.setString(kV2 + "Option\\DefAccount", "DefSMTPName", host);
+    SendSettings s;
+    std::string cont;
+    readSettings(reg, s, cont);
+    EXPECT_EQ(std::string(s.defaultAccount.SMTPName), host.substr(0, 62));
+}
+
+TEST(Settings, ImportsThePreviousGenerationSender) {
+    RegistryFile reg = RegistryFile::parse("");
+    const std::string old = "Software\\Kestrel\\ZEPH\\Option";
+    const std::string yamada = sj("山田");
+    reg.setString(old, "SMTPName", "mail.example.jp");
+    reg.setDword(old, "PortNo", 587);
+    reg.setString(old, "DefName", yamada);
+    reg.setString(old, "DefEMail", "yamada@example.jp");
+    reg.setDword(old, "LANConnect", 0);
+    reg.setString(old, "EntryName", "isp");
+    reg.setDword(old, "Check", 1);
+    reg.setString(old, "UserName", "dialuser");
+    reg.setString(old, "PassWord", "dialpass");
+    reg.setDword(old, "AutoCut", 1);
+    reg.setString(old, "FromName1", yamada);  // same sender: the whole default account
+    reg.setString(old, "FromEMail1", "ignored@example.jp");
+    reg.setString(old, "FromName2", sj("鈴木"));
+    reg.setString(old, "FromEMail2", "suzuki@example.jp");
+    reg.setString(old, "FromEMail3", "nameless@example.jp");
+    // This generation: POP before SMTP already set, but no sender yet; values of
+    // the other accounts are not read during an import.
+    const std::string def = kV2 + "Option\\DefAccount";
+    reg.setDword(def, "DefPBSUse", 1);
+    reg.setString(def, "DefPop3Name", "pop.example.jp");
+    reg.setString(def, "DefPBSUserID", "popuser");
+    reg.setString(def, "DefPBSPassword", "poppass");
+    reg.setDword(def, "DefPBSAPOP", 1);
+    reg.setString(def, "DefSMTPName", "not-read.example.jp");
+    reg.setString(kV2 + "Option\\Account5", "SMTPName5", "not-read.example.jp");
+    reg.setDword(kV2 + "Option", "WaitSec", 9);
+
+    SendSettings s;
+    std::string cont;
+    ASSERT_TRUE(readSettings(reg, s, cont).imported);
+    const AccountSettings& d = s.defaultAccount;
+    EXPECT_STREQ(d.Account, "mail.example.jp");
+    EXPECT_STREQ(d.SMTPName, "mail.example.jp");
+    EXPECT_EQ(d.PortNo, 587);
+    EXPECT_EQ(std::string(d.FromName), yamada);
+    EXPECT_STREQ(d.FromEMail, "yamada@example.jp");
+    EXPECT_EQ(d.dialUp.LANConnect, 0);
+    EXPECT_STREQ(d.dialUp.EntryName, "isp");
+    EXPECT_EQ(d.dialUp.Check, 1);
+    EXPECT_STREQ(d.dialUp.UserName, "dialuser");
+    EXPECT_STREQ(d.dialUp.PassWord, "dialpass");
+    EXPECT_EQ(d.dialUp.AutoCut, 1);
+    EXPECT_EQ(d.PBSUse, 1);
+    EXPECT_STREQ(d.Pop3Name, "pop.example.jp");
+    EXPECT_STREQ(d.PBSUserID, "popuser");
+    EXPECT_STREQ(d.PBSPassword, "poppass");
+    EXPECT_EQ(d.PBSAPOP, 1);
+    EXPECT_EQ(s.WaitSec, 9);
+
+    EXPECT_EQ(std::memcmp(&s.accounts[0], &d, sizeof d), 0);
+    EXPECT_EQ(std::string(s.accounts[1].FromName), sj("鈴木"));
+    EXPECT_STREQ(s.accounts[1].FromEMail, "suzuki@example.jp");
+    EXPECT_EQ(s.accounts[1].PortNo, 25);
+    EXPECT_STREQ(s.accounts[1].SMTPName, "");
+    EXPECT_STREQ(s.accounts[2].FromEMail, "nameless@example.jp");
+    EXPECT_EQ(s.accounts[2].PortNo, 0);  // no name: no port either
+    EXPECT_STREQ(s.accounts[4].SMTPName, "");
+}
+
+TEST(Settings, NoImportOnceThisGenerationHasASenderOrWithoutTheOldKey) {
+    RegistryFile reg = RegistryFile::parse("");
+    reg.setString("Software\\Kestrel\\ZEPH\\Option", "DefName", "old");
+    reg.setString(kV2 + "Option\\DefAccount", "DefName", "new");
+    SendSettings s;
+    std::string cont;
+    EXPECT_FALSE(readSettings(reg, s, cont).imported);
+    EXPECT_STREQ(s.defaultAccount.FromName, "new");
+
+    RegistryFile fresh = RegistryFile::parse("");
+    fresh.setString(kV2 + "Option\\DefAccount", "DefName", "");
+    EXPECT_FALSE(readSettings(fresh, s, cont).imported);
+}
+
+TEST(Settings, EachSaveChangesOnlyItsKeyAndReadOnlyFilesRefuse) {
+    TempDir dir;
+    fs::path path = dir / "registry";
+    writeFile(path,
+              "[Software\\Kestrel\\ZEPHV2\\TarnDBSend]\n"
+              "\"SFileName\"=\"/data/list.mdb\"\n"
+              "\"ExcelVersion\"=dword:00000008\n"
+              "[Software\\Kestrel\\ZEPHV2\\Option\\DefAccount]\n"
+              "\"DefName\"=\"someone\"\n"
+              "this line is damaged\n");
+    SettingsStore store(path);
+    ASSERT_TRUE(store.saveCommon("/x.tnm").ok());
+    DbSendSettings db = store.loadDbSend();
+    EXPECT_EQ(db.SFileName, "/data/list.mdb");
+    EXPECT_EQ(db.ExcelVersion, 8);
+    SendSettings s;
+    std::string cont;
+    store.load(s, cont);
+    EXPECT_STREQ(s.defaultAccount.FromName, "someone");
+    EXPECT_EQ(cont, "/x.tnm");
+    EXPECT_NE(readFile(path).find("this line is damaged\n"), std::string::npos);
+
+    db.Keisyo = sj("様");
+    db.SendMode = 1;
+    ASSERT_TRUE(store.saveDbSend(db).ok());
+    DbSendSettings back = store.loadDbSend();
+    EXPECT_EQ(back.Keisyo, sj("様"));
+    EXPECT_EQ(back.SendMode, 1);
+
+    fs::permissions(path, fs::perms::owner_read);
+    std::string before = readFile(path);
+    EXPECT_FALSE(store.saveOption(s).ok());
+    EXPECT_FALSE(store.saveCheckParam(s.check).ok());
+    EXPECT_EQ(readFile(path), before);
+    store.load(s, cont);
+    EXPECT_STREQ(s.defaultAccount.FromName, "someone");
+}
+
+TEST(Settings, DescribesKnownValuesForEditors) {
+    auto port = describeSettingsValue("Option\\DefAccount", "DefPortNo");
+    ASSERT_TRUE(port);
+    EXPECT_EQ(port->type, RegType::Dword);
+    auto smtp3 = describeSettingsValue("option\\account3", "smtpname3");
+    ASSERT_TRUE(smtp3);
+    EXPECT_EQ(smtp3->type, RegType::Sz);
+    EXPECT_EQ(smtp3->maxBytes, 63u);
+    auto pbs = describeSettingsValue("Option\\Account10", "PBSPassword10");
+    ASSERT_TRUE(pbs);
+    EXPECT_TRUE(pbs->secret);
+    EXPECT_TRUE(describeSettingsValue("Option\\Account10", "Security10"));
+    EXPECT_FALSE(describeSettingsValue("Option\\Account10", "Security1"));
+    EXPECT_FALSE(describeSettingsValue("Option\\Account11", "SMTPName11"));
+    EXPECT_FALSE(describeSettingsValue("Option", "DefName"));
+    EXPECT_EQ(describeSettingsValue("Common", "ContFileName")->maxBytes, 0u);
+}
+
+}  // namespace
+}  // namespace tarn
