@@ -155,7 +155,7 @@ void DomainChecker::LoadDomainLists(const std::filesystem::path& allowFile,
 
 void DomainChecker::LoadRegionalList(const std::filesystem::path& file) {
     auto lines = readLineList(file);
-    SetRegionalNames(lines ? std::move(*lines) : std::vector<std::string>{});
+    SetRegionalNames(lines ? *lines : std::vector<std::string>{});
 }
 
 void DomainChecker::LoadProgramLists() {
@@ -226,7 +226,7 @@ void DomainChecker::grow() {
     }
 }
 
-void DomainChecker::SetRegionalNames(std::vector<std::string> names) {
+void DomainChecker::SetRegionalNames(const std::vector<std::string>& names) {
     m_regional.clear();
     for (const auto& name : names) {
         m_regional.insert(name);

@@ -75,7 +75,7 @@ public:
     // the part after its last at-sign; an empty result or an entry offered while
     // kCapacity are held is dropped. Returns whether it was added.
     bool AddListedDomain(std::string_view text, int flag);
-    void SetRegionalNames(std::vector<std::string> names);
+    void SetRegionalNames(const std::vector<std::string>& names);
 
     // 1 allowed, 0 denied, -1 not listed; only the part after the last at-sign
     // of `address` is looked up.

@@ -297,11 +297,11 @@ TEST(Resolver, BrokenPacketsEndOnlyTheirOwnParse) {
 }
 
 TEST(Resolver, SpoofedAnswerFromAnotherPortIsDropped) {
-    FakeDnsServer* serverPtr = nullptr;
+    std::atomic<FakeDnsServer*> serverPtr{nullptr};
     FakeDnsServer server([&](const Query& q) {
         if (q.type == 15) {
             // Right ID and question, but from another port: dropped.
-            serverPtr->sendToClient(test::answerFor(q, true, true), /*fromOtherPort=*/true);
+            serverPtr.load()->sendToClient(test::answerFor(q, true, true), /*fromOtherPort=*/true);
         }
         return std::vector<Bytes>{test::answerFor(q, false, false)};
     });
