@@ -2,6 +2,7 @@
 // block tables.
 #include <charconv>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -89,6 +90,7 @@ ScriptToken makeWord(std::string_view text) {
     t.kind = TokenKind::Word;
     t.text = std::string(text);
     t.lower = sjis::asciiLower(text);
+    t.lowerHash = std::hash<std::string>{}(t.lower);
     for (const auto& k : kKeywords) {
         if (t.lower == k.lower) {
             t.keyword = k.keyword;
@@ -108,6 +110,7 @@ ScriptToken makeString(std::string_view content) {
     t.text.reserve(content.size() + 1);
     t.text.push_back('"');
     t.text.append(content);
+    t.literal = ScriptValue::ofString(std::string(content));
     return t;
 }
 
@@ -121,6 +124,7 @@ ScriptToken makeNumber(std::string_view digits) {
     const auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
     (void)ptr;
     t.number = ec == std::errc() ? value : std::numeric_limits<std::int32_t>::max();
+    t.literal = ScriptValue::ofNumber(t.number);
     return t;
 }
 

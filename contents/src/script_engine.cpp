@@ -65,9 +65,7 @@ std::vector<ScriptVariable> makeMergeVariables(const MergeValues& values) {
     return vars;
 }
 
-ScriptEngine::ScriptEngine() : m_host(&silentHost()) {}
-ScriptEngine::ScriptEngine(ScriptHost& host) : m_host(&host) {}
-ScriptEngine::~ScriptEngine() = default;
+ScriptEngine::ScriptEngine() : ScriptEngine(silentHost()) {}
 
 void ScriptEngine::report(int number, int line) {
     m_lastError = ScriptError{number, line};

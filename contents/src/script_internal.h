@@ -66,11 +66,13 @@ enum class Builtin : std::uint8_t {
 struct ScriptToken {
     std::string text;   // as stored: a string token keeps its opening quote
     std::string lower;  // words: ASCII letters folded, for case-free lookups
+    std::size_t lowerHash = 0;
     TokenKind kind = TokenKind::Punct;
     Keyword keyword = Keyword::None;
     Builtin builtin = Builtin::None;
     std::int32_t number = 0;  // number tokens
     char punct = 0;           // punctuation tokens
+    ScriptValue literal;      // number and string tokens: their value, made once
 
     std::string_view stringValue() const { return std::string_view(text).substr(1); }
     bool is(char c) const { return kind == TokenKind::Punct && punct == c; }

@@ -3,7 +3,9 @@
 #include <charconv>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <filesystem>
+#include <functional>
 #include <new>
 #include <string>
 #include <string_view>
@@ -83,7 +85,33 @@ constexpr std::string_view kDefaultWordDelimiters = " \x81\x40,";  // space, "ã€
 struct Variable {
     std::string name;
     std::string lower;
+    std::size_t lowerHash = 0;  // looked at before the names are compared
     ScriptValue value;
+};
+
+// An operand or operator of the postfix sequence. Operands that are variables
+// or constants are referred to, not copied: nothing can change them while an
+// expression is evaluated (assignment happens after it).
+struct Item {
+    bool isOp = false;
+    Op op = Op::LParen;
+    const ScriptValue* ref = nullptr;
+    ScriptValue own;
+
+    const ScriptValue& value() const { return ref != nullptr ? *ref : own; }
+};
+
+// Buffers of one nesting level of expressions (function arguments nest).
+struct Scratch {
+    std::vector<Item> postfix;
+    std::vector<Op> ops;
+    std::vector<Item> stack;
+};
+
+struct Frame {
+    std::size_t pc;
+    std::size_t end;
+    std::size_t doLine;  // kNoLine for a plain range, else the loop's Do line
 };
 
 std::tm localTime() {
@@ -95,25 +123,41 @@ std::tm localTime() {
 
 }  // namespace
 
+// Kept between runs so that a send does not allocate the same tables again
+// for every recipient; its contents are reset at the start of each run.
+struct ScriptEngine::RunState {
+    std::vector<Variable> vars;  // the first `varCount` are live
+    std::size_t varCount = 0;
+    std::vector<Frame> frames;
+    std::deque<Scratch> scratch;  // by nesting depth; a deque keeps references valid
+};
+
+ScriptEngine::ScriptEngine(ScriptHost& host)
+    : m_host(&host), m_state(std::make_unique<RunState>()) {}
+ScriptEngine::~ScriptEngine() = default;
+
 // One run: the variable table, the output and the block frames.
 class ScriptEngine::Run {
 public:
-    Run(ScriptEngine& engine, std::string& output) : m_e(engine), m_out(output) {}
+    Run(ScriptEngine& engine, std::string& output)
+        : m_e(engine), m_out(output), m_state(*engine.m_state) {
+        m_state.varCount = 0;
+        m_state.frames.clear();
+    }
 
     void setVariables(const std::vector<ScriptVariable>& callers) {
         const std::tm now = m_e.m_clock ? m_e.m_clock() : localTime();
-        m_vars.reserve(9 + callers.size() + 8);
-        addVariable("True", ScriptValue::ofNumber(-1));
-        addVariable("False", ScriptValue::ofNumber(0));
-        addVariable("Null", ScriptValue::ofString({}));
-        addVariable("Yar", ScriptValue::ofNumber(now.tm_year + 1900));
-        addVariable("Month", ScriptValue::ofNumber(now.tm_mon + 1));
-        addVariable("Day", ScriptValue::ofNumber(now.tm_mday));
-        addVariable("Week", ScriptValue::ofNumber(now.tm_wday));
-        addVariable("Hour", ScriptValue::ofNumber(now.tm_hour));
-        addVariable("Minute", ScriptValue::ofNumber(now.tm_min));
+        setVariable("True", ScriptValue::ofNumber(-1));
+        setVariable("False", ScriptValue::ofNumber(0));
+        setVariable("Null", ScriptValue::ofString({}));
+        setVariable("Yar", ScriptValue::ofNumber(now.tm_year + 1900));
+        setVariable("Month", ScriptValue::ofNumber(now.tm_mon + 1));
+        setVariable("Day", ScriptValue::ofNumber(now.tm_mday));
+        setVariable("Week", ScriptValue::ofNumber(now.tm_wday));
+        setVariable("Hour", ScriptValue::ofNumber(now.tm_hour));
+        setVariable("Minute", ScriptValue::ofNumber(now.tm_min));
         for (const auto& v : callers) {
-            addVariable(v.name, v.value);
+            setVariable(v.name, v.value);
         }
     }
 
@@ -125,21 +169,31 @@ public:
 private:
     enum class Outcome { Next, ExitSub, ExitDo, Stop };
 
-    struct Frame {
-        std::size_t pc;
-        std::size_t end;
-        std::size_t doLine;  // kNoLine for a plain range, else the loop's Do line
-    };
-
     const ScriptToken& tok(std::size_t i) const { return m_e.m_tokens[i]; }
 
-    void addVariable(std::string_view name, ScriptValue value) {
-        m_vars.push_back({std::string(name), sjis::asciiLower(name), std::move(value)});
+    // Appends a variable to the table, reusing the slot (and its storage) of
+    // the previous run when there is one.
+    void setVariable(std::string_view name, const ScriptValue& value,
+                     const ScriptToken* token = nullptr) {
+        auto& vars = m_state.vars;
+        if (m_state.varCount == vars.size()) {
+            vars.emplace_back();
+        }
+        Variable& v = vars[m_state.varCount++];
+        if (v.name != name) {
+            v.name.assign(name);
+            v.lower = token != nullptr ? token->lower : sjis::asciiLower(name);
+            v.lowerHash = token != nullptr ? token->lowerHash : std::hash<std::string>{}(v.lower);
+        }
+        v.value.type = value.type;
+        v.value.number = value.number;
+        v.value.text.assign(value.text);
     }
-    Variable* findVariable(std::string_view lower) {
-        for (auto& v : m_vars) {
-            if (v.lower == lower) {
-                return &v;
+    Variable* findVariable(const ScriptToken& word) {
+        for (std::size_t i = 0; i < m_state.varCount; ++i) {
+            if (m_state.vars[i].lowerHash == word.lowerHash &&
+                m_state.vars[i].lower == word.lower) {
+                return &m_state.vars[i];
             }
         }
         return nullptr;
@@ -176,8 +230,9 @@ private:
 
     ScriptEngine& m_e;
     std::string& m_out;
-    std::vector<Variable> m_vars;
-    std::vector<Frame> m_frames;
+    RunState& m_state;
+    std::vector<Frame>& m_frames = m_state.frames;
+    std::size_t m_depth = 0;
     std::uint64_t m_steps = 0;
     int m_line = 0;
 };
@@ -327,11 +382,11 @@ ScriptEngine::Run::Outcome ScriptEngine::Run::statement(const ScriptLine& line) 
         fail(kErrSyntax);
     }
     ScriptValue value = evaluate(b + 2, e);
-    if (Variable* v = findVariable(head.lower)) {
+    if (Variable* v = findVariable(head)) {
         v->name = head.text;
         v->value = std::move(value);
     } else {
-        m_vars.push_back({head.text, head.lower, std::move(value)});
+        setVariable(head.text, value, &head);
     }
     return Outcome::Next;
 }
@@ -391,7 +446,8 @@ void ScriptEngine::Run::mailText(std::size_t b, std::size_t e) {
             continue;
         }
         const std::string_view rest = text.substr(i + 2);
-        for (const auto& v : m_vars) {
+        for (std::size_t k = 0; k < m_state.varCount; ++k) {
+            const Variable& v = m_state.vars[k];
             const std::size_t n = v.name.size();
             if (rest.size() <= n || rest[n] != ']' ||
                 !sjis::equalsIgnoreCase(rest.substr(0, n), v.name)) {
@@ -414,17 +470,32 @@ void ScriptEngine::Run::mailText(std::size_t b, std::size_t e) {
 ScriptValue ScriptEngine::Run::evaluate(std::size_t b, std::size_t e) {
     // Operator precedence to postfix; operands (variables, function results)
     // are read as they are met, then the postfix sequence is evaluated.
-    struct Item {
-        bool isOp;
-        Op op;
-        ScriptValue value;
+    if (m_depth == m_state.scratch.size()) {
+        m_state.scratch.emplace_back();
+    }
+    Scratch& scratch = m_state.scratch[m_depth];
+    struct DepthGuard {
+        std::size_t& depth;
+        ~DepthGuard() { --depth; }
+    } guard{++m_depth};
+    std::vector<Item>& postfix = scratch.postfix;
+    std::vector<Op>& ops = scratch.ops;
+    postfix.clear();
+    ops.clear();
+    auto operand = [&](const ScriptValue* ref) {
+        postfix.emplace_back();
+        postfix.back().ref = ref;
+        return &postfix.back();
     };
-    std::vector<Item> postfix;
-    std::vector<Op> ops;
+    auto operatorItem = [&](Op op) {
+        postfix.emplace_back();
+        postfix.back().isOp = true;
+        postfix.back().op = op;
+    };
     auto pushOperator = [&](Op op) {
         while (!ops.empty() && ops.back() != Op::LParen &&
                precedence(ops.back()) >= precedence(op)) {
-            postfix.push_back({true, ops.back(), {}});
+            operatorItem(ops.back());
             ops.pop_back();
         }
         ops.push_back(op);
@@ -433,21 +504,19 @@ ScriptValue ScriptEngine::Run::evaluate(std::size_t b, std::size_t e) {
         const ScriptToken& t = tok(i);
         switch (t.kind) {
             case TokenKind::Number:
-                postfix.push_back({false, Op::LParen, ScriptValue::ofNumber(t.number)});
-                break;
             case TokenKind::String:
-                postfix.push_back(
-                    {false, Op::LParen, ScriptValue::ofString(std::string(t.stringValue()))});
+                operand(&t.literal);
                 break;
             case TokenKind::Word:
                 if (t.keyword == Keyword::And || t.keyword == Keyword::Or) {
                     pushOperator(t.keyword == Keyword::And ? Op::And : Op::Or);
                 } else if (i + 1 < e && tok(i + 1).is('(')) {
                     const std::size_t close = closingParen(i + 1, e);
-                    postfix.push_back({false, Op::LParen, call(t, i + 2, close)});
+                    ScriptValue result = call(t, i + 2, close);
+                    operand(nullptr)->own = std::move(result);
                     i = close;
-                } else if (const Variable* v = findVariable(t.lower)) {
-                    postfix.push_back({false, Op::LParen, v->value});
+                } else if (const Variable* v = findVariable(t)) {
+                    operand(&v->value);
                 } else {
                     fail(kErrUndefined);
                 }
@@ -459,7 +528,7 @@ ScriptValue ScriptEngine::Run::evaluate(std::size_t b, std::size_t e) {
                         break;
                     case ')':
                         while (!ops.empty() && ops.back() != Op::LParen) {
-                            postfix.push_back({true, ops.back(), {}});
+                            operatorItem(ops.back());
                             ops.pop_back();
                         }
                         if (ops.empty()) {
@@ -511,23 +580,23 @@ ScriptValue ScriptEngine::Run::evaluate(std::size_t b, std::size_t e) {
         if (ops.back() == Op::LParen) {
             fail(kErrNoCloseParen);
         }
-        postfix.push_back({true, ops.back(), {}});
+        operatorItem(ops.back());
         ops.pop_back();
     }
 
-    std::vector<ScriptValue> stack;
-    stack.reserve(postfix.size());
+    std::vector<Item>& stack = scratch.stack;
+    stack.clear();
     for (auto& item : postfix) {
         if (!item.isOp) {
-            stack.push_back(std::move(item.value));
+            stack.push_back(std::move(item));
             continue;
         }
         if (stack.size() < 2) {
             fail(kErrOperatorPosition);
         }
-        ScriptValue rhs = std::move(stack.back());
-        stack.pop_back();
-        ScriptValue& lhs = stack.back();
+        Item& lhsItem = stack[stack.size() - 2];
+        const ScriptValue& lhs = lhsItem.value();
+        const ScriptValue& rhs = stack.back().value();
         if (lhs.type != rhs.type) {
             fail(kErrTypeMismatch);
         }
@@ -561,7 +630,12 @@ ScriptValue ScriptEngine::Run::evaluate(std::size_t b, std::size_t e) {
                 break;
             case Op::Add:
                 if (!numbers) {
-                    lhs.text += rhs.text;
+                    if (lhsItem.ref != nullptr) {
+                        lhsItem.own = *lhsItem.ref;
+                        lhsItem.ref = nullptr;
+                    }
+                    lhsItem.own.text += rhs.text;
+                    stack.pop_back();
                     continue;
                 }
                 result = wrap(bits(lhs.number) + bits(rhs.number));
@@ -593,12 +667,16 @@ ScriptValue ScriptEngine::Run::evaluate(std::size_t b, std::size_t e) {
                         break;
                 }
         }
-        lhs = ScriptValue::ofNumber(result);
+        lhsItem.ref = nullptr;
+        lhsItem.own.type = ScriptValueType::Number;
+        lhsItem.own.number = result;
+        stack.pop_back();
     }
     if (stack.size() != 1) {
         fail(kErrOperatorPosition);
     }
-    return std::move(stack.back());
+    Item& last = stack.back();
+    return last.ref != nullptr ? *last.ref : std::move(last.own);
 }
 
 ScriptValue ScriptEngine::Run::call(const ScriptToken& name, std::size_t b, std::size_t e) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -163,6 +164,8 @@ public:
 private:
     class Run;
     friend class Run;
+    struct RunState;  // variables, frames and scratch space kept between runs
+
     void report(int number, int line);
     void buildBlockTables();
 
@@ -173,6 +176,7 @@ private:
     std::size_t m_outputLimit = kDefaultOutputLimit;
     std::uint64_t m_stepLimit = kDefaultStepLimit;
     std::function<std::tm()> m_clock;
+    std::unique_ptr<RunState> m_state;
 };
 
 }  // namespace tarn::contents
