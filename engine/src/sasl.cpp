@@ -52,8 +52,8 @@ public:
         }
         update(std::string_view(lengthBytes.data(), lengthBytes.size()));
         std::array<std::uint8_t, 16> digest{};
-        for (int i = 0; i < 4; ++i) {
-            for (int k = 0; k < 4; ++k) {
+        for (std::size_t i = 0; i < 4; ++i) {
+            for (std::size_t k = 0; k < 4; ++k) {
                 digest[i * 4 + k] = static_cast<std::uint8_t>((m_state[i] >> (8 * k)) & 0xff);
             }
         }
@@ -63,7 +63,7 @@ public:
 private:
     void transform() {
         std::array<std::uint32_t, 16> x{};
-        for (int i = 0; i < 16; ++i) {
+        for (std::size_t i = 0; i < 16; ++i) {
             x[i] = static_cast<std::uint32_t>(m_block[i * 4]) |
                    (static_cast<std::uint32_t>(m_block[i * 4 + 1]) << 8) |
                    (static_cast<std::uint32_t>(m_block[i * 4 + 2]) << 16) |

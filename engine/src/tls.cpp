@@ -31,8 +31,9 @@ using SslPtr = std::unique_ptr<SSL, SslFree>;
 // OpenSSL's own socket BIO writes with write(), which raises SIGPIPE when the
 // server has gone; a library must not kill its host process for that, so the
 // bytes go through send() with MSG_NOSIGNAL instead.
+// The BIO's data is the Socket, which owns the channel and so outlives it.
 int fdOf(BIO* bio) {
-    return static_cast<int>(reinterpret_cast<std::intptr_t>(BIO_get_data(bio)));
+    return static_cast<const Socket*>(BIO_get_data(bio))->fd();
 }
 
 int bioWrite(BIO* bio, const char* data, int size) {
@@ -189,7 +190,7 @@ std::optional<TlsFailure> startTls(Socket& socket, const std::string& host,
     if (bio == nullptr) {
         return fail(Kind::Handshake, "TLS could not be initialised: " + takeSslError());
     }
-    BIO_set_data(bio, reinterpret_cast<void*>(static_cast<std::intptr_t>(socket.fd())));
+    BIO_set_data(bio, &socket);
     SSL_set_bio(ssl.get(), bio, bio);  // the SSL owns the BIO from here
     SSL_set_hostflags(ssl.get(), X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
     if (isIpLiteral(host)) {

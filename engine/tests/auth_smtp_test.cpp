@@ -71,7 +71,7 @@ class Recorder {
 public:
     explicit Recorder(std::vector<std::string> extra) {
         std::vector<std::string> argv = {
-            TARN_TEST_PYTHON, TARN_SOURCE_DIR "/engine/tests/smtp_recorder.py",
+            TARN_TEST_PYTHON, std::string(TARN_SOURCE_DIR) + "/engine/tests/smtp_recorder.py",
             "--dir",          (m_dir / "mail").string(),
             "--auth",         std::string(kUser) + ":" + kPassword};
         argv.insert(argv.end(), extra.begin(), extra.end());
