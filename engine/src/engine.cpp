@@ -29,13 +29,36 @@ bool usableHostName(std::string_view name) {
 
 // Sends composed message bytes through the command layer: no reply is read,
 // and in measure-only mode the bytes are only counted.
+//
+// The writer hands over a header line or body piece at a time; sent one by one
+// (with TCP_NODELAY) each would be a packet and a system call of its own. The
+// sink gathers them and sends full buffers; the rest goes out together with
+// the terminator.
 class EngineSink : public ByteSink {
 public:
+    static constexpr std::size_t kFlushSize = 16 * 1024;
+
     explicit EngineSink(MailEngine& engine) : m_engine(engine) {}
-    bool send(std::string_view bytes) override { return m_engine.sendCommand(false, bytes, false); }
+
+    bool send(std::string_view bytes) override {
+        m_pending.append(bytes);
+        if (m_pending.size() < kFlushSize) {
+            return true;
+        }
+        bool ok = m_engine.sendCommand(false, m_pending, false);
+        m_pending.clear();
+        return ok;
+    }
+
+    // Sends what is left followed by the end-of-data line, and reads the reply.
+    bool finish() {
+        m_pending += "\r\n.\r\n";
+        return m_engine.sendCommand(true, m_pending, false);
+    }
 
 private:
     MailEngine& m_engine;
+    std::string m_pending;
 };
 
 MailEngine::MailEngine() {
@@ -217,11 +240,10 @@ void MailEngine::waitIdle() {
     m_jobCv.wait(lock, [this] { return m_busy.load() == 0; });
 }
 
-int MailEngine::handOver(JobKind kind, int wait, bool measureJob) {
+int MailEngine::handOver(JobKind kind, int wait) {
     if (!tryAcquire()) {
         return 0;
     }
-    m_measureJob.store(measureJob);
     startJob(kind);
     if (wait == 0) {
         return 1;
@@ -238,7 +260,6 @@ int MailEngine::connect(const char* host, int wait) {
     // A name that would not fit the 128-byte field leaves the host empty.
     m_host = name.size() >= 128 ? std::string() : std::string(name);
     m_measureOnly.store(m_port.load() == 0);
-    m_measureJob.store(false);
     startJob(kConnect);
     if (wait == 0) {
         return 1;
@@ -248,12 +269,26 @@ int MailEngine::connect(const char* host, int wait) {
 }
 
 int MailEngine::getSendSize() {
-    if (handOver(kSend, 1, true) == 0 && m_lastError.load() == kLastBusy) {
+    // Measuring touches no socket, so it runs right here on the caller's
+    // thread, through the very code of the send job, while this call holds
+    // the busy flag: no hand-over to the worker and back for every message.
+    if (!tryAcquire()) {
         return 0;
     }
-    int size = nowSendSize();
+    m_measureJob.store(true);
+    bool ok = false;
+    {
+        std::lock_guard messageLock(m_messageMutex);
+        ok = runSend();
+    }
     m_measureJob.store(false);
-    return size;
+    {
+        std::lock_guard lock(m_jobMutex);
+        m_result.store(ok ? 1 : 0);
+        m_busy.store(0);
+    }
+    m_jobCv.notify_all();
+    return nowSendSize();
 }
 
 int MailEngine::isExecute() {
@@ -628,10 +663,7 @@ bool MailEngine::runSend() {
         return false;
     }
     EngineSink sink(*this);
-    if (!m_message.write(sink)) {
-        return false;
-    }
-    if (!sendCommand(true, "\r\n.\r\n", false)) {
+    if (!m_message.write(sink) || !sink.finish()) {
         return false;
     }
     if (!pause(m_waitAfterMessageMs.load())) {

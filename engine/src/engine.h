@@ -88,9 +88,9 @@ public:
     // Jobs. wait == 0 returns 1 once handed over; otherwise blocks and returns
     // the job's result. 0 with last error -7 while another job runs.
     int connect(const char* host, int wait);
-    int sendStart(int wait) { return handOver(kStart, wait, false); }
-    int send(int wait) { return handOver(kSend, wait, false); }
-    int disconnect(int wait) { return handOver(kDisconnect, wait, false); }
+    int sendStart(int wait) { return handOver(kStart, wait); }
+    int send(int wait) { return handOver(kSend, wait); }
+    int disconnect(int wait) { return handOver(kDisconnect, wait); }
     int getSendSize();
 
     int isExecute();
@@ -116,7 +116,7 @@ public:
 private:
     friend class EngineSink;
 
-    int handOver(JobKind kind, int wait, bool measureJob);
+    int handOver(JobKind kind, int wait);
     bool tryAcquire();
     void startJob(JobKind kind);
     void waitIdle();
@@ -158,7 +158,7 @@ private:
     std::atomic<int> m_waitAfterMessageMs{0};
     std::atomic<int> m_waitAfterDisconnectMs{0};
     std::atomic<bool> m_measureOnly{false};
-    std::atomic<bool> m_measureJob{false};
+    std::atomic<bool> m_measureJob{false};  // ZEPH_GetSendSize's send, on the caller's thread
     std::atomic<bool> m_connected{false};
     std::atomic<long long> m_sent{0};
 
