@@ -121,7 +121,7 @@ std::string describe(const Errors& e) {
 }
 
 // Every test leaves the engine as the next one expects it: plain, no auth, closed.
-class EngineTest : public ::testing::Test {
+class AuthSmtp : public ::testing::Test {
 protected:
     void SetUp() override {
         ZEPH_SetRecvTimeOutSec(10);
@@ -151,7 +151,7 @@ protected:
     }
 };
 
-TEST_F(EngineTest, AuthenticatedSendWithEachMethod) {
+TEST_F(AuthSmtp, AuthenticatedSendWithEachMethod) {
     Recorder server({});
     ASSERT_GT(server.port(), 0) << server.output();
     int message = 0;
@@ -170,7 +170,7 @@ TEST_F(EngineTest, AuthenticatedSendWithEachMethod) {
     }
 }
 
-TEST_F(EngineTest, WrongPasswordFailsWithTheServersReply) {
+TEST_F(AuthSmtp, WrongPasswordFailsWithTheServersReply) {
     Recorder server({});
     ASSERT_GT(server.port(), 0) << server.output();
     for (int method : {1, 2, 3}) {
@@ -208,7 +208,7 @@ std::vector<std::string> authExchange(const std::string& ehloReply, int mode, in
     return lines;
 }
 
-TEST_F(EngineTest, MethodChoiceFollowsOfferAndSettings) {
+TEST_F(AuthSmtp, MethodChoiceFollowsOfferAndSettings) {
     const std::string plain = "AUTH PLAIN " + zeph::authPlainPayload(kUser, kPassword);
     struct Row {
         std::string ehlo;
@@ -234,7 +234,7 @@ TEST_F(EngineTest, MethodChoiceFollowsOfferAndSettings) {
     }
 }
 
-TEST_F(EngineTest, NoKnownMethodOrNoAuthSettingSkipsAuthentication) {
+TEST_F(AuthSmtp, NoKnownMethodOrNoAuthSettingSkipsAuthentication) {
     // AUTH offered, but nothing we speak: the session starts unauthenticated.
     LineServer server({"220 fake\r\n", "250-fake\r\n250 AUTH GSSAPI NTLM\r\n"});
     ZEPH_SetSmtpAuth(1, kUser, kPassword, 0);
@@ -249,7 +249,7 @@ TEST_F(EngineTest, NoKnownMethodOrNoAuthSettingSkipsAuthentication) {
     EXPECT_EQ(lines[0], "HELO");
 }
 
-TEST_F(EngineTest, GarbageChallengeStillGetsAWellFormedAnswer) {
+TEST_F(AuthSmtp, GarbageChallengeStillGetsAWellFormedAnswer) {
     const auto lines =
         authExchange("250 AUTH CRAM-MD5\r\n", 1, 0, {"334 \x01!!\xff*** ~~ ===\r\n", "535 no\r\n"});
     ASSERT_EQ(lines.size(), 3U);
@@ -261,7 +261,7 @@ TEST_F(EngineTest, GarbageChallengeStillGetsAWellFormedAnswer) {
     EXPECT_EQ(ZEPH_GetSmtpLastError(), 535);
 }
 
-TEST_F(EngineTest, StartTlsThenAuthentication) {
+TEST_F(AuthSmtp, StartTlsThenAuthentication) {
     Certificates certs;
     ASSERT_TRUE(certs.ok()) << certs.log();
     Recorder server({"--cert", certs.cert("server"), "--key", certs.key("server")});
@@ -285,7 +285,7 @@ TEST_F(EngineTest, StartTlsThenAuthentication) {
     }
 }
 
-TEST_F(EngineTest, ImplicitTls) {
+TEST_F(AuthSmtp, ImplicitTls) {
     Certificates certs;
     ASSERT_TRUE(certs.ok()) << certs.log();
     Recorder server(
@@ -303,7 +303,7 @@ TEST_F(EngineTest, ImplicitTls) {
     EXPECT_EQ(ZEPH_Disconnect(1), 1) << describe(errors());
 }
 
-TEST_F(EngineTest, UntrustedOrMisnamedCertificateIsRefused) {
+TEST_F(AuthSmtp, UntrustedOrMisnamedCertificateIsRefused) {
     Certificates certs;
     ASSERT_TRUE(certs.ok()) << certs.log();
     Recorder other({"--cert", certs.cert("other"), "--key", certs.key("other"), "--implicit-tls"});
@@ -342,7 +342,7 @@ TEST_F(EngineTest, UntrustedOrMisnamedCertificateIsRefused) {
     ZEPH_Abort();
 }
 
-TEST_F(EngineTest, HandshakeWithAPlainOrSilentServerFails) {
+TEST_F(AuthSmtp, HandshakeWithAPlainOrSilentServerFails) {
     ASSERT_EQ(ZEPH_SetSecurity(2), 1);
     {
         // A plain greeting where the TLS server hello belongs.
@@ -369,7 +369,7 @@ TEST_F(EngineTest, HandshakeWithAPlainOrSilentServerFails) {
     }
 }
 
-TEST_F(EngineTest, StartTlsNotOfferedIsNeverAPlainTextFallBack) {
+TEST_F(AuthSmtp, StartTlsNotOfferedIsNeverAPlainTextFallBack) {
     {
         // The recorder without a certificate offers AUTH but no STARTTLS.
         Recorder server({});
