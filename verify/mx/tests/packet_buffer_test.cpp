@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "fake_dns_server.h"
-#include "record_cache.h"
 
 namespace tarn::mx {
 namespace {
@@ -185,21 +184,6 @@ TEST(ParseResponse, NeverReadsBytesBeyondWhatWasReceived) {
     DnsMessage m = parseResponse(full.data(), w.size());
     EXPECT_EQ(m.records.size(), 1u);
     EXPECT_FALSE(m.complete);
-}
-
-TEST(DnsRecordCache, KeepsWatchedNamesOnly) {
-    DnsRecordCache cache;
-    cache.watch("Example.COM.");
-    DnsRecord a;
-    a.owner = "example.com.";
-    a.type = 1;
-    cache.add(a);
-    EXPECT_TRUE(cache.hasA("EXAMPLE.com."));
-    EXPECT_FALSE(cache.hasMx("example.com."));
-    DnsRecord other = a;
-    other.owner = "other.example.";
-    cache.add(other);
-    EXPECT_FALSE(cache.hasA("other.example."));
 }
 
 }  // namespace
