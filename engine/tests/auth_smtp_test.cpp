@@ -410,4 +410,12 @@ TEST_F(AuthSmtp, StartTlsNotOfferedIsNeverAPlainTextFallBack) {
     }
 }
 
+TEST(AuthPopExport, ForwardsToPopBeforeSmtp) {
+    LineServer server({"+OK ready <1896.697170952@dbc.mtview.ca.us>\r\n", "+OK\r\n", "+OK\r\n"});
+    EXPECT_EQ(ZEPH_PopBeforeSmtp("127.0.0.1", server.port(), "mrose", "tanstaaf", 1), 0);
+    EXPECT_EQ(server.received(),
+              (std::vector<std::string>{"APOP mrose c4c9334bac560ecc979e58001b3e22fb", "QUIT"}));
+    EXPECT_EQ(ZEPH_PopBeforeSmtp("127.0.0.1", server.port(), nullptr, "x", 0), 1);
+}
+
 }  // namespace
