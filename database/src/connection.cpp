@@ -1,0 +1,444 @@
+#include <dlfcn.h>
+
+#include <utility>
+
+#include "common/cp932.h"
+#include "common/sjis.h"
+#include "database/db_connection.h"
+#include "source.h"
+
+namespace tarn::db {
+namespace detail {
+
+Result<std::string> sjisNameToUtf8(std::string_view sjis) {
+    auto r = cp932::toUtf8(sjis);
+    if (!r) {
+        return makeError("the name is not valid Shift_JIS: " + r.error().message);
+    }
+    return r;
+}
+
+Result<std::vector<std::size_t>> resolveColumns(const SelectQuery& q,
+                                                const std::vector<DbValue>& names) {
+    std::vector<std::size_t> columns;
+    if (q.allColumns) {
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            columns.push_back(i);
+        }
+        return columns;
+    }
+    std::vector<std::string> texts;
+    for (const auto& n : names) {
+        auto t = valueToText(n);
+        texts.push_back(t ? std::move(t.value()) : std::string());
+    }
+    for (const auto& wanted : q.columns) {
+        std::size_t i = 0;
+        while (i < texts.size() && !sjis::equalsIgnoreCase(texts[i], wanted)) {
+            ++i;
+        }
+        if (i == texts.size()) {
+            return makeError("no field named \"" + cp932::toUtf8Lossy(wanted) + "\" in \"" +
+                             cp932::toUtf8Lossy(q.table) + "\"");
+        }
+        columns.push_back(i);
+    }
+    return columns;
+}
+
+namespace {
+
+class MemoryCursor final : public Cursor {
+public:
+    MemoryCursor(std::shared_ptr<const MemoryTable> t, std::vector<std::size_t> columns)
+        : m_table(std::move(t)), m_columns(std::move(columns)) {}
+    std::size_t fieldCount() const override { return m_columns.size(); }
+    const DbValue& fieldName(std::size_t c) const override { return m_table->names[m_columns[c]]; }
+    Result<bool> seek(std::size_t row) override {
+        if (row >= m_table->rows.size()) {
+            return false;
+        }
+        m_row = row;
+        return true;
+    }
+    void value(std::size_t c, DbValue& out) const override {
+        const auto& row = m_table->rows[m_row];
+        const std::size_t col = m_columns[c];
+        if (col < row.size()) {
+            out = row[col];
+        } else {
+            out = DbNull{};
+        }
+    }
+
+private:
+    std::shared_ptr<const MemoryTable> m_table;
+    std::vector<std::size_t> m_columns;
+    std::size_t m_row = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<Cursor> makeMemoryCursor(std::shared_ptr<const MemoryTable> table,
+                                         std::vector<std::size_t> columns) {
+    return std::make_unique<MemoryCursor>(std::move(table), std::move(columns));
+}
+
+}  // namespace detail
+
+// ---------------------------------------------------------------------------
+// DbConnection
+
+DbConnection::DbConnection() = default;
+DbConnection::~DbConnection() = default;
+
+bool DbConnection::fail(Error e) const {
+    m_lastError = std::move(e);
+    return false;
+}
+
+bool DbConnection::Open(int type, std::string_view source) {
+    if (m_source) {
+        return fail(makeError("the connection is already open"));
+    }
+    if (type == kExchange) {
+        return fail(makeError("Exchange sources (type 5) are not supported"));
+    }
+    if (type < kOdbc || type > kText) {
+        return fail(makeError("unknown source type " + std::to_string(type)));
+    }
+    Result<std::shared_ptr<detail::Source>> opened = makeError("");
+    if (type == kOdbc) {
+        opened = detail::openOdbcSource(source);
+    } else {
+        auto path = detail::sjisNameToUtf8(source);
+        if (!path) {
+            return fail(path.error());
+        }
+        if (type == kAccess) {
+            opened = detail::openAccessSource(path.value());
+        } else if (type == kText) {
+            opened = detail::openTextSource(path.value(), m_csvEncoding);
+        } else {
+            opened = detail::openExcelSource(path.value(), type);
+        }
+    }
+    if (!opened) {
+        return fail(opened.error());
+    }
+    m_source = std::move(opened.value());
+    m_type = type;
+    return ReadTableList();
+}
+
+bool DbConnection::ReadTableList() {
+    m_tables.clear();
+    m_haveList = false;
+    if (!m_source) {
+        return fail(makeError("the connection is not open"));
+    }
+    auto list = m_source->tables();
+    if (!list) {
+        return fail(list.error());
+    }
+    for (auto& t : list.value()) {
+        m_tables.push_back({std::move(t.type), std::move(t.nameUtf8)});
+    }
+    m_haveList = true;
+    return true;
+}
+
+int DbConnection::TableCount() const {
+    return m_haveList ? static_cast<int>(m_tables.size()) : 0;
+}
+
+std::optional<std::string> DbConnection::TableType(int i) const {
+    if (!m_haveList || i < 0 || i >= TableCount()) {
+        return std::nullopt;
+    }
+    return m_tables[static_cast<std::size_t>(i)].type;
+}
+
+std::optional<std::string> DbConnection::TableName(int i) const {
+    if (!m_haveList || i < 0 || i >= TableCount()) {
+        return std::nullopt;
+    }
+    auto r = cp932::fromUtf8(m_tables[static_cast<std::size_t>(i)].nameUtf8);
+    if (!r) {
+        m_lastError = makeError("table \"" + m_tables[static_cast<std::size_t>(i)].nameUtf8 +
+                                "\": " + r.error().message);
+        return std::nullopt;
+    }
+    return std::move(r.value());
+}
+
+std::optional<std::string> DbConnection::TableNameUtf8(int i) const {
+    if (!m_haveList || i < 0 || i >= TableCount()) {
+        return std::nullopt;
+    }
+    return m_tables[static_cast<std::size_t>(i)].nameUtf8;
+}
+
+bool DbConnection::Close() {
+    if (!m_source) {
+        return fail(makeError("the connection is not open"));
+    }
+    m_source.reset();
+    m_tables.clear();
+    m_haveList = false;
+    m_type = -1;
+    return true;
+}
+
+std::string DbConnection::IdentifierQuote() const {
+    return m_source ? m_source->identifierQuote() : std::string("`");
+}
+
+// ---------------------------------------------------------------------------
+// DbRecordset
+
+DbRecordset::DbRecordset() = default;
+DbRecordset::~DbRecordset() = default;
+
+bool DbRecordset::fail(Error e) const {
+    m_lastError = std::move(e);
+    return false;
+}
+
+bool DbRecordset::requireOpen() const {
+    return m_cursor ? true : fail(makeError("the record set is not open"));
+}
+
+bool DbRecordset::Open(DbConnection& connection, std::string_view source, LockType lock) {
+    (void)lock;  // every source is read-only; the lock type changes nothing
+    if (m_cursor) {
+        return fail(makeError("the record set is already open"));
+    }
+    if (!connection.m_source) {
+        return fail(makeError("the connection is not open"));
+    }
+    auto cursor = connection.m_source->open(source);
+    if (!cursor) {
+        return fail(cursor.error());
+    }
+    m_cursor = std::move(cursor.value());
+    m_field = -1;
+    m_pos = -1;
+    m_bof = m_eof = false;
+    if (!MoveFirst()) {
+        m_cursor.reset();
+        return false;
+    }
+    return true;
+}
+
+int DbRecordset::FieldCount() const {
+    return m_cursor ? static_cast<int>(m_cursor->fieldCount()) : 0;
+}
+
+bool DbRecordset::SelectField(int i) {
+    if (!requireOpen()) {
+        return false;
+    }
+    if (i < 0 || i >= FieldCount()) {
+        return fail(makeError("field " + std::to_string(i) +
+                              " does not exist; the record set has " +
+                              std::to_string(FieldCount()) + " fields"));
+    }
+    m_field = i;
+    return true;
+}
+
+std::optional<std::string> DbRecordset::FieldName() const {
+    if (!m_cursor || m_field < 0) {
+        return std::nullopt;
+    }
+    const DbValue& name = m_cursor->fieldName(static_cast<std::size_t>(m_field));
+    if (!isString(name)) {
+        return std::nullopt;
+    }
+    auto text = valueToText(name);
+    if (!text) {
+        m_lastError = makeError("field " + std::to_string(m_field) + ": " + text.error().message);
+        return std::nullopt;
+    }
+    return std::move(text.value());
+}
+
+const DbValue& DbRecordset::FieldValue() const {
+    if (!m_cursor || m_field < 0 || m_bof || m_eof) {
+        m_value = DbEmpty{};
+    } else {
+        m_cursor->value(static_cast<std::size_t>(m_field), m_value);
+    }
+    return m_value;
+}
+
+std::optional<std::string> DbRecordset::FieldText() const {
+    const DbValue& v = FieldValue();
+    if (!isString(v)) {
+        return std::nullopt;
+    }
+    auto text = valueToText(v);
+    if (!text) {
+        m_lastError = text.error();
+        return std::nullopt;
+    }
+    return std::move(text.value());
+}
+
+Result<std::string> DbRecordset::FieldAsText() const {
+    auto text = valueToText(FieldValue());
+    if (!text) {
+        // Say where, so that a person can find the value in the source.
+        std::string field = std::to_string(m_field);
+        if (auto name = FieldName()) {
+            field = "\"" + cp932::toUtf8Lossy(*name) + "\"";
+        }
+        return makeError("row " + std::to_string(m_pos + 1) + ", field " + field + ": " +
+                         text.error().message);
+    }
+    return text;
+}
+
+bool DbRecordset::seekTo(long long row) {
+    auto r = m_cursor->seek(static_cast<std::size_t>(row));
+    if (!r) {
+        return fail(r.error());
+    }
+    if (r.value()) {
+        m_pos = row;
+        m_bof = m_eof = false;
+    } else {
+        m_pos = row;
+        m_bof = false;
+        m_eof = true;
+    }
+    return true;
+}
+
+bool DbRecordset::MoveFirst() {
+    if (!requireOpen() || !seekTo(0)) {
+        return false;
+    }
+    if (m_eof) {  // no rows at all
+        m_bof = true;
+        m_pos = -1;
+    }
+    return true;
+}
+
+bool DbRecordset::MoveNext() {
+    if (!requireOpen()) {
+        return false;
+    }
+    if (m_eof) {
+        return fail(makeError("cannot move past the end of the record set"));
+    }
+    return seekTo(m_pos + 1);
+}
+
+bool DbRecordset::MovePrevious() {
+    if (!requireOpen()) {
+        return false;
+    }
+    if (m_bof) {
+        return fail(makeError("cannot move before the start of the record set"));
+    }
+    if (m_pos == 0) {
+        m_pos = -1;
+        m_bof = true;
+        m_eof = false;
+        return true;
+    }
+    return seekTo(m_pos - 1);
+}
+
+bool DbRecordset::MoveLast() {
+    if (!requireOpen()) {
+        return false;
+    }
+    if (m_bof && m_eof) {
+        return fail(makeError("the record set has no rows"));
+    }
+    long long row = m_eof ? 0 : m_pos;
+    if (!seekTo(row)) {
+        return false;
+    }
+    while (!m_eof) {
+        if (!seekTo(row + 1)) {
+            return false;
+        }
+        ++row;
+    }
+    return seekTo(row - 1);
+}
+
+bool DbRecordset::Move(long long n) {
+    if (!requireOpen()) {
+        return false;
+    }
+    if (n == 0) {
+        return (m_bof || m_eof) ? fail(makeError("there is no current row")) : true;
+    }
+    const long long target = m_pos + n;
+    if (target < 0) {
+        m_pos = -1;
+        m_bof = true;
+        m_eof = false;
+        return fail(makeError("moving " + std::to_string(n) + " rows goes before the first row"));
+    }
+    if (!seekTo(target)) {
+        return false;
+    }
+    if (m_eof) {
+        return fail(makeError("moving " + std::to_string(n) + " rows goes beyond the last row"));
+    }
+    return true;
+}
+
+bool DbRecordset::Supports(CursorOption option) const {
+    if (!m_cursor) {
+        return false;
+    }
+    return option == CursorOption::MovePrevious || option == CursorOption::HoldRecords;
+}
+
+bool DbRecordset::AddNew() {
+    return requireOpen() && fail(makeError("the record set is read-only"));
+}
+
+bool DbRecordset::Update(int fieldIndex, const DbValue& value) {
+    (void)value;
+    if (!requireOpen() || (fieldIndex != -1 && !SelectField(fieldIndex))) {
+        return false;
+    }
+    return fail(makeError("the record set is read-only"));
+}
+
+bool DbRecordset::Delete(Affect affect) {
+    (void)affect;
+    return requireOpen() && fail(makeError("the record set is read-only"));
+}
+
+bool DbRecordset::Close() {
+    if (!requireOpen()) {
+        return false;
+    }
+    m_cursor.reset();
+    m_field = -1;
+    m_pos = -1;
+    m_bof = m_eof = true;
+    return true;
+}
+
+int TarnOdbcApi() {
+    void* h = dlopen("libodbc.so.2", RTLD_NOW | RTLD_LOCAL);
+    if (h == nullptr) {
+        return 1;
+    }
+    dlclose(h);
+    return 0;
+}
+
+}  // namespace tarn::db

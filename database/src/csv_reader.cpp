@@ -1,0 +1,231 @@
+#include "database/csv_reader.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "common/files.h"
+
+namespace tarn::db {
+namespace {
+
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+
+// Bytes that end an unquoted field. In Shift_JIS a trail byte is 0x40 or above,
+// so none of these can be the second half of a double-byte character, and the
+// scan needs no lead-byte tracking; the same holds for UTF-8.
+constexpr std::array<bool, 256> kStops = [] {
+    std::array<bool, 256> t{};
+    t[static_cast<unsigned char>(',')] = true;
+    t[static_cast<unsigned char>('\r')] = true;
+    t[static_cast<unsigned char>('\n')] = true;
+    return t;
+}();
+
+std::string where(std::size_t offset, std::size_t line) {
+    return " at byte " + std::to_string(offset) + " (line " + std::to_string(line) + ")";
+}
+
+}  // namespace
+
+bool isValidUtf8(std::string_view s, bool* hasMultiByte) {
+    bool multi = false;
+    std::size_t i = 0;
+    const std::size_t n = s.size();
+    while (i < n) {
+        auto c = static_cast<unsigned char>(s[i]);
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        multi = true;
+        std::size_t len = 0;
+        unsigned min = 0;
+        unsigned cp = 0;
+        if (c >= 0xC2 && c <= 0xDF) {
+            len = 2, cp = c & 0x1Fu, min = 0x80;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            len = 3, cp = c & 0x0Fu, min = 0x800;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            len = 4, cp = c & 0x07u, min = 0x10000;
+        } else {
+            return false;
+        }
+        if (n - i < len) {
+            return false;
+        }
+        for (std::size_t k = 1; k < len; ++k) {
+            auto t = static_cast<unsigned char>(s[i + k]);
+            if ((t & 0xC0u) != 0x80u) {
+                return false;
+            }
+            cp = (cp << 6) | (t & 0x3Fu);
+        }
+        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            return false;
+        }
+        i += len;
+    }
+    if (hasMultiByte != nullptr) {
+        *hasMultiByte = multi;
+    }
+    return true;
+}
+
+bool CsvTable::isNull(std::size_t row, std::size_t column) const {
+    const std::size_t first = m_rowStart[row];
+    const std::size_t count = m_rowStart[row + 1] - first;
+    return column >= count || m_fields[first + column].length == kNull;
+}
+
+std::string_view CsvTable::field(std::size_t row, std::size_t column) const {
+    const std::size_t first = m_rowStart[row];
+    const std::size_t count = m_rowStart[row + 1] - first;
+    if (column >= count || m_fields[first + column].length == kNull) {
+        return {};
+    }
+    const Field& f = m_fields[first + column];
+    return std::string_view(m_bytes).substr(f.offset, f.length);
+}
+
+Result<CsvTable> parseCsv(std::string bytes, CsvEncoding encoding, const CsvLimits& limits) {
+    if (bytes.size() > limits.maxFileBytes || bytes.size() >= CsvTable::kNull) {
+        return makeError("the CSV file has " + std::to_string(bytes.size()) + " bytes; at most " +
+                         std::to_string(limits.maxFileBytes) + " are read");
+    }
+    CsvTable table;
+    std::size_t pos = 0;
+    const bool bom = std::string_view(bytes).substr(0, 3) == kBom;
+    if (encoding == CsvEncoding::Auto) {
+        bool multi = false;
+        encoding = (bom || (isValidUtf8(bytes, &multi) && multi)) ? CsvEncoding::Utf8
+                                                                  : CsvEncoding::ShiftJis;
+    }
+    if (encoding == CsvEncoding::Utf8 && bom) {
+        pos = kBom.size();
+    }
+    table.m_encoding = encoding;
+    table.m_bytes = std::move(bytes);
+
+    char* const data = table.m_bytes.data();
+    const std::size_t size = table.m_bytes.size();
+    std::size_t line = 1;
+    bool header = true;
+    table.m_rowStart.push_back(0);
+
+    while (pos < size) {
+        const std::size_t recordStart = pos;
+        const std::size_t recordLine = line;
+        // A line with nothing on it is not a record.
+        if (data[pos] == '\n' || data[pos] == '\r') {
+            pos += (data[pos] == '\r' && pos + 1 < size && data[pos + 1] == '\n') ? 2 : 1;
+            ++line;
+            continue;
+        }
+        const std::size_t firstField = table.m_fields.size();
+        for (;;) {  // one field per round
+            if (table.m_fields.size() - firstField >= limits.maxFields) {
+                return makeError("a CSV record has more than " + std::to_string(limits.maxFields) +
+                                     " fields" + where(pos, recordLine),
+                                 static_cast<long long>(pos));
+            }
+            const std::size_t start = pos;
+            std::size_t out = pos;  // where unescaped bytes of a quoted field go
+            bool quoted = false;
+            if (pos < size && data[pos] == '"') {
+                quoted = true;
+                ++pos;
+                for (;;) {
+                    const void* q = std::memchr(data + pos, '"', size - pos);
+                    if (q == nullptr) {
+                        return makeError(
+                            "a quoted CSV field is never closed; it starts" + where(start, line),
+                            static_cast<long long>(start));
+                    }
+                    const std::size_t at =
+                        static_cast<std::size_t>(static_cast<const char*>(q) - data);
+                    line += static_cast<std::size_t>(std::count(data + pos, data + at, '\n'));
+                    std::memmove(data + out, data + pos, at - pos);
+                    out += at - pos;
+                    pos = at + 1;
+                    if (out - start > limits.maxFieldBytes) {
+                        break;
+                    }
+                    if (pos < size && data[pos] == '"') {  // "" stands for one quote
+                        data[out++] = '"';
+                        ++pos;
+                        continue;
+                    }
+                    break;
+                }
+            }
+            // Unquoted bytes (or stray bytes after a closing quote) up to the delimiter.
+            std::size_t end = pos;
+            while (end < size && !kStops[static_cast<unsigned char>(data[end])]) {
+                ++end;
+            }
+            if (quoted) {
+                std::memmove(data + out, data + pos, end - pos);
+                out += end - pos;
+            } else {
+                out = end;
+            }
+            pos = end;
+            if (out - start > limits.maxFieldBytes) {
+                return makeError("a CSV field is longer than " +
+                                     std::to_string(limits.maxFieldBytes) + " bytes; it starts" +
+                                     where(start, recordLine),
+                                 static_cast<long long>(start));
+            }
+            if (pos - recordStart > limits.maxRecordBytes) {
+                return makeError("a CSV record is longer than " +
+                                     std::to_string(limits.maxRecordBytes) + " bytes; it starts" +
+                                     where(recordStart, recordLine),
+                                 static_cast<long long>(recordStart));
+            }
+            const std::size_t length = out - start;
+            table.m_fields.push_back(
+                {static_cast<std::uint32_t>(start),
+                 (!quoted && length == 0) ? CsvTable::kNull : static_cast<std::uint32_t>(length)});
+            if (pos < size && data[pos] == ',') {
+                ++pos;
+                continue;
+            }
+            break;  // end of line or of file
+        }
+        if (pos < size) {
+            pos += (data[pos] == '\r' && pos + 1 < size && data[pos + 1] == '\n') ? 2 : 1;
+            ++line;
+        }
+        if (!header && table.m_fields.size() - firstField > table.m_names.size()) {
+            table.m_fields.resize(firstField + table.m_names.size());  // beyond the header
+        }
+        if (header) {
+            header = false;
+            for (std::size_t i = firstField; i < table.m_fields.size(); ++i) {
+                const auto& f = table.m_fields[i];
+                std::string name = f.length == CsvTable::kNull
+                                       ? std::string()
+                                       : std::string(data + f.offset, f.length);
+                // The text driver names a column without a heading by its position.
+                table.m_names.push_back(name.empty() ? "F" + std::to_string(i - firstField + 1)
+                                                     : std::move(name));
+            }
+            table.m_fields.resize(firstField);
+            continue;
+        }
+        table.m_rowStart.push_back(static_cast<std::uint32_t>(table.m_fields.size()));
+    }
+    return table;
+}
+
+Result<CsvTable> readCsvFile(const std::filesystem::path& path, CsvEncoding encoding,
+                             const CsvLimits& limits) {
+    auto bytes = readWholeFile(path, limits.maxFileBytes);
+    if (!bytes) {
+        return bytes.error();
+    }
+    return parseCsv(std::move(bytes.value()), encoding, limits);
+}
+
+}  // namespace tarn::db

@@ -1,0 +1,739 @@
+// Source type 0: ODBC through the unixODBC driver manager.
+//
+// Text goes to a Unicode driver as UTF-16 through the wide entry points, and to
+// a driver that has only the narrow ones (the SQLite driver, for one) as UTF-8
+// through those. The driver manager would otherwise convert between the two
+// through ISO-8859-1 and garble every Japanese character. Which kind a driver
+// is shows in a round trip of Japanese text through SQLNativeSql. The layer
+// converts to Shift_JIS only when a caller asks for text.
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <system_error>
+#include <utility>
+
+#include "common/cp932.h"
+#include "common/sjis.h"
+#include "database/db_connection.h"
+#include "source.h"
+
+namespace tarn::db::detail {
+namespace {
+
+// Longest value read from one field; a longer one is an error, not a truncation.
+constexpr std::size_t kMaxFieldBytes = 1u << 20;
+
+std::u16string toUtf16(std::string_view utf8) {
+    std::u16string out;
+    out.reserve(utf8.size());
+    std::size_t i = 0;
+    while (i < utf8.size()) {
+        auto c = static_cast<unsigned char>(utf8[i]);
+        char32_t cp = 0xFFFD;
+        std::size_t len = 1;
+        if (c < 0x80) {
+            cp = c;
+        } else if ((c >> 5) == 0x6 && i + 1 < utf8.size()) {
+            cp = ((c & 0x1Fu) << 6) | (static_cast<unsigned char>(utf8[i + 1]) & 0x3Fu);
+            len = 2;
+        } else if ((c >> 4) == 0xE && i + 2 < utf8.size()) {
+            cp = ((c & 0x0Fu) << 12) | ((static_cast<unsigned char>(utf8[i + 1]) & 0x3Fu) << 6) |
+                 (static_cast<unsigned char>(utf8[i + 2]) & 0x3Fu);
+            len = 3;
+        } else if ((c >> 3) == 0x1E && i + 3 < utf8.size()) {
+            cp = ((c & 0x07u) << 18) | ((static_cast<unsigned char>(utf8[i + 1]) & 0x3Fu) << 12) |
+                 ((static_cast<unsigned char>(utf8[i + 2]) & 0x3Fu) << 6) |
+                 (static_cast<unsigned char>(utf8[i + 3]) & 0x3Fu);
+            len = 4;
+        }
+        i += len;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(cp));
+        }
+    }
+    return out;
+}
+
+void appendUtf8(std::string& out, const SQLWCHAR* s, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        char32_t cp = s[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+            ++i;
+        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+            cp = 0xFFFD;  // a lone surrogate from the driver
+        }
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            out += static_cast<char>(0xC0 | (cp >> 6));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out += static_cast<char>(0xE0 | (cp >> 12));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (cp >> 18));
+            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    }
+}
+
+std::string toUtf8(const SQLWCHAR* s, std::size_t n) {
+    std::string out;
+    appendUtf8(out, s, n);
+    return out;
+}
+
+std::size_t wideLength(const SQLWCHAR* s, std::size_t max) {
+    std::size_t n = 0;
+    while (n < max && s[n] != 0) {
+        ++n;
+    }
+    return n;
+}
+
+// A move-only ODBC handle of one kind.
+class Handle {
+public:
+    Handle() = default;
+    Handle(SQLSMALLINT type, SQLHANDLE h) : m_type(type), m_h(h) {}
+    Handle(Handle&& o) noexcept : m_type(o.m_type), m_h(std::exchange(o.m_h, SQLHANDLE{})) {}
+    Handle& operator=(Handle&& o) noexcept {
+        if (this != &o) {
+            reset();
+            m_type = o.m_type;
+            m_h = std::exchange(o.m_h, SQLHANDLE{});
+        }
+        return *this;
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    ~Handle() { reset(); }
+    void reset() {
+        if (m_h != SQL_NULL_HANDLE) {
+            if (m_type == SQL_HANDLE_DBC) {
+                SQLDisconnect(m_h);
+            }
+            SQLFreeHandle(m_type, m_h);
+            m_h = SQL_NULL_HANDLE;
+        }
+    }
+    SQLHANDLE get() const { return m_h; }
+    SQLSMALLINT type() const { return m_type; }
+
+private:
+    SQLSMALLINT m_type = 0;
+    SQLHANDLE m_h = SQL_NULL_HANDLE;
+};
+
+// "what: [SQLSTATE] driver message" for every diagnostic record.
+Error diagnostics(const std::string& what, SQLSMALLINT type, SQLHANDLE h, bool narrow = false) {
+    std::string msg = what;
+    for (SQLSMALLINT rec = 1; rec <= 5 && h != SQL_NULL_HANDLE; ++rec) {
+        SQLINTEGER native = 0;
+        SQLSMALLINT len = 0;
+        std::string state, text;
+        if (narrow) {
+            std::array<SQLCHAR, 6> st{};
+            std::array<SQLCHAR, 2048> tx{};
+            if (!SQL_SUCCEEDED(SQLGetDiagRec(type, h, rec, st.data(), &native, tx.data(),
+                                             static_cast<SQLSMALLINT>(tx.size()), &len))) {
+                break;
+            }
+            state = reinterpret_cast<const char*>(st.data());
+            text = reinterpret_cast<const char*>(tx.data());
+        } else {
+            std::array<SQLWCHAR, 6> st{};
+            std::array<SQLWCHAR, 1024> tx{};
+            if (!SQL_SUCCEEDED(SQLGetDiagRecW(type, h, rec, st.data(), &native, tx.data(),
+                                              static_cast<SQLSMALLINT>(tx.size()), &len))) {
+                break;
+            }
+            state = toUtf8(st.data(), wideLength(st.data(), 5));
+            text = toUtf8(tx.data(), wideLength(tx.data(), tx.size()));
+        }
+        msg += rec == 1 ? ": " : "; ";
+        msg += "[" + state + "] " + text;
+    }
+    return makeError(msg);
+}
+
+Result<Handle> allocate(SQLSMALLINT type, SQLHANDLE parent) {
+    SQLHANDLE h = SQL_NULL_HANDLE;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(type, parent, &h))) {
+        return makeError("the ODBC driver manager could not allocate a handle");
+    }
+    return Handle(type, h);
+}
+
+struct Column {
+    DbValue name;
+    SQLSMALLINT sqlType = 0;
+    bool isUnsigned = false;
+};
+
+class OdbcCursor;
+
+// The environment and connection handles, shared by the source and every
+// cursor it opened, so that a record set outlives a closed DbConnection safely.
+struct OdbcLink {
+    Handle env;
+    Handle dbc;
+    bool narrow = false;  // the driver takes UTF-8 through the narrow entry points
+
+    Error error(const std::string& what, SQLSMALLINT type, SQLHANDLE h) const {
+        return diagnostics(what, type, h, narrow);
+    }
+};
+
+class OdbcCursor final : public Cursor {
+public:
+    OdbcCursor(std::shared_ptr<OdbcLink> link, std::string queryUtf8)
+        : m_link(std::move(link)), m_query(std::move(queryUtf8)), m_wideQuery(toUtf16(m_query)) {}
+
+    Status execute() {
+        auto stmt = allocate(SQL_HANDLE_STMT, m_link->dbc.get());
+        if (!stmt) {
+            return stmt.error();
+        }
+        m_stmt = std::move(stmt.value());
+        SQLRETURN rc =
+            m_link->narrow
+                ? SQLExecDirect(m_stmt.get(), reinterpret_cast<SQLCHAR*>(m_query.data()),
+                                static_cast<SQLINTEGER>(m_query.size()))
+                : SQLExecDirectW(m_stmt.get(), reinterpret_cast<SQLWCHAR*>(m_wideQuery.data()),
+                                 static_cast<SQLINTEGER>(m_wideQuery.size()));
+        if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) {
+            return m_link->error("the query failed", SQL_HANDLE_STMT, m_stmt.get());
+        }
+        m_fetched = -1;
+        m_haveCurrent = m_havePrevious = m_usePrevious = m_atEnd = false;
+        if (!m_columns.empty()) {
+            return Ok{};
+        }
+        SQLSMALLINT n = 0;
+        if (!SQL_SUCCEEDED(SQLNumResultCols(m_stmt.get(), &n)) || n <= 0) {
+            return makeError("the query returned no result set");
+        }
+        for (SQLSMALLINT i = 1; i <= n; ++i) {
+            SQLSMALLINT nameLen = 0, type = 0, digits = 0, nullable = 0;
+            SQLULEN size = 0;
+            std::string name;
+            SQLRETURN drc;
+            if (m_link->narrow) {
+                std::array<SQLCHAR, 1024> buf{};
+                drc = SQLDescribeCol(m_stmt.get(), static_cast<SQLUSMALLINT>(i), buf.data(),
+                                     static_cast<SQLSMALLINT>(buf.size()), &nameLen, &type, &size,
+                                     &digits, &nullable);
+                name = reinterpret_cast<const char*>(buf.data());
+            } else {
+                std::array<SQLWCHAR, 512> buf{};
+                drc = SQLDescribeColW(m_stmt.get(), static_cast<SQLUSMALLINT>(i), buf.data(),
+                                      static_cast<SQLSMALLINT>(buf.size()), &nameLen, &type, &size,
+                                      &digits, &nullable);
+                name = toUtf8(buf.data(), wideLength(buf.data(), buf.size()));
+            }
+            if (!SQL_SUCCEEDED(drc)) {
+                return m_link->error("cannot describe column " + std::to_string(i), SQL_HANDLE_STMT,
+                                     m_stmt.get());
+            }
+            SQLLEN isUnsigned = SQL_FALSE;
+            SQLColAttributeW(m_stmt.get(), static_cast<SQLUSMALLINT>(i), SQL_DESC_UNSIGNED, nullptr,
+                             0, nullptr, &isUnsigned);
+            Column c;
+            c.name = DbWideString{std::move(name)};
+            c.sqlType = type;
+            c.isUnsigned = isUnsigned == SQL_TRUE;
+            m_columns.push_back(std::move(c));
+        }
+        return Ok{};
+    }
+
+    std::size_t fieldCount() const override { return m_columns.size(); }
+    const DbValue& fieldName(std::size_t c) const override { return m_columns[c].name; }
+
+    // The driver's cursor only goes forward; the row before the current one is
+    // kept, and any other step back runs the query again.
+    Result<bool> seek(std::size_t row) override {
+        const auto want = static_cast<long long>(row);
+        if (want == m_fetched && m_haveCurrent) {
+            m_usePrevious = false;
+            return true;
+        }
+        if (want == m_fetched - 1 && m_havePrevious) {
+            m_usePrevious = true;
+            return true;
+        }
+        if (want <= m_fetched) {
+            if (auto s = execute(); !s) {
+                return s.error();
+            }
+        } else if (m_atEnd) {
+            return false;
+        }
+        while (m_fetched < want) {
+            auto r = fetch();
+            if (!r) {
+                return r.error();
+            }
+            if (!r.value()) {
+                m_atEnd = true;
+                return false;
+            }
+        }
+        m_usePrevious = false;
+        return true;
+    }
+
+    void value(std::size_t c, DbValue& out) const override {
+        const auto& row = m_usePrevious ? m_previous : m_current;
+        out = c < row.size() ? row[c] : DbValue(DbNull{});
+    }
+
+private:
+    Result<bool> fetch() {
+        SQLRETURN rc = SQLFetch(m_stmt.get());
+        if (rc == SQL_NO_DATA) {
+            return false;
+        }
+        if (!SQL_SUCCEEDED(rc)) {
+            return m_link->error("reading row " + std::to_string(m_fetched + 2) + " failed",
+                                 SQL_HANDLE_STMT, m_stmt.get());
+        }
+        std::swap(m_previous, m_current);
+        m_havePrevious = m_haveCurrent;
+        m_current.resize(m_columns.size());
+        for (std::size_t c = 0; c < m_columns.size(); ++c) {
+            auto v = readColumn(c);
+            if (!v) {
+                return v.error();
+            }
+            m_current[c] = std::move(v.value());
+        }
+        ++m_fetched;
+        m_haveCurrent = true;
+        return true;
+    }
+
+    template <class T>
+    Result<std::optional<T>> getFixed(std::size_t c, SQLSMALLINT cType) {
+        T v{};
+        SQLLEN ind = 0;
+        SQLRETURN rc =
+            SQLGetData(m_stmt.get(), static_cast<SQLUSMALLINT>(c + 1), cType, &v, sizeof v, &ind);
+        if (!SQL_SUCCEEDED(rc)) {
+            return columnError(c);
+        }
+        if (ind == SQL_NULL_DATA) {
+            return std::optional<T>();
+        }
+        return std::optional<T>(v);
+    }
+
+    Error columnError(std::size_t c) {
+        std::string name = std::get<DbWideString>(m_columns[c].name).utf8;
+        return m_link->error("row " + std::to_string(m_fetched + 2) + ", field \"" + name + "\"",
+                             SQL_HANDLE_STMT, m_stmt.get());
+    }
+
+    // Text in chunks: a long value arrives over several calls.
+    Result<std::optional<std::string>> getText(std::size_t c, SQLSMALLINT cType) {
+        std::string out;
+        std::array<SQLWCHAR, 2048> wbuf{};
+        std::array<char, 4096> nbuf{};
+        bool any = false;
+        for (;;) {
+            SQLLEN ind = 0;
+            SQLRETURN rc = cType == SQL_C_WCHAR
+                               ? SQLGetData(m_stmt.get(), static_cast<SQLUSMALLINT>(c + 1), cType,
+                                            wbuf.data(), sizeof wbuf, &ind)
+                               : SQLGetData(m_stmt.get(), static_cast<SQLUSMALLINT>(c + 1), cType,
+                                            nbuf.data(), sizeof nbuf, &ind);
+            if (rc == SQL_NO_DATA) {
+                break;
+            }
+            if (!SQL_SUCCEEDED(rc)) {
+                return columnError(c);
+            }
+            if (ind == SQL_NULL_DATA) {
+                return std::optional<std::string>();
+            }
+            any = true;
+            const std::size_t unit = cType == SQL_C_WCHAR ? sizeof(SQLWCHAR) : 1;
+            const std::size_t capacity = (cType == SQL_C_WCHAR ? sizeof wbuf : sizeof nbuf) - unit;
+            std::size_t bytes = (ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) > capacity)
+                                    ? capacity
+                                    : static_cast<std::size_t>(ind);
+            if (cType == SQL_C_WCHAR) {
+                appendUtf8(out, wbuf.data(), bytes / unit);
+            } else {
+                out.append(nbuf.data(), bytes);
+            }
+            if (out.size() > kMaxFieldBytes) {
+                return makeError("row " + std::to_string(m_fetched + 2) + ", field \"" +
+                                 std::get<DbWideString>(m_columns[c].name).utf8 +
+                                 "\" is longer than " + std::to_string(kMaxFieldBytes) + " bytes");
+            }
+            if (rc == SQL_SUCCESS) {
+                break;
+            }
+        }
+        if (!any) {
+            return std::optional<std::string>(std::string());
+        }
+        return std::optional<std::string>(std::move(out));
+    }
+
+    Result<DbValue> readColumn(std::size_t c) {
+        const Column& col = m_columns[c];
+        auto fixed = [&](auto tag, SQLSMALLINT cType, auto make) -> Result<DbValue> {
+            auto r = getFixed<decltype(tag)>(c, cType);
+            if (!r) {
+                return r.error();
+            }
+            if (!r.value()) {
+                return DbValue(DbNull{});
+            }
+            return DbValue(make(*r.value()));
+        };
+        switch (col.sqlType) {
+            case SQL_BIT:
+                return fixed(std::uint8_t{}, SQL_C_BIT,
+                             [](std::uint8_t v) { return DbBool{v != 0}; });
+            case SQL_TINYINT:
+            case SQL_SMALLINT:
+                if (col.isUnsigned) {
+                    return fixed(std::uint16_t{}, SQL_C_USHORT, [](std::uint16_t v) { return v; });
+                }
+                return fixed(std::int16_t{}, SQL_C_SSHORT, [](std::int16_t v) { return v; });
+            case SQL_INTEGER:
+                if (col.isUnsigned) {
+                    return fixed(std::uint32_t{}, SQL_C_ULONG, [](std::uint32_t v) { return v; });
+                }
+                return fixed(std::int32_t{}, SQL_C_SLONG, [](std::int32_t v) { return v; });
+            case SQL_BIGINT:
+                return fixed(std::int64_t{}, SQL_C_SBIGINT, [](std::int64_t v) { return v; });
+            case SQL_REAL:
+                return fixed(float{}, SQL_C_FLOAT, [](float v) { return v; });
+            case SQL_FLOAT:
+            case SQL_DOUBLE:
+                return fixed(double{}, SQL_C_DOUBLE, [](double v) { return v; });
+            case SQL_DECIMAL:
+            case SQL_NUMERIC: {
+                auto t = getText(c, SQL_C_CHAR);
+                if (!t) {
+                    return t.error();
+                }
+                return t.value() ? DbValue(DbDecimal{std::move(*t.value())}) : DbValue(DbNull{});
+            }
+            case SQL_TYPE_DATE:
+            case SQL_DATE:
+                return fixed(SQL_DATE_STRUCT{}, SQL_C_TYPE_DATE, [](const SQL_DATE_STRUCT& d) {
+                    DbDate v;
+                    v.year = d.year, v.month = d.month, v.day = d.day;
+                    return v;
+                });
+            case SQL_TYPE_TIME:
+            case SQL_TIME:
+                return fixed(SQL_TIME_STRUCT{}, SQL_C_TYPE_TIME, [](const SQL_TIME_STRUCT& t) {
+                    DbDate v;
+                    v.hasDate = false, v.hasTime = true;
+                    v.hour = t.hour, v.minute = t.minute, v.second = t.second;
+                    return v;
+                });
+            case SQL_TYPE_TIMESTAMP:
+            case SQL_TIMESTAMP:
+                return fixed(SQL_TIMESTAMP_STRUCT{}, SQL_C_TYPE_TIMESTAMP,
+                             [](const SQL_TIMESTAMP_STRUCT& t) {
+                                 DbDate v;
+                                 v.year = t.year, v.month = t.month, v.day = t.day;
+                                 v.hour = t.hour, v.minute = t.minute, v.second = t.second;
+                                 v.hasTime = t.hour != 0 || t.minute != 0 || t.second != 0;
+                                 return v;
+                             });
+            case SQL_CHAR:
+            case SQL_VARCHAR:
+            case SQL_LONGVARCHAR:
+            case SQL_WCHAR:
+            case SQL_WVARCHAR:
+            case SQL_WLONGVARCHAR:
+            case SQL_GUID: {
+                auto t = getText(c, m_link->narrow ? SQL_C_CHAR : SQL_C_WCHAR);
+                if (!t) {
+                    return t.error();
+                }
+                return t.value() ? DbValue(DbWideString{std::move(*t.value())}) : DbValue(DbNull{});
+            }
+            default:  // binary and types without a text form
+                return DbValue(DbEmpty{});
+        }
+    }
+
+    std::shared_ptr<OdbcLink> m_link;
+    std::string m_query;
+    std::u16string m_wideQuery;
+    Handle m_stmt;
+    std::vector<Column> m_columns;
+    std::vector<DbValue> m_current, m_previous;
+    long long m_fetched = -1;  // number of the last row fetched
+    bool m_haveCurrent = false;
+    bool m_havePrevious = false;
+    bool m_usePrevious = false;
+    bool m_atEnd = false;
+};
+
+class OdbcSource final : public Source {
+public:
+    explicit OdbcSource(std::shared_ptr<OdbcLink> link) : m_link(std::move(link)) {}
+
+    Result<std::vector<TableEntry>> tables() override {
+        auto stmt = allocate(SQL_HANDLE_STMT, m_link->dbc.get());
+        if (!stmt) {
+            return stmt.error();
+        }
+        if (!SQL_SUCCEEDED(
+                SQLTablesW(stmt->get(), nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0))) {
+            return m_link->error("the driver cannot list its tables", SQL_HANDLE_STMT, stmt->get());
+        }
+        std::vector<TableEntry> out;
+        // The count is what the walk finds: drivers need not report it before.
+        for (;;) {
+            SQLRETURN rc = SQLFetch(stmt->get());
+            if (rc == SQL_NO_DATA) {
+                break;
+            }
+            if (!SQL_SUCCEEDED(rc)) {
+                return m_link->error("reading the table list failed", SQL_HANDLE_STMT, stmt->get());
+            }
+            auto column = [&](SQLUSMALLINT i) {
+                std::array<SQLWCHAR, 513> wide{};
+                std::array<SQLCHAR, 1537> narrow{};
+                SQLLEN ind = 0;
+                SQLRETURN rc2 = m_link->narrow
+                                    ? SQLGetData(stmt->get(), i, SQL_C_CHAR, narrow.data(),
+                                                 narrow.size() - 1, &ind)
+                                    : SQLGetData(stmt->get(), i, SQL_C_WCHAR, wide.data(),
+                                                 sizeof wide - sizeof(SQLWCHAR), &ind);
+                if (!SQL_SUCCEEDED(rc2) || ind == SQL_NULL_DATA) {
+                    return std::string();
+                }
+                return m_link->narrow ? std::string(reinterpret_cast<const char*>(narrow.data()))
+                                      : toUtf8(wide.data(), wideLength(wide.data(), wide.size()));
+            };
+            out.push_back({column(4), column(3)});  // TABLE_TYPE, TABLE_NAME
+        }
+        return out;
+    }
+
+    Result<std::unique_ptr<Cursor>> open(std::string_view query) override {
+        auto utf8 = cp932::toUtf8(query);
+        if (!utf8) {
+            return makeError("the query is not valid Shift_JIS: " + utf8.error().message);
+        }
+        auto cursor = std::make_unique<OdbcCursor>(m_link, std::move(utf8.value()));
+        if (auto s = cursor->execute(); !s) {
+            return s.error();
+        }
+        return std::unique_ptr<Cursor>(std::move(cursor));
+    }
+
+    std::string identifierQuote() const override {
+        std::array<SQLWCHAR, 8> buf{};
+        SQLSMALLINT len = 0;
+        if (!SQL_SUCCEEDED(SQLGetInfoW(m_link->dbc.get(), SQL_IDENTIFIER_QUOTE_CHAR, buf.data(),
+                                       sizeof buf, &len))) {
+            return "\"";
+        }
+        std::string q = toUtf8(buf.data(), wideLength(buf.data(), buf.size() - 1));
+        return q == " " ? std::string() : q;  // a blank means the driver has none
+    }
+
+private:
+    std::shared_ptr<OdbcLink> m_link;
+};
+
+Result<Handle> newEnvironment() {
+    auto env = allocate(SQL_HANDLE_ENV, SQL_NULL_HANDLE);
+    if (!env) {
+        return env.error();
+    }
+    SQLSetEnvAttr(env->get(), SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    return env;
+}
+
+Result<Handle> connect(const Handle& env, const std::string& utf8, bool narrow) {
+    auto dbc = allocate(SQL_HANDLE_DBC, env.get());
+    if (!dbc) {
+        return dbc.error();
+    }
+    std::u16string wide = toUtf16(utf8);
+    std::string bytes = utf8;
+    SQLSMALLINT completedLen = 0;
+    SQLRETURN rc;
+    if (narrow) {
+        std::array<SQLCHAR, 2048> completed{};
+        rc = SQLDriverConnect(dbc->get(), nullptr, reinterpret_cast<SQLCHAR*>(bytes.data()),
+                              static_cast<SQLSMALLINT>(bytes.size()), completed.data(),
+                              static_cast<SQLSMALLINT>(completed.size()), &completedLen,
+                              SQL_DRIVER_NOPROMPT);
+    } else {
+        std::array<SQLWCHAR, 1024> completed{};
+        rc = SQLDriverConnectW(dbc->get(), nullptr, reinterpret_cast<SQLWCHAR*>(wide.data()),
+                               static_cast<SQLSMALLINT>(wide.size()), completed.data(),
+                               static_cast<SQLSMALLINT>(completed.size()), &completedLen,
+                               SQL_DRIVER_NOPROMPT);
+    }
+    if (!SQL_SUCCEEDED(rc)) {
+        Error e = diagnostics("cannot connect to the ODBC data source", SQL_HANDLE_DBC, dbc->get(),
+                              narrow);
+        SQLFreeHandle(SQL_HANDLE_DBC, dbc->get());  // never connected: no disconnect
+        dbc.value() = Handle();
+        return e;
+    }
+    return dbc;
+}
+
+// Whether Japanese text survives the wide entry points of this connection: it
+// does when the driver has them, and comes back mangled (or not at all) when
+// the driver manager has to narrow it for the driver.
+bool takesWideText(const Handle& dbc) {
+    std::u16string probe = u"SELECT '\u3042\u9AD9'";
+    std::array<SQLWCHAR, 64> back{};
+    SQLINTEGER len = 0;
+    SQLRETURN rc = SQLNativeSqlW(dbc.get(), reinterpret_cast<SQLWCHAR*>(probe.data()),
+                                 static_cast<SQLINTEGER>(probe.size()), back.data(),
+                                 static_cast<SQLINTEGER>(back.size()), &len);
+    if (!SQL_SUCCEEDED(rc)) {
+        return true;  // nothing learnt: a driver without SQLNativeSql keeps the wide path
+    }
+    const std::size_t n = wideLength(back.data(), back.size());
+    return std::u16string(back.begin(), back.begin() + static_cast<std::ptrdiff_t>(n))
+               .find(u"\u3042\u9AD9") != std::u16string::npos;
+}
+
+}  // namespace
+
+Result<std::shared_ptr<Source>> openOdbcSource(std::string_view connectionStringSjis) {
+    auto utf8 = cp932::toUtf8(connectionStringSjis);
+    if (!utf8) {
+        return makeError("the connection string is not valid Shift_JIS: " + utf8.error().message);
+    }
+    auto link = std::make_shared<OdbcLink>();
+    auto env = newEnvironment();
+    if (!env) {
+        return env.error();
+    }
+    link->env = std::move(env.value());
+    auto first = connect(link->env, utf8.value(), false);
+    if (!first) {
+        return first.error();
+    }
+    link->dbc = std::move(first.value());
+    link->narrow = !takesWideText(link->dbc);
+    const bool ascii = std::all_of(utf8->begin(), utf8->end(),
+                                   [](char ch) { return static_cast<unsigned char>(ch) < 0x80; });
+    if (link->narrow && !ascii) {
+        // The connection string reached the driver through ISO-8859-1: say it again in UTF-8.
+        link->dbc.reset();
+        auto again = connect(link->env, utf8.value(), true);
+        if (!again) {
+            return again.error();
+        }
+        link->dbc = std::move(again.value());
+    }
+    return std::shared_ptr<Source>(std::make_shared<OdbcSource>(std::move(link)));
+}
+
+}  // namespace tarn::db::detail
+
+namespace tarn::db {
+
+std::vector<OdbcSourceEntry> listOdbcSources(const std::string& fileDsnFolder) {
+    using namespace detail;
+    std::vector<OdbcSourceEntry> out;
+    auto env = newEnvironment();
+    if (env) {
+        SQLUSMALLINT direction = SQL_FETCH_FIRST;
+        for (int guard = 0; guard < 10000; ++guard) {
+            std::array<SQLWCHAR, 256> name{};
+            std::array<SQLWCHAR, 512> description{};
+            SQLSMALLINT nameLen = 0, descLen = 0;
+            SQLRETURN rc = SQLDataSourcesW(
+                env->get(), direction, name.data(), static_cast<SQLSMALLINT>(name.size()), &nameLen,
+                description.data(), static_cast<SQLSMALLINT>(description.size()), &descLen);
+            if (!SQL_SUCCEEDED(rc)) {
+                break;
+            }
+            direction = SQL_FETCH_NEXT;
+            OdbcSourceEntry e;
+            e.name = toUtf8(name.data(), wideLength(name.data(), name.size()));
+            e.description =
+                toUtf8(description.data(), wideLength(description.data(), description.size()));
+            e.connectionString = "DSN=" + e.name;
+            out.push_back(std::move(e));
+        }
+    }
+    namespace fs = std::filesystem;
+    const fs::path folder =
+        fileDsnFolder.empty() ? fs::path("/etc/ODBCDataSources") : fs::path(fileDsnFolder);
+    std::error_code ec;
+    std::vector<OdbcSourceEntry> files;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        if (sjis::asciiLower(it->path().extension().string()) == ".dsn") {
+            OdbcSourceEntry e;
+            e.name = it->path().stem().string();
+            e.description = "File DSN";
+            e.connectionString = "FILEDSN=" + it->path().string();
+            e.fileDsn = true;
+            files.push_back(std::move(e));
+        }
+    }
+    std::sort(files.begin(), files.end(),
+              [](const OdbcSourceEntry& a, const OdbcSourceEntry& b) { return a.name < b.name; });
+    out.insert(out.end(), files.begin(), files.end());
+    return out;
+}
+
+std::optional<OdbcChoice> odbcChoiceFromConnectionString(std::string_view s) {
+    // A keyword counts only at the start of an attribute, so "DSN=" inside
+    // "FILEDSN=" or inside a value is not taken for the data-source name.
+    auto findKey = [&](std::string_view key) -> std::size_t {
+        for (std::size_t at = 0; at + key.size() <= s.size(); ++at) {
+            if ((at == 0 || s[at - 1] == ';') &&
+                sjis::equalsIgnoreCase(s.substr(at, key.size()), key)) {
+                return at;
+            }
+        }
+        return std::string_view::npos;
+    };
+    std::size_t at = findKey("FILEDSN=");
+    std::size_t keyLen = 8;
+    if (at == std::string_view::npos) {
+        at = findKey("DSN=");
+        keyLen = 4;
+    }
+    if (at == std::string_view::npos) {
+        return std::nullopt;
+    }
+    OdbcChoice c;
+    c.connectionString = std::string(s.substr(at));
+    std::string_view rest = s.substr(at + keyLen);
+    c.name = std::string(rest.substr(0, rest.find(';')));
+    return c;
+}
+
+}  // namespace tarn::db

@@ -1,0 +1,160 @@
+// Source type 4: a folder of CSV files, each file a table.
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "common/cp932.h"
+#include "common/sjis.h"
+#include "source.h"
+
+namespace tarn::db::detail {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The extensions the text driver treats as tables; ".k3" is the export format
+// the database-send application's file dialog offers beside ".csv".
+bool isTextTable(const fs::path& p) {
+    std::string ext = sjis::asciiLower(p.extension().string());
+    return ext == ".csv" || ext == ".txt" || ext == ".tab" || ext == ".asc" || ext == ".k3";
+}
+
+class CsvCursor final : public Cursor {
+public:
+    CsvCursor(std::shared_ptr<const CsvTable> table, std::vector<DbValue> names,
+              std::vector<std::size_t> columns)
+        : m_table(std::move(table)), m_names(std::move(names)), m_columns(std::move(columns)) {}
+
+    std::size_t fieldCount() const override { return m_columns.size(); }
+    const DbValue& fieldName(std::size_t c) const override { return m_names[m_columns[c]]; }
+    Result<bool> seek(std::size_t row) override {
+        if (row >= m_table->rowCount()) {
+            return false;
+        }
+        m_row = row;
+        return true;
+    }
+    void value(std::size_t c, DbValue& out) const override {
+        const std::size_t col = m_columns[c];
+        if (m_table->isNull(m_row, col)) {
+            out = DbNull{};
+            return;
+        }
+        std::string_view f = m_table->field(m_row, col);
+        // Assigning into the string already there keeps its buffer.
+        if (m_table->encoding() == CsvEncoding::Utf8) {
+            if (auto* w = std::get_if<DbWideString>(&out)) {
+                w->utf8.assign(f);
+            } else {
+                out = DbWideString{std::string(f)};
+            }
+        } else if (auto* a = std::get_if<DbAnsiString>(&out)) {
+            a->bytes.assign(f);
+        } else {
+            out = DbAnsiString{std::string(f)};
+        }
+    }
+
+private:
+    std::shared_ptr<const CsvTable> m_table;
+    std::vector<DbValue> m_names;
+    std::vector<std::size_t> m_columns;
+    std::size_t m_row = 0;
+};
+
+class TextSource final : public Source {
+public:
+    TextSource(fs::path folder, CsvEncoding encoding)
+        : m_folder(std::move(folder)), m_encoding(encoding) {}
+
+    Result<std::vector<TableEntry>> tables() override {
+        std::error_code ec;
+        std::vector<TableEntry> out;
+        for (fs::directory_iterator it(m_folder, ec), end; !ec && it != end; it.increment(ec)) {
+            std::error_code fileEc;
+            if (it->is_regular_file(fileEc) && isTextTable(it->path())) {
+                out.push_back({"TABLE", it->path().filename().string()});
+            }
+        }
+        if (ec) {
+            return makeError("cannot list the folder " + m_folder.string() + ": " + ec.message());
+        }
+        std::sort(out.begin(), out.end(),
+                  [](const TableEntry& a, const TableEntry& b) { return a.nameUtf8 < b.nameUtf8; });
+        return out;
+    }
+
+    Result<std::unique_ptr<Cursor>> open(std::string_view query) override {
+        auto q = parseSelect(query);
+        if (!q) {
+            return q.error();
+        }
+        auto file = findFile(q->table);
+        if (!file) {
+            return file.error();
+        }
+        auto table = readCsvFile(file.value(), m_encoding);
+        if (!table) {
+            return makeError(file.value().string() + ": " + table.error().message,
+                             table.error().offset);
+        }
+        auto shared = std::make_shared<const CsvTable>(std::move(table.value()));
+        std::vector<DbValue> names;
+        for (std::size_t i = 0; i < shared->columnCount(); ++i) {
+            if (shared->encoding() == CsvEncoding::Utf8) {
+                names.emplace_back(DbWideString{shared->name(i)});
+            } else {
+                names.emplace_back(DbAnsiString{shared->name(i)});
+            }
+        }
+        auto columns = resolveColumns(q.value(), names);
+        if (!columns) {
+            return columns.error();
+        }
+        return std::unique_ptr<Cursor>(std::make_unique<CsvCursor>(
+            std::move(shared), std::move(names), std::move(columns.value())));
+    }
+
+private:
+    Result<fs::path> findFile(const std::string& tableSjis) const {
+        auto name = sjisNameToUtf8(tableSjis);
+        if (!name) {
+            return name.error();
+        }
+        const std::string& n = name.value();
+        // A table is a file in this folder, never a path elsewhere.
+        if (n.empty() || n == "." || n == ".." || n.find('/') != std::string::npos ||
+            n.find('\0') != std::string::npos) {
+            return makeError("\"" + n + "\" is not a file name in " + m_folder.string());
+        }
+        std::error_code ec;
+        fs::path exact = m_folder / n;
+        if (fs::is_regular_file(exact, ec)) {
+            return exact;
+        }
+        // The text driver matches table names without regard to case.
+        for (fs::directory_iterator it(m_folder, ec), end; !ec && it != end; it.increment(ec)) {
+            if (sjis::equalsIgnoreCase(it->path().filename().string(), n)) {
+                return it->path();
+            }
+        }
+        return makeError("no table \"" + n + "\" (no such file in " + m_folder.string() + ")");
+    }
+
+    fs::path m_folder;
+    CsvEncoding m_encoding;
+};
+
+}  // namespace
+
+Result<std::shared_ptr<Source>> openTextSource(const std::string& folderUtf8,
+                                               CsvEncoding encoding) {
+    std::error_code ec;
+    fs::path folder(folderUtf8);
+    if (!fs::is_directory(folder, ec)) {
+        return makeError("the folder " + folderUtf8 + " does not exist");
+    }
+    return std::shared_ptr<Source>(std::make_shared<TextSource>(folder, encoding));
+}
+
+}  // namespace tarn::db::detail
