@@ -36,7 +36,7 @@ std::string writeSmallBook(const TempDir& dir) {
     doc.honorifics() = {sj("様")};
     doc.freeFieldTitles() = defaultFreeFieldTitles();
     doc.freeFieldTitles()[0] = sj("住所");
-    const auto path = (dir / "顧客.tn2").string();
+    auto path = (dir / "顧客.tn2").string();
     EXPECT_TRUE(doc.OnSaveDocument(path));
     return path;
 }

@@ -119,7 +119,7 @@ public:
     // Reads a .tn2 file; the document is not modified afterwards. The file is
     // read readChunkBytes at a time (more when one item is larger), so that
     // opening never holds the whole file besides the records made from it.
-    static constexpr std::size_t kReadChunkBytes = 256 * 1024;
+    static constexpr std::size_t kReadChunkBytes = std::size_t{256} * 1024;
     Status OnOpenDocument(const std::filesystem::path& path, const FreeFieldTitles& appTitles,
                           std::size_t readChunkBytes = kReadChunkBytes);
     // Writes through a temporary file renamed over `path` only once complete.
