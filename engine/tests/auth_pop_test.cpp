@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "auth_line_server.h"
+#include "auth_script.h"
 #include "pop.h"
 #include "testsupport.h"
 
@@ -14,7 +14,9 @@ namespace {
 using namespace std::chrono_literals;
 using tarn::test::ChildProcess;
 using tarn::test::TempDir;
-using zeph::test::LineServer;
+using zeph::test::answerLines;
+using zeph::test::FakeSmtp;
+using zeph::test::sentLines;
 
 // A private Dovecot POP3 server on a free loopback port, with one user whose
 // password is stored in plain text so that APOP works.
@@ -99,18 +101,18 @@ TEST_F(PopDovecot, LineBreakInPasswordIsNeverSent) {
 }
 
 TEST(PopScripted, ApopFallsBackToUserPassWithoutTimestamp) {
-    LineServer server({"+OK ready\r\n", "+OK\r\n", "+OK in\r\n", "+OK bye\r\n"});
+    FakeSmtp server({answerLines({"+OK ready\r\n", "+OK\r\n", "+OK in\r\n", "+OK bye\r\n"})});
     EXPECT_EQ(zeph::popBeforeSmtp("127.0.0.1", server.port(), "u", "p", true, 5s), zeph::kPopOk);
-    EXPECT_EQ(server.received(), (std::vector<std::string>{"USER u", "PASS p", "QUIT"}));
+    EXPECT_EQ(sentLines(server.received()), (std::vector<std::string>{"USER u", "PASS p", "QUIT"}));
 }
 
 TEST(PopScripted, ApopSendsDigestOfTimestamp) {
     // RFC 1939's example.
-    LineServer server(
-        {"+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>\r\n", "+OK\r\n", "+OK\r\n"});
+    FakeSmtp server({answerLines(
+        {"+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>\r\n", "+OK\r\n", "+OK\r\n"})});
     EXPECT_EQ(zeph::popBeforeSmtp("127.0.0.1", server.port(), "mrose", "tanstaaf", true, 5s),
               zeph::kPopOk);
-    EXPECT_EQ(server.received(),
+    EXPECT_EQ(sentLines(server.received()),
               (std::vector<std::string>{"APOP mrose c4c9334bac560ecc979e58001b3e22fb", "QUIT"}));
 }
 
@@ -133,23 +135,23 @@ TEST(PopScripted, FailuresMapToTheirResults) {
                   zeph::kPopConnectFailed);
     }
     {
-        LineServer server({"-ERR go away\r\n"});
+        FakeSmtp server({answerLines({"-ERR go away\r\n"})});
         EXPECT_EQ(zeph::popBeforeSmtp("127.0.0.1", server.port(), "u", "p", false, 5s),
                   zeph::kPopNoGreeting);
     }
     {
-        LineServer server({LineServer::kClose});
+        FakeSmtp server({answerLines({""})});
         EXPECT_EQ(zeph::popBeforeSmtp("127.0.0.1", server.port(), "u", "p", false, 5s),
                   zeph::kPopNoGreeting);
     }
     {
-        LineServer server({"+OK\r\n", "-ERR no such user\r\n"});
+        FakeSmtp server({answerLines({"+OK\r\n", "-ERR no such user\r\n"})});
         EXPECT_EQ(zeph::popBeforeSmtp("127.0.0.1", server.port(), "u", "p", false, 5s),
                   zeph::kPopUserRefused);
     }
     {
         // Silence after USER ends with the time-out, not a hang.
-        LineServer server({"+OK\r\n"});
+        FakeSmtp server({answerLines({"+OK\r\n"})});
         const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(zeph::popBeforeSmtp("127.0.0.1", server.port(), "u", "p", false, 300ms),
                   zeph::kPopUserRefused);
@@ -157,7 +159,7 @@ TEST(PopScripted, FailuresMapToTheirResults) {
     }
     {
         // QUIT without a reply.
-        LineServer server({"+OK\r\n", "+OK\r\n", "+OK\r\n", LineServer::kClose});
+        FakeSmtp server({answerLines({"+OK\r\n", "+OK\r\n", "+OK\r\n", ""})});
         EXPECT_EQ(zeph::popBeforeSmtp("127.0.0.1", server.port(), "u", "p", false, 5s),
                   zeph::kPopNoGreeting);
     }
@@ -165,7 +167,7 @@ TEST(PopScripted, FailuresMapToTheirResults) {
 
 TEST(PopScripted, RepliesSplitAndJoinedAreReadAsLines) {
     // Greeting and first reply in one chunk: the second line must not be lost.
-    LineServer server({"+OK hi\r\n+OK", " user\r\n", "+OK pass\r\n", "+OK bye\r\n"});
+    FakeSmtp server({answerLines({"+OK hi\r\n+OK", " user\r\n", "+OK pass\r\n", "+OK bye\r\n"})});
     EXPECT_EQ(zeph::popBeforeSmtp("127.0.0.1", server.port(), "u", "p", false, 2s), zeph::kPopOk);
 }
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "auth_line_server.h"
+#include "auth_script.h"
 #include "codec.h"
 #include "sasl.h"
 #include "testsupport.h"
@@ -20,7 +20,9 @@ namespace {
 using namespace std::chrono_literals;
 using tarn::test::ChildProcess;
 using tarn::test::TempDir;
-using zeph::test::LineServer;
+using zeph::test::answerLines;
+using zeph::test::FakeSmtp;
+using zeph::test::sentLines;
 
 constexpr const char* kUser = "tim";
 constexpr const char* kPassword = "tanstaaf pw";
@@ -193,14 +195,14 @@ std::vector<std::string> authExchange(const std::string& ehloReply, int mode, in
                                       std::vector<std::string> moreReplies = {"235 ok\r\n"}) {
     std::vector<std::string> replies = {"220 fake\r\n", ehloReply};
     replies.insert(replies.end(), moreReplies.begin(), moreReplies.end());
-    LineServer server(replies);
+    FakeSmtp server({answerLines(replies)});
     ZEPH_SetPort(server.port());
     ZEPH_SetSmtpAuth(mode, kUser, kPassword, method);
     if (ZEPH_Connect("127.0.0.1", 1) == 1) {
         ZEPH_SendStart(1);
     }
     ZEPH_Abort();
-    auto lines = server.received();
+    auto lines = sentLines(server.received());
     // Drop the greeting command, whose host name depends on the machine.
     if (!lines.empty()) {
         lines.front() = lines.front().substr(0, 4);
@@ -236,11 +238,11 @@ TEST_F(AuthSmtp, MethodChoiceFollowsOfferAndSettings) {
 
 TEST_F(AuthSmtp, NoKnownMethodOrNoAuthSettingSkipsAuthentication) {
     // AUTH offered, but nothing we speak: the session starts unauthenticated.
-    LineServer server({"220 fake\r\n", "250-fake\r\n250 AUTH GSSAPI NTLM\r\n"});
+    FakeSmtp server({answerLines({"220 fake\r\n", "250-fake\r\n250 AUTH GSSAPI NTLM\r\n"})});
     ZEPH_SetSmtpAuth(1, kUser, kPassword, 0);
     EXPECT_TRUE(connectAndStart("127.0.0.1", server.port())) << describe(errors());
     ZEPH_Abort();
-    ASSERT_EQ(server.received().size(), 1U);
+    ASSERT_EQ(sentLines(server.received()).size(), 1U);
 
     // A null password leaves authentication off, so the greeting is HELO.
     EXPECT_EQ(ZEPH_SetSmtpAuth(1, kUser, nullptr, 1), 0);
@@ -346,7 +348,7 @@ TEST_F(AuthSmtp, HandshakeWithAPlainOrSilentServerFails) {
     ASSERT_EQ(ZEPH_SetSecurity(2), 1);
     {
         // A plain greeting where the TLS server hello belongs.
-        LineServer server({"220 plain text\r\n"});
+        FakeSmtp server({answerLines({"220 plain text\r\n"})});
         ZEPH_SetPort(server.port());
         EXPECT_EQ(ZEPH_Connect("127.0.0.1", 1), 0);
         const Errors e = errors();
@@ -356,7 +358,7 @@ TEST_F(AuthSmtp, HandshakeWithAPlainOrSilentServerFails) {
     }
     {
         // Silence: the handshake ends with the receive time-out.
-        LineServer server({LineServer::kHold});
+        FakeSmtp server({answerLines({})});
         ZEPH_SetRecvTimeOutSec(1);
         ZEPH_SetPort(server.port());
         const auto start = std::chrono::steady_clock::now();
@@ -387,33 +389,35 @@ TEST_F(AuthSmtp, StartTlsNotOfferedIsNeverAPlainTextFallBack) {
     }
     {
         // Nothing but the EHLO goes out: no AUTH, no password.
-        LineServer server({"220 fake\r\n", "250-fake\r\n250 AUTH PLAIN LOGIN\r\n"});
+        FakeSmtp server({answerLines({"220 fake\r\n", "250-fake\r\n250 AUTH PLAIN LOGIN\r\n"})});
         ZEPH_SetPort(server.port());
         ASSERT_EQ(ZEPH_Connect("127.0.0.1", 1), 1);
         EXPECT_EQ(ZEPH_SendStart(1), 0);
         ZEPH_Abort();
-        const auto lines = server.received();
+        const auto lines = sentLines(server.received());
         ASSERT_EQ(lines.size(), 1U);
         EXPECT_EQ(lines[0].substr(0, 5), "EHLO ");
     }
     {
         // Offered, then refused.
-        LineServer server({"220 fake\r\n", "250-fake\r\n250 STARTTLS\r\n", "502 not now\r\n"});
+        FakeSmtp server(
+            {answerLines({"220 fake\r\n", "250-fake\r\n250 STARTTLS\r\n", "502 not now\r\n"})});
         ZEPH_SetPort(server.port());
         ASSERT_EQ(ZEPH_Connect("127.0.0.1", 1), 1);
         EXPECT_EQ(ZEPH_SendStart(1), 0);
         EXPECT_EQ(ZEPH_GetSmtpLastError(), 502);
         ZEPH_Abort();
-        const auto lines = server.received();
+        const auto lines = sentLines(server.received());
         ASSERT_EQ(lines.size(), 2U);
         EXPECT_EQ(lines[1], "STARTTLS");
     }
 }
 
 TEST(AuthPopExport, ForwardsToPopBeforeSmtp) {
-    LineServer server({"+OK ready <1896.697170952@dbc.mtview.ca.us>\r\n", "+OK\r\n", "+OK\r\n"});
+    FakeSmtp server(
+        {answerLines({"+OK ready <1896.697170952@dbc.mtview.ca.us>\r\n", "+OK\r\n", "+OK\r\n"})});
     EXPECT_EQ(ZEPH_PopBeforeSmtp("127.0.0.1", server.port(), "mrose", "tanstaaf", 1), 0);
-    EXPECT_EQ(server.received(),
+    EXPECT_EQ(sentLines(server.received()),
               (std::vector<std::string>{"APOP mrose c4c9334bac560ecc979e58001b3e22fb", "QUIT"}));
     EXPECT_EQ(ZEPH_PopBeforeSmtp("127.0.0.1", server.port(), nullptr, "x", 0), 1);
 }
