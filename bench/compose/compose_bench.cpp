@@ -45,7 +45,7 @@ std::string makeBody() {
         "日時：２０２４年１０月１日（火）１４：００から１６：００まで 会場：本社 第３会議室\n"
         "お問い合わせは support@example.jp までお願いいたします。ABC 123 ★☆※\n\n";
     std::string body;
-    while (body.size() < 100 * 1024) {
+    while (body.size() < std::size_t{100} * 1024) {
         body += paragraph;
     }
     return body;
@@ -108,7 +108,7 @@ int main(int argc, char** argv) {
     const auto attachPath = dir / "attachment.bin";
     if (!std::filesystem::exists(bodyPath)) {
         writeFile(bodyPath, makeBody());
-        std::string data(1024 * 1024, '\0');
+        std::string data(std::size_t{1024} * 1024, '\0');
         unsigned seed = 7;
         for (auto& c : data) {
             seed = seed * 1103515245U + 12345U;

@@ -30,7 +30,7 @@ constexpr IbmPair kIbmPairs[] = {
 // The pairs spread over a dense table indexed by (lead - 0xFA) << 8 | trail.
 constexpr std::uint16_t kIbmFirstLead = 0xFA;
 constexpr auto kIbmDense = [] {
-    std::array<std::uint16_t, 3 * 256> t{};
+    std::array<std::uint16_t, std::size_t{3} * 256> t{};
     for (const auto& p : kIbmPairs) {
         t[static_cast<std::size_t>(p.sjis - (kIbmFirstLead << 8))] = p.jis;
     }

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -24,7 +25,7 @@ std::atomic<unsigned long> g_messageIdCounter{1507406};
 // The zone text of every Date header. The fields are Japan Standard Time
 // whatever the machine's zone, so that the header is right wherever it runs.
 constexpr std::string_view kZoneText = "+0900";
-constexpr std::time_t kZoneOffsetSeconds = 9 * 3600;
+constexpr std::time_t kZoneOffsetSeconds = std::time_t{9} * 3600;
 
 constexpr std::string_view kBoundaryPrefix = "====_360811.";
 constexpr std::string_view kBoundaryAlphabet =
@@ -91,8 +92,8 @@ public:
 
     bool isOpen() const { return m_fd >= 0; }
 
-    // Fills buf with up to buf.size() bytes, short only at the end of the file
-    // as it was when opened (a file that grows meanwhile is not followed).
+    // Fills buf with up to `want` bytes, short only at the end of the file as
+    // it was when opened (a file that grows meanwhile is not followed).
     // Returns the count, or -1 on a read error.
     long long read(std::string& buf, std::size_t want) {
         buf.resize(static_cast<std::size_t>(
@@ -296,13 +297,15 @@ int Message::addAttach(const char* list, int* lastError) {
     // commas and semicolons). Trail bytes are skipped, never taken for a quote.
     std::string work(text);
     bool quoted = false;
-    for (std::size_t i = 0; i < work.size(); i += tarn::sjis::charLength(work, i)) {
+    for (std::size_t i = 0; i < work.size();) {
+        const std::size_t length = tarn::sjis::charLength(work, i);
         if (work[i] == '"') {
             quoted = !quoted;
             work[i] = ' ';
         } else if (quoted) {
-            work[i] = '#';
+            work.replace(i, length, length, '#');
         }
+        i += length;
     }
     auto isSeparator = [](char c) {
         return static_cast<unsigned char>(c) <= 0x20 || c == ',' || c == ';';
@@ -372,10 +375,18 @@ bool Message::write(ByteSink& sink) {
     const std::string boundary = makeBoundary();
     const std::string delimiter = "--" + boundary + std::string(kMixedSuffix);
     const bool multipart = !m_attachments.empty();
+    const std::string ourMultipart = "multipart/mixed; boundary=\"" + std::string(kBoundaryPrefix);
     if (multipart) {
         setHeader("Content-Transfer-Encoding", "");
         setHeader("Content-Type",
                   "multipart/mixed; boundary=\"" + boundary + std::string(kMixedSuffix) + "\"");
+    } else if (const std::string* type = findHeader("Content-Type");
+               type != nullptr && type->starts_with(ourMultipart)) {
+        // Attachments were dropped since the last message and nothing reset
+        // the headers (custom header lines leave them): a multipart type with
+        // no parts would hide the body from the recipient.
+        setHeader("Content-Type", "text/plain; charset=iso-2022-jp");
+        setHeader("Content-Transfer-Encoding", "7bit");
     }
     if (!writeHeaderBlock(sink)) {
         return false;

@@ -30,27 +30,27 @@ std::string sj(std::string_view utf8) {
 class RecordingSink : public zeph::ByteSink {
 public:
     bool send(std::string_view bytes) override {
-        if (refuseAfter >= 0 && static_cast<long long>(bytes_.size()) >= refuseAfter) {
-            ++refused;
-            return false;
-        }
         bytes_.append(bytes);
-        largestSend = std::max(largestSend, bytes.size());
         return true;
     }
     std::string bytes_;
-    std::size_t largestSend = 0;
-    long long refuseAfter = -1;
-    int refused = 0;
 };
 
+// Counts; remembers the largest send; refuses once refuseAfter bytes went by.
 class CountingSink : public zeph::ByteSink {
 public:
     bool send(std::string_view bytes) override {
+        ++sends;
+        if (refuseAfter != 0 && count >= refuseAfter) {
+            refusedAt = sends;
+            return false;
+        }
         count += bytes.size();
+        largest = std::max(largest, bytes.size());
         return true;
     }
-    std::size_t count = 0;
+    std::size_t count = 0, largest = 0, refuseAfter = 0;
+    int sends = 0, refusedAt = -1;
 };
 
 std::string compose(Message& m) {
@@ -226,7 +226,7 @@ TEST(ComposeHeaderTest, DateIsJapanTimeWithItsZone) {
     t.tm_hour = std::stoi(match[5]);
     t.tm_min = std::stoi(match[6]);
     t.tm_sec = std::stoi(match[7]);
-    std::time_t stated = timegm(&t) - 9 * 3600;
+    std::time_t stated = timegm(&t) - std::time_t{9} * 3600;
     EXPECT_GE(stated, before);
     EXPECT_LE(stated, after);
 }
@@ -374,27 +374,19 @@ TEST_F(AttachmentTest, Base64PartsInSixtyEightCharacterLines) {
     std::string boundary2;
     parts(again, boundary2);
     EXPECT_NE(boundary2, boundary);
-    m.setDefaultHeader();
-    EXPECT_EQ(*m.findHeader("Content-Type"), "text/plain; charset=iso-2022-jp");
-    EXPECT_EQ(*m.findHeader("Content-Transfer-Encoding"), "7bit");
-}
-
-TEST_F(AttachmentTest, BoundariesRepeatFromProcessToProcess) {
-    const std::string file = make("x.txt", "x");
-    auto boundaries = [&] {
-        Message m;
-        fillLikeTheDriver(m);
-        int e = 0;
-        m.setAttach(file.c_str(), &e);
-        std::vector<std::string> out;
-        for (int i = 0; i < 3; ++i) {
-            std::string b;
-            parts(compose(m), b);
-            out.push_back(b);
-        }
-        return out;
-    };
-    EXPECT_EQ(boundaries(), boundaries());
+    // Boundaries are not seeded from the clock: every process draws the same.
+    Message other;
+    fillLikeTheDriver(other);
+    other.setAttach(file.c_str(), &lastError);
+    parts(compose(other), boundary2);
+    EXPECT_EQ(boundary2, boundary);
+    // Without attachments our multipart type goes, even when nothing reset it.
+    m.setAttach("", &lastError);
+    const std::string single = compose(m);
+    EXPECT_NE(single.find("\r\nContent-Type: text/plain; charset=iso-2022-jp\r\n"
+                          "Content-Transfer-Encoding: 7bit\r\n"),
+              std::string::npos);
+    EXPECT_EQ(single.find("multipart"), std::string::npos);
 }
 
 TEST_F(AttachmentTest, UuencodeLinesAndEndLines) {
@@ -496,48 +488,24 @@ TEST(ComposeBodyTest, DotStuffingStartsAtTheFirstBodyByte) {
     EXPECT_EQ(compose(m), compose(m));
 }
 
-TEST(ComposeBodyTest, SizingMatchesSendingAndStopsOnRefusal) {
-    TempDir dir;
-    writeFile(dir / "a.bin", std::string(5000, 'a'));
-    Message m;
-    fillLikeTheDriver(m);
-    int lastError = 0;
-    m.setAttach((dir / "a.bin").c_str(), &lastError);
-    CountingSink counter;
-    ASSERT_TRUE(m.write(counter));
-    EXPECT_EQ(counter.count, compose(m).size());
-
-    RecordingSink refusing;
-    refusing.refuseAfter = 100;
-    EXPECT_FALSE(m.write(refusing));
-    EXPECT_EQ(refusing.refused, 1);
-}
-
-TEST(ComposeBodyTest, LargeAttachmentsStreamInBoundedSends) {
+TEST(ComposeBodyTest, LargeAttachmentsStreamInBoundedSendsAndStopOnRefusal) {
     TempDir dir;
     const auto big = dir / "big.bin";
     writeFile(big, "");
-    constexpr off_t kSize = off_t{20} << 20;
-    ASSERT_EQ(truncate(big.c_str(), kSize), 0);  // sparse: cheap to make
+    ASSERT_EQ(truncate(big.c_str(), off_t{20} << 20), 0);  // sparse: cheap to make
     Message m;
     fillLikeTheDriver(m);
     int lastError = 0;
     ASSERT_EQ(m.setAttach(big.c_str(), &lastError), 1);
-    CountingSink counter;
-    ASSERT_TRUE(m.write(counter));
-    // 51 bytes -> 70 bytes on the wire, the last line shorter.
-    const std::size_t lines = (kSize + 50) / 51;
-    EXPECT_GT(counter.count, lines * 70 - 70);
-    class MaxSink : public zeph::ByteSink {
-    public:
-        bool send(std::string_view b) override {
-            largest = std::max(largest, b.size());
-            return true;
-        }
-        std::size_t largest = 0;
-    } maxSink;
-    ASSERT_TRUE(m.write(maxSink));
-    EXPECT_LE(maxSink.largest, std::size_t{128} << 10);
+    CountingSink sink;
+    ASSERT_TRUE(m.write(sink));
+    EXPECT_GT(sink.count, std::size_t{27} << 20);  // 51 bytes -> 70 on the wire
+    EXPECT_LE(sink.largest, std::size_t{128} << 10);
+
+    CountingSink refusing;
+    refusing.refuseAfter = 100;
+    EXPECT_FALSE(m.write(refusing));
+    EXPECT_EQ(refusing.sends, refusing.refusedAt);  // nothing more after the refusal
 }
 
 }  // namespace
