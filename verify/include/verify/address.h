@@ -89,6 +89,7 @@ public:
     std::size_t listedCount() const { return m_entryCount; }
     std::size_t regionalCount() const { return m_regionalCount; }
 
+private:
     // Case-insensitive (ASCII letters, double-byte aware) hashing and equality
     // that take a string_view, so a lookup allocates nothing.
     struct FoldedHash {
@@ -100,7 +101,6 @@ public:
         bool operator()(std::string_view a, std::string_view b) const noexcept;
     };
 
-private:
     // An open-addressing table of distinct domains (load at most one half) over
     // one text arena: a lookup that misses costs one probe of 16 bytes, whether
     // the table holds 10 domains or 10,000.
