@@ -102,6 +102,7 @@ public:
 
     ssize_t send(const char* data, std::size_t size) override {
         ERR_clear_error();
+        errno = 0;  // a stale EAGAIN must not pass for this call's failure
         const int n =
             SSL_write(m_ssl.get(), data, static_cast<int>(std::min<std::size_t>(size, INT_MAX)));
         return n > 0 ? n : failed(n);
@@ -109,6 +110,7 @@ public:
 
     ssize_t recv(char* buffer, std::size_t size) override {
         ERR_clear_error();
+        errno = 0;
         const int n =
             SSL_read(m_ssl.get(), buffer, static_cast<int>(std::min<std::size_t>(size, INT_MAX)));
         if (n > 0) {
