@@ -61,7 +61,7 @@ std::uint32_t bits(std::int32_t v) {
 std::string decimal(std::int32_t n) {
     char buf[16];
     const auto r = std::to_chars(buf, buf + sizeof buf, n);
-    return std::string(buf, r.ptr);
+    return {buf, r.ptr};
 }
 
 std::int32_t truth(bool b) {
@@ -676,7 +676,10 @@ ScriptValue ScriptEngine::Run::evaluate(std::size_t b, std::size_t e) {
         fail(kErrOperatorPosition);
     }
     Item& last = stack.back();
-    return last.ref != nullptr ? *last.ref : std::move(last.own);
+    if (last.ref != nullptr) {
+        return *last.ref;
+    }
+    return std::move(last.own);
 }
 
 ScriptValue ScriptEngine::Run::call(const ScriptToken& name, std::size_t b, std::size_t e) {
@@ -813,6 +816,7 @@ ScriptValue ScriptEngine::Run::callBuiltin(Builtin which, std::vector<ScriptValu
         }
         case Builtin::StrInputDialog: {
             std::vector<std::string> texts;
+            texts.reserve(n);
             for (const auto& a : args) {
                 texts.push_back(a.isNumber() ? decimal(a.number) : a.text);
             }

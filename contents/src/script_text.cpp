@@ -2,6 +2,7 @@
 // ResTitle and the path splitter.
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -188,30 +189,35 @@ std::string getWord(std::string_view text, std::int32_t index, std::string_view 
 }
 
 std::string formatPicture(std::int32_t number, std::string_view picture) {
-    std::string digits = number == 0 ? std::string() : std::to_string(number);
-    const auto chars = characters(picture);
-    std::vector<std::string> out(chars.begin(), chars.end());
+    const std::string digits = number == 0 ? std::string() : std::to_string(number);
+    // Every change replaces one single-byte character by one byte, so the
+    // result is the picture edited in place.
+    std::string out(picture);
+    std::vector<std::size_t> singles;  // positions of single-byte characters
+    for (std::size_t i = 0; i < picture.size(); i += sjis::charLength(picture, i)) {
+        if (sjis::charLength(picture, i) == 1) {
+            singles.push_back(i);
+        }
+    }
     std::size_t remaining = digits.size();
-    for (std::size_t k = chars.size(); k-- > 0;) {
-        const std::string_view ch = chars[k];
-        if (ch.size() != 1) {
-            continue;  // double-byte characters stay as they are
-        }
+    for (auto it = singles.rbegin(); it != singles.rend(); ++it) {
+        const std::size_t at = *it;
+        const char c = picture[at];
         if (remaining > 0) {
-            if (ch[0] == '#' || ch[0] == '0') {
-                out[k] = std::string(1, digits[--remaining]);
+            if (c == '#' || c == '0') {
+                out[at] = digits[--remaining];
             }
-        } else if (ch[0] == '#') {
-            out[k] = " ";
-        } else if (ch[0] == ',' && k > 0 && chars[k - 1] == "#") {
-            out[k] = " ";
+        } else {
+            // The left neighbour is "#" only when it is a single-byte character.
+            const auto left = std::next(it);
+            const bool afterHash =
+                left != singles.rend() && *left + 1 == at && picture[*left] == '#';
+            if (c == '#' || (c == ',' && afterHash)) {
+                out[at] = ' ';
+            }
         }
     }
-    std::string result;
-    for (const auto& s : out) {
-        result += s;
-    }
-    return result;
+    return out;
 }
 
 std::string replyTitle(std::string_view s) {

@@ -85,6 +85,9 @@ TEST(ScriptFunctions, FormatPicture) {
     EXPECT_EQ(eval("Format(1234567, \"#,##0\")"), "4,567");          // extra digits dropped
     EXPECT_EQ(eval("Format(7, \"\x89\x7e 000\")"), "\x89\x7e 007");  // 円 untouched
     EXPECT_EQ(eval("Format(\"7\", \"#\")"), "error 16");
+    // "\x83\x23" is one character whose second byte is "#": not a digit place.
+    EXPECT_EQ(formatPicture(5, "\x83\x23,#"), "\x83\x23,5");
+    EXPECT_EQ(formatPicture(0, "\x83\x23,#"), "\x83\x23, ");
 }
 
 TEST(ScriptFunctions, ResTitle) {
