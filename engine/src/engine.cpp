@@ -36,7 +36,7 @@ bool usableHostName(std::string_view name) {
 // the terminator.
 class EngineSink : public ByteSink {
 public:
-    static constexpr std::size_t kFlushSize = 16 * 1024;
+    static constexpr std::size_t kFlushSize = std::size_t{16} * 1024;
 
     explicit EngineSink(MailEngine& engine) : m_engine(engine) {}
 

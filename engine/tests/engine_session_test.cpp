@@ -185,7 +185,7 @@ TEST_F(Session, JudgesTheHeloReply) {
         SCOPED_TRACE(row.reply);
         Script s = {greet(), on("HELO ", row.reply)};
         if (row.reply.starts_with("250-")) {
-            s.back().chunks.push_back("250 done\r\n");
+            s.back().chunks.emplace_back("250 done\r\n");
         }
         FakeSmtp server({s});
         MailEngine fresh;
@@ -284,6 +284,30 @@ TEST_F(Session, RefusesASecondJobWhileOneRuns) {
     EXPECT_EQ(engine.abort(), 1);
     EXPECT_EQ(engine.abort(), 0);
     expectErrors(0, 0, kPosAbortClose);
+}
+
+TEST_F(Session, AbortDuringAJobStopsItBeforeClosingTheSocket) {
+    engine.setRecvTimeOutSec(60);
+    FakeSmtp server({{greet(), Step{"HELO ", {}}}});
+    ASSERT_EQ(connect(server), 1);
+    ASSERT_EQ(engine.sendStart(0), 1);
+    ASSERT_TRUE(server.waitReceived("HELO "));
+    auto start = Clock::now();
+    EXPECT_EQ(engine.abort(), 1);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
+    EXPECT_EQ(engine.isExecute(), 0);
+    EXPECT_EQ(engine.result(), 0);
+    EXPECT_EQ(engine.sockError(), kErrStopped);
+}
+
+TEST_F(Session, EndedWorkerRefusesJobsUntilStartedAgain) {
+    EXPECT_EQ(engine.threadControl(0), 1);
+    engine.setPort(0);
+    EXPECT_EQ(engine.connect("host", 1), 0);
+    EXPECT_EQ(engine.lastError(), kLastBusy);
+    EXPECT_EQ(engine.threadControl(1), 1);
+    EXPECT_EQ(engine.threadControl(1), kIdle) << "already running";
+    EXPECT_EQ(engine.connect("host", 1), 1);
 }
 
 TEST_F(Session, MeasureOnlyCountsWithoutANetwork) {
