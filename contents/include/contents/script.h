@@ -74,8 +74,10 @@ std::string formatScriptError(int number, int line);
 // Everything the script needs from a person. The Qt applications show real
 // dialogs, the command line prints or answers from its options, tests script
 // the answers. Texts passed in and returned are Shift_JIS. The defaults
-// behave as if nobody were there: nothing is shown, boxes are dismissed,
-// dialogs cancelled, programs not started.
+// behave as if nobody were there: nothing is shown, an OK-only box counts as
+// OK and a question as Cancel/No, dialogs are cancelled, programs are not
+// started (Execute then fails with error 17). A host that does start programs
+// uses desktopOpenCommand and startDetached (contents/desktop.h).
 class ScriptHost {
 public:
     virtual ~ScriptHost() = default;
