@@ -368,6 +368,18 @@ TEST_F(AuthSmtp, HandshakeWithAPlainOrSilentServerFails) {
         EXPECT_EQ(e.sock, -11) << describe(e);
         EXPECT_EQ(e.pos, 1040) << describe(e);
         ZEPH_Abort();
+
+        // ZEPH_Stop ends a handshake that waits, long before the time-out.
+        ZEPH_SetRecvTimeOutSec(20);
+        ASSERT_EQ(ZEPH_Connect("127.0.0.1", 0), 1);
+        ASSERT_TRUE(server.waitReceived("\x16\x03", 1));  // the client hello is out
+        ZEPH_Stop();
+        EXPECT_TRUE(tarn::test::waitUntil([] { return ZEPH_IsExecute() == 0; }, 5s));
+        EXPECT_EQ(ZEPH_GetResult(), 0);
+        const Errors stopped = errors();
+        EXPECT_EQ(stopped.sock, -1) << describe(stopped);
+        EXPECT_EQ(stopped.pos, 1040) << describe(stopped);
+        ZEPH_Abort();
     }
 }
 
