@@ -195,17 +195,17 @@ Result<std::string> CTarnSendDoc::Serialize() const {
         positions[g].reserve(m_groups[g].members.size());
         for (const Record* r : m_groups[g].members) {
             const std::size_t p = find(r);
-            const std::string group = cp932::toUtf8Lossy(m_groups[g].name);
+            auto group = [&] { return cp932::toUtf8Lossy(m_groups[g].name); };
             if (p == m_records.size()) {
                 return makeError(
-                    "グループ「" + group +
+                    "グループ「" + group() +
                     "」に、このアドレス帳にないレコードがメンバーとして登録されています。"
                     "保存できません。");
             }
             if (p > kMaxMemberPosition) {
                 // Positions are 16 bits in the file: writing p modulo 65,536 would
                 // silently make some other record a member.
-                return makeError("グループ「" + group + "」のメンバーに " + withThousands(p + 1) +
+                return makeError("グループ「" + group() + "」のメンバーに " + withThousands(p + 1) +
                                  " 件目のレコードがあります。グループのメンバーとして保存できるのは"
                                  "先頭から " +
                                  withThousands(kMaxMemberPosition + 1) +

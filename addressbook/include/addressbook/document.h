@@ -5,6 +5,16 @@
 // no user interface of its own: views register a DocumentListener to hear the
 // update hints, and everything that can fail comes back as a tarn::Status whose
 // message is meant for the person at the keyboard.
+//
+// A driver without views (`tarn send`, `tarn check`):
+//
+//   CTarnSendDoc doc;
+//   doc.OnOpenDocument(path, appTitles);        // Status
+//   doc.selectAll();  /  doc.selectFolder(n);  /  doc.selectGroup(i);
+//   doc.assignViewPositions();                  // what the list would show
+//   for (Record* r : doc.shownRecords()) { ... r->setStatus(kStatusSendError); }
+//   doc.setModifiedFlag();
+//   doc.OnSaveDocument(path);                   // temporary file + rename
 #pragma once
 
 #include <array>
