@@ -83,7 +83,12 @@ Status writeFileAtomically(const std::filesystem::path& path, std::string_view b
     if (dir.empty()) {
         dir = ".";
     }
-    std::string tmpl = (dir / ("." + path.filename().string() + ".XXXXXX")).string();
+    // Appended piece by piece: GCC 12 at -O3 misreads "." + std::string&& as an
+    // overlapping memcpy (-Wrestrict) and the Release build stops.
+    std::string hidden = ".";
+    hidden += path.filename().string();
+    hidden += ".XXXXXX";
+    std::string tmpl = (dir / hidden).string();
     std::vector<char> name(tmpl.begin(), tmpl.end());
     name.push_back('\0');
     Fd fd(::mkstemp(name.data()));
