@@ -288,17 +288,30 @@ std::optional<std::string> DbRecordset::FieldText() const {
 }
 
 Result<std::string> DbRecordset::FieldAsText() const {
-    auto text = valueToText(FieldValue());
-    if (!text) {
+    std::string out;
+    if (!FieldAsText(out)) {
+        return m_lastError;
+    }
+    return out;
+}
+
+bool DbRecordset::FieldAsText(std::string& out) const {
+    out.clear();
+    if (!m_cursor || m_field < 0 || m_bof || m_eof) {
+        return true;
+    }
+    auto status = m_cursor->text(static_cast<std::size_t>(m_field), out);
+    if (!status) {
+        out.clear();
         // Say where, so that a person can find the value in the source.
         std::string field = std::to_string(m_field);
         if (auto name = FieldName()) {
             field = "\"" + cp932::toUtf8Lossy(*name) + "\"";
         }
-        return makeError("row " + std::to_string(m_pos + 1) + ", field " + field + ": " +
-                         text.error().message);
+        return fail(makeError("row " + std::to_string(m_pos + 1) + ", field " + field + ": " +
+                              status.error().message));
     }
-    return text;
+    return true;
 }
 
 bool DbRecordset::seekTo(long long row) {

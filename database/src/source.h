@@ -32,6 +32,18 @@ public:
     virtual Result<bool> seek(std::size_t row) = 0;
     // A column of the current row.
     virtual void value(std::size_t column, DbValue& out) const = 0;
+    // The same through the conversion table into `out` (whose buffer is
+    // reused); a source may skip the DbValue.
+    virtual Status text(std::size_t column, std::string& out) const {
+        DbValue v;
+        value(column, v);
+        auto t = valueToText(v);
+        if (!t) {
+            return t.error();
+        }
+        out = std::move(t.value());
+        return Ok{};
+    }
 };
 
 class Source {

@@ -132,8 +132,11 @@ public:
     const DbValue& FieldValue() const;
     // The value as text only when it is a string, else nothing.
     std::optional<std::string> FieldText() const;
-    // Any value as text through the conversion table (db_value.h).
+    // Any value as text through the conversion table (db_value.h). The second
+    // form reuses the caller's buffer (a loop over many rows allocates little);
+    // on failure it leaves `out` empty and the reason in LastError().
     Result<std::string> FieldAsText() const;
+    bool FieldAsText(std::string& out) const;
 
     bool MoveFirst();
     bool MoveLast();
