@@ -1,0 +1,103 @@
+// Inputs of the whole-run benchmark: an address book of N recipients with
+// realistic Japanese fields, a personalised message (merge fields and a
+// script branch), the settings registry pointing at a sink on 127.0.0.1:PORT,
+// and the same recipients as UTF-8 CSV for the Python yardstick.
+//   send_run_inputs DIR COUNT PORT
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "addressbook/document.h"
+#include "common/cp932.h"
+#include "contents/send_contents.h"
+#include "sendcore/settings.h"
+
+using namespace tarn;
+
+namespace {
+std::string sj(const std::string& utf8) { return *cp932::fromUtf8(utf8); }
+
+template <std::size_t N>
+void put(char (&dst)[N], const std::string& v) {
+    std::snprintf(dst, N, "%s", v.c_str());
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: send_run_inputs DIR COUNT PORT\n");
+        return 2;
+    }
+    const std::string dir = argv[1];
+    const int count = std::atoi(argv[2]);
+    const int port = std::atoi(argv[3]);
+    const char* companies[] = {"株式会社みどり商事", "青葉電機株式会社", "株式会社山崎精機", "株式会社ひかり通信",
+                               "株式会社つばさ物流", "株式会社なにわ食品"};
+    const char* departments[] = {"営業部", "技術開発部", "品質保証部", "総務部", "企画部"};
+    const char* families[] = {"佐藤", "鈴木", "髙橋", "田中", "伊藤", "渡辺", "山本", "中村"};
+    const char* givens[] = {"一郎", "花子", "健太", "優子", "誠", "美咲", "大輔", "さくら"};
+    const char* ranks[] = {"ゴールド会員", "シルバー会員", "一般会員"};
+
+    addressbook::CTarnSendDoc doc;
+    doc.OnNewDocument(addressbook::defaultFreeFieldTitles());
+    std::ofstream csv(dir + "/recipients.csv", std::ios::binary);
+    csv << "company,department,name,email,honorific,rank\n";
+    for (int i = 0; i < count; ++i) {
+        const std::string company = companies[i % 6];
+        const std::string department = departments[i % 5];
+        const std::string name = std::string(families[i % 8]) + " " + givens[(i / 8) % 8];
+        const std::string email = "user" + std::to_string(i) + "@example.jp";
+        const std::string honorific = i % 10 == 0 ? "御中" : "様";
+        const std::string rank = ranks[i % 3];
+        addressbook::Record r;
+        r.setText(addressbook::Field::Company, sj(company));
+        r.setText(addressbook::Field::Department, sj(department));
+        r.setText(addressbook::Field::Name, sj(name));
+        r.setText(addressbook::Field::Email, email);
+        r.setText(addressbook::Field::Honorific, sj(honorific));
+        r.setText(addressbook::freeField(0), sj(rank));
+        r.setFolder(1);
+        doc.appendRecord(std::move(r));
+        csv << company << ',' << department << ',' << name << ',' << email << ',' << honorific << ','
+            << rank << '\n';
+    }
+    if (auto saved = doc.OnSaveDocument(dir + "/book.tn2"); !saved) {
+        std::fprintf(stderr, "%s\n", saved.error().message.c_str());
+        return 1;
+    }
+
+    contents::SendContents message;
+    message.subject = sj("【ご案内】&[会社名] &[名前]&[敬称] 新製品説明会のお知らせ");
+    std::string body =
+        "&[会社名]\n&[部署名]\n&[名前] &[敬称]\n\n"
+        "#If &[敬称] = \"御中\" Then\n"
+        "ご担当者様\n"
+        "#Else\n"
+        "平素は格別のお引き立てを賜り、厚く御礼申し上げます。\n"
+        "#End If\n\n";
+    for (int line = 0; line < 12; ++line) {
+        body += "このたび新製品の説明会を開催いたします。ご多忙中とは存じますが、ぜひご参加ください。\n";
+    }
+    body += "（会員区分：&[Freefield1]）\n\nターノス 事務局\n";
+    message.body = contents::normaliseBodyLineEnds(sj(body));
+    if (contents::SaveSendContents(dir + "/message.tnm", message) != 0) {
+        return 1;
+    }
+    std::ofstream(dir + "/body.txt", std::ios::binary) << body;
+
+    SendSettings settings{};
+    put(settings.defaultAccount.FromName, sj("ターノス 事務局"));
+    put(settings.defaultAccount.FromEMail, "office@example.jp");
+    put(settings.defaultAccount.SMTPName, "127.0.0.1");
+    settings.defaultAccount.PortNo = port;
+    settings.defaultAccount.dialUp.LANConnect = 1;
+    settings.ScriptUse = 1;
+    settings.LogFileMode = 2;
+    put(settings.LogFileName, dir + "/send.log");
+    SettingsStore store(dir + "/registry");
+    if (!store.saveOption(settings) || !store.saveCommon(dir + "/message.tnm")) {
+        return 1;
+    }
+    return 0;
+}

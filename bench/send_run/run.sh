@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# A whole personalised send: `tarn send --yes` of a COUNT-recipient book with
+# merge fields and a script branch to Postfix's smtp-sink on loopback; in the
+# same run the engine alone (bench/engine_throughput) and a Python smtplib
+# mail merge of the same messages against the same sink.
+#   bench/send_run/run.sh [BUILD_DIR]        COUNT (default 10000) in the environment
+set -euo pipefail
+build=${1:-/work/main/build}
+count=${COUNT:-10000}
+here=$(cd "$(dirname "$0")" && pwd)
+sink=/usr/sbin/smtp-sink
+for b in tarn send_run_inputs engine_throughput; do
+  [ -x "$build/bin/$b" ] || { echo "missing $build/bin/$b" >&2; exit 1; }
+done
+port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+work=$(mktemp -d)
+user_opt=()
+[ "$(id -u)" = 0 ] && user_opt=(-u nobody)
+"$sink" "${user_opt[@]}" -P 127.0.0.1:"$port" 1000 >"$work/sink.log" 2>&1 &
+sink_pid=$!
+trap 'kill "$sink_pid" 2>/dev/null; rm -rf "$work"' EXIT
+for _ in $(seq 100); do
+  (exec 3<>/dev/tcp/127.0.0.1/"$port") 2>/dev/null && break
+  sleep 0.05
+done
+"$build/bin/send_run_inputs" "$work" "$count" "$port"
+
+# The whole run through the command, as an operator or a scheduler starts it.
+/usr/bin/time -f "%e %M" -o "$work/time" env TARN_REGISTRY="$work/registry" TARN_HOME="$work" \
+  "$build/bin/tarn" send "$work/book.tn2" --yes >"$work/tarn.out" 2>"$work/tarn.err"
+read -r tarn_seconds tarn_kb <"$work/time"
+tarn_rate=$(awk -v n="$count" -v s="$tarn_seconds" 'BEGIN { printf "%.1f", n / s }')
+grep -a -q "OK:$count" <(iconv -f CP932 -t UTF-8 "$work/send.log") || { echo "tarn did not send every message" >&2; tail -5 "$work/tarn.err" >&2; exit 1; }
+size=$(( $(stat -c %s "$work/book.tn2") / count ))
+echo "tarn send:   messages=$count seconds=$tarn_seconds rate=$tarn_rate peak_rss_kb=$tarn_kb"
+
+engine=$("$build/bin/engine_throughput" 127.0.0.1 "$port" "$count" 2000)
+engine_rate=${engine##*rate=}
+echo "engine only: $engine"
+
+/usr/bin/time -f "%e %M" -o "$work/ptime" /usr/bin/python3 "$here/python_merge.py" "$work" "$port" >"$work/py.out"
+read -r _ py_kb <"$work/ptime"
+py_rate=$(sed -n 's/.*rate=//p' "$work/py.out")
+echo "python:      $(cat "$work/py.out") peak_rss_kb=$py_kb"
+awk -v t="$tarn_rate" -v e="$engine_rate" -v p="$py_rate" 'BEGIN {
+  printf "tarn send / engine only: %.2f (goal >= 0.85)\n", t / e
+  printf "tarn send / python:      %.2f (goal >= 1.5)\n", t / p }'
