@@ -162,7 +162,7 @@ int runScriptCommand(const std::vector<std::string>& args) {
     const int result = engine.RunScript(output, makeMergeVariables(values));
     if (!loaded || result != 1) {
         out(forTerminal(output));
-        if (!engine.lastError()) {
+        if (loaded && !engine.lastError()) {
             err("スクリプトが End で終了しました。\n");
         }
         return kFailure;

@@ -12,6 +12,17 @@ RunResult runTarn(std::vector<std::string> args) {
     return run(args);
 }
 
+// Writes a .tnm file with `tarn contents new` and returns its path.
+std::string makeMessage(const TempDir& dir, const std::string& bodyUtf8,
+                        const std::string& subject = "s") {
+    writeFile(dir / "body.txt", bodyUtf8);
+    const std::string file = (dir / "m.tnm").string();
+    auto made = runTarn({"contents", "new", file, "--subject", subject, "--body-file",
+                         (dir / "body.txt").string()});
+    EXPECT_EQ(made.exitCode, 0) << made.err;
+    return file;
+}
+
 }  // namespace
 
 TEST(ContentsCommand, NewThenShowInTextAndJson) {
@@ -54,14 +65,11 @@ TEST(ContentsCommand, RefusesWhatShiftJisCannotHoldAndReportsLoadFailures) {
 
 TEST(ScriptCommand, RunsTheBodyForOneRecipient) {
     TempDir dir;
-    writeFile(dir / "body.txt",
-              "#If &[敬称] = \"御中\" Then\n&[会社名] 御中\n#Else\n&[名前] &[敬称]\n#End If\n"
-              "#x = StrInputDialog(\"?\")\n#Print \"answer=\"; x\n");
-    const std::string file = (dir / "m.tnm").string();
-    ASSERT_EQ(runTarn({"contents", "new", file, "--subject", "&[名前]様へ", "--body-file",
-                       (dir / "body.txt").string()})
-                  .exitCode,
-              0);
+    const std::string file =
+        makeMessage(dir,
+                    "#If &[敬称] = \"御中\" Then\n&[会社名] 御中\n#Else\n&[名前] &[敬称]\n#End If\n"
+                    "#x = StrInputDialog(\"?\")\n#Print \"answer=\"; x\n",
+                    "&[名前]様へ");
     auto company = runTarn({"script", "run", file, "--var", "会社名=ACME", "--var", "&[敬称]=御中",
                             "--answer", "はい"});
     ASSERT_EQ(company.exitCode, 0) << company.err;
@@ -78,22 +86,19 @@ TEST(ScriptCommand, RunsTheBodyForOneRecipient) {
 
 TEST(ScriptCommand, ErrorsAndRefusedExecute) {
     TempDir dir;
-    writeFile(dir / "body.txt", "first\n\n#x = 1 / 0\n");
-    const std::string file = (dir / "m.tnm").string();
-    ASSERT_EQ(runTarn({"contents", "new", file, "--subject", "s", "--body-file",
-                       (dir / "body.txt").string()})
-                  .exitCode,
-              0);
+    const std::string file = makeMessage(dir, "first\n\n#x = 1 / 0\n");
     auto failed = runTarn({"script", "run", file});
     EXPECT_EQ(failed.exitCode, 1);
     EXPECT_EQ(failed.err, "0 で除算しました。 (Line=3)\n");
     EXPECT_EQ(failed.out, "first\n\n");
 
-    writeFile(dir / "body.txt", "#Execute \"/bin/true\"\n");
-    ASSERT_EQ(runTarn({"contents", "new", file, "--subject", "s", "--body-file",
-                       (dir / "body.txt").string()})
-                  .exitCode,
-              0);
+    makeMessage(dir, "ok\n#x = \"open\nnever\n");  // same path, new contents
+    auto loadError = runTarn({"script", "run", file});
+    EXPECT_EQ(loadError.exitCode, 1);
+    EXPECT_EQ(loadError.out, "ok\n");  // the lines before the error still run, as in a send
+    EXPECT_EQ(loadError.err, "文字列の最後の \" がありません。 (Line=2)\n");
+
+    makeMessage(dir, "#Execute \"/bin/true\"\n");
     auto refused = runTarn({"script", "run", file});
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_NE(refused.err.find("ShellExecute()で失敗しました。 (Line=1)"), std::string::npos);
