@@ -104,7 +104,9 @@ bool Socket::connect(std::chrono::milliseconds limit, const StopSignal* stop) {
                 return false;
             }
             if (w != Wait::Ready) {
-                m_lastError = w == Wait::TimedOut ? ETIMEDOUT : m_lastError;
+                if (w == Wait::TimedOut) {
+                    m_lastError = ETIMEDOUT;
+                }
                 close();
                 continue;
             }
