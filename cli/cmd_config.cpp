@@ -56,6 +56,9 @@ std::optional<std::uint32_t> parseDword(std::string_view s) {
     const char* last = s.data() + s.size();
     std::from_chars_result r{};
     if (s.starts_with("0x") || s.starts_with("0X")) {
+        if (s.size() == 2 || s[2] == '-') {
+            return std::nullopt;
+        }
         r = std::from_chars(first + 2, last, v, 16);
     } else {
         r = std::from_chars(first, last, v, 10);

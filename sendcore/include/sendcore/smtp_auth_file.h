@@ -13,7 +13,6 @@
 namespace tarn {
 
 inline constexpr std::string_view kSmtpAuthFileName = "SMTPAuth.txt";
-inline constexpr std::string_view kCustomHeaderFileName = "CustmHeader.hdr";
 
 struct SmtpAuthFile {
     std::string userId;    // Shift_JIS, as in the file
