@@ -313,6 +313,31 @@ TEST(ScriptRun, VariablesInTextLines) {
     EXPECT_EQ(out, "x\r\n");
 }
 
+TEST(ScriptRun, EachRecipientStartsAfresh) {
+    // One engine serves a whole send: a failed run leaves nothing behind for
+    // the next recipient, and every run sees only its own values.
+    ScriptEngine engine;
+    ASSERT_EQ(engine.LoadScript(crlf({"#If &[Freefield1] = \"bad\" Then", "#x = 1 / 0", "#End If",
+                                      "#Do While Len < 2", "#Len = Len + 1", "#Loop",
+                                      "#Print &[Freefield1]; Len"})),
+              1);
+    auto vars = [](const std::string& value) {
+        MergeValues v;
+        v[5] = value;
+        auto list = makeMergeVariables(v);
+        list.push_back({"Len", ScriptValue::ofNumber(0)});
+        return list;
+    };
+    std::string out;
+    EXPECT_EQ(engine.RunScript(out, vars("one")), 1);
+    EXPECT_EQ(out, "one2\r\n");
+    EXPECT_EQ(engine.RunScript(out, vars("bad")), 0);
+    EXPECT_EQ(engine.lastError()->number, 15);
+    EXPECT_EQ(engine.RunScript(out, vars("three")), 1);
+    EXPECT_FALSE(engine.lastError());
+    EXPECT_EQ(out, "three2\r\n");
+}
+
 TEST(ScriptRun, ErrorReportsCountEveryLine) {
     Outcome o = runScript(crlf({"text", "", "#' remark", "#", "#x = 1 / 0"}));
     EXPECT_EQ(o.result, 0);
