@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdlib>
+#include <utility>
 
 #include "common/program.h"
 
@@ -40,7 +41,7 @@ Result<std::shared_ptr<const DialUpLibrary>> DialUpLibrary::load(
         return makeError("ダイヤルアップライブラリを読み込めません: " +
                          std::string(why != nullptr ? why : library.string()));
     }
-    std::shared_ptr<DialUpLibrary> lib(new DialUpLibrary);  // private constructor
+    auto lib = std::make_shared<DialUpLibrary>(Key{});
     lib->m_handle = handle;
     std::array<std::pair<const char*, bool>, 5> exports{{
         {"ZEPHRasDial", bind(handle, "ZEPHRasDial", lib->m_dial)},

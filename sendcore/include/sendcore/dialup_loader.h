@@ -16,7 +16,14 @@
 namespace tarn {
 
 class DialUpLibrary {
+    struct Key {
+        explicit Key() = default;
+    };
+
 public:
+    // Only load() makes one (the key is private).
+    explicit DialUpLibrary(Key /*unused*/) {}
+
     // TARN_PPPD when set, else /usr/sbin/pppd: the program whose presence means
     // the system can dial.
     static std::filesystem::path defaultServiceProbe();
@@ -40,8 +47,6 @@ public:
     Result<std::vector<std::string>> entryNames() const;
 
 private:
-    DialUpLibrary() = default;
-
     void* m_handle = nullptr;
     decltype(&ZEPHRasDial) m_dial = nullptr;
     decltype(&ZEPHRasHangUp) m_hangUp = nullptr;

@@ -5,7 +5,7 @@
 //   [Software\Kestrel\ZEPHV2\Option\DefAccount]
 //   "DefName"="山田 太郎"
 //   "DefPortNo"=dword:00000019
-//   "PassWord"=sjis:8740          <- SZ whose bytes do not survive a trip through
+//   "PassWord"=sjis:8790          <- SZ whose bytes do not survive a trip through
 //                                    Unicode (e.g. NEC/IBM duplicates), kept raw
 //
 // Strings are UTF-8 in the file and Shift_JIS in memory; escapes in quotes are
