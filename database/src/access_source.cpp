@@ -20,7 +20,7 @@ namespace {
 
 // Bound text per column: a memo holds at most 65,535 characters, 3 bytes each
 // in UTF-8.
-constexpr std::size_t kBindBytes = 200 * 1024;
+constexpr std::size_t kBindBytes = std::size_t{200} * 1024;
 
 struct MdbCloser {
     void operator()(MdbHandle* h) const { mdb_close(h); }

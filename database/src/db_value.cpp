@@ -93,7 +93,7 @@ std::string formatCurrency(std::int64_t units) {
     char buf[64];
     auto r = std::to_chars(buf, buf + sizeof buf, static_cast<double>(units) / 10000.0,
                            std::chars_format::general, 15);
-    return std::string(buf, r.ptr);  // the general format drops a trailing "."
+    return {buf, r.ptr};  // the general format drops a trailing "."
 }
 
 std::string formatDecimal(std::string_view digits) {
