@@ -20,6 +20,7 @@
 #include <utility>
 
 #include "common/cp932.h"
+#include "common/files.h"
 #include "common/sjis.h"
 #include "database/db_connection.h"
 #include "source.h"
@@ -625,6 +626,63 @@ bool takesWideText(const Handle& dbc) {
                .find(u"\u3042\u9AD9") != std::u16string::npos;
 }
 
+// "FILEDSN=path" spelled out as the attributes of the file's [ODBC] section.
+// unixODBC reads file DSNs only in its narrow SQLDriverConnect, and a narrow
+// connection string reaches a Unicode driver through ISO-8859-1; expanding the
+// file here lets both kinds of driver be reached the same way. Attributes
+// given in the string itself win over the file's.
+Result<std::string> expandFileDsn(const std::string& utf8) {
+    auto choice = odbcChoiceFromConnectionString(utf8);
+    if (!choice || !sjis::equalsIgnoreCase(std::string_view(choice->connectionString).substr(0, 8),
+                                           "FILEDSN=")) {
+        return utf8;
+    }
+    std::string path = choice->name;
+    if (sjis::asciiLower(std::filesystem::path(path).extension().string()) != ".dsn") {
+        path += ".dsn";
+    }
+    auto bytes = readWholeFile(path, 64 * 1024);
+    if (!bytes) {
+        return makeError("cannot read the file data source: " + bytes.error().message);
+    }
+    std::string rest;  // the string without its FILEDSN attribute
+    for (std::size_t at = 0; at < utf8.size();) {
+        std::size_t end = utf8.find(';', at);
+        if (end == std::string::npos) {
+            end = utf8.size();
+        }
+        std::string_view attr = std::string_view(utf8).substr(at, end - at);
+        if (!attr.empty() && !sjis::equalsIgnoreCase(attr.substr(0, 8), "FILEDSN=")) {
+            rest.append(attr).append(";");
+        }
+        at = end + 1;
+    }
+    const std::string given = ";" + sjis::asciiLower(rest);
+    std::string out = rest;
+    bool inOdbc = false;
+    for (const auto& line : splitLineList(bytes.value())) {
+        std::string_view l = line;
+        if (!l.empty() && l.front() == '[') {
+            inOdbc = sjis::equalsIgnoreCase(l, "[ODBC]");
+            continue;
+        }
+        const auto eq = l.find('=');
+        if (!inOdbc || eq == std::string_view::npos || eq == 0) {
+            continue;
+        }
+        std::string key(l.substr(0, eq));
+        std::string value(l.substr(eq + 1));
+        if (given.find(";" + sjis::asciiLower(key) + "=") != std::string::npos) {
+            continue;
+        }
+        if (value.find(';') != std::string::npos && value.front() != '{') {
+            value = "{" + value + "}";
+        }
+        out += key + "=" + value + ";";
+    }
+    return out;
+}
+
 }  // namespace
 
 Result<std::shared_ptr<Source>> openOdbcSource(std::string_view connectionStringSjis) {
@@ -638,6 +696,11 @@ Result<std::shared_ptr<Source>> openOdbcSource(std::string_view connectionString
         return env.error();
     }
     link->env = std::move(env.value());
+    auto expanded = expandFileDsn(utf8.value());
+    if (!expanded) {
+        return expanded.error();
+    }
+    utf8.value() = std::move(expanded.value());
     auto first = connect(link->env, utf8.value(), false);
     if (!first) {
         return first.error();

@@ -75,6 +75,23 @@ TEST_F(SqliteOdbc, ListsTablesAndViewsAndReadsValuesAsText) {
     EXPECT_NE(rs.FieldText().value_or("").find("\xFA\xB1"), std::string::npos);
 }
 
+TEST_F(SqliteOdbc, OpensAFileDsnAndRunsFromTheCommandLine) {
+    const auto dsn = m_dir / "members.dsn";
+    tarn::test::writeFile(dsn, "[ODBC]\nDRIVER=" + dbtest::driverPath("libsqlite3odbc.so") +
+                                   "\nDatabase=" + (m_dir / "t.db").string() + "\n");
+    DbConnection c;
+    ASSERT_TRUE(c.Open(kOdbc, "FILEDSN=" + dsn.string())) << c.LastError().message;
+    EXPECT_EQ(c.TableCount(), 3);
+
+    auto r =
+        tarn::test::run({tarn::test::tarnPath(), "db", "rows", "--type", "0", "--source", m_conn,
+                         "--query", "SELECT id, 会社名, 登録日 FROM 顧客 WHERE id < 3", "--json"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "[\n{\"id\":\"1\",\"会社名\":\"株式会社山﨑精機\",\"登録日\":\"2023/04/01\"},\n"
+              "{\"id\":\"2\",\"会社名\":\"ABC Holdings, Inc.\",\"登録日\":\"1899/01/01\"}\n]\n");
+}
+
 TEST_F(SqliteOdbc, WalksBackwardsOverAForwardOnlyCursor) {
     DbConnection c;
     ASSERT_TRUE(c.Open(kOdbc, sjis(m_conn)));
