@@ -187,7 +187,6 @@ struct Column {
     bool isUnsigned = false;
 };
 
-class OdbcCursor;
 
 // The environment and connection handles, shared by the source and every
 // cursor it opened, so that a record set outlives a closed DbConnection safely.
