@@ -64,14 +64,16 @@ int runCheck(const std::vector<std::string>& argv) {
         targets += doc->record(i).viewPosition() != 0 ? 1 : 0;
     }
     if (targets == 0) {
-        err(fromSjis(sendErrorTitle(kErrNoRecipients)) + "\n" + fromSjis(sendErrorText(kErrNoRecipients)) + "\n");
+        err(fromSjis(sendErrorTitle(kErrNoRecipients)) + "\n" +
+            fromSjis(sendErrorText(kErrNoRecipients)) + "\n");
         return kFailure;
     }
     SettingsStore store;
     if (auto saved = store.saveCheckParam(check); !saved) {
         err("tarn: 検証設定を保存できません: " + saved.error().message + "\n");
     }
-    const std::string question = std::to_string(targets) + "件チェックを行います。\nよろしいですか？";
+    const std::string question =
+        std::to_string(targets) + "件チェックを行います。\nよろしいですか？";
     if (!args.has("yes")) {
         if (::isatty(STDIN_FILENO) == 0) {
             err("tarn check: 端末がないため確認できません。--yes を指定してください。\n");

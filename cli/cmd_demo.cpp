@@ -19,9 +19,9 @@ namespace fs = std::filesystem;
 
 int runDemo(const std::vector<std::string>& argv);
 
-const Command kDemo{"demo", "demo [--keep-dir DIR]",
-                    "見本のアドレス帳と送信内容を内蔵の受信サーバへ送信してみます (設定は一時的なもの)",
-                    runDemo};
+const Command kDemo{
+    "demo", "demo [--keep-dir DIR]",
+    "見本のアドレス帳と送信内容を内蔵の受信サーバへ送信してみます (設定は一時的なもの)", runDemo};
 const Registration reg(kDemo);
 
 fs::path samplesFolder() {
@@ -66,7 +66,8 @@ int runDemo(const std::vector<std::string>& argv) {
     const fs::path book = dir / "sample.tn2";
     const fs::path attachment = dir / "説明会のご案内.txt";
     fs::copy_file(samples / "sample.tn2", book, fs::copy_options::overwrite_existing, ec);
-    fs::copy_file(samples / "説明会のご案内.txt", attachment, fs::copy_options::overwrite_existing, ec);
+    fs::copy_file(samples / "説明会のご案内.txt", attachment, fs::copy_options::overwrite_existing,
+                  ec);
     if (ec) {
         return fail("見本ファイルをコピーできません: " + ec.message());
     }

@@ -195,9 +195,14 @@ int runSendCommand(const SendCommandOptions& o) {
         Clock clock;
         clock.sleep = [](int ms) { ::usleep(static_cast<useconds_t>(ms) * 1000); };
         switch (waitForPlannedTime(*planned, ui, clock)) {
-            case TimedWaitResult::NotInFuture: return kFailure;
-            case TimedWaitResult::Cancelled: out("\n送信を中止しました。\n"); return kFailure;
-            case TimedWaitResult::Start: err("\n"); break;
+            case TimedWaitResult::NotInFuture:
+                return kFailure;
+            case TimedWaitResult::Cancelled:
+                out("\n送信を中止しました。\n");
+                return kFailure;
+            case TimedWaitResult::Start:
+                err("\n");
+                break;
         }
     }
 

@@ -11,13 +11,15 @@ namespace tarn::cli {
 namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
-void onSignal(int) { g_stop = 1; }
+void onSignal(int) {
+    g_stop = 1;
+}
 
 int runSink(const std::vector<std::string>& argv);
 
-const Command kSink{
-    "sink", "sink --listen HOST:PORT --dir DIR",
-    "受け取ったメールをすべて DIR に .eml で保存する SMTP サーバ (試験用の送信先)", runSink};
+const Command kSink{"sink", "sink --listen HOST:PORT --dir DIR",
+                    "受け取ったメールをすべて DIR に .eml で保存する SMTP サーバ (試験用の送信先)",
+                    runSink};
 Registration reg(kSink);
 
 int runSink(const std::vector<std::string>& argv) {

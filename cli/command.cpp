@@ -20,7 +20,9 @@ Registration::Registration(const Command& command) {
               [](const Command& a, const Command& b) { return std::string_view(a.name) < b.name; });
 }
 
-const std::vector<Command>& commands() { return registry(); }
+const std::vector<Command>& commands() {
+    return registry();
+}
 
 void out(std::string_view utf8) {
     std::fwrite(utf8.data(), 1, utf8.size(), stdout);
@@ -32,7 +34,9 @@ void err(std::string_view utf8) {
     std::fflush(stderr);
 }
 
-std::string fromSjis(std::string_view sjis) { return cp932::toUtf8Lossy(sjis); }
+std::string fromSjis(std::string_view sjis) {
+    return cp932::toUtf8Lossy(sjis);
+}
 
 std::optional<std::string> toSjis(std::string_view utf8, std::string_view what) {
     auto r = cp932::fromUtf8(utf8);
@@ -97,7 +101,9 @@ Args::Args(const std::vector<std::string>& args, std::vector<std::string> valueO
     }
 }
 
-bool Args::has(const std::string& name) const { return m_values.count(name) > 0; }
+bool Args::has(const std::string& name) const {
+    return m_values.count(name) > 0;
+}
 
 std::optional<std::string> Args::value(const std::string& name) const {
     std::optional<std::string> last;
@@ -123,11 +129,21 @@ std::string jsonString(std::string_view utf8) {
     std::string o = "\"";
     for (unsigned char c : utf8) {
         switch (c) {
-            case '"': o += "\\\""; break;
-            case '\\': o += "\\\\"; break;
-            case '\n': o += "\\n"; break;
-            case '\r': o += "\\r"; break;
-            case '\t': o += "\\t"; break;
+            case '"':
+                o += "\\\"";
+                break;
+            case '\\':
+                o += "\\\\";
+                break;
+            case '\n':
+                o += "\\n";
+                break;
+            case '\r':
+                o += "\\r";
+                break;
+            case '\t':
+                o += "\\t";
+                break;
             default:
                 if (c < 0x20) {
                     char buf[8];

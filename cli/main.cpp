@@ -11,7 +11,8 @@ using namespace tarn::cli;
 namespace {
 
 void printHelp() {
-    out("使い方: tarn <コマンド> [引数...]\n\n日本語一斉メール送信システムのコマンドラインです。\n\nコマンド:\n");
+    out("使い方: tarn <コマンド> "
+        "[引数...]\n\n日本語一斉メール送信システムのコマンドラインです。\n\nコマンド:\n");
     std::size_t width = 0;
     for (const auto& c : commands()) {
         width = std::max(width, std::strlen(c.name));

@@ -14,9 +14,13 @@ namespace tarn::cli {
 namespace {
 std::atomic<bool> g_stopRequest{false};
 
-void onInterrupt(int) { g_stopRequest.store(true); }
+void onInterrupt(int) {
+    g_stopRequest.store(true);
+}
 
-std::string u(std::string_view sjis) { return fromSjis(sjis); }
+std::string u(std::string_view sjis) {
+    return fromSjis(sjis);
+}
 }  // namespace
 
 void installStopHandler() {
@@ -58,9 +62,13 @@ void TerminalUi::setAddressLine(std::string_view text) {
     redraw(false);
 }
 
-void TerminalUi::setRange(std::int64_t maximum) { m_max = maximum; }
+void TerminalUi::setRange(std::int64_t maximum) {
+    m_max = maximum;
+}
 
-void TerminalUi::setPosition(std::int64_t position) { m_pos = position; }
+void TerminalUi::setPosition(std::int64_t position) {
+    m_pos = position;
+}
 
 void TerminalUi::redraw(bool force) {
     if (!m_open) {
@@ -104,9 +112,13 @@ void TerminalUi::endLine() {
 
 void TerminalUi::pump() {}
 
-bool TerminalUi::stopRequested() const { return g_stopRequest.load(); }
+bool TerminalUi::stopRequested() const {
+    return g_stopRequest.load();
+}
 
-void TerminalUi::clearStopRequest() { g_stopRequest.store(false); }
+void TerminalUi::clearStopRequest() {
+    g_stopRequest.store(false);
+}
 
 bool TerminalUi::askStop() {
     endLine();

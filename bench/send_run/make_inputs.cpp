@@ -16,7 +16,9 @@
 using namespace tarn;
 
 namespace {
-std::string sj(const std::string& utf8) { return *cp932::fromUtf8(utf8); }
+std::string sj(const std::string& utf8) {
+    return *cp932::fromUtf8(utf8);
+}
 
 template <std::size_t N>
 void put(char (&dst)[N], const std::string& v) {
@@ -32,8 +34,8 @@ int main(int argc, char** argv) {
     const std::string dir = argv[1];
     const int count = std::atoi(argv[2]);
     const int port = std::atoi(argv[3]);
-    const char* companies[] = {"株式会社みどり商事", "青葉電機株式会社", "株式会社山崎精機", "株式会社ひかり通信",
-                               "株式会社つばさ物流", "株式会社なにわ食品"};
+    const char* companies[] = {"株式会社みどり商事", "青葉電機株式会社",   "株式会社山崎精機",
+                               "株式会社ひかり通信", "株式会社つばさ物流", "株式会社なにわ食品"};
     const char* departments[] = {"営業部", "技術開発部", "品質保証部", "総務部", "企画部"};
     const char* families[] = {"佐藤", "鈴木", "髙橋", "田中", "伊藤", "渡辺", "山本", "中村"};
     const char* givens[] = {"一郎", "花子", "健太", "優子", "誠", "美咲", "大輔", "さくら"};
@@ -59,8 +61,8 @@ int main(int argc, char** argv) {
         r.setText(addressbook::freeField(0), sj(rank));
         r.setFolder(1);
         doc.appendRecord(std::move(r));
-        csv << company << ',' << department << ',' << name << ',' << email << ',' << honorific << ','
-            << rank << '\n';
+        csv << company << ',' << department << ',' << name << ',' << email << ',' << honorific
+            << ',' << rank << '\n';
     }
     if (auto saved = doc.OnSaveDocument(dir + "/book.tn2"); !saved) {
         std::fprintf(stderr, "%s\n", saved.error().message.c_str());
@@ -77,7 +79,9 @@ int main(int argc, char** argv) {
         "平素は格別のお引き立てを賜り、厚く御礼申し上げます。\n"
         "#End If\n\n";
     for (int line = 0; line < 12; ++line) {
-        body += "このたび新製品の説明会を開催いたします。ご多忙中とは存じますが、ぜひご参加ください。\n";
+        body +=
+            "このたび新製品の説明会を開催いたします。ご多忙中とは存じますが、ぜひご参加ください。"
+            "\n";
     }
     body += "（会員区分：&[Freefield1]）\n\nターノス 事務局\n";
     message.body = contents::normaliseBodyLineEnds(sj(body));

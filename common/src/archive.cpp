@@ -28,7 +28,9 @@ bool ByteReader::readU16le(std::uint16_t& v) {
     if (remaining() < 2) {
         return fail(m_pos, 2, "16-bit value");
     }
-    auto b = [&](std::size_t i) { return static_cast<std::uint16_t>(static_cast<std::uint8_t>(m_bytes[m_pos + i])); };
+    auto b = [&](std::size_t i) {
+        return static_cast<std::uint16_t>(static_cast<std::uint8_t>(m_bytes[m_pos + i]));
+    };
     v = static_cast<std::uint16_t>(b(0) | (b(1) << 8));
     m_pos += 2;
     return true;
@@ -102,7 +104,9 @@ bool ByteReader::readArchiveString(std::string& out) {
     return true;
 }
 
-void writeU8(std::string& out, std::uint8_t v) { out.push_back(static_cast<char>(v)); }
+void writeU8(std::string& out, std::uint8_t v) {
+    out.push_back(static_cast<char>(v));
+}
 
 void writeU16le(std::string& out, std::uint16_t v) {
     out.push_back(static_cast<char>(v & 0xFF));
@@ -115,9 +119,13 @@ void writeU32le(std::string& out, std::uint32_t v) {
     }
 }
 
-void writeI32le(std::string& out, std::int32_t v) { writeU32le(out, static_cast<std::uint32_t>(v)); }
+void writeI32le(std::string& out, std::int32_t v) {
+    writeU32le(out, static_cast<std::uint32_t>(v));
+}
 
-std::size_t archivePrefixSize(std::size_t n) { return n < 255 ? 1 : n < 0xFFFE ? 3 : 7; }
+std::size_t archivePrefixSize(std::size_t n) {
+    return n < 255 ? 1 : n < 0xFFFE ? 3 : 7;
+}
 
 void writeArchiveString(std::string& out, std::string_view s) {
     const std::size_t n = s.size();

@@ -112,7 +112,8 @@ Result<std::string> toUtf8(std::string_view sjis) {
         return std::move(r.out);
     }
     char msg[96];
-    std::snprintf(msg, sizeof msg, "シフトJISとして読めないバイト列があります (位置 %zu)。", r.badOffset);
+    std::snprintf(msg, sizeof msg, "シフトJISとして読めないバイト列があります (位置 %zu)。",
+                  r.badOffset);
     return makeError(msg, static_cast<long long>(r.badOffset));
 }
 

@@ -20,7 +20,8 @@ std::filesystem::path programFolder() {
     if (n <= 0) {
         return {};
     }
-    return std::filesystem::path(std::string(buf.data(), static_cast<std::size_t>(n))).parent_path();
+    return std::filesystem::path(std::string(buf.data(), static_cast<std::size_t>(n)))
+        .parent_path();
 }
 
 std::filesystem::path besideProgram(std::string_view name) {
@@ -44,7 +45,9 @@ std::tm localNow() {
     return t;
 }
 
-std::string nowTimestamp() { return formatTimestamp(localNow()); }
+std::string nowTimestamp() {
+    return formatTimestamp(localNow());
+}
 
 Version programVersion() {
     return {TARN_VERSION_MAJOR, TARN_VERSION_MINOR, TARN_VERSION_PATCH, TARN_VERSION_TWEAK};

@@ -70,7 +70,9 @@ bool equalsIgnoreCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
         return false;
     }
-    auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+    auto fold = [](char c) {
+        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    };
     for (std::size_t i = 0; i < a.size();) {
         std::size_t n = charLength(a, i);
         if (n == 2) {

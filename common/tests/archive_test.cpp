@@ -31,7 +31,12 @@ TEST(Archive, PrefixFormsAtTheirBoundaries) {
 }
 
 TEST(Archive, ReaderAcceptsLongerFormsThanNeeded) {
-    const std::string bytes("\xFF\x03\x00" "abc" "\xFF\xFF\xFF\x01\x00\x00\x00" "d", 14);
+    const std::string bytes(
+        "\xFF\x03\x00"
+        "abc"
+        "\xFF\xFF\xFF\x01\x00\x00\x00"
+        "d",
+        14);
     ByteReader r(bytes);
     std::string a, b;
     ASSERT_TRUE(r.readArchiveString(a));
@@ -42,7 +47,10 @@ TEST(Archive, ReaderAcceptsLongerFormsThanNeeded) {
 
 TEST(Archive, TruncatedAndHostileLengthsFailWithoutMoving) {
     // A 32-bit length of 4 GB with three bytes behind it must fail before any allocation.
-    const std::string hugeBytes("\xFF\xFF\xFF\xFF\xFF\xFF\xFF" "abc", 10);
+    const std::string hugeBytes(
+        "\xFF\xFF\xFF\xFF\xFF\xFF\xFF"
+        "abc",
+        10);
     ByteReader huge(hugeBytes);
     std::string s = "untouched";
     EXPECT_FALSE(huge.readArchiveString(s));
@@ -56,7 +64,10 @@ TEST(Archive, TruncatedAndHostileLengthsFailWithoutMoving) {
     EXPECT_FALSE(cut.readArchiveString(s));
     EXPECT_EQ(cut.offset(), 0u);
 
-    const std::string utf16Bytes("\xFF\xFE\xFF\x01" "a\x00", 6);
+    const std::string utf16Bytes(
+        "\xFF\xFE\xFF\x01"
+        "a\x00",
+        6);
     ByteReader utf16(utf16Bytes);
     EXPECT_FALSE(utf16.readArchiveString(s));
 

@@ -123,9 +123,12 @@ RunResult run(const std::vector<std::string>& argv, const std::map<std::string, 
     while (outOpen || errOpen) {
         pollfd fds[3];
         int n = 0;
-        if (outOpen) fds[n++] = {outPipe[0], POLLIN, 0};
-        if (errOpen) fds[n++] = {errPipe[0], POLLIN, 0};
-        if (inFd >= 0) fds[n++] = {inFd, POLLOUT, 0};
+        if (outOpen)
+            fds[n++] = {outPipe[0], POLLIN, 0};
+        if (errOpen)
+            fds[n++] = {errPipe[0], POLLIN, 0};
+        if (inFd >= 0)
+            fds[n++] = {inFd, POLLOUT, 0};
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
@@ -133,12 +136,15 @@ RunResult run(const std::vector<std::string>& argv, const std::map<std::string, 
             killed = true;
             break;
         }
-        ::poll(fds, static_cast<nfds_t>(n), static_cast<int>(std::min<long long>(left.count(), 200)));
+        ::poll(fds, static_cast<nfds_t>(n),
+               static_cast<int>(std::min<long long>(left.count(), 200)));
         for (int i = 0; i < n; ++i) {
-            if (fds[i].revents == 0) continue;
+            if (fds[i].revents == 0)
+                continue;
             if (fds[i].fd == inFd) {
                 ssize_t w = ::write(inFd, input.data() + written, input.size() - written);
-                if (w > 0) written += static_cast<std::size_t>(w);
+                if (w > 0)
+                    written += static_cast<std::size_t>(w);
                 if (w < 0 || written == input.size()) {
                     ::close(inFd);
                     inFd = -1;
@@ -155,7 +161,8 @@ RunResult run(const std::vector<std::string>& argv, const std::map<std::string, 
             }
         }
     }
-    if (inFd >= 0) ::close(inFd);
+    if (inFd >= 0)
+        ::close(inFd);
     ::close(outPipe[0]);
     ::close(errPipe[0]);
     int status = 0;
@@ -164,7 +171,9 @@ RunResult run(const std::vector<std::string>& argv, const std::map<std::string, 
     return r;
 }
 
-std::string tarnPath() { return std::string(TARN_BIN_DIR) + "/tarn"; }
+std::string tarnPath() {
+    return std::string(TARN_BIN_DIR) + "/tarn";
+}
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv, const fs::path& logDir,
                            const std::map<std::string, std::string>& env) {
@@ -189,10 +198,13 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const fs::path&
     }
 }
 
-ChildProcess::~ChildProcess() { stop(); }
+ChildProcess::~ChildProcess() {
+    stop();
+}
 
 bool ChildProcess::running() {
-    if (m_pid <= 0) return false;
+    if (m_pid <= 0)
+        return false;
     int status = 0;
     pid_t r = ::waitpid(m_pid, &status, WNOHANG);
     if (r == m_pid) {
@@ -203,7 +215,8 @@ bool ChildProcess::running() {
 }
 
 void ChildProcess::stop() {
-    if (m_pid <= 0) return;
+    if (m_pid <= 0)
+        return;
     ::kill(m_pid, SIGTERM);
     for (int i = 0; i < 300; ++i) {
         int status = 0;
@@ -219,7 +232,9 @@ void ChildProcess::stop() {
     m_pid = -1;
 }
 
-std::string ChildProcess::output() const { return readFile(m_out) + readFile(m_err); }
+std::string ChildProcess::output() const {
+    return readFile(m_out) + readFile(m_err);
+}
 
 int freePort(bool udp) {
     int fd = ::socket(AF_INET, udp ? SOCK_DGRAM : SOCK_STREAM, 0);
@@ -252,7 +267,8 @@ bool waitForTcpPort(const std::string& host, int port, std::chrono::milliseconds
 bool waitUntil(const std::function<bool()>& pred, std::chrono::milliseconds limit) {
     auto deadline = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < deadline) {
-        if (pred()) return true;
+        if (pred())
+            return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return pred();

@@ -19,7 +19,7 @@ struct Error {
 template <class T>
 class [[nodiscard]] Result {
 public:
-    Result(T value) : m_v(std::in_place_index<0>, std::move(value)) {}  // NOLINT implicit
+    Result(T value) : m_v(std::in_place_index<0>, std::move(value)) {}      // NOLINT implicit
     Result(Error error) : m_v(std::in_place_index<1>, std::move(error)) {}  // NOLINT implicit
 
     bool ok() const { return m_v.index() == 0; }

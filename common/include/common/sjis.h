@@ -14,10 +14,14 @@ namespace tarn::sjis {
 constexpr bool isLeadByte(unsigned char c) {
     return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
 }
-constexpr bool isLeadByte(char c) { return isLeadByte(static_cast<unsigned char>(c)); }
+constexpr bool isLeadByte(char c) {
+    return isLeadByte(static_cast<unsigned char>(c));
+}
 
 // Half-width katakana and its punctuation (single bytes 0xA1-0xDF).
-constexpr bool isHalfWidthKana(unsigned char c) { return c >= 0xA1 && c <= 0xDF; }
+constexpr bool isHalfWidthKana(unsigned char c) {
+    return c >= 0xA1 && c <= 0xDF;
+}
 
 // Bytes taken by the character that starts at s[i]: 2 for a lead byte that has a
 // trail byte after it, else 1 (a lead byte cut off at the end counts as one byte).

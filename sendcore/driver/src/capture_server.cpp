@@ -67,7 +67,9 @@ std::string pathArgument(std::string_view line) {
 
 CaptureServer::CaptureServer() = default;
 
-CaptureServer::~CaptureServer() { stop(); }
+CaptureServer::~CaptureServer() {
+    stop();
+}
 
 Status CaptureServer::start(const Options& options) {
     m_options = options;
@@ -83,7 +85,8 @@ Status CaptureServer::start(const Options& options) {
     addrinfo* res = nullptr;
     std::string port = std::to_string(options.port);
     if (int rc = ::getaddrinfo(options.host.c_str(), port.c_str(), &hints, &res); rc != 0) {
-        return makeError("待ち受けアドレスが不正です: " + options.host + " (" + gai_strerror(rc) + ")");
+        return makeError("待ち受けアドレスが不正です: " + options.host + " (" + gai_strerror(rc) +
+                         ")");
     }
     std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> guard(res, ::freeaddrinfo);
     int fd = ::socket(res->ai_family, res->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
@@ -95,14 +98,14 @@ Status CaptureServer::start(const Options& options) {
     if (::bind(fd, res->ai_addr, res->ai_addrlen) != 0 || ::listen(fd, 64) != 0) {
         int err = errno;
         ::close(fd);
-        return makeError("待ち受けできません: " + options.host + ":" + port + " (" + std::strerror(err) + ")");
+        return makeError("待ち受けできません: " + options.host + ":" + port + " (" +
+                         std::strerror(err) + ")");
     }
     sockaddr_storage bound{};
     socklen_t len = sizeof bound;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &len);
-    m_port = bound.ss_family == AF_INET6
-                 ? ntohs(reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port)
-                 : ntohs(reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+    m_port = bound.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port)
+                                         : ntohs(reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
     m_listenFd = fd;
     m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     m_stop = false;

@@ -66,7 +66,8 @@ Level2Entry makeLevel2Entry(int position, std::size_t key, const std::string& ex
 
 BookCheckSource::BookCheckSource(addressbook::CTarnSendDoc& doc) : m_doc(doc) {
     if (doc.selectionKind() == addressbook::kSelectGroup) {
-        if (const auto* g = doc.groupByIndex(static_cast<std::size_t>(std::max(0, doc.selectedGroup())));
+        if (const auto* g =
+                doc.groupByIndex(static_cast<std::size_t>(std::max(0, doc.selectedGroup())));
             g != nullptr && doc.selectedGroup() >= 0) {
             m_walk = g->members;
         }
@@ -108,7 +109,8 @@ int runAddressCheck(const SendSettings& settings, int targetCount, CheckSource& 
     if (level2 && check.DNSAddress == 0) {
         return kErrDnsAddress;
     }
-    const std::string logName(check.CheckLogFileName, strnlen(check.CheckLogFileName, sizeof check.CheckLogFileName));
+    const std::string logName(check.CheckLogFileName,
+                              strnlen(check.CheckLogFileName, sizeof check.CheckLogFileName));
     if (logName.empty()) {
         return kErrNoLogFileName;
     }
@@ -199,15 +201,17 @@ int runAddressCheck(const SendSettings& settings, int targetCount, CheckSource& 
         }
     }
     if (!level2) {
-        ui.setTimeLine(format(sj("検証完了( %s ) ").c_str(), elapsedText(secondsSince(start)).c_str()));
+        ui.setTimeLine(
+            format(sj("検証完了( %s ) ").c_str(), elapsedText(secondsSince(start)).c_str()));
     }
     log.levelEnd(1, ok, ng);
 
     auto finished = [&](int okTotal, int ngTotal) {
         ui.setTitle(sj("検証完了"));
         ui.setAddressLine(format(sj("結果 [OK:%d件 NG:%d件]").c_str(), okTotal, ngTotal));
-        ui.finish(logName, std::string(settings.LogOpenExeName,
-                                       strnlen(settings.LogOpenExeName, sizeof settings.LogOpenExeName)));
+        ui.finish(logName,
+                  std::string(settings.LogOpenExeName,
+                              strnlen(settings.LogOpenExeName, sizeof settings.LogOpenExeName)));
         return 0;
     };
 
@@ -245,9 +249,9 @@ int runAddressCheck(const SendSettings& settings, int targetCount, CheckSource& 
     MXVerifyParam param;
     std::memset(&param, 0, sizeof param);
     const std::uint32_t dns = check.DNSAddress;
-    param.server = MXVerifyInet_addr(format("%u.%u.%u.%u", (dns >> 24) & 0xFF, (dns >> 16) & 0xFF,
-                                            (dns >> 8) & 0xFF, dns & 0xFF)
-                                         .c_str());
+    param.server = MXVerifyInet_addr(
+        format("%u.%u.%u.%u", (dns >> 24) & 0xFF, (dns >> 16) & 0xFF, (dns >> 8) & 0xFF, dns & 0xFF)
+            .c_str());
     param.reserved = 1;
     param.count = static_cast<std::int32_t>(items.size());
     param.items = items.data();
@@ -263,7 +267,8 @@ int runAddressCheck(const SendSettings& settings, int targetCount, CheckSource& 
                 ui.setTimeLine(format(sj("検証中( %s 経過) ").c_str(), elapsedText(s).c_str()));
             }
             ui.setPosition(okCount + ngCount);
-            ui.setStatusLine(format(sj("%d / %d 件 検証完了").c_str(), okCount + ngCount, targetCount));
+            ui.setStatusLine(
+                format(sj("%d / %d 件 検証完了").c_str(), okCount + ngCount, targetCount));
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             ui.pump();
             if (ui.stopRequested()) {
@@ -281,7 +286,8 @@ int runAddressCheck(const SendSettings& settings, int targetCount, CheckSource& 
     for (std::size_t i = 0; i < items.size(); ++i) {
         const Level2Entry& e = level2Entries[i];
         if (items[i].result < 0) {
-            log.addressFailed(e.position, items[i].result, resultMessage(items[i].result), e.extracted);
+            log.addressFailed(e.position, items[i].result, resultMessage(items[i].result),
+                              e.extracted);
             source.setStatus(e.key, addressbook::kStatusDnsError);
         } else if (okLines) {
             log.addressPassed(e.position, e.extracted);

@@ -17,7 +17,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string field(const char* text, std::size_t size) { return std::string(text, strnlen(text, size)); }
+std::string field(const char* text, std::size_t size) {
+    return std::string(text, strnlen(text, size));
+}
 template <std::size_t N>
 std::string field(const char (&text)[N]) {
     return field(text, N);
@@ -27,7 +29,9 @@ long long secondsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start).count();
 }
 
-void sleepOneMs() { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
+void sleepOneMs() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
 
 EngineErrorValues engineErrors() {
     EngineErrorValues e;
@@ -136,20 +140,25 @@ void Run::connectFailedBox() {
 int Run::popBeforeSmtp() {
     m_ui.setStatusLine(sj("Pop before SMTPを実行中..."));
     m_ui.pump();
-    int r = ZEPH_PopBeforeSmtp(field(m_account.Pop3Name).c_str(), 110,
-                               field(m_account.PBSUserID).c_str(),
-                               field(m_account.PBSPassword).c_str(), m_account.PBSAPOP == 1 ? 1 : 0);
+    int r = ZEPH_PopBeforeSmtp(
+        field(m_account.Pop3Name).c_str(), 110, field(m_account.PBSUserID).c_str(),
+        field(m_account.PBSPassword).c_str(), m_account.PBSAPOP == 1 ? 1 : 0);
     m_ui.pump();
     if (r == 0) {
         return 0;
     }
     ZEPH_Abort();
     switch (r) {
-        case 1: return kErrPopConnect;
-        case 2: return kErrPopReceive;
-        case 3: return kErrPopUser;
-        case 4: return kErrPopPassword;
-        default: return kErrConnect;
+        case 1:
+            return kErrPopConnect;
+        case 2:
+            return kErrPopReceive;
+        case 3:
+            return kErrPopUser;
+        case 4:
+            return kErrPopPassword;
+        default:
+            return kErrConnect;
     }
 }
 
@@ -234,12 +243,13 @@ int Run::reconnect(Clock::time_point since) {
 
 int Run::pause() {
     const auto pauseStart = Clock::now();
-    m_ui.setStatusLine(format(sj("%d 秒ウエイト中(%d 件ごと)").c_str(), m_settings.WaitSec,
-                              m_settings.WaitCount));
+    m_ui.setStatusLine(
+        format(sj("%d 秒ウエイト中(%d 件ごと)").c_str(), m_settings.WaitSec, m_settings.WaitCount));
     ZEPH_Disconnect(1);
     ZEPH_Abort();
-    const auto until = pauseStart + std::chrono::milliseconds(
-                                        static_cast<long long>(std::max(0, m_settings.WaitSec)) * 1000);
+    const auto until =
+        pauseStart +
+        std::chrono::milliseconds(static_cast<long long>(std::max(0, m_settings.WaitSec)) * 1000);
     while (Clock::now() < until) {
         m_ui.pump();
         if (m_ui.stopRequested()) {
@@ -388,7 +398,8 @@ int Run::execute() {
             continue;
         }
         ++sent;
-        m_ui.setStatusLine(format(sj("%d人中 %d人目のメッセージを送信中です。").c_str(), m_n, sent));
+        m_ui.setStatusLine(
+            format(sj("%d人中 %d人目のメッセージを送信中です。").c_str(), m_n, sent));
         m_ui.setAddressLine(r.address);
 
         ZEPH_SetDefaultHeader();
@@ -443,7 +454,8 @@ int Run::execute() {
             ++m_ng;
             if (m_settings.LogFileMode != 0) {
                 EngineErrorValues e = engineErrors();
-                m_log.messageFailed(r.position, r.address, e, e.smtpReplyCode != 0 ? replyLine() : "");
+                m_log.messageFailed(r.position, r.address, e,
+                                    e.smtpReplyCode != 0 ? replyLine() : "");
             }
             m_recipients.markSendFailed();
         }
@@ -479,7 +491,8 @@ int Run::execute() {
     if (m_dialUp && m_dialUp->connected() && m_account.dialUp.AutoCut == 1) {
         m_dialUp->hangUp();
     }
-    m_ui.setTimeLine(format(sj("送信完了( %s ) ").c_str(), elapsedText(secondsSince(m_runStart)).c_str()));
+    m_ui.setTimeLine(
+        format(sj("送信完了( %s ) ").c_str(), elapsedText(secondsSince(m_runStart)).c_str()));
     ZEPH_Disconnect(1);
     ZEPH_Abort();
     if (logging()) {
@@ -497,27 +510,46 @@ int Run::execute() {
 
 }  // namespace
 
-std::string sendErrorTitle(int code) { return format(sj("ターノス - エラー  (№%d)").c_str(), code); }
+std::string sendErrorTitle(int code) {
+    return format(sj("ターノス - エラー  (№%d)").c_str(), code);
+}
 
 std::string sendErrorText(int code) {
     switch (code) {
-        case 500: return sj("送信内容の読み込みに失敗しました。");
-        case 501: return sj("送信内容ファイルを作成してください。");
-        case 502: return sj("ログファイル名が未入力です。");
-        case 503: return sj("ログファイルオープンエラー。");
-        case 504: return sj("SMTPサーバー名が未入力です。");
-        case 505: return sj("DNSアドレスエラー。");
-        case 506: return sj("コネクトできません。");
-        case 507: return sj("ダイヤルアップ接続に失敗しました。");
-        case 508: return sj("キャンセルボタンが選択されました。");
-        case 509: return sj("添付ファイルが見つかりません。");
-        case 510: return sj("送信レコードがありません。");
-        case 511: return sj("POP3へのコネクトに失敗しました。");
-        case 512: return sj("POP3の受信に失敗しました。");
-        case 513: return sj("POP3のユーザーIDが違います。");
-        case 514: return sj("POP3のパスワードが違います。");
-        case 803: return sj("スクリプトエラーです。");
-        default: return {};
+        case 500:
+            return sj("送信内容の読み込みに失敗しました。");
+        case 501:
+            return sj("送信内容ファイルを作成してください。");
+        case 502:
+            return sj("ログファイル名が未入力です。");
+        case 503:
+            return sj("ログファイルオープンエラー。");
+        case 504:
+            return sj("SMTPサーバー名が未入力です。");
+        case 505:
+            return sj("DNSアドレスエラー。");
+        case 506:
+            return sj("コネクトできません。");
+        case 507:
+            return sj("ダイヤルアップ接続に失敗しました。");
+        case 508:
+            return sj("キャンセルボタンが選択されました。");
+        case 509:
+            return sj("添付ファイルが見つかりません。");
+        case 510:
+            return sj("送信レコードがありません。");
+        case 511:
+            return sj("POP3へのコネクトに失敗しました。");
+        case 512:
+            return sj("POP3の受信に失敗しました。");
+        case 513:
+            return sj("POP3のユーザーIDが違います。");
+        case 514:
+            return sj("POP3のパスワードが違います。");
+        case 803:
+            return sj("スクリプトエラーです。");
+        default:
+            return {};
     }
 }
 
@@ -527,7 +559,8 @@ bool BookRecipients::next(Recipient& recipient) {
     using addressbook::Record;
     Record* record = nullptr;
     if (m_doc.selectionKind() == addressbook::kSelectGroup) {
-        const auto* group = m_doc.groupByIndex(static_cast<std::size_t>(std::max(0, m_doc.selectedGroup())));
+        const auto* group =
+            m_doc.groupByIndex(static_cast<std::size_t>(std::max(0, m_doc.selectedGroup())));
         if (group == nullptr || m_doc.selectedGroup() < 0 || m_index >= group->members.size()) {
             return false;
         }
@@ -541,7 +574,8 @@ bool BookRecipients::next(Recipient& recipient) {
     ++m_index;
     m_current = record;
     recipient.position = static_cast<int>(m_index);
-    recipient.eligible = record->viewPosition() != 0 && record->status() == addressbook::kStatusNormal;
+    recipient.eligible =
+        record->viewPosition() != 0 && record->status() == addressbook::kStatusNormal;
     recipient.address = std::string(record->email());
     recipient.values[0] = record->company();
     recipient.values[1] = record->department();

@@ -10,7 +10,8 @@ std::optional<std::time_t> parsePlannedTime(std::string_view text) {
     int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
     char tail = 0;
     std::string copy(text);
-    if (std::sscanf(copy.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &s, &tail) != 6) {
+    if (std::sscanf(copy.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &s, &tail) !=
+        6) {
         return std::nullopt;
     }
     if (y < 1970 || mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 || mi > 59 ||

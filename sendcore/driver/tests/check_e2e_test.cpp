@@ -21,7 +21,7 @@ std::vector<BookRow> checkRows() {
         {"五", "", "", "", "no space@mxok.example.jp", "様", {}},
         {"六", "", "", "", "hanako@nowhere.example.jp", "様", {}},
         {"七", "", "", "", "info@mxok.example.jp", "様", {}, 0, 2},  // not shown in folder 1
-        {"八", "", "", "", "info@mxok.example.jp", "様", {}},     // a second duplicate
+        {"八", "", "", "", "info@mxok.example.jp", "様", {}},        // a second duplicate
     };
 }
 
@@ -33,7 +33,8 @@ TEST(Check, LevelOneMarksDuplicatesAndRuleFailuresAndLogsOkLines) {
     fx.saveSettings();
     auto doc = fx.readBook();
     const std::string folderName = utf8(doc.folders().at(0).name);
-    RunResult r = fx.tarn({"check", fx.path("book.tn2").string(), "--folder", folderName, "--level", "1", "--yes"});
+    RunResult r = fx.tarn(
+        {"check", fx.path("book.tn2").string(), "--folder", folderName, "--level", "1", "--yes"});
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
 
     auto book = fx.readBook();
@@ -67,8 +68,9 @@ TEST(Check, LevelTwoAsksDnsForWhatPassedLevelOne) {
     fx.saveSettings();
     auto env = fx.env();
     env["TARN_DNS_PORT"] = std::to_string(dns.port());
-    std::vector<std::string> argv = {tarnPath(), "check", fx.path("book.tn2").string(), "--level", "2",
-                                     "--dns", dns.address(), "--yes"};
+    std::vector<std::string> argv = {tarnPath(),    "check", fx.path("book.tn2").string(),
+                                     "--level",     "2",     "--dns",
+                                     dns.address(), "--yes"};
     RunResult r = run(argv, env);
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err << dns.output();
 
@@ -85,13 +87,15 @@ TEST(Check, LevelTwoAsksDnsForWhatPassedLevelOne) {
         "\"00001\",\"OK\",\"info@mxok.example.jp\"\n"
         "\"00002\",\"OK\",\"taro@aonly.example.jp\"\n"
         "\"00004\",\"OK\",\"INFO@mxok.example.jp\"\n"
-        "\"00006\",\"NG\",\"-3:ホストに関する情報が見つかりません。\",\"hanako@nowhere.example.jp\"\n"
+        "\"00006\",\"NG\",\"-3:ホストに関する情報が見つかりません。\",\"hanako@nowhere.example."
+        "jp\"\n"
         "--- 検証レベル 2 完了 [OK:3件 NG:5件] [TS] ---\n\n";
     ASSERT_GE(log.size(), level2.size()) << log;
     EXPECT_EQ(log.substr(log.size() - level2.size()), level2) << log;
     // With level 2 to come, level 1 writes no OK lines.
-    EXPECT_EQ(log.find("\"00001\",\"OK\""),
-              log.find("--- 検証レベル 2 開始") + std::string("--- 検証レベル 2 開始 [TS] ---\n").size());
+    EXPECT_EQ(
+        log.find("\"00001\",\"OK\""),
+        log.find("--- 検証レベル 2 開始") + std::string("--- 検証レベル 2 開始 [TS] ---\n").size());
 
     // Level 2 without a DNS server address is refused before anything is touched.
     fx.settings().check.DNSAddress = 0;

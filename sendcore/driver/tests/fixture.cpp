@@ -15,7 +15,9 @@ std::string sj(const std::string& utf8Text) {
     return r ? *r : std::string();
 }
 
-std::string utf8(const std::string& sjis) { return cp932::toUtf8Lossy(sjis); }
+std::string utf8(const std::string& sjis) {
+    return cp932::toUtf8Lossy(sjis);
+}
 
 std::string maskedLog(const fs::path& path) {
     std::string text = utf8(readFile(path));
@@ -48,8 +50,10 @@ RunFixture::RunFixture() : m_dir(m_tmp.path()), m_home(m_tmp.path() / "home") {
 }
 
 int RunFixture::startRecorder(const std::vector<std::string>& extra) {
-    std::vector<std::string> argv = {TARN_TEST_PYTHON, std::string(TARN_SOURCE_DIR) + "/engine/tests/smtp_recorder.py",
-                                     "--dir", (m_dir / "mail").string(), "--port", "0"};
+    std::vector<std::string> argv = {
+        TARN_TEST_PYTHON, std::string(TARN_SOURCE_DIR) + "/engine/tests/smtp_recorder.py",
+        "--dir",          (m_dir / "mail").string(),
+        "--port",         "0"};
     argv.insert(argv.end(), extra.begin(), extra.end());
     m_recorder.emplace(argv, m_dir);
     int port = 0;
@@ -80,7 +84,8 @@ std::string RunFixture::envelope(int n) const {
 }
 
 Decoded RunFixture::decode(int n) const {
-    RunResult r = run({TARN_TEST_PYTHON, std::string(TARN_SOURCE_DIR) + "/sendcore/driver/tests/decode_eml.py",
+    RunResult r = run({TARN_TEST_PYTHON,
+                       std::string(TARN_SOURCE_DIR) + "/sendcore/driver/tests/decode_eml.py",
                        (m_dir / "mail" / (std::to_string(n) + ".eml")).string()});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     Decoded d;
@@ -92,10 +97,14 @@ Decoded RunFixture::decode(int n) const {
         std::size_t lf = head.find('\n', pos);
         std::string line = head.substr(pos, lf - pos);
         pos = lf == std::string::npos ? head.size() : lf + 1;
-        if (line.rfind("SUBJECT:", 0) == 0) d.subject = line.substr(8);
-        if (line.rfind("FROM:", 0) == 0) d.from = line.substr(5);
-        if (line.rfind("TO:", 0) == 0) d.to = line.substr(3);
-        if (line.rfind("ATTACH:", 0) == 0) d.attachments.push_back(line.substr(7));
+        if (line.rfind("SUBJECT:", 0) == 0)
+            d.subject = line.substr(8);
+        if (line.rfind("FROM:", 0) == 0)
+            d.from = line.substr(5);
+        if (line.rfind("TO:", 0) == 0)
+            d.to = line.substr(3);
+        if (line.rfind("ATTACH:", 0) == 0)
+            d.attachments.push_back(line.substr(7));
     }
     return d;
 }

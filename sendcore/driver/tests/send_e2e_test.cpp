@@ -20,10 +20,22 @@ namespace {
 // server refuses, one 御中, one the script skips (empty output).
 std::vector<BookRow> fiveRows() {
     return {
-        {"株式会社みどり商事", "営業部", "部長", "佐藤 一郎", "佐藤 一郎 <ichiro@midori.example.co.jp>", "様", {"ゴールド会員"}},
+        {"株式会社みどり商事",
+         "営業部",
+         "部長",
+         "佐藤 一郎",
+         "佐藤 一郎 <ichiro@midori.example.co.jp>",
+         "様",
+         {"ゴールド会員"}},
         {"無効商会", "", "", "無効", "not-an-address", "様", {}, 2},
         {"青葉電機株式会社", "", "", "鈴木 花子", "refused@aoba.example.jp", "様", {}},
-        {"株式会社つばさ物流", "総務部", "", "", "info@tsubasa.example.co.jp", "御中", {"法人窓口"}},
+        {"株式会社つばさ物流",
+         "総務部",
+         "",
+         "",
+         "info@tsubasa.example.co.jp",
+         "御中",
+         {"法人窓口"}},
         {"ｻｸﾗﾄﾚｰﾃﾞｨﾝｸﾞ", "", "", "ﾔﾏﾀﾞ", "yamada@sakura.example.com", "様", {"", "skip"}},
     };
 }
@@ -31,17 +43,17 @@ std::vector<BookRow> fiveRows() {
 contents::SendContents scriptedMessage(const std::filesystem::path& attachment) {
     contents::SendContents c;
     c.subject = sj("&[会社名] &[名前]&[敬称]へのご案内");
-    c.body = contents::normaliseBodyLineEnds(sj(
-        "#If &[Freefield2] = \"skip\" Then\n"
-        "#Exit Sub\n"
-        "#End If\n"
-        "&[会社名] &[名前] &[敬称]\n"
-        "#If &[敬称] = \"御中\" Then\n"
-        "ご担当者様\n"
-        "#Else\n"
-        "いつもお世話になっております。\n"
-        "#End If\n"
-        ".で始まる行と半角ｶﾀｶﾅ (&[Freefield1])\n"));
+    c.body =
+        contents::normaliseBodyLineEnds(sj("#If &[Freefield2] = \"skip\" Then\n"
+                                           "#Exit Sub\n"
+                                           "#End If\n"
+                                           "&[会社名] &[名前] &[敬称]\n"
+                                           "#If &[敬称] = \"御中\" Then\n"
+                                           "ご担当者様\n"
+                                           "#Else\n"
+                                           "いつもお世話になっております。\n"
+                                           "#End If\n"
+                                           ".で始まる行と半角ｶﾀｶﾅ (&[Freefield1])\n"));
     c.attachments = sj(attachment.string());
     return c;
 }
@@ -81,8 +93,10 @@ TEST_F(SendRun, MergesRunsTheScriptMarksRefusedAndLogsEveryLine) {
     EXPECT_EQ(first.attachments[0].substr(0, first.attachments[0].find(':')), "案内 資料.txt");
     Decoded second = fx.decode(2);
     EXPECT_EQ(second.to, "info@tsubasa.example.co.jp");
-    EXPECT_EQ(second.body, "株式会社つばさ物流  御中\nご担当者様\n.で始まる行と半角カタカナ (法人窓口)\n");
-    EXPECT_NE(fx.envelope(2).find("\"rcpt_tos\": [\"info@tsubasa.example.co.jp\"]"), std::string::npos);
+    EXPECT_EQ(second.body,
+              "株式会社つばさ物流  御中\nご担当者様\n.で始まる行と半角カタカナ (法人窓口)\n");
+    EXPECT_NE(fx.envelope(2).find("\"rcpt_tos\": [\"info@tsubasa.example.co.jp\"]"),
+              std::string::npos);
 
     auto book = fx.readBook();
     EXPECT_EQ(book.record(0).status(), 0);
@@ -94,12 +108,20 @@ TEST_F(SendRun, MergesRunsTheScriptMarksRefusedAndLogsEveryLine) {
     std::string log = maskedLog(fx.path("send.log"));
     std::string expectedHead =
         "TARN01 LogText TS\n"
-        "送信データ:[" + fx.path("book.tn2").string() + "]\n"
-        "送信文:[" + fx.path("message.tnm").string() + "]\n"
+        "送信データ:[" +
+        fx.path("book.tn2").string() +
+        "]\n"
+        "送信文:[" +
+        fx.path("message.tnm").string() +
+        "]\n"
         "送信者:[ターノス 試験 <sender@example.com>]\n"
         "表題:[&[会社名] &[名前]&[敬称]へのご案内]\n"
-        "Version:" + logVersionText() + "\n"
-        "SMTPName:127.0.0.1, PortNo:" + std::to_string(fx.settings().defaultAccount.PortNo) + "\n"
+        "Version:" +
+        logVersionText() +
+        "\n"
+        "SMTPName:127.0.0.1, PortNo:" +
+        std::to_string(fx.settings().defaultAccount.PortNo) +
+        "\n"
         "SMTPサーバに接続しました。\n\t:250 ";
     ASSERT_EQ(log.substr(0, expectedHead.size()), expectedHead);
     std::string expectedTail =
@@ -114,7 +136,8 @@ TEST_F(SendRun, MergesRunsTheScriptMarksRefusedAndLogsEveryLine) {
     EXPECT_EQ(log.substr(log.size() - expectedTail.size()), expectedTail);
 
     // The next send no longer counts the refused recipient.
-    RunResult again = fx.tarn({"send", fx.path("book.tn2").string(), "--dry-run", fx.path("dry").string(), "--yes"});
+    RunResult again = fx.tarn(
+        {"send", fx.path("book.tn2").string(), "--dry-run", fx.path("dry").string(), "--yes"});
     ASSERT_EQ(again.exitCode, 0) << again.err;
     EXPECT_NE(again.out.find("送信先:   3 件"), std::string::npos) << again.out;
 }
@@ -128,10 +151,12 @@ TEST_F(SendRun, ErrorsOnlyLogAppendsAndKeepsEarlierRuns) {
     ASSERT_EQ(fx.tarn({"send", fx.path("book.tn2").string(), "--yes"}).exitCode, 0);
     std::string log = maskedLog(fx.path("send.log"));
     EXPECT_EQ(log.find("送信完了\""), std::string::npos) << "mode 1 writes no success lines";
-    const std::string failure = "\"00003\",\"refused@aoba.example.jp\",\"送信失敗\",0,-2,550,9000\n";
+    const std::string failure =
+        "\"00003\",\"refused@aoba.example.jp\",\"送信失敗\",0,-2,550,9000\n";
     std::size_t firstFailure = log.find(failure);
     ASSERT_NE(firstFailure, std::string::npos) << log;
-    EXPECT_NE(log.find(failure, firstFailure + 1), std::string::npos) << "both runs are in the file";
+    EXPECT_NE(log.find(failure, firstFailure + 1), std::string::npos)
+        << "both runs are in the file";
     std::size_t firstResult = log.find("結果 [OK:2件 NG:1件]\n\nTARN01 LogText TS\n");
     EXPECT_NE(firstResult, std::string::npos) << log;
 }
@@ -141,8 +166,13 @@ TEST(SendPacing, WaitCountTwoClosesAndReopensTheSessionAfterTheSecondAndFourth) 
     fx.startRecorder();
     std::vector<BookRow> rows;
     for (int i = 1; i <= 5; ++i) {
-        rows.push_back({"会社" + std::to_string(i), "", "", "宛先" + std::to_string(i),
-                        "user" + std::to_string(i) + "@example.com", "様", {}});
+        rows.push_back({"会社" + std::to_string(i),
+                        "",
+                        "",
+                        "宛先" + std::to_string(i),
+                        "user" + std::to_string(i) + "@example.com",
+                        "様",
+                        {}});
     }
     fx.writeBook(rows);
     contents::SendContents c;
@@ -182,12 +212,17 @@ TEST(SendFailures, AuthRefusedPopUnreachableAndNoRecipients) {
     writeFile(fx.home() / "SMTPAuth.txt", "userid: operator\npassword: wrong-password\nkind: 2\n");
     RunResult auth = fx.tarn({"send", fx.path("book.tn2").string(), "--yes"});
     EXPECT_EQ(auth.exitCode, 1);
-    EXPECT_NE(auth.err.find("ターノス - エラー  (№506)\nコネクトできません。"), std::string::npos) << auth.err;
+    EXPECT_NE(auth.err.find("ターノス - エラー  (№506)\nコネクトできません。"), std::string::npos)
+        << auth.err;
     EXPECT_NE(auth.err.find("SMTPサーバの接続に失敗しました。"), std::string::npos);
-    EXPECT_EQ(auth.err.find("wrong-password"), std::string::npos) << "a password never reaches the terminal";
+    EXPECT_EQ(auth.err.find("wrong-password"), std::string::npos)
+        << "a password never reaches the terminal";
     std::string log = maskedLog(fx.path("send.log"));
-    EXPECT_NE(log.find("Use SMTP-AUTH\nUserID:operator\n[0][-2][535][9000]SMTPサーバへの接続に失敗しました。\n\n"),
-              std::string::npos)
+    EXPECT_NE(
+        log.find(
+            "Use "
+            "SMTP-AUTH\nUserID:operator\n[0][-2][535][9000]SMTPサーバへの接続に失敗しました。\n\n"),
+        std::string::npos)
         << log;
     EXPECT_EQ(log.find("wrong-password"), std::string::npos);
     EXPECT_EQ(fx.recordedCount(), 0);
@@ -213,8 +248,10 @@ TEST(SendFailures, AuthRefusedPopUnreachableAndNoRecipients) {
         fx.saveSettings();
         RunResult popRun = fx.tarn({"send", fx.path("book.tn2").string(), "--yes"});
         EXPECT_EQ(popRun.exitCode, 1);
-        EXPECT_NE(popRun.err.find("(№511)\nPOP3へのコネクトに失敗しました。"), std::string::npos) << popRun.err;
-        EXPECT_NE(maskedLog(fx.path("send.log")).find("Use pop before SMTP\nPOP3Name:127.0.0.254, UserID:\n"),
+        EXPECT_NE(popRun.err.find("(№511)\nPOP3へのコネクトに失敗しました。"), std::string::npos)
+            << popRun.err;
+        EXPECT_NE(maskedLog(fx.path("send.log"))
+                      .find("Use pop before SMTP\nPOP3Name:127.0.0.254, UserID:\n"),
                   std::string::npos);
         fx.settings().defaultAccount.PBSUse = 0;
     }
@@ -230,7 +267,8 @@ TEST(SendFailures, AuthRefusedPopUnreachableAndNoRecipients) {
     c.attachments = fx.path("missing.pdf").string();
     fx.writeContents(c);
     RunResult missing = fx.tarn({"send", fx.path("book.tn2").string(), "--yes"});
-    EXPECT_NE(missing.err.find("(№509)\n添付ファイルが見つかりません。"), std::string::npos) << missing.err;
+    EXPECT_NE(missing.err.find("(№509)\n添付ファイルが見つかりません。"), std::string::npos)
+        << missing.err;
 }
 
 TEST(SendCommand, RefusesWithoutConfirmationOrSenderAndOnAPastTime) {
@@ -243,9 +281,11 @@ TEST(SendCommand, RefusesWithoutConfirmationOrSenderAndOnAPastTime) {
     fx.saveSettings();
     // No terminal to confirm on, and no --yes.
     EXPECT_EQ(fx.tarn({"send", fx.path("book.tn2").string()}).exitCode, 2);
-    RunResult past = fx.tarn({"send", fx.path("book.tn2").string(), "--yes", "--at", "2001-01-01 00:00:00"});
+    RunResult past =
+        fx.tarn({"send", fx.path("book.tn2").string(), "--yes", "--at", "2001-01-01 00:00:00"});
     EXPECT_EQ(past.exitCode, 1);
-    EXPECT_NE(past.err.find("現在時刻よりも後の時刻を指定して下さい。"), std::string::npos) << past.err;
+    EXPECT_NE(past.err.find("現在時刻よりも後の時刻を指定して下さい。"), std::string::npos)
+        << past.err;
     fx.settings().defaultAccount.FromName[0] = '\0';
     fx.saveSettings();
     RunResult noSender = fx.tarn({"send", fx.path("book.tn2").string(), "--yes"});

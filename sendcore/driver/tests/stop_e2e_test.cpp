@@ -20,7 +20,8 @@ namespace {
 // `tarn` on a pseudo-terminal, so that it asks its questions there.
 class TerminalRun {
 public:
-    TerminalRun(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env) {
+    TerminalRun(const std::vector<std::string>& argv,
+                const std::map<std::string, std::string>& env) {
         m_pid = ::forkpty(&m_master, nullptr, nullptr, nullptr);
         if (m_pid == 0) {
             for (const auto& [k, v] : env) {
@@ -44,14 +45,17 @@ public:
     }
 
     void interrupt() { ::kill(m_pid, SIGINT); }
-    void type(const std::string& text) { [[maybe_unused]] auto n = ::write(m_master, text.data(), text.size()); }
+    void type(const std::string& text) {
+        [[maybe_unused]] auto n = ::write(m_master, text.data(), text.size());
+    }
 
     // Reads the terminal until `text` has appeared `times` times in all, or 20 s.
     bool waitFor(const std::string& text, int times) {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (std::chrono::steady_clock::now() < deadline) {
             int seen = 0;
-            for (std::size_t at = m_screen.find(text); at != std::string::npos; at = m_screen.find(text, at + 1)) {
+            for (std::size_t at = m_screen.find(text); at != std::string::npos;
+                 at = m_screen.find(text, at + 1)) {
                 ++seen;
             }
             if (seen >= times) {
@@ -102,7 +106,8 @@ TEST(SendStop, NoGoesOnWithAFreshSessionAndYesEndsTheRun) {
     fx.startRecorder();
     std::vector<BookRow> rows;
     for (int i = 1; i <= 6; ++i) {
-        rows.push_back({"会社", "", "", "宛先", "user" + std::to_string(i) + "@example.com", "様", {}});
+        rows.push_back(
+            {"会社", "", "", "宛先", "user" + std::to_string(i) + "@example.com", "様", {}});
     }
     fx.writeBook(rows);
     contents::SendContents c;
@@ -135,6 +140,7 @@ TEST(SendStop, NoGoesOnWithAFreshSessionAndYesEndsTheRun) {
     };
     EXPECT_EQ(connection(beforeNo + 1), connection(beforeNo) + 1);
     std::string log = maskedLog(fx.path("send.log"));
-    EXPECT_NE(log.find("結果 [OK:" + std::to_string(sent) + "件 NG:0件]\n\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("結果 [OK:" + std::to_string(sent) + "件 NG:0件]\n\n"), std::string::npos)
+        << log;
     EXPECT_EQ(log.find("--- 送信完了"), std::string::npos);
 }

@@ -11,7 +11,10 @@ namespace {
 // A waiting window whose buttons are pressed by the test, on a clock the test turns.
 class ScriptedWait : public TimedWaitUi {
 public:
-    void showTimes(std::string_view, std::string_view now) override { lastNow = std::string(now); ++refreshes; }
+    void showTimes(std::string_view, std::string_view now) override {
+        lastNow = std::string(now);
+        ++refreshes;
+    }
     void pump() override {
         if (!cancelAt.empty() && ticks == cancelAt.front()) {
             cancelAt.pop_front();
