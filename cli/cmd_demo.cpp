@@ -1,7 +1,7 @@
 // `tarn demo`: a whole send on a temporary registry to the built-in capture
 // server, with the sample address book and message (Japanese, merge fields, a
 // script branch and an attachment).
-#include <stdlib.h>
+#include <cstdlib>
 
 #include <filesystem>
 
@@ -83,14 +83,14 @@ int runDemo(const std::vector<std::string>& argv) {
 
     SendSettings settings{};
     AccountSettings& a = settings.defaultAccount;
-    setField(a.FromName, *cp932::fromUtf8("ターノス デモ事務局"));
-    setField(a.FromEMail, "demo@example.com");
-    setField(a.Account, "demo");
-    setField(a.SMTPName, "127.0.0.1");
+    setFieldText(a.FromName, *cp932::fromUtf8("ターノス デモ事務局"));
+    setFieldText(a.FromEMail, "demo@example.com");
+    setFieldText(a.Account, "demo");
+    setFieldText(a.SMTPName, "127.0.0.1");
     a.PortNo = 25;
     a.dialUp.LANConnect = 1;
     settings.LogFileMode = 2;
-    setField(settings.LogFileName, *cp932::fromUtf8((dir / "send.log").string()));
+    setFieldText(settings.LogFileName, *cp932::fromUtf8((dir / "send.log").string()));
     settings.ScriptUse = 1;
     SettingsStore store;
     if (auto saved = store.saveOption(settings); !saved) {

@@ -128,7 +128,7 @@ int runSendCommand(const SendCommandOptions& o) {
         if (auto started = capture.start(co); !started) {
             return fail(started.error().message);
         }
-        setField(settings.defaultAccount.SMTPName, "127.0.0.1");
+        setFieldText(settings.defaultAccount.SMTPName, "127.0.0.1");
         settings.defaultAccount.PortNo = capture.port();
         settings.defaultAccount.PBSUse = 0;
         settings.defaultAccount.dialUp.LANConnect = 1;

@@ -29,23 +29,6 @@ bool saveBook(addressbook::CTarnSendDoc& doc, const std::filesystem::path& path)
 // Asks a yes/no question on the terminal; false without one.
 bool confirmOnTerminal(const std::string& questionUtf8);
 
-// A Shift_JIS field of a packed record as std::string.
-template <std::size_t N>
-std::string fieldText(const char (&text)[N]) {
-    std::size_t n = 0;
-    while (n < N && text[n] != '\0') {
-        ++n;
-    }
-    return std::string(text, n);
-}
-
-template <std::size_t N>
-void setField(char (&dst)[N], const std::string& value) {
-    std::size_t n = std::min(value.size(), N - 1);
-    value.copy(dst, n);
-    dst[n] = '\0';
-}
-
 }  // namespace tarn::cli
 
 namespace tarn::cli {

@@ -20,10 +20,6 @@ std::string sj(const std::string& utf8) {
     return *cp932::fromUtf8(utf8);
 }
 
-template <std::size_t N>
-void put(char (&dst)[N], const std::string& v) {
-    std::snprintf(dst, N, "%s", v.c_str());
-}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -91,14 +87,14 @@ int main(int argc, char** argv) {
     std::ofstream(dir + "/body.txt", std::ios::binary) << body;
 
     SendSettings settings{};
-    put(settings.defaultAccount.FromName, sj("ターノス 事務局"));
-    put(settings.defaultAccount.FromEMail, "office@example.jp");
-    put(settings.defaultAccount.SMTPName, "127.0.0.1");
+    setFieldText(settings.defaultAccount.FromName, sj("ターノス 事務局"));
+    setFieldText(settings.defaultAccount.FromEMail, "office@example.jp");
+    setFieldText(settings.defaultAccount.SMTPName, "127.0.0.1");
     settings.defaultAccount.PortNo = port;
     settings.defaultAccount.dialUp.LANConnect = 1;
     settings.ScriptUse = 1;
     settings.LogFileMode = 2;
-    put(settings.LogFileName, dir + "/send.log");
+    setFieldText(settings.LogFileName, dir + "/send.log");
     SettingsStore store(dir + "/registry");
     if (!store.saveOption(settings) || !store.saveCommon(dir + "/message.tnm")) {
         return 1;

@@ -84,18 +84,6 @@ std::string accountKey(int n) {
     return "Option\\Account" + std::to_string(n);
 }
 
-// Copies text into a fixed field: cut at a character boundary, always terminated.
-void storeText(char* field, std::size_t size, std::string_view text) {
-    std::string_view cut = sjis::truncate(text.substr(0, text.find('\0')), size - 1);
-    std::memset(field, 0, size);
-    std::memcpy(field, cut.data(), cut.size());
-}
-
-template <std::size_t N>
-void storeText(char (&field)[N], std::string_view text) {
-    storeText(field, N, text);
-}
-
 void readValue(const RegistryFile& reg, const std::string& key, const std::string& name,
                RegType type, void* record, std::size_t offset, std::size_t size) {
     char* at = static_cast<char*>(record) + offset;
@@ -103,7 +91,7 @@ void readValue(const RegistryFile& reg, const std::string& key, const std::strin
         std::uint32_t v = reg.getDword(key, name);
         std::memcpy(at, &v, sizeof v);
     } else {
-        storeText(at, size, reg.getString(key, name));
+        setFieldText(at, size, reg.getString(key, name));
     }
 }
 
@@ -166,26 +154,26 @@ void importPreviousGeneration(const RegistryFile& reg, SendSettings& s) {
     const std::string old = std::string(kPreviousGenerationRoot) + "\\Option";
     AccountSettings& def = s.defaultAccount;
     std::string server = reg.getString(old, "SMTPName");
-    storeText(def.Account, server);
-    storeText(def.SMTPName, server);
+    setFieldText(def.Account, server);
+    setFieldText(def.SMTPName, server);
     def.PortNo = static_cast<std::int32_t>(reg.getDword(old, "PortNo"));
-    storeText(def.FromName, reg.getString(old, "DefName"));
-    storeText(def.FromEMail, reg.getString(old, "DefEMail"));
+    setFieldText(def.FromName, reg.getString(old, "DefName"));
+    setFieldText(def.FromEMail, reg.getString(old, "DefEMail"));
     def.dialUp.LANConnect = static_cast<std::int32_t>(reg.getDword(old, "LANConnect"));
-    storeText(def.dialUp.EntryName, reg.getString(old, "EntryName"));
+    setFieldText(def.dialUp.EntryName, reg.getString(old, "EntryName"));
     def.dialUp.Check = static_cast<std::int32_t>(reg.getDword(old, "Check"));
-    storeText(def.dialUp.UserName, reg.getString(old, "UserName"));
-    storeText(def.dialUp.PassWord, reg.getString(old, "PassWord"));
+    setFieldText(def.dialUp.UserName, reg.getString(old, "UserName"));
+    setFieldText(def.dialUp.PassWord, reg.getString(old, "PassWord"));
     def.dialUp.AutoCut = static_cast<std::int32_t>(reg.getDword(old, "AutoCut"));
 
     for (int n = 1; n <= 10; ++n) {
         AccountSettings& a = s.accounts[n - 1];
-        storeText(a.FromName, reg.getString(old, "FromName" + std::to_string(n)));
+        setFieldText(a.FromName, reg.getString(old, "FromName" + std::to_string(n)));
         if (std::strcmp(a.FromName, def.FromName) == 0) {
             a = def;
             continue;
         }
-        storeText(a.FromEMail, reg.getString(old, "FromEMail" + std::to_string(n)));
+        setFieldText(a.FromEMail, reg.getString(old, "FromEMail" + std::to_string(n)));
         if (a.FromName[0] != '\0') {
             a.PortNo = 25;
         }
@@ -212,6 +200,12 @@ int accountNumber(std::string_view key) {
 }
 
 }  // namespace
+
+void setFieldText(char* field, std::size_t size, std::string_view text) {
+    std::string_view cut = sjis::truncate(text.substr(0, text.find('\0')), size - 1);
+    std::memset(field, 0, size);
+    std::memcpy(field, cut.data(), cut.size());
+}
 
 SettingsLoadResult readSettings(const RegistryFile& reg, SendSettings& settings,
                                 std::string& contFileName) {

@@ -17,14 +17,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string field(const char* text, std::size_t size) {
-    return std::string(text, strnlen(text, size));
-}
-template <std::size_t N>
-std::string field(const char (&text)[N]) {
-    return field(text, N);
-}
-
 long long secondsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start).count();
 }
@@ -141,8 +133,8 @@ int Run::popBeforeSmtp() {
     m_ui.setStatusLine(sj("Pop before SMTPを実行中..."));
     m_ui.pump();
     int r = ZEPH_PopBeforeSmtp(
-        field(m_account.Pop3Name).c_str(), 110, field(m_account.PBSUserID).c_str(),
-        field(m_account.PBSPassword).c_str(), m_account.PBSAPOP == 1 ? 1 : 0);
+        fieldText(m_account.Pop3Name).c_str(), 110, fieldText(m_account.PBSUserID).c_str(),
+        fieldText(m_account.PBSPassword).c_str(), m_account.PBSAPOP == 1 ? 1 : 0);
     m_ui.pump();
     if (r == 0) {
         return 0;
@@ -174,7 +166,7 @@ int Run::waitForConnect(Clock::time_point since, bool handleStop) {
             if (m_ui.askStop()) {
                 return kErrCancelled;
             }
-            if (ZEPH_Connect(field(m_account.SMTPName).c_str(), 0) == 0) {
+            if (ZEPH_Connect(fieldText(m_account.SMTPName).c_str(), 0) == 0) {
                 ZEPH_Abort();
                 return kErrConnect;
             }
@@ -212,7 +204,7 @@ int Run::waitForJob() {
 }
 
 int Run::reconnect(Clock::time_point since) {
-    if (ZEPH_Connect(field(m_account.SMTPName).c_str(), 0) == 0) {
+    if (ZEPH_Connect(fieldText(m_account.SMTPName).c_str(), 0) == 0) {
         ZEPH_Abort();
         return resultAndReturn(kErrConnect);
     }
@@ -276,7 +268,7 @@ int Run::execute() {
     }
 
     // 2. The send log and its run header.
-    const std::string logFileName = field(m_settings.LogFileName);
+    const std::string logFileName = fieldText(m_settings.LogFileName);
     if (m_settings.LogFileMode != 0 && logFileName.empty()) {
         return kErrNoLogFileName;
     }
@@ -285,11 +277,12 @@ int Run::execute() {
             return kErrLogOpen;
         }
         m_log.runHeader(m_options.recipientSourceName, m_options.contentsPath,
-                        field(m_account.FromName), field(m_account.FromEMail), m_contents.subject);
+                        fieldText(m_account.FromName), fieldText(m_account.FromEMail),
+                        m_contents.subject);
         m_log.versionLine();
-        m_log.smtpServer(field(m_account.SMTPName), m_account.PortNo);
+        m_log.smtpServer(fieldText(m_account.SMTPName), m_account.PortNo);
         if (m_account.PBSUse == 1) {
-            m_log.popBeforeSmtp(field(m_account.Pop3Name), field(m_account.PBSUserID));
+            m_log.popBeforeSmtp(fieldText(m_account.Pop3Name), fieldText(m_account.PBSUserID));
         }
     }
 
@@ -333,7 +326,7 @@ int Run::execute() {
     ZEPH_SetPort(m_account.PortNo);
     ZEPH_SetSecurity(m_settings.defaultSecurity);
     ZEPH_SetCAFile(m_options.caFile.c_str());
-    const std::string smtpName = field(m_account.SMTPName);
+    const std::string smtpName = fieldText(m_account.SMTPName);
     if (ZEPH_Connect(smtpName.c_str(), 0) == 0) {
         ZEPH_Abort();
         return kErrNoSmtpServer;
@@ -386,8 +379,9 @@ int Run::execute() {
 
     // 13. The recipients.
     m_runStart = Clock::now();
-    const std::string from = field(m_account.FromName) + " <" + field(m_account.FromEMail) + ">";
-    const std::string fromEMail = field(m_account.FromEMail);
+    const std::string from =
+        fieldText(m_account.FromName) + " <" + fieldText(m_account.FromEMail) + ">";
+    const std::string fromEMail = fieldText(m_account.FromEMail);
     int sent = 0;
     int batch = 0;
     Recipient r;
@@ -503,7 +497,7 @@ int Run::execute() {
     m_ui.setTitle(sj("送信完了"));
     m_ui.setAddressLine(format(sj("結果 [OK:%d件 NG:%d件]").c_str(), m_ok, m_ng));
     m_ui.setStatusLine(format(sj("%d 件の送信が完了しました。").c_str(), m_n));
-    std::string viewer = field(m_settings.LogOpenExeName);
+    std::string viewer = fieldText(m_settings.LogOpenExeName);
     m_ui.finish(m_settings.LogFileMode != 0 ? logFileName : std::string(), viewer);
     return kSendOk;
 }

@@ -47,7 +47,7 @@ long long minuteOf(std::time_t time) {
     std::tm t{};
     localtime_r(&time, &t);
     return ((static_cast<long long>(t.tm_year) * 12 + t.tm_mon) * 31 + t.tm_mday - 1) * 1440 +
-           t.tm_hour * 60 + t.tm_min;
+           static_cast<long long>(t.tm_hour) * 60 + t.tm_min;
 }
 }  // namespace
 

@@ -109,6 +109,23 @@ static_assert(offsetof(SendSettings, defaultSecurity) == 18164);
 static_assert(offsetof(SendSettings, accountSecurity) == 18168);
 static_assert(sizeof(SendSettings) == 18208);
 
+// The text of a fixed field of a record (up to its first NUL).
+template <std::size_t N>
+std::string fieldText(const char (&field)[N]) {
+    std::size_t n = 0;
+    while (n < N && field[n] != '\0') {
+        ++n;
+    }
+    return std::string(field, n);
+}
+
+// Copies text into a fixed field: cut at a character boundary, always terminated.
+void setFieldText(char* field, std::size_t size, std::string_view text);
+template <std::size_t N>
+void setFieldText(char (&field)[N], std::string_view text) {
+    setFieldText(field, N, text);
+}
+
 // The database-send application's own values (key TarnDBSend).
 struct DbSendSettings {
     std::string SFileName;  // Shift_JIS
