@@ -9,6 +9,7 @@
 #include <glib.h>
 #include <mdbtools.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -121,7 +122,9 @@ public:
         if (!columns) {
             return columns.error();
         }
-        return makeMemoryCursor(std::move(table.value()), std::move(columns.value()));
+        return makeMemoryCursor(
+            std::move(table.value()), std::move(columns.value()),
+            "Access databases can only be read: the library behind them cannot write");
     }
 
 private:
@@ -186,12 +189,41 @@ private:
     std::string m_path;
 };
 
+// Access 97 (Jet 3) stores text in the code page of the machine that wrote it,
+// and libmdb would read it as CP1252: for this suite's users that is CP932.
+// The converters of this one handle are replaced, so the process environment
+// stays as it was; MDB_JET3_CHARSET, when set, still wins.
+Status useCp932ForJet3(MdbHandle* mdb) {
+    if (!IS_JET3(mdb) || std::getenv("MDB_JET3_CHARSET") != nullptr) {
+        return Ok{};
+    }
+    const char* target = mdb_target_charset(mdb);  // what libmdb hands out (UTF-8)
+    iconv_t in = iconv_open(target, "CP932");
+    iconv_t out = iconv_open("CP932", target);
+    if (in == reinterpret_cast<iconv_t>(-1) || out == reinterpret_cast<iconv_t>(-1)) {
+        if (in != reinterpret_cast<iconv_t>(-1)) {
+            iconv_close(in);
+        }
+        if (out != reinterpret_cast<iconv_t>(-1)) {
+            iconv_close(out);
+        }
+        return makeError("the CP932 converter is not available");
+    }
+    mdb_iconv_close(mdb);
+    mdb->iconv_in = in;
+    mdb->iconv_out = out;
+    return Ok{};
+}
+
 }  // namespace
 
 Result<std::shared_ptr<Source>> openAccessSource(const std::string& pathUtf8) {
     MdbPtr mdb(mdb_open(pathUtf8.c_str(), MDB_NOFLAGS));
     if (!mdb) {
         return makeError(pathUtf8 + ": not a readable Access database");
+    }
+    if (auto s = useCp932ForJet3(mdb.get()); !s) {
+        return makeError(pathUtf8 + ": " + s.error().message);
     }
     return std::shared_ptr<Source>(std::make_shared<AccessSource>(std::move(mdb), pathUtf8));
 }

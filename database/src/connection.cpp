@@ -1,5 +1,6 @@
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "common/cp932.h"
@@ -50,8 +51,12 @@ namespace {
 
 class MemoryCursor final : public Cursor {
 public:
-    MemoryCursor(std::shared_ptr<const MemoryTable> t, std::vector<std::size_t> columns)
-        : m_table(std::move(t)), m_columns(std::move(columns)) {}
+    MemoryCursor(std::shared_ptr<const MemoryTable> t, std::vector<std::size_t> columns,
+                 std::string readOnlyReason)
+        : m_table(std::move(t)),
+          m_columns(std::move(columns)),
+          m_readOnlyReason(std::move(readOnlyReason)) {}
+    std::string readOnlyReason() const override { return m_readOnlyReason; }
     std::size_t fieldCount() const override { return m_columns.size(); }
     const DbValue& fieldName(std::size_t c) const override { return m_table->names[m_columns[c]]; }
     Result<bool> seek(std::size_t row) override {
@@ -74,14 +79,17 @@ public:
 private:
     std::shared_ptr<const MemoryTable> m_table;
     std::vector<std::size_t> m_columns;
+    std::string m_readOnlyReason;
     std::size_t m_row = 0;
 };
 
 }  // namespace
 
 std::unique_ptr<Cursor> makeMemoryCursor(std::shared_ptr<const MemoryTable> table,
-                                         std::vector<std::size_t> columns) {
-    return std::make_unique<MemoryCursor>(std::move(table), std::move(columns));
+                                         std::vector<std::size_t> columns,
+                                         std::string readOnlyReason) {
+    return std::make_unique<MemoryCursor>(std::move(table), std::move(columns),
+                                          std::move(readOnlyReason));
 }
 
 }  // namespace detail
@@ -210,7 +218,6 @@ bool DbRecordset::requireOpen() const {
 }
 
 bool DbRecordset::Open(DbConnection& connection, std::string_view source, LockType lock) {
-    (void)lock;  // every source is read-only; the lock type changes nothing
     if (m_cursor) {
         return fail(makeError("the record set is already open"));
     }
@@ -222,6 +229,9 @@ bool DbRecordset::Open(DbConnection& connection, std::string_view source, LockTy
         return fail(cursor.error());
     }
     m_cursor = std::move(cursor.value());
+    m_lock = lock;
+    m_adding = false;
+    m_newRow.clear();
     m_field = -1;
     m_pos = -1;
     m_bof = m_eof = false;
@@ -266,7 +276,9 @@ std::optional<std::string> DbRecordset::FieldName() const {
 }
 
 const DbValue& DbRecordset::FieldValue() const {
-    if (!m_cursor || m_field < 0 || m_bof || m_eof) {
+    if (m_adding && m_field >= 0) {
+        m_value = m_newRow[static_cast<std::size_t>(m_field)];
+    } else if (!m_cursor || m_field < 0 || m_bof || m_eof) {
         m_value = DbEmpty{};
     } else {
         m_cursor->value(static_cast<std::size_t>(m_field), m_value);
@@ -297,6 +309,14 @@ Result<std::string> DbRecordset::FieldAsText() const {
 
 bool DbRecordset::FieldAsText(std::string& out) const {
     out.clear();
+    if (m_adding && m_field >= 0) {
+        auto text = valueToText(m_newRow[static_cast<std::size_t>(m_field)]);
+        if (!text) {
+            return fail(text.error());
+        }
+        out = std::move(text.value());
+        return true;
+    }
     if (!m_cursor || m_field < 0 || m_bof || m_eof) {
         return true;
     }
@@ -331,7 +351,7 @@ bool DbRecordset::seekTo(long long row) {
 }
 
 bool DbRecordset::MoveFirst() {
-    if (!requireOpen() || !seekTo(0)) {
+    if (!requireOpen() || !endNewRow() || !seekTo(0)) {
         return false;
     }
     if (m_eof) {  // no rows at all
@@ -342,7 +362,7 @@ bool DbRecordset::MoveFirst() {
 }
 
 bool DbRecordset::MoveNext() {
-    if (!requireOpen()) {
+    if (!requireOpen() || !endNewRow()) {
         return false;
     }
     if (m_eof) {
@@ -352,7 +372,7 @@ bool DbRecordset::MoveNext() {
 }
 
 bool DbRecordset::MovePrevious() {
-    if (!requireOpen()) {
+    if (!requireOpen() || !endNewRow()) {
         return false;
     }
     if (m_bof) {
@@ -368,7 +388,7 @@ bool DbRecordset::MovePrevious() {
 }
 
 bool DbRecordset::MoveLast() {
-    if (!requireOpen()) {
+    if (!requireOpen() || !endNewRow()) {
         return false;
     }
     if (m_bof && m_eof) {
@@ -388,7 +408,7 @@ bool DbRecordset::MoveLast() {
 }
 
 bool DbRecordset::Move(long long n) {
-    if (!requireOpen()) {
+    if (!requireOpen() || !endNewRow()) {
         return false;
     }
     if (n == 0) {
@@ -414,30 +434,156 @@ bool DbRecordset::Supports(CursorOption option) const {
     if (!m_cursor) {
         return false;
     }
-    return option == CursorOption::MovePrevious || option == CursorOption::HoldRecords;
+    switch (option) {
+        case CursorOption::MovePrevious:
+        case CursorOption::HoldRecords:
+            return true;
+        case CursorOption::AddNew:
+        case CursorOption::Update:
+        case CursorOption::Delete:
+            return m_lock != LockType::ReadOnly && m_cursor->readOnlyReason().empty();
+        default:
+            return false;
+    }
+}
+
+bool DbRecordset::requireWritable() const {
+    if (!requireOpen()) {
+        return false;
+    }
+    if (m_lock == LockType::ReadOnly) {
+        return fail(makeError(
+            "the record set was opened read-only; open it with an optimistic or pessimistic lock "
+            "to change rows"));
+    }
+    std::string reason = m_cursor->readOnlyReason();
+    return reason.empty() ? true : fail(makeError(std::move(reason)));
+}
+
+namespace {
+
+// The row a write is about: the new row's values so far, or the current row.
+detail::Cursor::RowRef rowToChange(const detail::Cursor& cursor, bool adding,
+                                   const std::vector<DbValue>& newRow, long long pos) {
+    detail::Cursor::RowRef row;
+    if (adding) {
+        row.values = newRow;
+        row.isNew = true;
+        return row;
+    }
+    row.number = static_cast<std::size_t>(pos);
+    row.values.resize(cursor.fieldCount());
+    for (std::size_t c = 0; c < row.values.size(); ++c) {
+        cursor.value(c, row.values[c]);
+    }
+    return row;
+}
+
+}  // namespace
+
+bool DbRecordset::reread(bool wrote) {
+    const long long was = m_pos;
+    auto refreshed = m_cursor->refresh();
+    if (refreshed && seekTo(std::max(was, 0LL))) {
+        // Before the first row it stays there; a set left empty is at both ends.
+        if (was < 0 || (was == 0 && m_eof)) {
+            m_pos = -1;
+            m_bof = true;
+        }
+        return true;
+    }
+    Error e = refreshed ? m_lastError : refreshed.error();
+    // The change is in the source even though the view of it is not.
+    return fail(makeError((wrote ? "the change was written, but reading the rows again failed: "
+                                 : "reading the rows again failed: ") +
+                          e.message));
+}
+
+bool DbRecordset::endNewRow() {
+    if (!m_adding) {
+        return true;
+    }
+    m_adding = false;
+    m_newRow.clear();
+    const bool wrote = std::exchange(m_newWritten, false);
+    return wrote ? reread(false) : true;
 }
 
 bool DbRecordset::AddNew() {
-    return requireOpen() && fail(makeError("the record set is read-only"));
+    if (!requireWritable() || !endNewRow()) {
+        return false;
+    }
+    m_adding = true;
+    m_newWritten = false;
+    m_newRow.assign(m_cursor->fieldCount(), DbEmpty{});
+    return true;
 }
 
 bool DbRecordset::Update(int fieldIndex, const DbValue& value) {
-    (void)value;
-    if (!requireOpen() || (fieldIndex != -1 && !SelectField(fieldIndex))) {
+    if (!requireWritable() || (fieldIndex != -1 && !SelectField(fieldIndex))) {
         return false;
     }
-    return fail(makeError("the record set is read-only"));
+    if (m_field < 0) {
+        return fail(makeError("no field is selected"));
+    }
+    const auto column = static_cast<std::size_t>(m_field);
+    if (m_adding) {
+        if (!m_newWritten) {
+            std::vector<DbValue> values = m_newRow;
+            values[column] = value;
+            if (auto s = m_cursor->insertRow(values); !s) {
+                return fail(s.error());
+            }
+            m_newRow = std::move(values);
+            m_newWritten = true;
+            return true;
+        }
+        if (auto s = m_cursor->updateRow(rowToChange(*m_cursor, m_adding, m_newRow, m_pos), column,
+                                         value);
+            !s) {
+            return fail(s.error());
+        }
+        m_newRow[column] = value;
+        return true;
+    }
+    if (m_bof || m_eof) {
+        return fail(makeError("there is no current row to update"));
+    }
+    if (auto s =
+            m_cursor->updateRow(rowToChange(*m_cursor, m_adding, m_newRow, m_pos), column, value);
+        !s) {
+        return fail(s.error());
+    }
+    return reread(true);
 }
 
 bool DbRecordset::Delete(Affect affect) {
-    (void)affect;
-    return requireOpen() && fail(makeError("the record set is read-only"));
+    if (!requireWritable()) {
+        return false;
+    }
+    if (affect != Affect::Current) {
+        return fail(makeError("only the current row can be deleted"));
+    }
+    if (m_adding && !m_newWritten) {  // nothing written yet: the new row is dropped
+        return endNewRow();
+    }
+    if (!m_adding && (m_bof || m_eof)) {
+        return fail(makeError("there is no current row to delete"));
+    }
+    if (auto s = m_cursor->deleteRow(rowToChange(*m_cursor, m_adding, m_newRow, m_pos)); !s) {
+        return fail(s.error());
+    }
+    m_adding = m_newWritten = false;
+    m_newRow.clear();
+    return reread(true);
 }
 
 bool DbRecordset::Close() {
     if (!requireOpen()) {
         return false;
     }
+    m_adding = false;
+    m_newRow.clear();
     m_cursor.reset();
     m_field = -1;
     m_pos = -1;

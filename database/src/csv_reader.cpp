@@ -167,8 +167,7 @@ Result<CsvTable> parseCsv(std::string bytes, CsvEncoding encoding, const CsvLimi
                             "a quoted CSV field is never closed; it starts" + where(start, line),
                             static_cast<long long>(start));
                     }
-                    const auto at =
-                        static_cast<std::size_t>(static_cast<const char*>(q) - data);
+                    const auto at = static_cast<std::size_t>(static_cast<const char*>(q) - data);
                     line += static_cast<std::size_t>(std::count(data + pos, data + at, '\n'));
                     std::memmove(data + out, data + pos, at - pos);
                     out += at - pos;

@@ -102,7 +102,9 @@ public:
         if (!columns) {
             return columns.error();
         }
-        return makeMemoryCursor(std::move(table.value()), std::move(columns.value()));
+        return makeMemoryCursor(
+            std::move(table.value()), std::move(columns.value()),
+            "Excel workbooks can only be read: the library behind them cannot write");
     }
 
 private:

@@ -12,16 +12,20 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <charconv>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <system_error>
+#include <type_traits>
 #include <utility>
 
 #include "common/cp932.h"
 #include "common/files.h"
 #include "common/sjis.h"
+#include "database/csv_reader.h"
 #include "database/db_connection.h"
 #include "source.h"
 
@@ -187,6 +191,276 @@ struct Column {
     bool isUnsigned = false;
 };
 
+// ---------------------------------------------------------------------------
+// Writing: which table a query reads, and the statements that change it.
+
+struct TableRef {
+    std::string schema;  // UTF-8, without quotes; empty when not given
+    std::string name;
+};
+
+struct Token {
+    enum Kind { Word, Quoted, Literal, Punct } kind;
+    std::string text;  // a Word in upper case for keywords; a Quoted name unquoted
+    std::string raw;
+};
+
+// Splits SQL text into words, quoted names, string literals and single
+// punctuation characters; nothing when a quote is never closed.
+std::optional<std::vector<Token>> tokenize(std::string_view sql, char quote) {
+    std::vector<Token> out;
+    std::size_t i = 0;
+    const std::size_t n = sql.size();
+    auto isWordChar = [](char ch) {
+        return static_cast<unsigned char>(ch) >= 0x80 ||
+               std::isalnum(static_cast<unsigned char>(ch)) != 0 || ch == '_' || ch == '$' ||
+               ch == '#' || ch == '@';
+    };
+    while (i < n) {
+        const char ch = sql[i];
+        if (ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n') {
+            ++i;
+        } else if (ch == '\'' || (quote != 0 && ch == quote)) {
+            std::string text;
+            std::size_t j = i + 1;
+            for (;; ++j) {
+                if (j >= n) {
+                    return std::nullopt;
+                }
+                if (sql[j] == ch) {
+                    if (j + 1 < n && sql[j + 1] == ch) {
+                        text += ch;
+                        ++j;
+                        continue;
+                    }
+                    break;
+                }
+                text += sql[j];
+            }
+            out.push_back({ch == '\'' ? Token::Literal : Token::Quoted, std::move(text),
+                           std::string(sql.substr(i, j + 1 - i))});
+            i = j + 1;
+        } else if (isWordChar(ch)) {
+            std::size_t j = i;
+            while (j < n && isWordChar(sql[j])) {
+                ++j;
+            }
+            std::string raw(sql.substr(i, j - i));
+            out.push_back({Token::Word, sjis::asciiLower(raw), raw});
+            i = j;
+        } else {
+            out.push_back({Token::Punct, std::string(1, ch), std::string(1, ch)});
+            ++i;
+        }
+    }
+    return out;
+}
+
+// A dotted name (schema.table) starting at token i; i moves past it.
+std::optional<TableRef> dottedName(const std::vector<Token>& t, std::size_t& i) {
+    std::vector<std::string> parts;
+    for (;;) {
+        if (i >= t.size() || (t[i].kind != Token::Word && t[i].kind != Token::Quoted)) {
+            return std::nullopt;
+        }
+        parts.push_back(t[i].kind == Token::Word ? t[i].raw : t[i].text);
+        ++i;
+        if (i < t.size() && t[i].kind == Token::Punct && t[i].text == ".") {
+            ++i;
+            continue;
+        }
+        break;
+    }
+    if (parts.size() > 2) {
+        return std::nullopt;  // catalog.schema.table: not worth guessing about
+    }
+    TableRef r;
+    r.name = parts.back();
+    if (parts.size() == 2) {
+        r.schema = parts.front();
+    }
+    return r;
+}
+
+bool isKeyword(const Token& t, std::string_view lower) {
+    return t.kind == Token::Word && t.text == lower;
+}
+
+// The one table that "SELECT <columns> FROM <table> [WHERE ...] [ORDER BY ...]"
+// reads, so that its rows can be changed; nothing for any other query (joins,
+// grouping, DISTINCT, expressions in the column list).
+std::optional<TableRef> singleTable(std::string_view sql, char quote) {
+    auto tokens = tokenize(sql, quote);
+    if (!tokens || tokens->empty() || !isKeyword(tokens->front(), "select")) {
+        return std::nullopt;
+    }
+    const auto& t = *tokens;
+    std::size_t i = 1;
+    if (i < t.size() && (isKeyword(t[i], "distinct") || isKeyword(t[i], "top"))) {
+        return std::nullopt;
+    }
+    for (; i < t.size() && !isKeyword(t[i], "from"); ++i) {
+        if (t[i].kind == Token::Punct && t[i].text != "," && t[i].text != "*" && t[i].text != ".") {
+            return std::nullopt;
+        }
+    }
+    ++i;
+    auto table = dottedName(t, i);
+    if (!table) {
+        return std::nullopt;
+    }
+    if (i < t.size() && !isKeyword(t[i], "where") && !isKeyword(t[i], "order") &&
+        !(t[i].kind == Token::Punct && t[i].text == ";" && i + 1 == t.size())) {
+        return std::nullopt;
+    }
+    for (; i < t.size(); ++i) {
+        for (const char* k : {"join", "union", "group", "having", "intersect", "except"}) {
+            if (isKeyword(t[i], k)) {
+                return std::nullopt;
+            }
+        }
+    }
+    return table;
+}
+
+// A value bound to a statement parameter; the buffers stay where they are
+// until the statement has run.
+struct Param {
+    SQLSMALLINT cType = SQL_C_CHAR;
+    SQLSMALLINT sqlType = SQL_VARCHAR;
+    SQLULEN size = 1;
+    SQLSMALLINT digits = 0;
+    SQLLEN ind = 0;
+    SQLLEN bufferBytes = 0;
+    alignas(8) std::array<unsigned char, 32> fixed{};
+    std::string narrow;
+    std::u16string wide;
+
+    template <class T>
+    void setFixed(SQLSMALLINT c, SQLSMALLINT s, const T& v) {
+        static_assert(sizeof(T) <= sizeof(fixed));
+        cType = c, sqlType = s;
+        std::memcpy(fixed.data(), &v, sizeof v);
+        ind = bufferBytes = sizeof v;
+    }
+    void* data() {
+        if (cType == SQL_C_WCHAR) {
+            return wide.data();
+        }
+        if (cType == SQL_C_CHAR) {
+            return narrow.data();
+        }
+        return fixed.data();
+    }
+};
+
+bool isCharType(SQLSMALLINT t) {
+    return t == SQL_CHAR || t == SQL_VARCHAR || t == SQL_LONGVARCHAR || t == SQL_WCHAR ||
+           t == SQL_WVARCHAR || t == SQL_WLONGVARCHAR;
+}
+
+bool isTimestampType(SQLSMALLINT t) {
+    return t == SQL_TYPE_TIMESTAMP || t == SQL_TIMESTAMP;
+}
+
+// Text for a parameter: UTF-8 for a narrow driver, UTF-16 for a Unicode one.
+void setText(Param& p, std::string utf8, bool narrow, SQLSMALLINT columnType) {
+    if (narrow) {
+        p.cType = SQL_C_CHAR;
+        p.sqlType = isCharType(columnType) ? SQL_VARCHAR : columnType;
+        p.narrow = std::move(utf8);
+        p.ind = p.bufferBytes = static_cast<SQLLEN>(p.narrow.size());
+        p.size = std::max<std::size_t>(p.narrow.size(), 1);
+    } else {
+        p.cType = SQL_C_WCHAR;
+        p.sqlType = isCharType(columnType) ? SQL_WVARCHAR : columnType;
+        p.wide = toUtf16(utf8);
+        p.ind = p.bufferBytes = static_cast<SQLLEN>(p.wide.size() * sizeof(char16_t));
+        p.size = std::max<std::size_t>(p.wide.size(), 1);
+    }
+}
+
+Result<Param> makeParam(const DbValue& v, SQLSMALLINT columnType, bool narrow) {
+    Param p;
+    p.sqlType = columnType != 0 ? columnType : SQL_VARCHAR;
+    if (isNull(v) || std::holds_alternative<DbEmpty>(v)) {
+        p.narrow = std::string(1, '\0');
+        p.ind = SQL_NULL_DATA;
+        return p;
+    }
+    if (const auto* a = std::get_if<DbAnsiString>(&v)) {
+        auto u = cp932::toUtf8(a->bytes);
+        if (!u) {
+            return makeError("the value is not valid Shift_JIS: " + u.error().message);
+        }
+        setText(p, std::move(u.value()), narrow, columnType);
+    } else if (const auto* w = std::get_if<DbWideString>(&v)) {
+        if (!isValidUtf8(w->utf8)) {
+            return makeError("the value is not valid UTF-8");
+        }
+        setText(p, w->utf8, narrow, columnType);
+    } else if (const auto* b = std::get_if<DbBool>(&v)) {
+        p.setFixed(SQL_C_BIT, SQL_BIT, static_cast<unsigned char>(b->value ? 1 : 0));
+    } else if (const auto* f = std::get_if<float>(&v)) {
+        p.setFixed(SQL_C_FLOAT, SQL_REAL, *f);
+    } else if (const auto* d = std::get_if<double>(&v)) {
+        p.setFixed(SQL_C_DOUBLE, SQL_DOUBLE, *d);
+    } else if (const auto* date = std::get_if<DbDate>(&v)) {
+        if (!date->hasDate) {
+            SQL_TIME_STRUCT t{static_cast<SQLUSMALLINT>(date->hour),
+                              static_cast<SQLUSMALLINT>(date->minute),
+                              static_cast<SQLUSMALLINT>(date->second)};
+            p.setFixed(SQL_C_TYPE_TIME, SQL_TYPE_TIME, t);
+        } else if (date->hasTime || isTimestampType(columnType)) {
+            SQL_TIMESTAMP_STRUCT t{static_cast<SQLSMALLINT>(date->year),
+                                   static_cast<SQLUSMALLINT>(date->month),
+                                   static_cast<SQLUSMALLINT>(date->day),
+                                   static_cast<SQLUSMALLINT>(date->hour),
+                                   static_cast<SQLUSMALLINT>(date->minute),
+                                   static_cast<SQLUSMALLINT>(date->second),
+                                   0};
+            p.setFixed(SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, t);
+            p.size = 19;
+        } else {
+            SQL_DATE_STRUCT t{static_cast<SQLSMALLINT>(date->year),
+                              static_cast<SQLUSMALLINT>(date->month),
+                              static_cast<SQLUSMALLINT>(date->day)};
+            p.setFixed(SQL_C_TYPE_DATE, SQL_TYPE_DATE, t);
+            p.size = 10;
+        }
+    } else if (std::holds_alternative<DbCurrency>(v) || std::holds_alternative<DbDecimal>(v)) {
+        auto text = valueToText(v);  // plain ASCII digits
+        if (!text) {
+            return text.error();
+        }
+        p.cType = SQL_C_CHAR;
+        p.sqlType = SQL_NUMERIC;
+        p.narrow = std::move(text.value());
+        const auto dot = p.narrow.find('.');
+        p.digits =
+            static_cast<SQLSMALLINT>(dot == std::string::npos ? 0 : p.narrow.size() - dot - 1);
+        p.size = std::max<std::size_t>(p.narrow.size(), 1);
+        p.ind = p.bufferBytes = static_cast<SQLLEN>(p.narrow.size());
+    } else {
+        // The integer kinds; DbInt8 is a character, as the conversion table has it.
+        std::int64_t n = 0;
+        if (const auto* c = std::get_if<DbInt8>(&v)) {
+            return makeParam(DbAnsiString{std::string(1, static_cast<char>(c->value))}, columnType,
+                             narrow);
+        }
+        std::visit(
+            [&](const auto& x) {
+                using T = std::decay_t<decltype(x)>;
+                if constexpr (std::is_integral_v<T>) {
+                    n = static_cast<std::int64_t>(x);
+                }
+            },
+            v);
+        p.setFixed(SQL_C_SBIGINT, SQL_BIGINT, n);
+        p.size = 19;
+    }
+    return p;
+}
 
 // The environment and connection handles, shared by the source and every
 // cursor it opened, so that a record set outlives a closed DbConnection safely.
@@ -202,8 +476,11 @@ struct OdbcLink {
 
 class OdbcCursor final : public Cursor {
 public:
-    OdbcCursor(std::shared_ptr<OdbcLink> link, std::string queryUtf8)
-        : m_link(std::move(link)), m_query(std::move(queryUtf8)), m_wideQuery(toUtf16(m_query)) {}
+    OdbcCursor(std::shared_ptr<OdbcLink> link, std::string queryUtf8, std::string quote)
+        : m_link(std::move(link)),
+          m_query(std::move(queryUtf8)),
+          m_wideQuery(toUtf16(m_query)),
+          m_quote(std::move(quote)) {}
 
     Status execute() {
         auto stmt = allocate(SQL_HANDLE_STMT, m_link->dbc.get());
@@ -221,7 +498,7 @@ public:
             return m_link->error("the query failed", SQL_HANDLE_STMT, m_stmt.get());
         }
         m_fetched = -1;
-        m_haveCurrent = m_havePrevious = m_usePrevious = m_atEnd = false;
+        m_haveCurrent = m_havePrevious = m_usePrevious = m_atEnd = m_stale = false;
         if (!m_columns.empty()) {
             return Ok{};
         }
@@ -278,7 +555,7 @@ public:
             m_usePrevious = true;
             return true;
         }
-        if (want <= m_fetched) {
+        if (want <= m_fetched || m_stale) {
             if (auto s = execute(); !s) {
                 return s.error();
             }
@@ -304,7 +581,275 @@ public:
         out = c < row.size() ? row[c] : DbValue(DbNull{});
     }
 
+    // Called once the query has run: whether, and how, its rows can be changed.
+    void prepareWriting() {
+        const char q = m_quote.size() == 1 ? m_quote[0] : '\0';
+        m_target = singleTable(m_query, q);
+        if (!m_target) {
+            m_writeReason =
+                "rows can be changed only in a record set on one table (a table name, or "
+                "SELECT ... FROM one table with at most WHERE and ORDER BY)";
+            return;
+        }
+        SQLUINTEGER mode = SQL_MODE_READ_WRITE;
+        if (SQL_SUCCEEDED(
+                SQLGetConnectAttr(m_link->dbc.get(), SQL_ATTR_ACCESS_MODE, &mode, 0, nullptr)) &&
+            mode == SQL_MODE_READ_ONLY) {
+            m_writeReason = "the data source is read-only";
+            return;
+        }
+        readPrimaryKey();
+    }
+
+    std::string readOnlyReason() const override { return m_writeReason; }
+
+    Status insertRow(const std::vector<DbValue>& values) override {
+        std::string names, marks;
+        std::vector<Param> params;
+        for (std::size_t c = 0; c < values.size(); ++c) {
+            if (std::holds_alternative<DbEmpty>(values[c])) {
+                continue;
+            }
+            auto p = makeParam(values[c], m_columns[c].sqlType, m_link->narrow);
+            if (!p) {
+                return fieldError(c, p.error());
+            }
+            params.push_back(std::move(p.value()));
+            names += (names.empty() ? "" : ", ") + quoted(columnName(c));
+            marks += marks.empty() ? "?" : ", ?";
+        }
+        return run("INSERT INTO " + tableSql() + " (" + names + ") VALUES (" + marks + ")", params);
+    }
+
+    Status updateRow(const RowRef& row, std::size_t column, const DbValue& value) override {
+        auto p = makeParam(value, m_columns[column].sqlType, m_link->narrow);
+        if (!p) {
+            return fieldError(column, p.error());
+        }
+        std::vector<Param> params;
+        params.push_back(std::move(p.value()));
+        std::string sql = "UPDATE " + tableSql() + " SET " + quoted(columnName(column)) + " = ?";
+        if (auto s = appendWhere(row, sql, params); !s) {
+            return s;
+        }
+        return run(sql, params);
+    }
+
+    Status deleteRow(const RowRef& row) override {
+        std::vector<Param> params;
+        std::string sql = "DELETE FROM " + tableSql();
+        if (auto s = appendWhere(row, sql, params); !s) {
+            return s;
+        }
+        return run(sql, params);
+    }
+
+    Status refresh() override { return execute(); }
+
 private:
+    const std::string& columnName(std::size_t c) const {
+        return std::get<DbWideString>(m_columns[c].name).utf8;
+    }
+
+    Error fieldError(std::size_t c, const Error& e) const {
+        return makeError("field \"" + columnName(c) + "\": " + e.message);
+    }
+
+    std::string quoted(const std::string& name) const {
+        std::string out = m_quote;
+        for (char ch : name) {
+            out += ch;
+            if (m_quote.size() == 1 && ch == m_quote[0]) {
+                out += ch;
+            }
+        }
+        return out + m_quote;
+    }
+
+    std::string tableSql() const {
+        return (m_target->schema.empty() ? std::string() : quoted(m_target->schema) + ".") +
+               quoted(m_target->name);
+    }
+
+    // The record-set columns of the table's primary key, in key order; empty
+    // when the driver names none or the set lacks one of them.
+    void readPrimaryKey() {
+        auto stmt = allocate(SQL_HANDLE_STMT, m_link->dbc.get());
+        if (!stmt) {
+            return;
+        }
+        std::string schema = m_target->schema, name = m_target->name;
+        std::u16string wideSchema = toUtf16(schema), wideName = toUtf16(name);
+        SQLRETURN rc =
+            m_link->narrow
+                ? SQLPrimaryKeys(
+                      stmt->get(), nullptr, 0,
+                      schema.empty() ? nullptr : reinterpret_cast<SQLCHAR*>(schema.data()),
+                      static_cast<SQLSMALLINT>(schema.size()),
+                      reinterpret_cast<SQLCHAR*>(name.data()),
+                      static_cast<SQLSMALLINT>(name.size()))
+                : SQLPrimaryKeysW(
+                      stmt->get(), nullptr, 0,
+                      wideSchema.empty() ? nullptr : reinterpret_cast<SQLWCHAR*>(wideSchema.data()),
+                      static_cast<SQLSMALLINT>(wideSchema.size()),
+                      reinterpret_cast<SQLWCHAR*>(wideName.data()),
+                      static_cast<SQLSMALLINT>(wideName.size()));
+        if (!SQL_SUCCEEDED(rc)) {
+            return;
+        }
+        std::vector<std::pair<SQLSMALLINT, std::size_t>> keys;  // KEY_SEQ, column
+        for (int guard = 0; guard < 1024 && SQL_SUCCEEDED(SQLFetch(stmt->get())); ++guard) {
+            std::array<SQLWCHAR, 513> wide{};
+            std::array<SQLCHAR, 1537> narrowName{};
+            SQLLEN ind = 0;
+            SQLRETURN rc2 = m_link->narrow
+                                ? SQLGetData(stmt->get(), 4, SQL_C_CHAR, narrowName.data(),
+                                             narrowName.size() - 1, &ind)
+                                : SQLGetData(stmt->get(), 4, SQL_C_WCHAR, wide.data(),
+                                             sizeof wide - sizeof(SQLWCHAR), &ind);
+            SQLSMALLINT seq = 0;
+            SQLLEN seqInd = 0;
+            if (!SQL_SUCCEEDED(rc2) || ind == SQL_NULL_DATA ||
+                !SQL_SUCCEEDED(SQLGetData(stmt->get(), 5, SQL_C_SSHORT, &seq, 0, &seqInd))) {
+                return;
+            }
+            const std::string key =
+                m_link->narrow ? std::string(reinterpret_cast<const char*>(narrowName.data()))
+                               : toUtf8(wide.data(), wideLength(wide.data(), wide.size()));
+            std::size_t c = 0;
+            while (c < m_columns.size() && columnName(c) != key) {
+                ++c;
+            }
+            if (c == m_columns.size()) {
+                return;  // a key column the set does not read
+            }
+            keys.emplace_back(seq, c);
+        }
+        std::sort(keys.begin(), keys.end());
+        for (const auto& k : keys) {
+            m_keys.push_back(k.second);
+        }
+    }
+
+    // " WHERE ..." naming the row: by its key when the set has it, else by
+    // every value that compares exactly (reals and values without a text form
+    // are left out). run() then refuses unless exactly one row matched.
+    Status appendWhere(const RowRef& row, std::string& sql, std::vector<Param>& params) const {
+        auto given = [&](std::size_t c) {
+            return !isNull(row.values[c]) && !std::holds_alternative<DbEmpty>(row.values[c]);
+        };
+        const bool byKey = !m_keys.empty() && std::all_of(m_keys.begin(), m_keys.end(), given);
+        std::vector<std::size_t> columns = m_keys;
+        if (!byKey) {
+            columns.clear();
+            for (std::size_t c = 0; c < row.values.size(); ++c) {
+                columns.push_back(c);
+            }
+        }
+        std::string where;
+        for (std::size_t c : columns) {
+            const DbValue& v = row.values[c];
+            if (std::holds_alternative<DbEmpty>(v) || std::holds_alternative<float>(v) ||
+                std::holds_alternative<double>(v)) {
+                continue;
+            }
+            where += where.empty() ? " WHERE " : " AND ";
+            where += quoted(columnName(c));
+            if (isNull(v)) {
+                where += " IS NULL";
+                continue;
+            }
+            auto p = makeParam(v, m_columns[c].sqlType, m_link->narrow);
+            if (!p) {
+                return fieldError(c, p.error());
+            }
+            where += " = ?";
+            params.push_back(std::move(p.value()));
+        }
+        if (where.empty()) {
+            return makeError("the row has no value that tells it apart from the others");
+        }
+        sql += where;
+        return Ok{};
+    }
+
+    // Runs one change in a transaction and keeps it only when exactly one row
+    // was affected. The read statement is closed first; the next seek runs the
+    // query again.
+    Status run(const std::string& sql, std::vector<Param>& params) {
+        m_stmt.reset();
+        m_stale = true;
+        SQLHANDLE dbc = m_link->dbc.get();
+        if (!SQL_SUCCEEDED(SQLSetConnectAttr(
+                dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0))) {
+            return m_link->error("the driver cannot make the change in a transaction",
+                                 SQL_HANDLE_DBC, dbc);
+        }
+        struct AutoCommitBack {
+            SQLHANDLE dbc;
+            ~AutoCommitBack() {
+                SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT,
+                                  reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+            }
+        } back{dbc};
+        auto rollback = [&](Error e) {
+            SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_ROLLBACK);
+            return e;
+        };
+        auto stmt = allocate(SQL_HANDLE_STMT, dbc);
+        if (!stmt) {
+            return rollback(stmt.error());
+        }
+        std::string narrowSql = sql;
+        std::u16string wideSql = toUtf16(sql);
+        SQLRETURN rc = m_link->narrow
+                           ? SQLPrepare(stmt->get(), reinterpret_cast<SQLCHAR*>(narrowSql.data()),
+                                        static_cast<SQLINTEGER>(narrowSql.size()))
+                           : SQLPrepareW(stmt->get(), reinterpret_cast<SQLWCHAR*>(wideSql.data()),
+                                         static_cast<SQLINTEGER>(wideSql.size()));
+        if (!SQL_SUCCEEDED(rc)) {
+            return rollback(
+                m_link->error("the change cannot be prepared", SQL_HANDLE_STMT, stmt->get()));
+        }
+        for (std::size_t i = 0; i < params.size(); ++i) {
+            Param& p = params[i];
+            if (!SQL_SUCCEEDED(SQLBindParameter(stmt->get(), static_cast<SQLUSMALLINT>(i + 1),
+                                                SQL_PARAM_INPUT, p.cType, p.sqlType, p.size,
+                                                p.digits, p.data(), p.bufferBytes, &p.ind))) {
+                return rollback(m_link->error("cannot pass a value to the driver", SQL_HANDLE_STMT,
+                                              stmt->get()));
+            }
+        }
+        rc = SQLExecute(stmt->get());
+        if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) {
+            return rollback(m_link->error("the change failed", SQL_HANDLE_STMT, stmt->get()));
+        }
+        SQLLEN count = -1;
+        if (rc == SQL_NO_DATA) {
+            count = 0;
+        } else if (!SQL_SUCCEEDED(SQLRowCount(stmt->get(), &count))) {
+            count = -1;
+        }
+        if (count == 0) {
+            return rollback(
+                makeError("no row matched: it was changed or deleted since it was read; nothing "
+                          "was changed"));
+        }
+        if (count != 1) {
+            return rollback(makeError(
+                count < 0 ? std::string("the driver did not say how many rows the change affected; "
+                                        "nothing was changed")
+                          : std::to_string(count) +
+                                " rows matched the row, which the table cannot tell apart (no "
+                                "primary key); nothing was changed"));
+        }
+        if (!SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_COMMIT))) {
+            return rollback(
+                m_link->error("the change could not be committed", SQL_HANDLE_DBC, dbc));
+        }
+        return Ok{};
+    }
+
     Result<bool> fetch() {
         SQLRETURN rc = SQLFetch(m_stmt.get());
         if (rc == SQL_NO_DATA) {
@@ -494,6 +1039,11 @@ private:
     bool m_havePrevious = false;
     bool m_usePrevious = false;
     bool m_atEnd = false;
+    bool m_stale = false;  // a change closed the statement
+    std::string m_quote;
+    std::optional<TableRef> m_target;
+    std::vector<std::size_t> m_keys;
+    std::string m_writeReason;
 };
 
 class OdbcSource final : public Source {
@@ -544,10 +1094,19 @@ public:
         if (!utf8) {
             return makeError("the query is not valid Shift_JIS: " + utf8.error().message);
         }
-        auto cursor = std::make_unique<OdbcCursor>(m_link, std::move(utf8.value()));
+        std::string quote = identifierQuote();
+        // A bare table name reads the whole table, as it does for the file sources.
+        const auto tokens = tokenize(utf8.value(), quote.size() == 1 ? quote[0] : '\0');
+        std::size_t end = 0;
+        if (tokens && !tokens->empty() && !isKeyword(tokens->front(), "select") &&
+            dottedName(*tokens, end) && end == tokens->size()) {
+            utf8.value() = "SELECT * FROM " + utf8.value();
+        }
+        auto cursor = std::make_unique<OdbcCursor>(m_link, std::move(utf8.value()), quote);
         if (auto s = cursor->execute(); !s) {
             return s.error();
         }
+        cursor->prepareWriting();
         return std::unique_ptr<Cursor>(std::move(cursor));
     }
 

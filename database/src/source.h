@@ -44,6 +44,33 @@ public:
         out = std::move(t.value());
         return Ok{};
     }
+
+    // Writing. A cursor that can write answers an empty reason; the others
+    // keep the default and every write call is refused before it reaches them.
+    virtual std::string readOnlyReason() const { return "this source can only be read"; }
+    // `row` is the row to change as the record set knows it: for a row begun by
+    // AddNew, the values written so far (DbEmpty for the others) and `isNew`;
+    // else the current row (`number` 0-based) with its values as read.
+    struct RowRef {
+        std::vector<DbValue> values;
+        bool isNew = false;
+        std::size_t number = 0;
+    };
+    // Inserts a row holding the given values (DbEmpty: not given).
+    virtual Status insertRow(const std::vector<DbValue>& values) {
+        (void)values;
+        return makeError(readOnlyReason());
+    }
+    virtual Status updateRow(const RowRef& row, std::size_t column, const DbValue& value) {
+        (void)row, (void)column, (void)value;
+        return makeError(readOnlyReason());
+    }
+    virtual Status deleteRow(const RowRef& row) {
+        (void)row;
+        return makeError(readOnlyReason());
+    }
+    // Reads the source again after a write; rows are then sought anew.
+    virtual Status refresh() { return Ok{}; }
 };
 
 class Source {
@@ -71,8 +98,10 @@ struct MemoryTable {
 Result<std::vector<std::size_t>> resolveColumns(const SelectQuery& q,
                                                 const std::vector<DbValue>& names);
 
+// readOnlyReason: why the library behind the table cannot write it.
 std::unique_ptr<Cursor> makeMemoryCursor(std::shared_ptr<const MemoryTable> table,
-                                         std::vector<std::size_t> columns);
+                                         std::vector<std::size_t> columns,
+                                         std::string readOnlyReason);
 
 // Shift_JIS query text -> UTF-8 name, with a clear error.
 Result<std::string> sjisNameToUtf8(std::string_view sjis);

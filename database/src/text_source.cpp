@@ -2,8 +2,11 @@
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
+#include <utility>
+#include <variant>
 
 #include "common/cp932.h"
+#include "common/files.h"
 #include "common/sjis.h"
 #include "source.h"
 
@@ -19,11 +22,132 @@ bool isTextTable(const fs::path& p) {
     return ext == ".csv" || ext == ".txt" || ext == ".tab" || ext == ".asc" || ext == ".k3";
 }
 
+// A record's place in the raw file bytes, for rewriting one record and leaving
+// every other byte as it was. The file has passed parseCsv first, so its quotes
+// are balanced and its sizes bounded.
+struct RawRecord {
+    std::size_t start = 0, end = 0, next = 0;  // next: after the line end
+    std::vector<std::pair<std::size_t, std::size_t>> fields;
+};
+
+std::vector<RawRecord> scanRecords(std::string_view b, std::size_t pos) {
+    std::vector<RawRecord> out;
+    const std::size_t n = b.size();
+    while (pos < n) {
+        if (b[pos] == '\n' || b[pos] == '\r') {  // blank lines are no records, as when reading
+            pos = (b[pos] == '\r' && pos + 1 < n && b[pos + 1] == '\n') ? pos + 2 : pos + 1;
+            continue;
+        }
+        RawRecord r;
+        r.start = pos;
+        for (;;) {
+            const std::size_t fieldStart = pos;
+            if (pos < n && b[pos] == '"') {
+                ++pos;
+                for (;;) {
+                    const std::size_t q = b.find('"', pos);
+                    pos = q == std::string_view::npos ? n : q + 1;
+                    if (pos < n && b[pos] == '"') {
+                        ++pos;
+                        continue;
+                    }
+                    break;
+                }
+            }
+            pos = std::min(b.find_first_of(",\r\n", pos), n);
+            r.fields.emplace_back(fieldStart, pos);
+            if (pos < n && b[pos] == ',') {
+                ++pos;
+                continue;
+            }
+            break;
+        }
+        r.end = pos;
+        if (pos < n) {
+            pos = (b[pos] == '\r' && pos + 1 < n && b[pos + 1] == '\n') ? pos + 2 : pos + 1;
+        }
+        r.next = pos;
+        out.push_back(std::move(r));
+    }
+    return out;
+}
+
+// A value as the bytes of one CSV field in the file's encoding, quoted when it
+// holds a delimiter or a quote. An empty text is quoted too: unquoted, it would
+// read back as null.
+Result<std::string> encodeField(const DbValue& v, CsvEncoding encoding) {
+    if (isNull(v) || std::holds_alternative<DbEmpty>(v)) {
+        return std::string();
+    }
+    std::string text;
+    if (const auto* w = std::get_if<DbWideString>(&v)) {
+        if (!isValidUtf8(w->utf8)) {
+            return makeError("the value is not valid UTF-8");
+        }
+        if (encoding == CsvEncoding::Utf8) {
+            text = w->utf8;
+        } else {
+            auto s = cp932::fromUtf8(w->utf8);
+            if (!s) {
+                return makeError("a Shift_JIS file cannot hold the value: " + s.error().message);
+            }
+            text = std::move(s.value());
+        }
+    } else {
+        auto sjisText = valueToText(v);
+        if (!sjisText) {
+            return sjisText.error();
+        }
+        // Checked even for a Shift_JIS file: a broken double-byte character
+        // would swallow the delimiter after it for any reader.
+        auto u = cp932::toUtf8(sjisText.value());
+        if (!u) {
+            return makeError("the value is not valid Shift_JIS: " + u.error().message);
+        }
+        text = encoding == CsvEncoding::Utf8 ? std::move(u.value()) : std::move(sjisText.value());
+    }
+    if (!text.empty() && text.find_first_of(",\"\r\n") == std::string::npos) {
+        return text;
+    }
+    std::string quoted = "\"";
+    for (char ch : text) {
+        quoted += ch;
+        if (ch == '"') {
+            quoted += '"';
+        }
+    }
+    quoted += '"';
+    return quoted;
+}
+
+struct FileStamp {
+    std::uintmax_t size = 0;
+    fs::file_time_type time;
+    bool operator==(const FileStamp&) const = default;
+};
+
+Result<FileStamp> stampOf(const fs::path& p) {
+    std::error_code ec;
+    FileStamp s;
+    s.size = fs::file_size(p, ec);
+    if (!ec) {
+        s.time = fs::last_write_time(p, ec);
+    }
+    if (ec) {
+        return makeError(p.string() + ": " + ec.message());
+    }
+    return s;
+}
+
 class CsvCursor final : public Cursor {
 public:
     CsvCursor(std::shared_ptr<const CsvTable> table, std::vector<DbValue> names,
-              std::vector<std::size_t> columns)
-        : m_table(std::move(table)), m_names(std::move(names)), m_columns(std::move(columns)) {}
+              std::vector<std::size_t> columns, fs::path path, FileStamp stamp)
+        : m_table(std::move(table)),
+          m_names(std::move(names)),
+          m_columns(std::move(columns)),
+          m_path(std::move(path)),
+          m_stamp(stamp) {}
 
     std::size_t fieldCount() const override { return m_columns.size(); }
     const DbValue& fieldName(std::size_t c) const override { return m_names[m_columns[c]]; }
@@ -70,11 +194,139 @@ public:
         return Ok{};
     }
 
+    std::string readOnlyReason() const override { return {}; }
+
+    Status insertRow(const std::vector<DbValue>& values) override {
+        return rewrite([&](std::string& bytes, const std::vector<RawRecord>& records,
+                           std::string_view lineEnd) -> Status {
+            std::vector<std::string> fields(m_table->columnCount());
+            bool allEmpty = true;
+            for (std::size_t c = 0; c < values.size(); ++c) {
+                auto f = encodeField(values[c], m_table->encoding());
+                if (!f) {
+                    return fieldError(c, f.error());
+                }
+                allEmpty &= f->empty();
+                fields[m_columns[c]] = std::move(f.value());
+            }
+            if (allEmpty && !fields.empty()) {
+                fields[0] = "\"\"";  // a blank line would be no record at all
+            }
+            if (!bytes.empty() && records.back().next == records.back().end &&
+                records.back().end == bytes.size()) {
+                bytes += lineEnd;  // the last record had no line end
+            }
+            for (std::size_t i = 0; i < fields.size(); ++i) {
+                bytes += i == 0 ? "" : ",";
+                bytes += fields[i];
+            }
+            bytes += lineEnd;
+            m_newRow = m_table->rowCount();
+            return Ok{};
+        });
+    }
+
+    Status updateRow(const RowRef& row, std::size_t column, const DbValue& value) override {
+        auto f = encodeField(value, m_table->encoding());
+        if (!f) {
+            return fieldError(column, f.error());
+        }
+        return rewrite([&](std::string& bytes, const std::vector<RawRecord>& records,
+                           std::string_view) -> Status {
+            const RawRecord& r = records[rowNumber(row) + 1];
+            const std::size_t fc = m_columns[column];
+            if (fc < r.fields.size()) {
+                bytes.replace(r.fields[fc].first, r.fields[fc].second - r.fields[fc].first, *f);
+            } else {  // a record shorter than the header grows to the field
+                bytes.insert(r.end, std::string(fc + 1 - r.fields.size(), ',') + *f);
+            }
+            return Ok{};
+        });
+    }
+
+    Status deleteRow(const RowRef& row) override {
+        return rewrite([&](std::string& bytes, const std::vector<RawRecord>& records,
+                           std::string_view) -> Status {
+            const RawRecord& r = records[rowNumber(row) + 1];
+            bytes.erase(r.start, r.next - r.start);
+            return Ok{};
+        });
+    }
+
 private:
+    std::size_t rowNumber(const RowRef& row) const { return row.isNew ? m_newRow : row.number; }
+
+    Error fieldError(std::size_t column, const Error& e) const {
+        std::string name = std::holds_alternative<DbWideString>(m_names[m_columns[column]])
+                               ? std::get<DbWideString>(m_names[m_columns[column]]).utf8
+                               : cp932::toUtf8Lossy(m_table->name(m_columns[column]));
+        return makeError("field \"" + name + "\": " + e.message);
+    }
+
+    // Reads the file again, lets `edit` change its bytes, writes it through a
+    // temporary file and takes the result as the table. The file must be as
+    // this cursor last read or wrote it: rows are found by position.
+    template <class Edit>
+    Status rewrite(Edit edit) {
+        auto stamp = stampOf(m_path);
+        if (!stamp) {
+            return stamp.error();
+        }
+        if (!(stamp.value() == m_stamp)) {
+            return makeError(m_path.string() +
+                             " has changed since it was read; open the record set again");
+        }
+        const CsvLimits limits;
+        auto bytes = readWholeFile(m_path, limits.maxFileBytes);
+        if (!bytes) {
+            return bytes.error();
+        }
+        const CsvEncoding encoding = m_table->encoding();
+        std::size_t start = 0;
+        if (encoding == CsvEncoding::Utf8 &&
+            std::string_view(bytes.value()).substr(0, 3) == std::string_view("\xEF\xBB\xBF")) {
+            start = 3;
+        }
+        auto records = scanRecords(bytes.value(), start);
+        if (records.size() != m_table->rowCount() + 1) {
+            return makeError(m_path.string() + " does not hold the rows that were read from it");
+        }
+        // The header's line end is the file's; a file of one line gets CRLF.
+        std::string_view lineEnd = "\r\n";
+        const RawRecord& header = records.front();
+        if (header.next > header.end) {
+            lineEnd = std::string_view(bytes.value()).substr(header.end, header.next - header.end);
+        }
+        const std::string ending(lineEnd);
+        if (auto s = edit(bytes.value(), records, ending); !s) {
+            return s;
+        }
+        auto table = parseCsv(bytes.value(), encoding, limits);
+        if (!table) {
+            return makeError("the changed file would not read back: " + table.error().message);
+        }
+        std::error_code ec;
+        const auto perms = fs::status(m_path, ec).permissions();
+        const unsigned mode = ec ? 0644u : static_cast<unsigned>(perms) & 07777u;
+        if (auto s = writeFileAtomically(m_path, bytes.value(), mode); !s) {
+            return s;
+        }
+        m_table = std::make_shared<const CsvTable>(std::move(table.value()));
+        auto newStamp = stampOf(m_path);
+        if (!newStamp) {
+            return newStamp.error();
+        }
+        m_stamp = newStamp.value();
+        return Ok{};
+    }
+
     std::shared_ptr<const CsvTable> m_table;
     std::vector<DbValue> m_names;
     std::vector<std::size_t> m_columns;
+    fs::path m_path;
+    FileStamp m_stamp;
     std::size_t m_row = 0;
+    std::size_t m_newRow = 0;  // where the row begun by AddNew went
 };
 
 class TextSource final : public Source {
@@ -108,6 +360,10 @@ public:
         if (!file) {
             return file.error();
         }
+        auto stamp = stampOf(file.value());
+        if (!stamp) {
+            return stamp.error();
+        }
         auto table = readCsvFile(file.value(), m_encoding);
         if (!table) {
             return makeError(file.value().string() + ": " + table.error().message,
@@ -126,8 +382,9 @@ public:
         if (!columns) {
             return columns.error();
         }
-        return std::unique_ptr<Cursor>(std::make_unique<CsvCursor>(
-            std::move(shared), std::move(names), std::move(columns.value())));
+        return std::unique_ptr<Cursor>(
+            std::make_unique<CsvCursor>(std::move(shared), std::move(names),
+                                        std::move(columns.value()), file.value(), stamp.value()));
     }
 
 private:

@@ -150,8 +150,42 @@ public:
     // The 0-based number of the current row (-1 before the first).
     long long Position() const { return m_pos; }
 
+    // MovePrevious and HoldRecords always; AddNew, Update and Delete when the
+    // set was opened with a lock other than ReadOnly on a source that can
+    // write: a CSV file, or an ODBC query on one table (a table name or
+    // "SELECT ... FROM t [WHERE ...] [ORDER BY ...]"). Access and Excel are
+    // read-only. Nothing else.
     bool Supports(CursorOption option) const;
-    // Every source is opened for reading: these fail with a reason.
+
+    // Writing. Every Update writes at once; nothing waits for a later call.
+    //
+    // AddNew() begins a new row, which becomes the current row: its fields read
+    // as what has been written to them (empty before). The first Update then
+    // inserts the row with that one field set (the source's default, or null,
+    // in the others); each further Update changes that same row. Any Move, a
+    // second AddNew or Close ends the new row: the rows are then read again
+    // (the new row shows where the source puts it; for a CSV file, at the end)
+    // and the move counts from the row that was current before AddNew.
+    //
+    // Update(fieldIndex, value) on an existing row changes that field of the
+    // current row; fieldIndex -1 means the selected field. Delete(Current)
+    // removes the current row (on a new row: removes it, or drops it when
+    // nothing was written yet); Group and All are refused. After either, the
+    // rows are read again and the same row number is current: the changed row
+    // (unless the change moved it elsewhere in the order or out of a WHERE),
+    // or after a Delete the row that followed (AtEnd() after the last).
+    //
+    // Values: Shift_JIS text (DbAnsiString) usually; any DbValue is accepted and
+    // a DbNull writes a null (an empty field in CSV). Text that the source's
+    // encoding cannot hold is refused with the character named.
+    //
+    // ODBC finds the row by the table's primary key when the driver names one
+    // and every key column is in the record set, else by all the row's values;
+    // a change that would touch any number of rows but one is rolled back and
+    // refused. CSV finds it by its position, and refuses when the file no
+    // longer holds that row as it was read. A CSV file is written whole through
+    // a temporary file, in its own encoding (Shift_JIS, or UTF-8 with a BOM if
+    // it had one) and line ends, and only the changed record differs.
     bool AddNew();
     bool Update(int fieldIndex, const DbValue& value);
     bool Delete(Affect affect = Affect::Current);
@@ -163,8 +197,15 @@ private:
     bool fail(Error e) const;
     bool seekTo(long long row);
     bool requireOpen() const;
+    bool requireWritable() const;
+    bool endNewRow();
+    bool reread(bool wrote);
 
     std::unique_ptr<detail::Cursor> m_cursor;
+    LockType m_lock = LockType::ReadOnly;
+    bool m_adding = false;      // the current row is one begun by AddNew
+    bool m_newWritten = false;  // ... and an Update has inserted it
+    std::vector<DbValue> m_newRow;
     long long m_pos = -1;
     bool m_bof = true;
     bool m_eof = true;
