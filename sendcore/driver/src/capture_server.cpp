@@ -266,24 +266,8 @@ void CaptureServer::serve() {
         if (fds[0].revents != 0) {
             break;
         }
-        if ((fds[1].revents & POLLIN) != 0) {
-            int cfd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-            if (cfd >= 0) {
-                if (static_cast<int>(clients.size()) >= m_options.maxClients) {
-                    static const char kBusy[] = "421 too many connections\r\n";
-                    [[maybe_unused]] ssize_t n = ::send(cfd, kBusy, sizeof kBusy - 1, MSG_NOSIGNAL);
-                    ::close(cfd);
-                } else {
-                    int one = 1;
-                    ::setsockopt(cfd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-                    Client c;
-                    c.fd = cfd;
-                    c.out = "220 capture server ready\r\n";
-                    clients.push_back(std::move(c));
-                }
-            }
-        }
-        for (std::size_t i = 0; i < clients.size(); ++i) {
+        const std::size_t polled = fds.size() - 2;
+        for (std::size_t i = 0; i < polled; ++i) {
             Client& c = clients[i];
             short rev = fds[i + 2].revents;
             bool dead = (rev & (POLLERR | POLLNVAL)) != 0;
@@ -311,6 +295,25 @@ void CaptureServer::serve() {
             }
         }
         std::erase_if(clients, [](const Client& c) { return c.fd < 0; });
+        // New clients join after the polled ones have been served: fds holds
+        // entries only for the clients that were there when poll() was called.
+        if ((fds[1].revents & POLLIN) != 0) {
+            int cfd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            if (cfd >= 0) {
+                if (static_cast<int>(clients.size()) >= m_options.maxClients) {
+                    static const char kBusy[] = "421 too many connections\r\n";
+                    [[maybe_unused]] ssize_t n = ::send(cfd, kBusy, sizeof kBusy - 1, MSG_NOSIGNAL);
+                    ::close(cfd);
+                } else {
+                    int one = 1;
+                    ::setsockopt(cfd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+                    Client c;
+                    c.fd = cfd;
+                    c.out = "220 capture server ready\r\n";
+                    clients.push_back(std::move(c));
+                }
+            }
+        }
     }
     for (auto& c : clients) {
         ::close(c.fd);
