@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Saves and loads a 99,999-record address book and compares with Python's csv
 # module reading the same records. Builds nothing: $1 is a build folder in which
-# tn2_bench was built (default /work/main/build).
+# tn2_bench was built (default the build folder of the checkout).
 set -euo pipefail
-build=${1:-/work/main/build}
+build=${1:-$(cd "$(dirname "$0")/../.." && pwd)/build}
 here=$(cd "$(dirname "$0")" && pwd)
 bench=$build/bin/tn2_bench
 csv=${TARN_TESTDATA:-$here/../../../shared/testdata}/big/recipients_100k.csv

@@ -2,12 +2,12 @@
 # Reads all rows of the 100,000-row recipient CSV and of a 100,000-row SQLite
 # table (through unixODBC and the SQLite driver) as text, and Python's csv module
 # (cp932) reading the same CSV. Builds nothing: $1 is a build folder in which
-# db_read_bench was built (default /work/main/build).
+# db_read_bench was built (default the build folder of the checkout).
 #
 # Rates are given per second of wall time and per second of CPU time; on a
 # machine shared with other work the CPU figures are the ones to compare.
 set -euo pipefail
-build=${1:-/work/main/build}
+build=${1:-$(cd "$(dirname "$0")/../.." && pwd)/build}
 here=$(cd "$(dirname "$0")" && pwd)
 bench=$build/bin/db_read_bench
 data=${TARN_TESTDATA:-$here/../../../shared/testdata}/big

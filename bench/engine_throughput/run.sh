@@ -3,9 +3,9 @@
 # Postfix's smtp-sink on loopback, from our engine and from Postfix's
 # smtp-source (one session, no pipelining), and the ratio of the two rates.
 # COUNT, SIZE and REPEAT in the environment change the defaults 5000, 1500, 3.
-#   bench/engine_throughput/run.sh [BUILD_DIR]   (default /work/main/build)
+#   bench/engine_throughput/run.sh [BUILD_DIR]   (default the build folder of the checkout)
 set -euo pipefail
-build=${1:-/work/main/build}
+build=${1:-$(cd "$(dirname "$0")/../.." && pwd)/build}
 count=${COUNT:-5000}
 size=${SIZE:-1500}
 repeat=${REPEAT:-3}

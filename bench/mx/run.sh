@@ -2,9 +2,9 @@
 # MX lookups of 10,000 synthetic domains against a local dnsmasq, by the MX
 # library and by adnshost with every query in flight; then the level-1 check
 # with a short and a long domain list.
-#   bash bench/mx/run.sh [BUILD-DIR]     (default /work/main/build)
+#   bash bench/mx/run.sh [BUILD-DIR]     (default the build folder of the checkout)
 set -euo pipefail
-build=${1:-/work/main/build}
+build=${1:-$(cd "$(dirname "$0")/../.." && pwd)/build}
 bin=$build/bin
 for exe in mx_bench level1_bench; do
   [ -x "$bin/$exe" ] || { echo "bench/mx: $bin/$exe is not built" >&2; exit 1; }

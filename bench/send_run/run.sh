@@ -5,7 +5,7 @@
 # mail merge of the same messages against the same sink.
 #   bench/send_run/run.sh [BUILD_DIR]        COUNT (default 10000) in the environment
 set -euo pipefail
-build=${1:-/work/main/build}
+build=${1:-$(cd "$(dirname "$0")/../.." && pwd)/build}
 count=${COUNT:-10000}
 here=$(cd "$(dirname "$0")" && pwd)
 sink=/usr/sbin/smtp-sink
