@@ -204,6 +204,48 @@ TEST_F(PostgresOdbc, RefusesAFieldBeyondTheSizeCap) {
         << rs.LastError().message;
 }
 
+TEST_F(PostgresOdbc, ChangesRowsByKeyAndRefusesAmbiguousOnes) {
+    ASSERT_EQ(dbtest::execute(s_server->connectionString(),
+                              {"CREATE TABLE 会員 (id serial PRIMARY KEY, 名前 text, 金額 "
+                               "numeric(10,2), 登録日 date)",
+                               "INSERT INTO 会員 (名前, 金額, 登録日) VALUES ('佐藤', 12.50, "
+                               "'2023-04-01'), ('Smith', NULL, NULL)",
+                               "CREATE TABLE 重複 (名前 text, n integer)",
+                               "INSERT INTO 重複 VALUES ('a', 1), ('a', 1), ('b', 2)"},
+                              true),
+              "");
+    DbConnection c;
+    ASSERT_TRUE(c.Open(kOdbc, sjis(s_server->connectionString())));
+    const std::string q = c.IdentifierQuote();
+    DbRecordset rs;
+    ASSERT_TRUE(
+        rs.Open(c, sjis("SELECT * FROM " + q + "会員" + q + " ORDER BY id"), LockType::Optimistic))
+        << rs.LastError().message;
+    ASSERT_TRUE(rs.Supports(CursorOption::Update));
+    ASSERT_TRUE(rs.Update(1, DbAnsiString{sjis("山﨑 ㈱ひかり")})) << rs.LastError().message;
+    ASSERT_TRUE(rs.Update(2, DbAnsiString{"99.5"})) << rs.LastError().message;
+    // The key (filled in by the server) is not set: the new row is found by
+    // what was written to it.
+    ASSERT_TRUE(rs.AddNew());
+    ASSERT_TRUE(rs.Update(1, DbAnsiString{sjis("新規 髙橋")})) << rs.LastError().message;
+    ASSERT_TRUE(rs.Update(3, DbDate{2026, 12, 6})) << rs.LastError().message;
+    ASSERT_TRUE(rs.MoveNext());  // from the first row: Smith
+    ASSERT_TRUE(rs.Delete()) << rs.LastError().message;
+    auto t = readTable(c, "SELECT 名前, 金額, 登録日 FROM " + q + "会員" + q + " ORDER BY id");
+    EXPECT_EQ(t.rows,
+              (std::vector<std::vector<std::string>>{{"山﨑 ㈱ひかり", "99.5", "2023/04/01"},
+                                                     {"新規 髙橋", "", "2026/12/06"}}));
+
+    DbRecordset dup;
+    ASSERT_TRUE(dup.Open(c, sjis("重複"), LockType::Optimistic)) << dup.LastError().message;
+    EXPECT_FALSE(dup.Delete());
+    EXPECT_NE(dup.LastError().message.find("2 rows matched"), std::string::npos)
+        << dup.LastError().message;
+    EXPECT_FALSE(dup.Update(0, DbAnsiString{"z"}));
+    EXPECT_EQ(readTable(c, "SELECT count(*) FROM 重複 WHERE 名前 = 'a' AND n = 1").rows,
+              (std::vector<std::vector<std::string>>{{"2"}}));
+}
+
 TEST(OdbcChoice, TakesTheDataSourceFromTheConnectionString) {
     auto c =
         odbcChoiceFromConnectionString("DRIVER={x};FILEDSN=/etc/ODBCDataSources/会員.dsn;UID=a");

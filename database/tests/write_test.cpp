@@ -182,6 +182,10 @@ TEST_F(SqliteWrite, ChangesRowsOfATableByItsKey) {
     ASSERT_TRUE(rs.Open(m_conn, sjis("会員"), LockType::Optimistic)) << rs.LastError().message;
     EXPECT_TRUE(rs.Supports(CursorOption::Update));
     ASSERT_TRUE(rs.MoveNext());
+    // Changed elsewhere since it was read: the key still finds the row.
+    ASSERT_EQ(
+        dbtest::execute(m_source, {"UPDATE 会員 SET 登録日 = '2000-01-01' WHERE id = 2"}, false),
+        "");
     ASSERT_TRUE(rs.Update(1, DbAnsiString{sjis("髙橋 ㈱")})) << rs.LastError().message;
     EXPECT_EQ(text(rs, 1), "髙橋 ㈱");
     ASSERT_TRUE(rs.Update(2, DbDate{2025, 1, 31}));
