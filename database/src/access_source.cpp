@@ -198,13 +198,15 @@ Status useCp932ForJet3(MdbHandle* mdb) {
         return Ok{};
     }
     const char* target = mdb_target_charset(mdb);  // what libmdb hands out (UTF-8)
+    // iconv's failure value is a pointer made from -1.
+    const auto failed = reinterpret_cast<iconv_t>(-1);  // NOLINT(performance-no-int-to-ptr)
     iconv_t in = iconv_open(target, "CP932");
     iconv_t out = iconv_open("CP932", target);
-    if (in == reinterpret_cast<iconv_t>(-1) || out == reinterpret_cast<iconv_t>(-1)) {
-        if (in != reinterpret_cast<iconv_t>(-1)) {
+    if (in == failed || out == failed) {
+        if (in != failed) {
             iconv_close(in);
         }
-        if (out != reinterpret_cast<iconv_t>(-1)) {
+        if (out != failed) {
             iconv_close(out);
         }
         return makeError("the CP932 converter is not available");

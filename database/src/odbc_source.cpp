@@ -367,13 +367,13 @@ bool isTimestampType(SQLSMALLINT t) {
 void setText(Param& p, std::string utf8, bool narrow, SQLSMALLINT columnType) {
     if (narrow) {
         p.cType = SQL_C_CHAR;
-        p.sqlType = isCharType(columnType) ? SQL_VARCHAR : columnType;
+        p.sqlType = isCharType(columnType) ? SQLSMALLINT{SQL_VARCHAR} : columnType;
         p.narrow = std::move(utf8);
         p.ind = p.bufferBytes = static_cast<SQLLEN>(p.narrow.size());
         p.size = std::max<std::size_t>(p.narrow.size(), 1);
     } else {
         p.cType = SQL_C_WCHAR;
-        p.sqlType = isCharType(columnType) ? SQL_WVARCHAR : columnType;
+        p.sqlType = isCharType(columnType) ? SQLSMALLINT{SQL_WVARCHAR} : columnType;
         p.wide = toUtf16(utf8);
         p.ind = p.bufferBytes = static_cast<SQLLEN>(p.wide.size() * sizeof(char16_t));
         p.size = std::max<std::size_t>(p.wide.size(), 1);
@@ -382,7 +382,7 @@ void setText(Param& p, std::string utf8, bool narrow, SQLSMALLINT columnType) {
 
 Result<Param> makeParam(const DbValue& v, SQLSMALLINT columnType, bool narrow) {
     Param p;
-    p.sqlType = columnType != 0 ? columnType : SQL_VARCHAR;
+    p.sqlType = columnType != 0 ? columnType : SQLSMALLINT{SQL_VARCHAR};
     if (isNull(v) || std::holds_alternative<DbEmpty>(v)) {
         p.narrow = std::string(1, '\0');
         p.ind = SQL_NULL_DATA;
@@ -617,6 +617,9 @@ public:
             params.push_back(std::move(p.value()));
             names += (names.empty() ? "" : ", ") + quoted(columnName(c));
             marks += marks.empty() ? "?" : ", ?";
+        }
+        if (names.empty()) {  // only DbEmpty given: every column takes its default
+            return run("INSERT INTO " + tableSql() + " DEFAULT VALUES", params);
         }
         return run("INSERT INTO " + tableSql() + " (" + names + ") VALUES (" + marks + ")", params);
     }

@@ -233,6 +233,9 @@ public:
         }
         return rewrite([&](std::string& bytes, const std::vector<RawRecord>& records,
                            std::string_view) -> Status {
+            if (rowNumber(row) + 1 >= records.size()) {
+                return makeError("the row is no longer in the file");
+            }
             const RawRecord& r = records[rowNumber(row) + 1];
             const std::size_t fc = m_columns[column];
             if (fc < r.fields.size()) {
@@ -247,6 +250,9 @@ public:
     Status deleteRow(const RowRef& row) override {
         return rewrite([&](std::string& bytes, const std::vector<RawRecord>& records,
                            std::string_view) -> Status {
+            if (rowNumber(row) + 1 >= records.size()) {
+                return makeError("the row is no longer in the file");
+            }
             const RawRecord& r = records[rowNumber(row) + 1];
             bytes.erase(r.start, r.next - r.start);
             return Ok{};
