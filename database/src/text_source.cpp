@@ -8,6 +8,7 @@
 #include "common/cp932.h"
 #include "common/files.h"
 #include "common/sjis.h"
+#include "csv_edit.h"
 #include "source.h"
 
 namespace tarn::db::detail {
@@ -20,104 +21,6 @@ namespace fs = std::filesystem;
 bool isTextTable(const fs::path& p) {
     std::string ext = sjis::asciiLower(p.extension().string());
     return ext == ".csv" || ext == ".txt" || ext == ".tab" || ext == ".asc" || ext == ".k3";
-}
-
-// A record's place in the raw file bytes, for rewriting one record and leaving
-// every other byte as it was. The file has passed parseCsv first, so its quotes
-// are balanced and its sizes bounded.
-struct RawRecord {
-    std::size_t start = 0, end = 0, next = 0;  // next: after the line end
-    std::vector<std::pair<std::size_t, std::size_t>> fields;
-};
-
-std::vector<RawRecord> scanRecords(std::string_view b, std::size_t pos) {
-    std::vector<RawRecord> out;
-    const std::size_t n = b.size();
-    while (pos < n) {
-        if (b[pos] == '\n' || b[pos] == '\r') {  // blank lines are no records, as when reading
-            pos = (b[pos] == '\r' && pos + 1 < n && b[pos + 1] == '\n') ? pos + 2 : pos + 1;
-            continue;
-        }
-        RawRecord r;
-        r.start = pos;
-        for (;;) {
-            const std::size_t fieldStart = pos;
-            if (pos < n && b[pos] == '"') {
-                ++pos;
-                for (;;) {
-                    const std::size_t q = b.find('"', pos);
-                    pos = q == std::string_view::npos ? n : q + 1;
-                    if (pos < n && b[pos] == '"') {
-                        ++pos;
-                        continue;
-                    }
-                    break;
-                }
-            }
-            pos = std::min(b.find_first_of(",\r\n", pos), n);
-            r.fields.emplace_back(fieldStart, pos);
-            if (pos < n && b[pos] == ',') {
-                ++pos;
-                continue;
-            }
-            break;
-        }
-        r.end = pos;
-        if (pos < n) {
-            pos = (b[pos] == '\r' && pos + 1 < n && b[pos + 1] == '\n') ? pos + 2 : pos + 1;
-        }
-        r.next = pos;
-        out.push_back(std::move(r));
-    }
-    return out;
-}
-
-// A value as the bytes of one CSV field in the file's encoding, quoted when it
-// holds a delimiter or a quote. An empty text is quoted too: unquoted, it would
-// read back as null.
-Result<std::string> encodeField(const DbValue& v, CsvEncoding encoding) {
-    if (isNull(v) || std::holds_alternative<DbEmpty>(v)) {
-        return std::string();
-    }
-    std::string text;
-    if (const auto* w = std::get_if<DbWideString>(&v)) {
-        if (!isValidUtf8(w->utf8)) {
-            return makeError("the value is not valid UTF-8");
-        }
-        if (encoding == CsvEncoding::Utf8) {
-            text = w->utf8;
-        } else {
-            auto s = cp932::fromUtf8(w->utf8);
-            if (!s) {
-                return makeError("a Shift_JIS file cannot hold the value: " + s.error().message);
-            }
-            text = std::move(s.value());
-        }
-    } else {
-        auto sjisText = valueToText(v);
-        if (!sjisText) {
-            return sjisText.error();
-        }
-        // Checked even for a Shift_JIS file: a broken double-byte character
-        // would swallow the delimiter after it for any reader.
-        auto u = cp932::toUtf8(sjisText.value());
-        if (!u) {
-            return makeError("the value is not valid Shift_JIS: " + u.error().message);
-        }
-        text = encoding == CsvEncoding::Utf8 ? std::move(u.value()) : std::move(sjisText.value());
-    }
-    if (!text.empty() && text.find_first_of(",\"\r\n") == std::string::npos) {
-        return text;
-    }
-    std::string quoted = "\"";
-    for (char ch : text) {
-        quoted += ch;
-        if (ch == '"') {
-            quoted += '"';
-        }
-    }
-    quoted += '"';
-    return quoted;
 }
 
 struct FileStamp {
@@ -197,64 +100,43 @@ public:
     std::string readOnlyReason() const override { return {}; }
 
     Status insertRow(const std::vector<DbValue>& values) override {
-        return rewrite([&](std::string& bytes, const std::vector<RawRecord>& records,
-                           std::string_view lineEnd) -> Status {
-            std::vector<std::string> fields(m_table->columnCount());
-            bool allEmpty = true;
-            for (std::size_t c = 0; c < values.size(); ++c) {
-                auto f = encodeField(values[c], m_table->encoding());
-                if (!f) {
-                    return fieldError(c, f.error());
-                }
-                allEmpty &= f->empty();
-                fields[m_columns[c]] = std::move(f.value());
+        std::vector<std::string> fields(m_table->columnCount());
+        for (std::size_t c = 0; c < values.size(); ++c) {
+            auto f = encodeCsvField(values[c], m_table->encoding());
+            if (!f) {
+                return fieldError(c, f.error());
             }
-            if (allEmpty && !fields.empty()) {
-                fields[0] = "\"\"";  // a blank line would be no record at all
-            }
-            if (!bytes.empty() && records.back().next == records.back().end &&
-                records.back().end == bytes.size()) {
-                bytes += lineEnd;  // the last record had no line end
-            }
-            for (std::size_t i = 0; i < fields.size(); ++i) {
-                bytes += i == 0 ? "" : ",";
-                bytes += fields[i];
-            }
-            bytes += lineEnd;
-            m_newRow = m_table->rowCount();
+            fields[m_columns[c]] = std::move(f.value());
+        }
+        return rewrite([&](std::string& bytes, const std::vector<RawRecord>& records) -> Status {
+            m_newRow = records.size() - 1;
+            appendCsvRecord(bytes, records, std::move(fields), csvLineEnd(bytes, records));
             return Ok{};
         });
     }
 
     Status updateRow(const RowRef& row, std::size_t column, const DbValue& value) override {
-        auto f = encodeField(value, m_table->encoding());
+        auto f = encodeCsvField(value, m_table->encoding());
         if (!f) {
             return fieldError(column, f.error());
         }
-        return rewrite([&](std::string& bytes, const std::vector<RawRecord>& records,
-                           std::string_view) -> Status {
-            if (rowNumber(row) + 1 >= records.size()) {
+        return rewrite([&](std::string& bytes, const std::vector<RawRecord>& records) -> Status {
+            const std::size_t record = rowNumber(row) + 1;
+            if (record >= records.size()) {
                 return makeError("the row is no longer in the file");
             }
-            const RawRecord& r = records[rowNumber(row) + 1];
-            const std::size_t fc = m_columns[column];
-            if (fc < r.fields.size()) {
-                bytes.replace(r.fields[fc].first, r.fields[fc].second - r.fields[fc].first, *f);
-            } else {  // a record shorter than the header grows to the field
-                bytes.insert(r.end, std::string(fc + 1 - r.fields.size(), ',') + *f);
-            }
+            setCsvField(bytes, records[record], m_columns[column], f.value());
             return Ok{};
         });
     }
 
     Status deleteRow(const RowRef& row) override {
-        return rewrite([&](std::string& bytes, const std::vector<RawRecord>& records,
-                           std::string_view) -> Status {
-            if (rowNumber(row) + 1 >= records.size()) {
+        return rewrite([&](std::string& bytes, const std::vector<RawRecord>& records) -> Status {
+            const std::size_t record = rowNumber(row) + 1;
+            if (record >= records.size()) {
                 return makeError("the row is no longer in the file");
             }
-            const RawRecord& r = records[rowNumber(row) + 1];
-            bytes.erase(r.start, r.next - r.start);
+            removeCsvRecord(bytes, records[record]);
             return Ok{};
         });
     }
@@ -293,18 +175,11 @@ private:
             std::string_view(bytes.value()).substr(0, 3) == std::string_view("\xEF\xBB\xBF")) {
             start = 3;
         }
-        auto records = scanRecords(bytes.value(), start);
+        auto records = scanCsvRecords(bytes.value(), start);
         if (records.size() != m_table->rowCount() + 1) {
             return makeError(m_path.string() + " does not hold the rows that were read from it");
         }
-        // The header's line end is the file's; a file of one line gets CRLF.
-        std::string_view lineEnd = "\r\n";
-        const RawRecord& header = records.front();
-        if (header.next > header.end) {
-            lineEnd = std::string_view(bytes.value()).substr(header.end, header.next - header.end);
-        }
-        const std::string ending(lineEnd);
-        if (auto s = edit(bytes.value(), records, ending); !s) {
+        if (auto s = edit(bytes.value(), records); !s) {
             return s;
         }
         auto table = parseCsv(bytes.value(), encoding, limits);
