@@ -230,7 +230,7 @@ bool DbRecordset::Open(DbConnection& connection, std::string_view source, LockTy
     }
     m_cursor = std::move(cursor.value());
     m_lock = lock;
-    m_adding = false;
+    m_adding = m_newWritten = false;
     m_newRow.clear();
     m_field = -1;
     m_pos = -1;
@@ -527,32 +527,26 @@ bool DbRecordset::Update(int fieldIndex, const DbValue& value) {
         return fail(makeError("no field is selected"));
     }
     const auto column = static_cast<std::size_t>(m_field);
-    if (m_adding) {
-        if (!m_newWritten) {
-            std::vector<DbValue> values = m_newRow;
-            values[column] = value;
-            if (auto s = m_cursor->insertRow(values); !s) {
-                return fail(s.error());
-            }
-            m_newRow = std::move(values);
-            m_newWritten = true;
-            return true;
-        }
-        if (auto s = m_cursor->updateRow(rowToChange(*m_cursor, m_adding, m_newRow, m_pos), column,
-                                         value);
-            !s) {
+    if (m_adding && !m_newWritten) {
+        std::vector<DbValue> values = m_newRow;
+        values[column] = value;
+        if (auto s = m_cursor->insertRow(values); !s) {
             return fail(s.error());
         }
-        m_newRow[column] = value;
+        m_newRow = std::move(values);
+        m_newWritten = true;
         return true;
     }
-    if (m_bof || m_eof) {
+    if (!m_adding && (m_bof || m_eof)) {
         return fail(makeError("there is no current row to update"));
     }
-    if (auto s =
-            m_cursor->updateRow(rowToChange(*m_cursor, m_adding, m_newRow, m_pos), column, value);
-        !s) {
+    auto s = m_cursor->updateRow(rowToChange(*m_cursor, m_adding, m_newRow, m_pos), column, value);
+    if (!s) {
         return fail(s.error());
+    }
+    if (m_adding) {  // the new row shows what was written to it
+        m_newRow[column] = value;
+        return true;
     }
     return reread(true);
 }
@@ -582,7 +576,7 @@ bool DbRecordset::Close() {
     if (!requireOpen()) {
         return false;
     }
-    m_adding = false;
+    m_adding = m_newWritten = false;
     m_newRow.clear();
     m_cursor.reset();
     m_field = -1;

@@ -3,7 +3,9 @@
 //
 //   type 0  ODBC (unixODBC)           source: an ODBC connection string ("DSN=...",
 //                                     "FILEDSN=...", "DRIVER=...;...")
-//   type 1  Access .mdb (mdbtools)    source: the database file
+//   type 1  Access .mdb (mdbtools)    source: the database file; Access 97 (Jet 3)
+//                                     text is read as CP932 unless the
+//                                     MDB_JET3_CHARSET variable names another
 //   type 2  Excel 5.0/95 .xls         source: the workbook; tables are "<sheet>$"
 //   type 3  Excel 97-2003 .xls        (both read with FreeXL)
 //   type 4  CSV text files            source: the folder; the file name is the table
@@ -180,9 +182,12 @@ public:
     // encoding cannot hold is refused with the character named.
     //
     // ODBC finds the row by the table's primary key when the driver names one
-    // and every key column is in the record set, else by all the row's values;
-    // a change that would touch any number of rows but one is rolled back and
-    // refused. CSV finds it by its position, and refuses when the file no
+    // and every key column is in the record set (and, for a new row, has been
+    // written), else by all the row's values (a new row's: those written;
+    // reals and binary values are left out as they do not compare exactly).
+    // Each change runs in a transaction, rolled back and refused unless it
+    // affected exactly one row: duplicate rows of a table without a key
+    // cannot be changed one at a time. CSV finds it by its position, and refuses when the file no
     // longer holds that row as it was read. A CSV file is written whole through
     // a temporary file, in its own encoding (Shift_JIS, or UTF-8 with a BOM if
     // it had one) and line ends, and only the changed record differs.
