@@ -197,6 +197,9 @@ struct Column {
 struct TableRef {
     std::string schema;  // UTF-8, without quotes; empty when not given
     std::string name;
+    // As the query wrote it, quotes and all: an unquoted name keeps the case
+    // folding the server gives it.
+    std::string sql;
 };
 
 struct Token {
@@ -259,13 +262,16 @@ std::optional<std::vector<Token>> tokenize(std::string_view sql, char quote) {
 // A dotted name (schema.table) starting at token i; i moves past it.
 std::optional<TableRef> dottedName(const std::vector<Token>& t, std::size_t& i) {
     std::vector<std::string> parts;
+    std::string sql;
     for (;;) {
         if (i >= t.size() || (t[i].kind != Token::Word && t[i].kind != Token::Quoted)) {
             return std::nullopt;
         }
         parts.push_back(t[i].kind == Token::Word ? t[i].raw : t[i].text);
+        sql += t[i].raw;
         ++i;
         if (i < t.size() && t[i].kind == Token::Punct && t[i].text == ".") {
+            sql += '.';
             ++i;
             continue;
         }
@@ -275,6 +281,7 @@ std::optional<TableRef> dottedName(const std::vector<Token>& t, std::size_t& i) 
         return std::nullopt;  // catalog.schema.table: not worth guessing about
     }
     TableRef r;
+    r.sql = std::move(sql);
     r.name = parts.back();
     if (parts.size() == 2) {
         r.schema = parts.front();
@@ -669,10 +676,7 @@ private:
         return out + m_quote;
     }
 
-    std::string tableSql() const {
-        return (m_target->schema.empty() ? std::string() : quoted(m_target->schema) + ".") +
-               quoted(m_target->name);
-    }
+    const std::string& tableSql() const { return m_target->sql; }
 
     // The record-set columns of the table's primary key, in key order; empty
     // when the driver names none or the set lacks one of them.

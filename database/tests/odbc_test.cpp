@@ -211,6 +211,8 @@ TEST_F(PostgresOdbc, ChangesRowsByKeyAndRefusesAmbiguousOnes) {
                                "INSERT INTO 会員 (名前, 金額, 登録日) VALUES ('佐藤', 12.50, "
                                "'2023-04-01'), ('Smith', NULL, NULL)",
                                "CREATE TABLE 重複 (名前 text, n integer)",
+                               "CREATE TABLE Mixed (id integer PRIMARY KEY, v text)",
+                               "INSERT INTO mixed VALUES (1, 'a')",
                                "INSERT INTO 重複 VALUES ('a', 1), ('a', 1), ('b', 2)"},
                               true),
               "");
@@ -244,6 +246,13 @@ TEST_F(PostgresOdbc, ChangesRowsByKeyAndRefusesAmbiguousOnes) {
     EXPECT_FALSE(dup.Update(0, DbAnsiString{"z"}));
     EXPECT_EQ(readTable(c, "SELECT count(*) FROM 重複 WHERE 名前 = 'a' AND n = 1").rows,
               (std::vector<std::vector<std::string>>{{"2"}}));
+
+    // An unquoted name is folded by the server as the query's own was.
+    DbRecordset mixed;
+    ASSERT_TRUE(mixed.Open(c, "SELECT id, v FROM Mixed", LockType::Optimistic));
+    ASSERT_TRUE(mixed.Update(1, DbAnsiString{"b"})) << mixed.LastError().message;
+    EXPECT_EQ(readTable(c, "SELECT v FROM mixed").rows,
+              (std::vector<std::vector<std::string>>{{"b"}}));
 }
 
 TEST(OdbcChoice, TakesTheDataSourceFromTheConnectionString) {
