@@ -487,6 +487,9 @@ int Run::execute() {
     }
     m_ui.setTimeLine(
         format(sj("送信完了( %s ) ").c_str(), elapsedText(secondsSince(m_runStart)).c_str()));
+    // The pause after a disconnect keeps reconnects polite; nothing follows
+    // this one, so the run does not wait for it.
+    ZEPH_SetWaitMillSec(m_settings.WaitMSec, 0);
     ZEPH_Disconnect(1);
     ZEPH_Abort();
     if (logging()) {
