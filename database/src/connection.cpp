@@ -85,11 +85,23 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Cursor> makeMemoryCursor(std::shared_ptr<const MemoryTable> table,
-                                         std::vector<std::size_t> columns,
-                                         std::string readOnlyReason) {
-    return std::make_unique<MemoryCursor>(std::move(table), std::move(columns),
-                                          std::move(readOnlyReason));
+Result<std::unique_ptr<Cursor>> openMemoryQuery(std::string_view query,
+                                                const ReadMemoryTable& readTable,
+                                                std::string readOnlyReason) {
+    auto q = parseSelect(query);
+    if (!q) {
+        return q.error();
+    }
+    auto table = readTable(q->table);
+    if (!table) {
+        return table.error();
+    }
+    auto columns = resolveColumns(q.value(), table.value()->names);
+    if (!columns) {
+        return columns.error();
+    }
+    return std::unique_ptr<Cursor>(std::make_unique<MemoryCursor>(
+        std::move(table.value()), std::move(columns.value()), std::move(readOnlyReason)));
 }
 
 }  // namespace detail

@@ -90,20 +90,8 @@ public:
     }
 
     Result<std::unique_ptr<Cursor>> open(std::string_view query) override {
-        auto q = parseSelect(query);
-        if (!q) {
-            return q.error();
-        }
-        auto table = readSheet(q->table);
-        if (!table) {
-            return table.error();
-        }
-        auto columns = resolveColumns(q.value(), table.value()->names);
-        if (!columns) {
-            return columns.error();
-        }
-        return makeMemoryCursor(
-            std::move(table.value()), std::move(columns.value()),
+        return openMemoryQuery(
+            query, [this](const std::string& table) { return readSheet(table); },
             "Excel workbooks can only be read: the library behind them cannot write");
     }
 

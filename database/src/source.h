@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -98,10 +99,15 @@ struct MemoryTable {
 Result<std::vector<std::size_t>> resolveColumns(const SelectQuery& q,
                                                 const std::vector<DbValue>& names);
 
+// A read-only cursor for a SELECT over a table the source reads whole into
+// memory (Access, Excel): the query is parsed, readTable reads the table it
+// names (Shift_JIS), and the query's columns are resolved against it.
 // readOnlyReason: why the library behind the table cannot write it.
-std::unique_ptr<Cursor> makeMemoryCursor(std::shared_ptr<const MemoryTable> table,
-                                         std::vector<std::size_t> columns,
-                                         std::string readOnlyReason);
+using ReadMemoryTable =
+    std::function<Result<std::shared_ptr<const MemoryTable>>(const std::string& tableSjis)>;
+Result<std::unique_ptr<Cursor>> openMemoryQuery(std::string_view query,
+                                                const ReadMemoryTable& readTable,
+                                                std::string readOnlyReason);
 
 // Shift_JIS query text -> UTF-8 name, with a clear error.
 Result<std::string> sjisNameToUtf8(std::string_view sjis);
