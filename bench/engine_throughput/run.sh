@@ -10,23 +10,11 @@ count=${COUNT:-5000}
 size=${SIZE:-1500}
 repeat=${REPEAT:-3}
 bin=$build/bin/engine_throughput
-sink=/usr/sbin/smtp-sink
 source=/usr/sbin/smtp-source
 [ -x "$bin" ] || { echo "missing $bin (build target engine_throughput)" >&2; exit 1; }
-[ -x "$sink" ] && [ -x "$source" ] || { echo "smtp-sink/smtp-source missing (Debian package postfix)" >&2; exit 1; }
+[ -x "$source" ] || { echo "smtp-source missing (Debian package postfix)" >&2; exit 1; }
 
-port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-work=$(mktemp -d)
-# -P: no PIPELINING offered, so smtp-source waits for every reply as we do.
-user_opt=()
-[ "$(id -u)" = 0 ] && user_opt=(-u nobody)
-"$sink" "${user_opt[@]}" -P 127.0.0.1:"$port" 1000 >"$work/sink.log" 2>&1 &
-sink_pid=$!
-trap 'kill "$sink_pid" 2>/dev/null; rm -rf "$work"' EXIT
-for _ in $(seq 100); do
-  (exec 3<>/dev/tcp/127.0.0.1/"$port") 2>/dev/null && break
-  sleep 0.05
-done
+. "$(dirname "$0")/../smtp_sink.sh"
 
 # The machine may be shared: run both REPEAT times, interleaved, and compare
 # the best run of each.

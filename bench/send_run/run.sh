@@ -8,21 +8,10 @@ set -euo pipefail
 build=${1:-$(cd "$(dirname "$0")/../.." && pwd)/build}
 count=${COUNT:-10000}
 here=$(cd "$(dirname "$0")" && pwd)
-sink=/usr/sbin/smtp-sink
 for b in tarn send_run_inputs engine_throughput; do
   [ -x "$build/bin/$b" ] || { echo "missing $build/bin/$b" >&2; exit 1; }
 done
-port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-work=$(mktemp -d)
-user_opt=()
-[ "$(id -u)" = 0 ] && user_opt=(-u nobody)
-"$sink" "${user_opt[@]}" -P 127.0.0.1:"$port" 1000 >"$work/sink.log" 2>&1 &
-sink_pid=$!
-trap 'kill "$sink_pid" 2>/dev/null; rm -rf "$work"' EXIT
-for _ in $(seq 100); do
-  (exec 3<>/dev/tcp/127.0.0.1/"$port") 2>/dev/null && break
-  sleep 0.05
-done
+. "$(dirname "$0")/../smtp_sink.sh"
 
 # The whole run through the command, as an operator or a scheduler starts it,
 # and the engine alone, REPEAT times interleaved (default 3); the best of each.
