@@ -223,18 +223,12 @@ int runAddressCheck(const SendSettings& settings, int targetCount, CheckSource& 
 
     // Level 2.
     log.levelStart(2);
-    std::unique_ptr<DialUpConnection> dialUp;
     const AccountSettings& account = settings.defaultAccount;
-    if (account.dialUp.LANConnect == 0) {
-        auto library = options.loadDialUp ? options.loadDialUp() : DialUpLibrary::load();
-        if (!library) {
-            return kErrDialUp;
-        }
-        dialUp = std::make_unique<DialUpConnection>(*library);
-        if (dialUp->dial(nullptr, account.dialUp) != 0) {
-            return kErrDialUp;
-        }
+    auto dialled = dialIfNeeded(account, options.loadDialUp);
+    if (!dialled) {
+        return kErrDialUp;
     }
+    std::unique_ptr<DialUpConnection> dialUp = std::move(*dialled);
     ui.setStatusLine(sj("チェックレベル２実行中..."));
     start = Clock::now();
     shownSecond = -1;

@@ -89,7 +89,9 @@ public:
 
 private:
     bool logging() const { return m_settings.LogFileMode != 0 && m_log.isOpen(); }
-    void connectFailedBox();
+    // The connect or session-start job failed: the 5309 log line (then an empty
+    // line, or the result line on a reconnect), the 5302 box, 506.
+    int sessionFailed(bool reconnecting);
     int popBeforeSmtp();
     // Waits for the connect job, showing the seconds since `since`.
     // With stop handling (the first connection only) a confirmed stop gives 508
@@ -124,9 +126,19 @@ private:
     long long m_shownSecond = -1;
 };
 
-void Run::connectFailedBox() {
+int Run::sessionFailed(bool reconnecting) {
+    if (logging()) {
+        m_log.connectFailed(engineErrors());
+        if (reconnecting) {
+            m_log.result(m_ok, m_ng);  // the log ends with the counts reached
+        } else {
+            m_log.emptyLine();
+        }
+    }
     m_ui.errorBox(sj("ターノス - エラー"),
                   format(sj("SMTPサーバの接続に失敗しました。 (%d)").c_str(), ZEPH_GetLastError()));
+    ZEPH_Abort();
+    return kErrConnect;
 }
 
 int Run::popBeforeSmtp() {
@@ -209,17 +221,8 @@ int Run::reconnect(Clock::time_point since) {
         return resultAndReturn(kErrConnect);
     }
     waitForConnect(since, false);
-    auto failed = [&] {
-        if (logging()) {
-            m_log.connectFailed(engineErrors());
-            m_log.result(m_ok, m_ng);
-        }
-        connectFailedBox();
-        ZEPH_Abort();
-        return kErrConnect;
-    };
     if (ZEPH_GetResult() == 0) {
-        return failed();
+        return sessionFailed(true);
     }
     applySmtpAuth(false);
     if (ZEPH_SendStart(0) == 0) {
@@ -227,7 +230,7 @@ int Run::reconnect(Clock::time_point since) {
         return resultAndReturn(kErrConnect);
     }
     if (waitForJob() == 0) {
-        return failed();
+        return sessionFailed(true);
     }
     m_ui.setTimeLine("");
     return 0;
@@ -295,16 +298,11 @@ int Run::execute() {
     }
 
     // 4. Dial-up when the server is not on the LAN.
-    if (m_account.dialUp.LANConnect == 0) {
-        auto library = m_options.loadDialUp ? m_options.loadDialUp() : DialUpLibrary::load();
-        if (!library) {
-            return kErrDialUp;
-        }
-        m_dialUp = std::make_unique<DialUpConnection>(*library);
-        if (m_dialUp->dial(nullptr, m_account.dialUp) != 0) {
-            return kErrDialUp;
-        }
+    auto dialled = dialIfNeeded(m_account, m_options.loadDialUp);
+    if (!dialled) {
+        return kErrDialUp;
     }
+    m_dialUp = std::move(*dialled);
 
     // 5. The progress window.
     m_ui.open(sj("接続中..."));
@@ -334,17 +332,8 @@ int Run::execute() {
     if (int r = waitForConnect(Clock::now(), true); r != 0) {
         return r;
     }
-    auto firstConnectFailed = [&] {
-        if (logging()) {
-            m_log.connectFailed(engineErrors());
-            m_log.emptyLine();
-        }
-        connectFailedBox();
-        ZEPH_Abort();
-        return kErrConnect;
-    };
     if (ZEPH_GetResult() == 0) {
-        return firstConnectFailed();
+        return sessionFailed(false);
     }
 
     // 10-11. SMTP AUTH and the session start.
@@ -354,7 +343,7 @@ int Run::execute() {
         return kErrConnect;
     }
     if (waitForJob() == 0) {
-        return firstConnectFailed();
+        return sessionFailed(false);
     }
 
     // 12. The session is open.
@@ -548,6 +537,22 @@ std::string sendErrorText(int code) {
         default:
             return {};
     }
+}
+
+std::optional<std::unique_ptr<DialUpConnection>> dialIfNeeded(const AccountSettings& account,
+                                                              const DialUpLoader& load) {
+    if (account.dialUp.LANConnect != 0) {
+        return std::unique_ptr<DialUpConnection>();
+    }
+    auto library = load ? load() : DialUpLibrary::load();
+    if (!library) {
+        return std::nullopt;
+    }
+    auto connection = std::make_unique<DialUpConnection>(*library);
+    if (connection->dial(nullptr, account.dialUp) != 0) {
+        return std::nullopt;
+    }
+    return connection;
 }
 
 BookRecipients::BookRecipients(addressbook::CTarnSendDoc& doc) : m_doc(doc) {}

@@ -13,6 +13,7 @@
 
 #include "common/result.h"
 #include "driver/progress_ui.h"
+#include "driver/send_driver.h"
 #include "sendcore/dialup_loader.h"
 #include "sendcore/send_log.h"
 #include "sendcore/settings.h"
@@ -58,7 +59,7 @@ struct CheckRunOptions {
     // Folder of AllowEmailDomain.txt, DenyEmailDomain.txt and LocalDomain.txt
     // (empty: beside the program).
     std::filesystem::path listFolder;
-    std::function<Result<std::shared_ptr<const DialUpLibrary>>()> loadDialUp;
+    DialUpLoader loadDialUp;
     SendLog::Clock logClock;
 };
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -84,6 +85,14 @@ private:
     addressbook::Record* m_current = nullptr;  // the record of the last entry handed out
 };
 
+// Loads the dial-up library (the drivers default to DialUpLibrary::load()).
+using DialUpLoader = std::function<Result<std::shared_ptr<const DialUpLibrary>>()>;
+
+// Dials the account's connection when its server is not on the LAN: an empty
+// pointer for a LAN account, nullopt when the library or the dial failed (507).
+std::optional<std::unique_ptr<DialUpConnection>> dialIfNeeded(const AccountSettings& account,
+                                                              const DialUpLoader& load);
+
 struct SendRunOptions {
     // Shown in the log header: the address book (or database) and the .tnm path.
     std::string recipientSourceName;
@@ -94,7 +103,7 @@ struct SendRunOptions {
     // An extra CA certificate for the server's TLS certificate ("" for none).
     std::string caFile;
     // Loads the dial-up library when the account dials (default: the real one).
-    std::function<Result<std::shared_ptr<const DialUpLibrary>>()> loadDialUp;
+    DialUpLoader loadDialUp;
     // The script's person-facing calls.
     contents::ScriptHost* scriptHost = nullptr;
     // The log's clock (tests fix it).
