@@ -59,14 +59,9 @@ int runCheck(const std::vector<std::string>& argv) {
     if (!doc) {
         return kFailure;
     }
-    int targets = 0;
-    for (std::size_t i = 0; i < doc->recordCount(); ++i) {
-        targets += doc->record(i).viewPosition() != 0 ? 1 : 0;
-    }
+    const int targets = static_cast<int>(doc->shownRecords().size());
     if (targets == 0) {
-        err(fromSjis(sendErrorTitle(kErrNoRecipients)) + "\n" +
-            fromSjis(sendErrorText(kErrNoRecipients)) + "\n");
-        return kFailure;
+        return showSendError(kErrNoRecipients);
     }
     SettingsStore store;
     if (auto saved = store.saveCheckParam(check); !saved) {
@@ -74,14 +69,8 @@ int runCheck(const std::vector<std::string>& argv) {
     }
     const std::string question =
         std::to_string(targets) + "件チェックを行います。\nよろしいですか？";
-    if (!args.has("yes")) {
-        if (::isatty(STDIN_FILENO) == 0) {
-            err("tarn check: 端末がないため確認できません。--yes を指定してください。\n");
-            return kUsage;
-        }
-        if (!confirmOnTerminal(question)) {
-            return kFailure;
-        }
+    if (auto refused = refuseUnconfirmed(args.has("yes"), "check", question)) {
+        return *refused;
     }
 
     installStopHandler();
@@ -95,8 +84,7 @@ int runCheck(const std::vector<std::string>& argv) {
     int code = runAddressCheck(settings, targets, source, ui, options);
     bool saved = saveBook(*doc, bookPath);
     if (code != 0) {
-        err(fromSjis(sendErrorTitle(code)) + "\n" + fromSjis(sendErrorText(code)) + "\n");
-        return kFailure;
+        return showSendError(code);
     }
     return saved ? kSuccess : kFailure;
 }

@@ -79,14 +79,6 @@ int runSend(const std::vector<std::string>& argv) {
 
 int runSendCommand(const SendCommandOptions& o) {
     using namespace tarn::driver;
-    auto errorBox = [](int code) {
-        std::string text = sendErrorText(code);
-        if (!text.empty()) {
-            err(fromSjis(sendErrorTitle(code)) + "\n" + fromSjis(text) + "\n");
-        }
-        return kFailure;
-    };
-
     LoadedSettings loaded = loadSettings();
     SendSettings& settings = loaded.settings;
     auto doc = openBook(o.book, o.folder, o.group);
@@ -96,7 +88,7 @@ int runSendCommand(const SendCommandOptions& o) {
     // 1. The recipients the list view shows with status 正常.
     const int n = static_cast<int>(doc->eligibleCount());
     if (n == 0) {
-        return errorBox(kErrNoRecipients);
+        return showSendError(kErrNoRecipients);
     }
     // 2. The sender.
     if (fieldText(settings.defaultAccount.FromName).empty()) {
@@ -165,15 +157,9 @@ int runSendCommand(const SendCommandOptions& o) {
         std::string body = fromSjis(preview);
         std::erase(body, '\r');
         out("  ---- 本文 ----\n" + firstLines(body, 8) + "\n  --------------\n");
-        if (!o.yes) {
-            if (::isatty(STDIN_FILENO) == 0) {
-                err("tarn send: 端末がないため確認できません。--yes を指定してください。\n");
-                return kUsage;
-            }
-            if (!confirmOnTerminal("送信しますか？")) {
-                out("送信を取りやめました。\n");
-                return kFailure;
-            }
+        if (auto refused =
+                refuseUnconfirmed(o.yes, "send", "送信しますか？", "送信を取りやめました。")) {
+            return *refused;
         }
     }
     if (!o.dryRunDir) {
@@ -221,7 +207,7 @@ int runSendCommand(const SendCommandOptions& o) {
     int code = driver::runSend(settings, message, n, recipients, ui, options);
     bool saved = saveBook(*doc, o.book);
     if (code != 0) {
-        errorBox(code);
+        showSendError(code);
         return kFailure;
     }
     if (o.dryRunDir) {

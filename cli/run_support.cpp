@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "command.h"
+#include "driver/send_driver.h"
 
 namespace tarn::cli {
 
@@ -95,6 +96,34 @@ bool confirmOnTerminal(const std::string& questionUtf8) {
         return false;
     }
     return answer == "y" || answer == "Y" || answer == "yes" || answer == "はい";
+}
+
+std::optional<int> refuseUnconfirmed(bool yes, std::string_view command,
+                                     const std::string& questionUtf8,
+                                     std::string_view declinedUtf8) {
+    if (yes) {
+        return std::nullopt;
+    }
+    if (::isatty(STDIN_FILENO) == 0) {
+        err("tarn " + std::string(command) +
+            ": 端末がないため確認できません。--yes を指定してください。\n");
+        return kUsage;
+    }
+    if (!confirmOnTerminal(questionUtf8)) {
+        if (!declinedUtf8.empty()) {
+            out(std::string(declinedUtf8) + "\n");
+        }
+        return kFailure;
+    }
+    return std::nullopt;
+}
+
+int showSendError(int code) {
+    std::string text = driver::sendErrorText(code);
+    if (!text.empty()) {
+        err(fromSjis(driver::sendErrorTitle(code)) + "\n" + fromSjis(text) + "\n");
+    }
+    return kFailure;
 }
 
 }  // namespace tarn::cli

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "addressbook/document.h"
 #include "sendcore/settings.h"
@@ -28,6 +29,17 @@ bool saveBook(addressbook::CTarnSendDoc& doc, const std::filesystem::path& path)
 
 // Asks a yes/no question on the terminal; false without one.
 bool confirmOnTerminal(const std::string& questionUtf8);
+
+// The confirmation before a run: nothing to do with --yes; without a terminal
+// to ask on, a usage error telling the person to give --yes; a declined
+// question prints declinedUtf8 (when given) and fails. nullopt: go on.
+std::optional<int> refuseUnconfirmed(bool yes, std::string_view command,
+                                     const std::string& questionUtf8,
+                                     std::string_view declinedUtf8 = {});
+
+// The error box of a send error code on stderr: title "ターノス - エラー  (№%d)"
+// and the code's text (nothing for a code without one). Returns kFailure.
+int showSendError(int code);
 
 }  // namespace tarn::cli
 
