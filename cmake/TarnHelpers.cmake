@@ -45,3 +45,35 @@ function(tarn_add_fuzzer)
     set_tests_properties(replay.${F_NAME} PROPERTIES LABELS replay TIMEOUT 120)
   endif()
 endfunction()
+
+# tarn_add_qt_test(NAME name SOURCES ... LIBS ... [XVFB] [TIMEOUT s])
+# One Qt Test executable, one ctest test. It runs on the offscreen platform; with
+# XVFB it runs once under a virtual X server on the real xcb platform instead.
+# Screenshots a test saves go to TARN_SCREENSHOT_DIR (the build's screenshots/).
+function(tarn_add_qt_test)
+  cmake_parse_arguments(T "XVFB" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(TARN_FUZZ)
+    return()
+  endif()
+  add_executable(${T_NAME} ${T_SOURCES})
+  set_target_properties(${T_NAME} PROPERTIES AUTOMOC ON)
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} Qt6::Test Qt6::Widgets tarn::warnings)
+  target_compile_definitions(${T_NAME} PRIVATE
+    TARN_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+    TARN_TESTDATA="${TARN_TESTDATA}"
+    TARN_TEST_PYTHON="${TARN_TEST_PYTHON}"
+    TARN_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  set(shots ${CMAKE_BINARY_DIR}/screenshots)
+  if(T_XVFB)
+    add_test(NAME ${T_NAME} COMMAND xvfb-run -a -s "-screen 0 1600x1000x24" $<TARGET_FILE:${T_NAME}>)
+    set(platform xcb)
+  else()
+    add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+    set(platform offscreen)
+  endif()
+  set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "qt;${T_LABELS}"
+    ENVIRONMENT "QT_QPA_PLATFORM=${platform};TARN_SCREENSHOT_DIR=${shots};LANG=C.UTF-8")
+endfunction()

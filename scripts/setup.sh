@@ -13,6 +13,7 @@ packages=(
   mdbtools mdbtools-dev libfreexl-dev
   dovecot-pop3d
   procps iproute2
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins xvfb xauth fonts-noto-cjk
 )
 
 missing=()
