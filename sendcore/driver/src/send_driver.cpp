@@ -7,7 +7,7 @@
 
 #include "addressbook/document.h"
 #include "common/program.h"
-#include "common/sjis.h"
+#include "driver/personalise.h"
 #include "sendcore/smtp_auth_file.h"
 #include "texts.h"
 #include "zeph.h"
@@ -374,8 +374,7 @@ int Run::execute() {
     int sent = 0;
     int batch = 0;
     Recipient r;
-    std::string scriptOutput;
-    contents::MergeRequest merge;
+    PersonalMessage message;
     while (sent < m_n && m_recipients.next(r)) {
         if (!r.eligible) {
             continue;
@@ -392,28 +391,18 @@ int Run::execute() {
         ZEPH_SetFrom(from.c_str());
         ZEPH_SetMessageID(m_account.UseFQDN == 1 ? fromEMail.c_str() : nullptr);
 
-        const std::string* bodyTemplate = &m_contents.body;
-        if (script) {
-            contents::MergeValues cut = r.values;
-            for (auto& v : cut) {
-                v = std::string(sjis::truncate(v, 255));
-            }
-            if (script->RunScript(scriptOutput, contents::makeMergeVariables(cut)) == 0) {
-                ZEPH_Disconnect(1);
-                ZEPH_Abort();
-                return resultAndReturn(kErrScript);
-            }
-            if (scriptOutput.empty()) {
-                continue;  // no message for this recipient, and not counted as failed
-            }
-            bodyTemplate = &scriptOutput;
+        const Personalised personalised =
+            personalise(m_contents, script ? &*script : nullptr, r.values, message);
+        if (personalised == Personalised::kScriptFailed) {
+            ZEPH_Disconnect(1);
+            ZEPH_Abort();
+            return resultAndReturn(kErrScript);
         }
-        merge.subjectTemplate = m_contents.subject;
-        merge.bodyTemplate = *bodyTemplate;
-        merge.values = r.values;
-        contents::ApplyMergeFields(merge);
-        ZEPH_SetSubject(merge.subject.c_str());
-        ZEPH_SetBody(merge.body.c_str());
+        if (personalised == Personalised::kSkipped) {
+            continue;  // no message for this recipient, and not counted as failed
+        }
+        ZEPH_SetSubject(message.subject().c_str());
+        ZEPH_SetBody(message.body().c_str());
 
         const int size = ZEPH_GetSendSize();
         m_ui.setRange(size);
