@@ -1,6 +1,7 @@
 // Writes the sample address book and message that `tarn demo` sends. Run once
 // after a change of the samples (target tarn_make_samples); the output is
 // committed: samples/sample.tn2, samples/sample.tnm.
+#include <array>
 #include <cstdio>
 #include <string>
 
@@ -23,7 +24,9 @@ int main(int argc, char** argv) {
     }
     const std::string dir = argv[1];
     addressbook::CTarnSendDoc doc;
-    doc.OnNewDocument(addressbook::defaultFreeFieldTitles());
+    if (!doc.OnNewDocument(addressbook::defaultFreeFieldTitles())) {
+        return 1;
+    }
     struct Row {
         const char *company, *department, *title, *name, *email, *honorific, *free1;
     } rows[] = {
@@ -50,10 +53,16 @@ int main(int argc, char** argv) {
         r.setText(addressbook::Field::Honorific, sj(row.honorific));
         r.setText(addressbook::freeField(0), sj(row.free1));
         r.setFolder(1);
-        doc.appendRecord(std::move(r));
+        if (auto added = doc.appendRecord(std::move(r)); !added) {
+            std::fprintf(stderr, "%s\n", added.error().message.c_str());
+            return 1;
+        }
     }
-    doc.addMember(0, &doc.record(0));
-    doc.addMember(0, &doc.record(2));
+    const std::array<const addressbook::Record*, 2> members = {&doc.record(0), &doc.record(2)};
+    if (auto added = doc.addMembers(0, members); !added) {
+        std::fprintf(stderr, "%s\n", added.error().message.c_str());
+        return 1;
+    }
     if (auto saved = doc.OnSaveDocument(dir + "/sample.tn2"); !saved) {
         std::fprintf(stderr, "%s\n", saved.error().message.c_str());
         return 1;

@@ -180,23 +180,23 @@ Result<std::string> CTarnSendDoc::Serialize() const {
     // O(n log n) for a full book (a linear positionOf per member would be
     // 100,000 x 50,000 steps).
     std::vector<std::pair<const Record*, std::size_t>> where;
-    where.reserve(m_records.size());
-    for (std::size_t i = 0; i < m_records.size(); ++i) {
-        where.emplace_back(m_records[i].get(), i);
+    where.reserve(m_data.records.size());
+    for (std::size_t i = 0; i < m_data.records.size(); ++i) {
+        where.emplace_back(m_data.records[i].get(), i);
     }
     std::sort(where.begin(), where.end());
     auto find = [&](const Record* r) -> std::size_t {
         auto it = std::lower_bound(where.begin(), where.end(), std::make_pair(r, std::size_t{0}));
-        return it != where.end() && it->first == r ? it->second : m_records.size();
+        return it != where.end() && it->first == r ? it->second : m_data.records.size();
     };
 
-    std::vector<std::vector<std::uint16_t>> positions(m_groups.size());
-    for (std::size_t g = 0; g < m_groups.size(); ++g) {
-        positions[g].reserve(m_groups[g].members.size());
-        for (const Record* r : m_groups[g].members) {
+    std::vector<std::vector<std::uint16_t>> positions(m_data.groups.size());
+    for (std::size_t g = 0; g < m_data.groups.size(); ++g) {
+        positions[g].reserve(m_data.groups[g].members.size());
+        for (const Record* r : m_data.groups[g].members) {
             const std::size_t p = find(r);
-            auto group = [&] { return cp932::toUtf8Lossy(m_groups[g].name); };
-            if (p == m_records.size()) {
+            auto group = [&] { return cp932::toUtf8Lossy(m_data.groups[g].name); };
+            if (p == m_data.records.size()) {
                 return makeError(
                     "グループ「" + group() +
                     "」に、このアドレス帳にないレコードがメンバーとして登録されています。"
@@ -215,49 +215,49 @@ Result<std::string> CTarnSendDoc::Serialize() const {
         }
     }
 
-    const std::size_t honorifics = std::min(m_honorifics.size(), kMaxStoredHonorifics);
+    const std::size_t honorifics = std::min(m_data.honorifics.size(), kMaxStoredHonorifics);
     // Sized exactly up front: growing a 15 MB buffer by doubling would hold
     // two copies at once.
     auto stored = [](std::string_view t) { return archivePrefixSize(t.size()) + t.size(); };
     std::size_t size = stored(kSignature) + 4 + 4 + 4 + 4 + 4;
-    for (const auto& f : m_folders) {
+    for (const auto& f : m_data.folders) {
         size += stored(f.name) + 2;
     }
-    for (std::size_t g = 0; g < m_groups.size(); ++g) {
-        size += stored(m_groups[g].name) + 2 + 4 + 2 * positions[g].size();
+    for (std::size_t g = 0; g < m_data.groups.size(); ++g) {
+        size += stored(m_data.groups[g].name) + 2 + 4 + 2 * positions[g].size();
     }
-    for (const auto& r : m_records) {
+    for (const auto& r : m_data.records) {
         size += 2 + 4;
         for (std::size_t f = 0; f < kFieldCount; ++f) {
             size += stored(r->text(static_cast<Field>(f)));
         }
     }
     for (std::size_t i = 0; i < honorifics; ++i) {
-        size += stored(m_honorifics[i]);
+        size += stored(m_data.honorifics[i]);
     }
-    for (const auto& t : m_titles) {
+    for (const auto& t : m_data.titles) {
         size += stored(t);
     }
     std::string out;
     out.reserve(size);
     writeArchiveString(out, kSignature);
     writeI32le(out, kVersion);
-    writeU32le(out, static_cast<std::uint32_t>(m_folders.size()));
-    for (const auto& f : m_folders) {
+    writeU32le(out, static_cast<std::uint32_t>(m_data.folders.size()));
+    for (const auto& f : m_data.folders) {
         writeArchiveString(out, f.name);
         writeU16le(out, f.icon);
     }
-    writeU32le(out, static_cast<std::uint32_t>(m_groups.size()));
-    for (std::size_t g = 0; g < m_groups.size(); ++g) {
-        writeArchiveString(out, m_groups[g].name);
-        writeU16le(out, m_groups[g].icon);
+    writeU32le(out, static_cast<std::uint32_t>(m_data.groups.size()));
+    for (std::size_t g = 0; g < m_data.groups.size(); ++g) {
+        writeArchiveString(out, m_data.groups[g].name);
+        writeU16le(out, m_data.groups[g].icon);
         writeU32le(out, static_cast<std::uint32_t>(positions[g].size()));
         for (std::uint16_t p : positions[g]) {
             writeU16le(out, p);
         }
     }
-    writeU32le(out, static_cast<std::uint32_t>(m_records.size()));
-    for (const auto& r : m_records) {
+    writeU32le(out, static_cast<std::uint32_t>(m_data.records.size()));
+    for (const auto& r : m_data.records) {
         writeU16le(out, r->folder());
         for (std::size_t f = 0; f < kFieldCount; ++f) {
             writeArchiveString(out, r->text(static_cast<Field>(f)));
@@ -266,21 +266,27 @@ Result<std::string> CTarnSendDoc::Serialize() const {
     }
     writeU32le(out, static_cast<std::uint32_t>(honorifics));
     for (std::size_t i = 0; i < honorifics; ++i) {
-        writeArchiveString(out, m_honorifics[i]);
+        writeArchiveString(out, m_data.honorifics[i]);
     }
-    for (const auto& t : m_titles) {
+    for (const auto& t : m_data.titles) {
         writeArchiveString(out, t);
     }
     return out;
 }
 
 Status CTarnSendDoc::Serialize(std::string_view bytes, const FreeFieldTitles& appTitles) {
+    if (auto ok = editable(); !ok) {
+        return ok;
+    }
     MemorySource source(bytes);
     return read(source, appTitles);
 }
 
 Status CTarnSendDoc::OnOpenDocument(const std::filesystem::path& path,
                                     const FreeFieldTitles& appTitles, std::size_t readChunkBytes) {
+    if (auto ok = editable(); !ok) {
+        return ok;
+    }
     FileSource source(path, readChunkBytes);
     if (auto opened = source.open(); !opened) {
         return opened;
@@ -323,20 +329,20 @@ Status CTarnSendDoc::read(detail::Tn2Source& in, const FreeFieldTitles& appTitle
         return item([&](ByteReader& r) { return r.readU32le(count); });
     };
 
-    CTarnSendDoc doc;
-    if (!item([&](ByteReader& r) { return r.readArchiveString(doc.m_signature); })) {
+    Content doc;
+    if (!item([&](ByteReader& r) { return r.readArchiveString(doc.signature); })) {
         return damaged("識別文字列");
     }
-    if (!item([&](ByteReader& r) { return r.readI32le(doc.m_version); })) {
+    if (!item([&](ByteReader& r) { return r.readI32le(doc.version); })) {
         return damaged("版数");
     }
-    const bool current = doc.m_version >= kVersion;
+    const bool current = doc.version >= kVersion;
 
     std::uint32_t count = 0;
     if (!readCount(count)) {
         return damaged("フォルダ数");
     }
-    doc.m_folders.reserve(bounded(count, in, kMinFolderBytes));
+    doc.folders.reserve(bounded(count, in, kMinFolderBytes));
     for (std::uint32_t i = 0; i < count; ++i) {
         Folder f;
         if (!item([&](ByteReader& r) {
@@ -344,7 +350,7 @@ Status CTarnSendDoc::read(detail::Tn2Source& in, const FreeFieldTitles& appTitle
             })) {
             return damaged(nth("フォルダ", i, count));
         }
-        doc.m_folders.push_back(std::move(f));
+        doc.folders.push_back(std::move(f));
     }
 
     // Member positions wait until the records they name have been read.
@@ -353,7 +359,7 @@ Status CTarnSendDoc::read(detail::Tn2Source& in, const FreeFieldTitles& appTitle
         if (!readCount(count)) {
             return damaged("グループ数");
         }
-        doc.m_groups.reserve(bounded(count, in, kMinGroupBytes));
+        doc.groups.reserve(bounded(count, in, kMinGroupBytes));
         memberPositions.reserve(bounded(count, in, kMinGroupBytes));
         for (std::uint32_t i = 0; i < count; ++i) {
             Group g;
@@ -373,21 +379,21 @@ Status CTarnSendDoc::read(detail::Tn2Source& in, const FreeFieldTitles& appTitle
                 }
                 positions.push_back(p);
             }
-            doc.m_groups.push_back(std::move(g));
+            doc.groups.push_back(std::move(g));
             memberPositions.push_back(std::move(positions));
         }
     } else {
         for (int n = 1; n <= 5; ++n) {
-            doc.m_groups.push_back({cp932::fromUtf8("グループ" + std::to_string(n)).value(),
-                                    static_cast<std::uint16_t>(n + 1),
-                                    {}});
+            doc.groups.push_back({cp932::fromUtf8("グループ" + std::to_string(n)).value(),
+                                  static_cast<std::uint16_t>(n + 1),
+                                  {}});
         }
     }
 
     if (!readCount(count)) {
         return damaged("レコード数");
     }
-    doc.m_records.reserve(bounded(count, in, current ? kMinRecordBytes : kMinOldRecordBytes));
+    doc.records.reserve(bounded(count, in, current ? kMinRecordBytes : kMinOldRecordBytes));
     const std::size_t textCount = current ? kFieldCount : 6;
     std::array<std::string, kFieldCount> scratch;
     Record::Texts texts{};
@@ -412,43 +418,43 @@ Status CTarnSendDoc::read(detail::Tn2Source& in, const FreeFieldTitles& appTitle
         auto rec = std::make_unique<Record>(texts);
         // A folder number that names no folder would break every view that
         // looks the folder up; the record is kept, outside any folder.
-        rec->setFolder(folder <= doc.m_folders.size() ? folder : 0);
+        rec->setFolder(folder <= doc.folders.size() ? folder : 0);
         rec->setStatus(status);
-        doc.m_records.push_back(std::move(rec));
+        doc.records.push_back(std::move(rec));
     }
 
     if (!readCount(count)) {
         return damaged("敬称の数");
     }
-    doc.m_honorifics.reserve(bounded(count, in, kMinStringBytes));
+    doc.honorifics.reserve(bounded(count, in, kMinStringBytes));
     for (std::uint32_t i = 0; i < count; ++i) {
         std::string h;
         if (!item([&](ByteReader& r) { return r.readArchiveString(h); })) {
             return damaged(nth("敬称", i, count));
         }
-        doc.m_honorifics.push_back(std::move(h));
+        doc.honorifics.push_back(std::move(h));
     }
 
     if (current) {
-        for (std::size_t i = 0; i < doc.m_titles.size(); ++i) {
-            if (!item([&](ByteReader& r) { return r.readArchiveString(doc.m_titles[i]); })) {
+        for (std::size_t i = 0; i < doc.titles.size(); ++i) {
+            if (!item([&](ByteReader& r) { return r.readArchiveString(doc.titles[i]); })) {
                 return damaged(nth("自由使用欄の見出し", i, kFreeFieldCount));
             }
         }
     } else {
-        doc.m_titles = appTitles;
+        doc.titles = appTitles;
     }
 
     // A position that names no record of this file, or names one a second time
     // in the same group, is dropped rather than followed.
-    std::vector<std::uint8_t> seen(doc.m_records.size());
+    std::vector<std::uint8_t> seen(doc.records.size());
     for (std::size_t g = 0; g < memberPositions.size(); ++g) {
-        auto& members = doc.m_groups[g].members;
+        auto& members = doc.groups[g].members;
         members.reserve(memberPositions[g].size());
         for (std::uint16_t p : memberPositions[g]) {
-            if (p < doc.m_records.size() && seen[p] == 0) {
+            if (p < doc.records.size() && seen[p] == 0) {
                 seen[p] = 1;
-                members.push_back(doc.m_records[p].get());
+                members.push_back(doc.records[p].get());
             }
         }
         for (std::uint16_t p : memberPositions[g]) {
@@ -458,8 +464,7 @@ Status CTarnSendDoc::read(detail::Tn2Source& in, const FreeFieldTitles& appTitle
         }
     }
 
-    doc.m_listeners = std::move(m_listeners);
-    *this = std::move(doc);
+    replaceContent(std::move(doc));
     return Ok{};
 }
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "addressbook/document.h"
 #include "common/cp932.h"
 #include "testsupport.h"
@@ -17,8 +19,8 @@ std::string sj(const std::string& utf8) {
 
 std::string writeSmallBook(const TempDir& dir) {
     CTarnSendDoc doc;
-    doc.folders().push_back({sj("取引先"), 2});
-    doc.groups().push_back({sj("展示会\"2024\""), 7, {}});
+    EXPECT_TRUE(doc.addFolder(sj("取引先"), 2));
+    EXPECT_TRUE(doc.addGroup(sj("展示会\"2024\""), 7));
     Record r;
     r.setFolder(1);
     r.setText(Field::Company, sj("株式会社みどり商事"));
@@ -27,15 +29,15 @@ std::string writeSmallBook(const TempDir& dir) {
     r.setText(Field::Honorific, sj("様"));
     r.setText(freeField(0), sj("東京都\n港区"));
     r.setStatus(kStatusSendError);
-    doc.appendRecord(std::move(r));
+    EXPECT_TRUE(doc.appendRecord(std::move(r)));
     Record second;
     second.setText(Field::Email, "b@example.jp");
-    doc.appendRecord(std::move(second));
-    doc.addMember(0, &doc.record(1));
-    doc.addMember(0, &doc.record(0));
-    doc.honorifics() = {sj("様")};
-    doc.freeFieldTitles() = defaultFreeFieldTitles();
-    doc.freeFieldTitles()[0] = sj("住所");
+    EXPECT_TRUE(doc.appendRecord(std::move(second)));
+    EXPECT_TRUE(doc.addMembers(0, std::array{&doc.record(1)}));
+    EXPECT_TRUE(doc.addMembers(0, std::array{&doc.record(0)}));
+    EXPECT_TRUE(doc.setHonorifics({sj("様")}));
+    EXPECT_TRUE(doc.setFreeFieldTitles(defaultFreeFieldTitles()));
+    EXPECT_TRUE(doc.setFreeFieldTitle(0, sj("住所")));
     auto path = (dir / "顧客.tn2").string();
     EXPECT_TRUE(doc.OnSaveDocument(path));
     return path;

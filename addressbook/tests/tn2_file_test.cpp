@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 #include <string>
 
@@ -84,8 +85,8 @@ void expectSameDocument(const CTarnSendDoc& a, const CTarnSendDoc& b) {
 // Japanese texts, every status, a record in two groups, 16 honorifics, renamed
 // titles and a free field long enough for the 32-bit length prefix.
 void buildRichDocument(CTarnSendDoc& doc) {
-    doc.OnNewDocument(defaultFreeFieldTitles());
-    doc.folders().push_back({sj("取引先（東日本）"), 40});
+    ASSERT_TRUE(doc.OnNewDocument(defaultFreeFieldTitles()));
+    ASSERT_TRUE(doc.addFolder(sj("取引先（東日本）"), 40));
     Record full = makeRecord("髙橋 健太", "kenta@example.co.jp", 6, kStatusDnsError);
     full.setText(Field::Company, sj("株式会社山﨑精機"));
     full.setText(Field::Department, sj("第Ⅱ営業部"));
@@ -95,18 +96,19 @@ void buildRichDocument(CTarnSendDoc& doc) {
         full.setText(freeField(i), sj("自由欄" + std::to_string(i + 1) + "ｶﾅ①"));
     }
     full.setText(freeField(9), std::string(70'000, 'x'));  // needs the 32-bit length
-    doc.appendRecord(std::move(full));
-    doc.appendRecord(makeRecord("田中 美咲", "misaki@example.com", 0, kStatusSendError));
-    doc.appendRecord(makeRecord("ﾔﾏﾀﾞ ﾀﾛｳ", "taro@example.com", 2, kStatusDuplicate));
-    ASSERT_TRUE(doc.addMember(0, &doc.record(2)));
-    ASSERT_TRUE(doc.addMember(0, &doc.record(0)));
-    ASSERT_TRUE(doc.addMember(3, &doc.record(0)));  // a record in two groups
+    ASSERT_TRUE(doc.appendRecord(std::move(full)));
+    ASSERT_TRUE(
+        doc.appendRecord(makeRecord("田中 美咲", "misaki@example.com", 0, kStatusSendError)));
+    ASSERT_TRUE(doc.appendRecord(makeRecord("ﾔﾏﾀﾞ ﾀﾛｳ", "taro@example.com", 2, kStatusDuplicate)));
+    ASSERT_TRUE(doc.addMembers(0, std::array{&doc.record(2)}));
+    ASSERT_TRUE(doc.addMembers(0, std::array{&doc.record(0)}));
+    ASSERT_TRUE(doc.addMembers(3, std::array{&doc.record(0)}));  // a record in two groups
     for (int i = 0; i < 7; ++i) {
-        doc.TouchHonorific(sj("敬称" + std::to_string(i)));
+        ASSERT_TRUE(doc.TouchHonorific(sj("敬称" + std::to_string(i))));
     }
     ASSERT_EQ(doc.honorifics().size(), 16u);
-    doc.freeFieldTitles()[0] = sj("住所");
-    doc.freeFieldTitles()[9] = sj("会員種別(&J)");
+    ASSERT_TRUE(doc.setFreeFieldTitle(0, sj("住所")));
+    ASSERT_TRUE(doc.setFreeFieldTitle(9, sj("会員種別(&J)")));
 }
 
 TEST(Tn2File, RichDocumentRoundTripsFieldByFieldAndByteForByte) {
@@ -129,14 +131,14 @@ TEST(Tn2File, RichDocumentRoundTripsFieldByFieldAndByteForByte) {
 
 TEST(Tn2File, WritesTheExactLayout) {
     CTarnSendDoc doc;
-    doc.folders().push_back({"F", 2});
-    doc.groups().push_back({"G", 7, {}});
-    doc.appendRecord(makeRecord("A", "a@x", 1, kStatusInvalid));
-    doc.appendRecord(makeRecord("B", "b@x"));
-    doc.addMember(0, &doc.record(1));
-    doc.addMember(0, &doc.record(0));
-    doc.honorifics().push_back(sj("様"));
-    doc.freeFieldTitles() = defaultFreeFieldTitles();
+    ASSERT_TRUE(doc.addFolder("F", 2));
+    ASSERT_TRUE(doc.addGroup("G", 7));
+    ASSERT_TRUE(doc.appendRecord(makeRecord("A", "a@x", 1, kStatusInvalid)));
+    ASSERT_TRUE(doc.appendRecord(makeRecord("B", "b@x")));
+    ASSERT_TRUE(doc.addMembers(0, std::array{&doc.record(1)}));
+    ASSERT_TRUE(doc.addMembers(0, std::array{&doc.record(0)}));
+    ASSERT_TRUE(doc.setHonorifics({sj("様")}));
+    ASSERT_TRUE(doc.setFreeFieldTitles(defaultFreeFieldTitles()));
 
     auto rec = [](unsigned folder, const std::string& name, const std::string& email,
                   unsigned status) {
@@ -156,8 +158,8 @@ TEST(Tn2File, WritesTheExactLayout) {
 
 TEST(Tn2File, A255ByteStringTakesTheThreeBytePrefix) {
     CTarnSendDoc doc;
-    doc.appendRecord(makeRecord("", std::string(254, 'm')));
-    doc.appendRecord(makeRecord("", std::string(255, 'n')));
+    ASSERT_TRUE(doc.appendRecord(makeRecord("", std::string(254, 'm'))));
+    ASSERT_TRUE(doc.appendRecord(makeRecord("", std::string(255, 'n'))));
     auto bytes = doc.Serialize();
     ASSERT_TRUE(bytes);
     EXPECT_NE(bytes->find("\xFE" + std::string(254, 'm')), std::string::npos);
@@ -212,13 +214,14 @@ TEST(Tn2File, RefusesToSaveAMemberBeyondPosition65535AndKeepsTheOldFile) {
     const auto path = dir / "book.tn2";
     writeFile(path, "previous contents");
     CTarnSendDoc doc;
-    doc.groups().push_back({sj("得意先"), 7, {}});
+    ASSERT_TRUE(doc.addGroup(sj("得意先"), 7));
     for (int i = 0; i < 65'537; ++i) {
-        doc.appendRecord(makeRecord("", "r" + std::to_string(i) + "@example.jp"));
+        ASSERT_TRUE(doc.appendRecord(makeRecord("", "r" + std::to_string(i) + "@example.jp")));
     }
-    ASSERT_TRUE(doc.addMember(0, &doc.record(65'535)));  // the last position 16 bits can name
+    ASSERT_TRUE(
+        doc.addMembers(0, std::array{&doc.record(65'535)}));  // the last position 16 bits can name
     ASSERT_TRUE(doc.Serialize());
-    ASSERT_TRUE(doc.addMember(0, &doc.record(65'536)));
+    ASSERT_TRUE(doc.addMembers(0, std::array{&doc.record(65'536)}));
     doc.setModifiedFlag();
 
     auto st = doc.OnSaveDocument(path);
@@ -237,8 +240,8 @@ TEST(Tn2File, SaveReplacesTheFileAndLeavesNoTemporaryFile) {
     const auto path = dir / "book.tn2";
     writeFile(path, std::string(100'000, 'z'));
     CTarnSendDoc doc;
-    doc.OnNewDocument(defaultFreeFieldTitles());
-    doc.appendRecord(makeRecord("名前", "a@example.jp"));
+    ASSERT_TRUE(doc.OnNewDocument(defaultFreeFieldTitles()));
+    ASSERT_TRUE(doc.appendRecord(makeRecord("名前", "a@example.jp")));
     doc.setModifiedFlag();
     ASSERT_TRUE(doc.OnSaveDocument(path));
     EXPECT_FALSE(doc.isModified());
@@ -283,8 +286,8 @@ TEST(Tn2File, ReadsAFileInPiecesOfAnySize) {
 
 TEST(Tn2File, FailedReadLeavesTheDocumentAsItWas) {
     CTarnSendDoc doc;
-    doc.OnNewDocument(defaultFreeFieldTitles());
-    doc.appendRecord(makeRecord("", "keep@example.jp"));
+    ASSERT_TRUE(doc.OnNewDocument(defaultFreeFieldTitles()));
+    ASSERT_TRUE(doc.appendRecord(makeRecord("", "keep@example.jp")));
     auto bytes = *doc.Serialize();
     bytes.resize(bytes.size() - 3);
     EXPECT_FALSE(doc.Serialize(bytes, defaultFreeFieldTitles()));
@@ -295,9 +298,9 @@ TEST(Tn2File, FailedReadLeavesTheDocumentAsItWas) {
 
 TEST(Tn2File, EveryTruncationOfAValidFileFailsCleanly) {
     CTarnSendDoc doc;
-    doc.OnNewDocument(defaultFreeFieldTitles());
-    doc.appendRecord(makeRecord("名前", "a@example.jp", 1, kStatusInvalid));
-    doc.addMember(1, &doc.record(0));
+    ASSERT_TRUE(doc.OnNewDocument(defaultFreeFieldTitles()));
+    ASSERT_TRUE(doc.appendRecord(makeRecord("名前", "a@example.jp", 1, kStatusInvalid)));
+    ASSERT_TRUE(doc.addMembers(1, std::array{&doc.record(0)}));
     const auto bytes = *doc.Serialize();
     for (std::size_t n = 0; n < bytes.size(); ++n) {
         CTarnSendDoc d;

@@ -109,7 +109,9 @@ int save(const char* csvPath, const char* outPath) {
         return 1;
     }
     CTarnSendDoc doc;
-    doc.OnNewDocument(tarn::addressbook::defaultFreeFieldTitles());
+    if (!doc.OnNewDocument(tarn::addressbook::defaultFreeFieldTitles())) {
+        return 1;
+    }
     const std::string wideSpace = "\x81\x40";  // "　"
     for (std::size_t i = 1; i <= kRecords; ++i) {
         auto& c = rows[i];
@@ -132,11 +134,18 @@ int save(const char* csvPath, const char* outPath) {
                                {}});
         r.setFolder(static_cast<std::uint16_t>(i % 6));
         r.setStatus(i % 97 == 0 ? tarn::addressbook::kStatusInvalid : 0);
-        doc.appendRecord(std::move(r));
+        if (!doc.appendRecord(std::move(r))) {
+            std::fprintf(stderr, "record %zu refused\n", i);
+            return 1;
+        }
     }
     for (std::size_t g = 0; g < 5; ++g) {
+        std::vector<const Record*> members;
         for (std::size_t m = 0; m < 10'000; ++m) {
-            doc.addMember(g, &doc.record(m * 6 + g));  // spread over the first 60,000
+            members.push_back(&doc.record(m * 6 + g));  // spread over the first 60,000
+        }
+        if (!doc.addMembers(g, members)) {
+            return 1;
         }
     }
     rows = {};

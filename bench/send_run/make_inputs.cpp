@@ -38,7 +38,9 @@ int main(int argc, char** argv) {
     const char* ranks[] = {"ゴールド会員", "シルバー会員", "一般会員"};
 
     addressbook::CTarnSendDoc doc;
-    doc.OnNewDocument(addressbook::defaultFreeFieldTitles());
+    if (!doc.OnNewDocument(addressbook::defaultFreeFieldTitles())) {
+        return 1;
+    }
     std::ofstream csv(dir + "/recipients.csv", std::ios::binary);
     csv << "company,department,name,email,honorific,rank\n";
     for (int i = 0; i < count; ++i) {
@@ -56,7 +58,10 @@ int main(int argc, char** argv) {
         r.setText(addressbook::Field::Honorific, sj(honorific));
         r.setText(addressbook::freeField(0), sj(rank));
         r.setFolder(1);
-        doc.appendRecord(std::move(r));
+        if (auto added = doc.appendRecord(std::move(r)); !added) {
+            std::fprintf(stderr, "%s\n", added.error().message.c_str());
+            return 1;
+        }
         csv << company << ',' << department << ',' << name << ',' << email << ',' << honorific
             << ',' << rank << '\n';
     }

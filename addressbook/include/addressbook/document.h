@@ -1,20 +1,38 @@
 // The address-book document: folders, groups, records, honorifics and the
 // free-field titles, with its ".tn2" file.
 //
-// The views (and the send and check drivers) work on one CTarnSendDoc. It has
-// no user interface of its own: views register a DocumentListener to hear the
-// update hints, and everything that can fail comes back as a tarn::Status whose
-// message is meant for the person at the keyboard.
+// The document has no user interface of its own and knows nothing of views:
+// every call that changes it tells the registered DocumentListeners what
+// changed (document_listener.h), and everything that can fail comes back as a
+// tarn::Status whose message is meant for the person at the keyboard. What a
+// list shows, and so what a check or a send walks, is a ListViewState
+// (list_view_state.h); the editing commands with their undo are BookEditor
+// (book_editor.h). Records are named by pointer: a record keeps its address
+// for as long as it is in the document.
 //
-// A driver without views (`tarn send`, `tarn check`):
+// The document belongs to one thread (the window's, or the command line's).
+// A send or a check takes it for the length of its run with beginRun(); while
+// a run holds it every change is refused with kRunInProgressText, except the
+// statuses the run itself applies through its DocumentRun:
+//
+//   auto run = doc.beginRun();                 // Result<DocumentRun>
+//   if (!run) { show(run.error().message); return; }
+//   std::vector<StatusUpdate> found = ...;     // records from the list view's walk
+//   run->setStatuses(found);                   // on the document's thread
+//   run->release();                            // or let it go out of scope
+//
+// A run's worker thread must not touch the document at all: it works on a
+// copy of the texts it needs, and its results come back to the document's
+// thread. While a run holds the document, records are neither removed nor
+// moved, so record pointers taken before the run stay valid to its end.
+//
+// Building a document in code (tests, samples):
 //
 //   CTarnSendDoc doc;
-//   doc.OnOpenDocument(path, appTitles);        // Status
-//   doc.selectAll();  /  doc.selectFolder(n);  /  doc.selectGroup(i);
-//   doc.assignViewPositions();                  // what the list would show
-//   for (Record* r : doc.shownRecords()) { ... r->setStatus(kStatusSendError); }
-//   doc.setModifiedFlag();
-//   doc.OnSaveDocument(path);                   // temporary file + rename
+//   doc.OnNewDocument(appTitles);
+//   const Record* r = doc.appendRecord(std::move(record)).value();
+//   doc.addMembers(0, std::span(&r, 1));
+//   doc.OnSaveDocument(path);                  // temporary file + rename
 #pragma once
 
 #include <array>
@@ -23,10 +41,13 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
+#include "addressbook/document_listener.h"
 #include "addressbook/record.h"
 #include "common/result.h"
 
@@ -41,6 +62,11 @@ using FreeFieldTitles = std::array<std::string, kFreeFieldCount>;
 // "Freefield1(&A)" ... "Freefield10(&J)": the titles until the user renames them.
 FreeFieldTitles defaultFreeFieldTitles();
 
+// The refusal of every change while a send or check holds the document (UTF-8).
+inline constexpr std::string_view kRunInProgressText =
+    "送信またはアドレスチェックの実行中は、アドレス帳を変更できません。"
+    "終了するまでお待ちください。";
+
 struct Folder {
     std::string name;  // Shift_JIS
     std::uint16_t icon = 0;
@@ -50,9 +76,13 @@ struct Group {
     std::string name;  // Shift_JIS
     std::uint16_t icon = 0;
     // Records of the same document, each at most once, in membership order.
-    std::vector<Record*> members;
+    std::vector<const Record*> members;
 };
 
+// What an undo entry undoes. Every kind has its text in the Edit menu
+// (undoMenuText); only New, Paste, Edit, Move, FolderChange and Delete are
+// recorded by a command: the others name commands whose effects are not
+// undoable (the command empties the undo list instead).
 enum class UndoKind : std::int32_t {
     None = 0,
     New = 1,
@@ -70,28 +100,85 @@ enum class UndoKind : std::int32_t {
     Delete = 13,
 };
 
-// One entry of the single-level undo: what was done, where the record was in
-// the record list and in the list view, and the record as it was.
-struct UndoEntry {
-    UndoKind kind = UndoKind::None;
-    std::size_t position = 0;
-    int row = 0;
-    Record saved;
+// "元に戻す(&U)" + the kind's word + "\tCtrl+Z", UTF-8.
+std::string undoMenuText(UndoKind kind);
+
+// A record's place in a group: the group's index and the record's index in
+// its member list.
+struct Membership {
+    std::size_t group = 0;
+    std::size_t index = 0;
 };
 
-// What the tree selection shows.
-enum SelectionKind : std::int32_t { kSelectFolder = 0, kSelectGroup = 1 };
+// One entry of the single-level undo.
+struct UndoEntry {
+    UndoKind kind = UndoKind::None;
+    std::size_t position = 0;  // the record's position in the record list before the command
+    std::size_t row = 0;       // its row in the list view before the command
+    Record saved;              // the record as it was (Edit, FolderChange, Delete)
+    // The record the entry acts on (New, Paste, Edit, Move, FolderChange); a
+    // deleted record is gone, so Delete entries have none.
+    const Record* record = nullptr;
+    // Delete: the groups the record was taken out of, to put it back.
+    std::vector<Membership> memberships;
+};
 
-class DocumentListener {
-public:
-    virtual ~DocumentListener() = default;
-    virtual void onDocumentUpdate(int hint) = 0;
+struct StatusUpdate {
+    const Record* record = nullptr;
+    std::int32_t status = kStatusNormal;
+};
+
+// New data (texts, folder, status) for a record of the document.
+struct RecordUpdate {
+    const Record* record = nullptr;
+    Record data;
+};
+
+// A record as removeRecords() took it out: where it was, its data, and the
+// groups it belonged to (ascending group index).
+struct RemovedRecord {
+    std::size_t position = 0;
+    Record data;
+    std::vector<Membership> memberships;
+};
+
+// A record to insert at `position` of the resulting record list.
+struct PlacedRecord {
+    std::size_t position = 0;
+    Record data;
+    std::vector<Membership> memberships;  // group index, index in its member list
 };
 
 // A field the record editor refuses, with its message (UTF-8).
 struct FieldProblem {
     Field field;
     std::string message;
+};
+
+// What the command line's tree selection shows.
+enum SelectionKind : std::int32_t { kSelectFolder = 0, kSelectGroup = 1 };
+
+class CTarnSendDoc;
+
+// A send or check holding a document (see the top of this file). Move-only;
+// gives the document back when destroyed or released.
+class DocumentRun {
+public:
+    DocumentRun(DocumentRun&& other) noexcept;
+    DocumentRun& operator=(DocumentRun&& other) noexcept;
+    DocumentRun(const DocumentRun&) = delete;
+    DocumentRun& operator=(const DocumentRun&) = delete;
+    ~DocumentRun();
+
+    // The run's results (check statuses 0-3, send error 4), applied at once.
+    Status setStatuses(std::span<const StatusUpdate> updates);
+    void release();
+    bool holding() const { return m_doc != nullptr; }
+
+private:
+    friend class CTarnSendDoc;
+    explicit DocumentRun(CTarnSendDoc* doc) : m_doc(doc) {}
+    CTarnSendDoc* m_doc = nullptr;
 };
 
 class CTarnSendDoc {
@@ -110,17 +197,18 @@ public:
     CTarnSendDoc() = default;
     CTarnSendDoc(const CTarnSendDoc&) = delete;
     CTarnSendDoc& operator=(const CTarnSendDoc&) = delete;
-    CTarnSendDoc(CTarnSendDoc&&) noexcept = default;
-    CTarnSendDoc& operator=(CTarnSendDoc&&) noexcept = default;
-    ~CTarnSendDoc() = default;
+    // Moves the contents only: listeners and a run belong to the object they
+    // were registered with (a moved-from document is empty).
+    CTarnSendDoc(CTarnSendDoc&& other) noexcept;
+    CTarnSendDoc& operator=(CTarnSendDoc&&) = delete;
+    ~CTarnSendDoc();
 
     // Five folders, five groups, the nine honorifics, the given titles, no
-    // records, selection "すべて", no undo; not modified.
-    void OnNewDocument(const FreeFieldTitles& appTitles);
+    // records, no undo; not modified.
+    Status OnNewDocument(const FreeFieldTitles& appTitles);
 
     // The .tn2 bytes of this document. Fails, writing nothing, when a group
-    // member cannot be stored (a record beyond position 65,535, or a record that
-    // is not in this document).
+    // member cannot be stored (a record beyond position 65,535).
     Result<std::string> Serialize() const;
     // Replaces this document with the one in `bytes`. On failure the document is
     // unchanged. appTitles are used for files older than version 20.
@@ -138,59 +226,72 @@ public:
     Status OnSaveDocument(const std::filesystem::path& path);
 
     // Signature and version as last read (or as written by this version).
-    const std::string& signature() const { return m_signature; }
-    std::int32_t version() const { return m_version; }
+    const std::string& signature() const { return m_data.signature; }
+    std::int32_t version() const { return m_data.version; }
 
     // --- records
-    std::size_t recordCount() const { return m_records.size(); }
-    Record& record(std::size_t position) { return *m_records.at(position); }
-    const Record& record(std::size_t position) const { return *m_records.at(position); }
+    std::size_t recordCount() const { return m_data.records.size(); }
+    const Record& record(std::size_t position) const { return *m_data.records.at(position); }
     // The position of `r` in the record list; recordCount() when it is not there.
     std::size_t positionOf(const Record* r) const;
-    bool canAddRecord() const { return m_records.size() < kMaxRecords; }
-    // Appends or inserts a record (position clamped to the end); returns it.
-    Record& insertRecord(std::size_t position, Record r);
-    Record& appendRecord(Record r) { return insertRecord(m_records.size(), std::move(r)); }
-    // Removes the record at `position` from every group and from the list.
-    void removeRecord(std::size_t position);
+    bool contains(const Record* r) const { return positionOf(r) != recordCount(); }
+    bool canAddRecord() const { return recordCount() < kMaxRecords; }
+    // The refusal when `count` more records would pass kMaxRecords (UTF-8).
+    static std::string tooManyRecordsText(std::size_t count);
 
-    // --- folders and groups
-    std::vector<Folder>& folders() { return m_folders; }
-    const std::vector<Folder>& folders() const { return m_folders; }
+    Result<const Record*> appendRecord(Record r);
+    // Appends copies in order; all or nothing (refused past kMaxRecords).
+    Result<std::vector<const Record*>> appendRecords(std::span<const Record> records);
+    // Inserts records at their positions in the resulting list (ascending,
+    // each at most the count so far) and puts them back into their groups.
+    Result<std::vector<const Record*>> insertRecords(std::vector<PlacedRecord> records);
+    // Removes records from every group and from the list; returns them in
+    // ascending position order. Records not in the document are refused.
+    Result<std::vector<RemovedRecord>> removeRecords(std::span<const Record* const> records);
+    // Replaces texts, folder and status of records (the records stay where they are).
+    Status updateRecords(std::span<const RecordUpdate> updates);
+    Status setFolder(std::span<const Record* const> records, std::uint16_t folder);
+    Status setStatuses(std::span<const StatusUpdate> updates);
+    // Puts `inOrder` (distinct records of the document) into the list positions
+    // these records occupy now, in the given order; every other record keeps
+    // its position.
+    Status arrangeRecords(std::span<const Record* const> inOrder);
+
+    // --- folders (number n = the n-th entry) and groups (0-based index)
+    const std::vector<Folder>& folders() const { return m_data.folders; }
     // Folder number n (1-based); nullptr for 0 or a number past the end.
     const Folder* folderByNumber(std::size_t n) const;
-    std::vector<Group>& groups() { return m_groups; }
-    const std::vector<Group>& groups() const { return m_groups; }
+    Result<std::size_t> addFolder(std::string name, std::uint16_t icon);  // the new number
+    Status editFolder(std::size_t number, std::string name, std::uint16_t icon);
+    // Moves folder `number` to just before folder `before` (past the last
+    // folder: to the end); every record's folder number follows.
+    Status moveFolder(std::size_t number, std::size_t before);
+    // Records of the folder go to 0 ("なし"), later folders' records down by one.
+    Status removeFolder(std::size_t number);
+
+    const std::vector<Group>& groups() const { return m_data.groups; }
     const Group* groupByIndex(std::size_t index) const;
-    // Adds `r` to group `index` unless it is already a member; true if added.
-    bool addMember(std::size_t index, Record* r);
-    bool removeMember(std::size_t index, const Record* r);
+    Result<std::size_t> addGroup(std::string name, std::uint16_t icon);  // the new index
+    Status editGroup(std::size_t index, std::string name, std::uint16_t icon);
+    // Moves group `index` to just before group `before` (past the last: to the end).
+    Status moveGroup(std::size_t index, std::size_t before);
+    Status removeGroup(std::size_t index);  // the records stay
+    // Appends the records that are not yet members, in order; how many were added.
+    Result<std::size_t> addMembers(std::size_t group, std::span<const Record* const> records);
+    Result<std::size_t> removeMembers(std::size_t group, std::span<const Record* const> records);
+    // The group's members in a new order: a permutation of its members.
+    Status setMemberOrder(std::size_t group, std::span<const Record* const> members);
+    bool isMember(std::size_t group, const Record* r) const;
 
     // --- honorifics and titles
-    std::vector<std::string>& honorifics() { return m_honorifics; }
-    const std::vector<std::string>& honorifics() const { return m_honorifics; }
+    const std::vector<std::string>& honorifics() const { return m_data.honorifics; }
     // Moves `text` to the front of the honorifics (inserting it when new);
     // true when the list changed.
-    bool TouchHonorific(std::string_view text);
-    FreeFieldTitles& freeFieldTitles() { return m_titles; }
-    const FreeFieldTitles& freeFieldTitles() const { return m_titles; }
-
-    // --- selection and the records a view shows
-    std::int32_t selectionKind() const { return m_selectionKind; }
-    std::int32_t selectedFolder() const { return m_selectedFolder; }
-    std::int32_t selectedGroup() const { return m_selectedGroup; }
-    void selectAll() { selectFolder(0); }
-    void selectFolder(std::int32_t number);
-    void selectGroup(std::int32_t index);  // below 0: the group branch itself
-    // Gives the records the view positions of the current selection (group:
-    // member order; otherwise the shown records in record order) and returns
-    // how many are shown.
-    std::size_t assignViewPositions();
-    // The records with a view position, in the order a check or a send walks
-    // them (group members in membership order, else record order).
-    std::vector<Record*> shownRecords();
-    // Shown records with status 0: those a send would take.
-    std::size_t eligibleCount() const;
+    Result<bool> TouchHonorific(std::string_view text);
+    Status setHonorifics(std::vector<std::string> honorifics);
+    const FreeFieldTitles& freeFieldTitles() const { return m_data.titles; }
+    Status setFreeFieldTitle(std::size_t index, std::string title);
+    Status setFreeFieldTitles(const FreeFieldTitles& titles);
 
     // --- the record editor's limits
     // Removes trailing blanks from the six texts, then returns the first field
@@ -199,33 +300,82 @@ public:
     // nullopt when `name` fits a folder or group name.
     static std::optional<std::string> checkFolderName(std::string_view name);
 
-    // --- undo, modified flag and views
-    std::vector<UndoEntry>& undo() { return m_undo; }
-    const std::vector<UndoEntry>& undo() const { return m_undo; }
-    bool isModified() const { return m_modified; }
-    void setModifiedFlag(bool modified = true) { m_modified = modified; }
+    // --- undo (filled and applied by BookEditor)
+    // A command that adds, removes or moves records either records its own
+    // entries (setUndo) or empties the list first (clearUndo). The document
+    // itself drops entries that could no longer be applied: those naming a
+    // removed record, and all of them when folders or groups are renumbered.
+    const std::vector<UndoEntry>& undo() const { return m_data.undo; }
+    void clearUndo();
+    void recordUndo(UndoEntry entry);
+    void setUndo(std::vector<UndoEntry> entries);
+    std::vector<UndoEntry> takeUndo();
+
+    // --- modified flag, runs and listeners
+    bool isModified() const { return m_data.modified; }
+    void setModifiedFlag(bool modified = true);
+    // Ok, or the refusal while a run holds the document.
+    Status editable() const;
+    bool runInProgress() const { return m_running; }
+    // Fails when another run holds the document.
+    Result<DocumentRun> beginRun();
     void addListener(DocumentListener* listener);
     void removeListener(DocumentListener* listener);
-    void UpdateAllViews(int hint) const;
+
+    // --- the walk of the command line's drivers
+    // The tree selection and view positions below are what `tarn send` and
+    // `tarn check` walk until the drivers take their walk from a
+    // ListViewState; windows use ListViewState, which keeps its own.
+    std::int32_t selectionKind() const { return m_selectionKind; }
+    std::int32_t selectedFolder() const { return m_selectedFolder; }
+    std::int32_t selectedGroup() const { return m_selectedGroup; }
+    void selectAll() { selectFolder(0); }
+    void selectFolder(std::int32_t number);
+    void selectGroup(std::int32_t index);  // below 0: the group branch itself
+    std::size_t assignViewPositions();
+    std::vector<const Record*> shownRecords() const;
+    std::size_t eligibleCount() const;
 
 private:
-    Status read(detail::Tn2Source& in, const FreeFieldTitles& appTitles);
+    friend class DocumentRun;
 
-    std::string m_signature{kSignature};
-    std::int32_t m_version = kVersion;
-    std::vector<Folder> m_folders;
-    std::vector<Group> m_groups;
-    // unique_ptr keeps each record at one address, so group members stay valid
-    // while records are inserted, removed and reordered.
-    std::vector<std::unique_ptr<Record>> m_records;
-    std::vector<std::string> m_honorifics;
-    FreeFieldTitles m_titles;
+    // Everything a new document or a read replaces at once.
+    struct Content {
+        std::string signature{kSignature};
+        std::int32_t version = kVersion;
+        std::vector<Folder> folders;
+        std::vector<Group> groups;
+        // unique_ptr keeps each record at one address, so group members and
+        // views' rows stay valid while records are inserted, removed and
+        // reordered.
+        std::vector<std::unique_ptr<Record>> records;
+        std::vector<std::string> honorifics;
+        FreeFieldTitles titles;
+        std::vector<UndoEntry> undo;
+        bool modified = false;
+    };
+
+    Status read(detail::Tn2Source& in, const FreeFieldTitles& appTitles);
+    void replaceContent(Content content);
+    Status applyStatuses(std::span<const StatusUpdate> updates);
+    // Positions of `records` (ascending, distinct), or an error naming the
+    // first record that is not in the document.
+    Result<std::vector<std::size_t>> positionsOf(std::span<const Record* const> records) const;
+    void changed();  // marks modified (and tells)
+    void dropMembershipUndo();
+    void endRun();
+    template <class F>
+    void tell(F&& f);
+
+    Content m_data;
+    // record -> position; rebuilt on demand after inserts, removals and moves.
+    mutable std::unordered_map<const Record*, std::size_t> m_positions;
+    mutable bool m_positionsValid = false;
+    bool m_running = false;
+    std::vector<DocumentListener*> m_listeners;
     std::int32_t m_selectionKind = kSelectFolder;
     std::int32_t m_selectedFolder = 0;
     std::int32_t m_selectedGroup = -1;
-    std::vector<UndoEntry> m_undo;
-    bool m_modified = false;
-    std::vector<DocumentListener*> m_listeners;
 };
 
 }  // namespace tarn::addressbook

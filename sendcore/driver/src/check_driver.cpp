@@ -1,5 +1,6 @@
 #include "driver/check_driver.h"
 
+#include <array>
 #include <chrono>
 #include <cstring>
 #include <map>
@@ -93,9 +94,10 @@ bool BookCheckSource::next(CheckEntry& entry) {
 }
 
 void BookCheckSource::setStatus(std::size_t key, int status) {
-    if (key < m_walk.size() && m_walk[key]->status() != status) {
-        m_walk[key]->setStatus(status);
-        m_doc.setModifiedFlag();
+    if (key < m_walk.size()) {
+        // Refused only while a run holds the document, which this walk never takes.
+        static_cast<void>(
+            m_doc.setStatuses(std::array{addressbook::StatusUpdate{m_walk[key], status}}));
     }
 }
 

@@ -1,5 +1,6 @@
 #include "driver/send_driver.h"
 
+#include <array>
 #include <chrono>
 #include <cstring>
 #include <optional>
@@ -548,7 +549,7 @@ BookRecipients::BookRecipients(addressbook::CTarnSendDoc& doc) : m_doc(doc) {}
 
 bool BookRecipients::next(Recipient& recipient) {
     using addressbook::Record;
-    Record* record = nullptr;
+    const Record* record = nullptr;
     if (m_doc.selectionKind() == addressbook::kSelectGroup) {
         const auto* group =
             m_doc.groupByIndex(static_cast<std::size_t>(std::max(0, m_doc.selectedGroup())));
@@ -581,8 +582,9 @@ bool BookRecipients::next(Recipient& recipient) {
 
 void BookRecipients::markSendFailed() {
     if (m_current != nullptr) {
-        m_current->setStatus(addressbook::kStatusSendError);
-        m_doc.setModifiedFlag();
+        // Refused only while a run holds the document, which this walk never takes.
+        static_cast<void>(m_doc.setStatuses(
+            std::array{addressbook::StatusUpdate{m_current, addressbook::kStatusSendError}}));
     }
 }
 

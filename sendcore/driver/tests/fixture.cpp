@@ -111,7 +111,7 @@ Decoded RunFixture::decode(int n) const {
 
 void RunFixture::writeBook(const std::vector<BookRow>& rows, const std::string& name) {
     addressbook::CTarnSendDoc doc;
-    doc.OnNewDocument(addressbook::defaultFreeFieldTitles());
+    ASSERT_TRUE(doc.OnNewDocument(addressbook::defaultFreeFieldTitles()).ok());
     for (const auto& row : rows) {
         addressbook::Record r;
         r.setText(addressbook::Field::Company, sj(row.company));
@@ -125,7 +125,8 @@ void RunFixture::writeBook(const std::vector<BookRow>& rows, const std::string& 
         }
         r.setStatus(row.status);
         r.setFolder(static_cast<std::uint16_t>(row.folder));
-        doc.appendRecord(std::move(r));
+        auto added = doc.appendRecord(std::move(r));
+        ASSERT_TRUE(added.ok()) << added.error().message;
     }
     auto saved = doc.OnSaveDocument(m_dir / name);
     ASSERT_TRUE(saved.ok()) << saved.error().message;

@@ -50,7 +50,7 @@ public:
 
 private:
     addressbook::CTarnSendDoc& m_doc;
-    std::vector<addressbook::Record*> m_walk;
+    std::vector<const addressbook::Record*> m_walk;
     std::size_t m_index = 0;
 };
 

@@ -82,7 +82,7 @@ public:
 private:
     addressbook::CTarnSendDoc& m_doc;
     std::size_t m_index = 0;
-    addressbook::Record* m_current = nullptr;  // the record of the last entry handed out
+    const addressbook::Record* m_current = nullptr;  // the record of the last entry handed out
 };
 
 // Loads the dial-up library (the drivers default to DialUpLibrary::load()).
