@@ -14,7 +14,7 @@ packages=(
   dovecot-pop3d
   procps iproute2
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins xvfb xauth fonts-noto-cjk
-  libfmt-dev
+  libfmt-dev adwaita-icon-theme xdotool
 )
 
 missing=()

@@ -112,8 +112,8 @@ std::filesystem::path editorLibraryFolder() {
     return programFolder();
 }
 
-std::filesystem::path templateFolder() {
-    return editorLibraryFolder() / "Document";
+std::filesystem::path templateFile(const std::filesystem::path& libraryFolder, std::size_t index) {
+    return libraryFolder / "Document" / std::string(kMessageTemplates.at(index).fileName);
 }
 
 int loadTemplate(const std::filesystem::path& file, contents::SendContents& message) {

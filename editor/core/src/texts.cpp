@@ -4,6 +4,7 @@
 
 #include "common/cp932.h"
 #include "common/sjis.h"
+#include "contents/send_contents.h"
 
 namespace tarn::editor {
 namespace {
@@ -70,6 +71,31 @@ std::string attachmentItemText(std::string_view titleUtf8, std::optional<std::ui
         return fmt::format("{} ({:.0f} KB)", titleUtf8, bytes / 1000);
     }
     return fmt::format("{} ({:.2f} MB)", titleUtf8, bytes / 1000000);
+}
+
+std::string contentsResultText(int code) {
+    switch (code) {
+        case contents::kContentsOk:
+            return "正常に終了しました。";
+        case contents::kContentsIoError:
+            return "入出力エラーが起きました。";
+        case contents::kContentsAccessDenied:
+            return "ファイルに書き込む権限がないか、読み取り専用です。";
+        case contents::kContentsSharingViolation:
+            return "ファイルが他で使用中です。";
+        case contents::kContentsOpenFailed:
+            return "ファイルを開けません。";
+        case contents::kContentsNotFound:
+            return "ファイルが見つかりません。";
+        case contents::kContentsCloseFailed:
+            return "ファイルを閉じられません (ディスクがいっぱいの可能性があります)。";
+        case contents::kContentsFormatError:
+            return "送信内容ファイルの形式ではないか、ファイルが途中で切れています。";
+        case contents::kContentsOutOfMemory:
+            return "メモリが足りません。";
+        default:
+            return "エラー " + std::to_string(code) + " が起きました。";
+    }
 }
 
 void upgradeEarlierTags(std::string& bodySjis) {

@@ -92,12 +92,12 @@ TEST(EditorFiles, AttachmentPathsRefuseTabsAndForeignCharacters) {
 
 TEST(EditorFiles, TheSixTemplatesLieBesideTheLibrary) {
     EXPECT_EQ(editorLibraryFolder(), std::filesystem::path(TARN_BIN_DIR));
-    for (const auto& t : kMessageTemplates) {
-        SCOPED_TRACE(std::string(t.fileName));
+    for (std::size_t i = 0; i < kMessageTemplates.size(); ++i) {
+        SCOPED_TRACE(std::string(kMessageTemplates[i].fileName));
         tarn::contents::SendContents m;
         m.cc = "left over";
         m.attachments = "/tmp/x";
-        ASSERT_EQ(loadTemplate(templateFolder() / std::string(t.fileName), m), 0);
+        ASSERT_EQ(loadTemplate(templateFile(editorLibraryFolder(), i), m), 0);
         EXPECT_FALSE(m.subject.empty());
         EXPECT_GT(m.body.size(), 200u);
         EXPECT_TRUE(m.cc.empty());
@@ -116,5 +116,6 @@ TEST(EditorFiles, TheSixTemplatesLieBesideTheLibrary) {
         }
     }
     tarn::contents::SendContents m;
-    EXPECT_EQ(loadTemplate(templateFolder() / "missing.tnm", m), tarn::contents::kContentsNotFound);
+    EXPECT_EQ(loadTemplate(editorLibraryFolder() / "missing.tnm", m),
+              tarn::contents::kContentsNotFound);
 }

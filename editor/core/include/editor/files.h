@@ -56,10 +56,10 @@ inline constexpr std::array<MessageTemplate, 6> kMessageTemplates = {{
     {32797, "年末年始挨拶", "年末年始休業案内.tnm"},
 }};
 
-// The folder that holds the editor library (this code is linked into it), and
-// the templates' folder "Document" inside it.
+// The folder that holds the editor library (this code is linked into it).
 std::filesystem::path editorLibraryFolder();
-std::filesystem::path templateFolder();
+// Template `index` of kMessageTemplates: in "Document" beside the library.
+std::filesystem::path templateFile(const std::filesystem::path& libraryFolder, std::size_t index);
 
 // Loads a template: only its subject and body are taken; the rest of `message`
 // is cleared. The result is LoadSendContents's (0 on success).

@@ -27,6 +27,10 @@ std::string senderText(std::string_view nameSjis, std::string_view addressSjis);
 // instead of showing a size, since the send would refuse it. UTF-8.
 std::string attachmentItemText(std::string_view titleUtf8, std::optional<std::uint64_t> size);
 
+// Why a send-contents file could not be read or written, in Japanese, for
+// the detail under "送信内容の読み込みに失敗しました。" and its pair.
+std::string contentsResultText(int code);
+
 // Bodies of the earlier layout wrote free fields 1 and 2 as "Free field1" and
 // "Free field2"; they become today's tags (and "Free field10" becomes
 // "Freefield10" through the first). Double-byte characters are stepped over.

@@ -1,0 +1,103 @@
+// tarn edit: the message editor window (libTarnEdit.so beside this program,
+// loaded at run time so that the command itself needs no window system).
+#include <dlfcn.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "command.h"
+#include "run_support.h"
+#include "sendcore/settings.h"
+#include "tarnedit.h"
+
+namespace tarn::cli {
+namespace {
+
+int runEdit(const std::vector<std::string>& args);
+
+const Command kEdit{
+    "edit",
+    "edit [FILE.tnm]\n"
+    "  送信メッセージ作成ウィンドウで FILE を開きます (画面が必要です)。\n"
+    "  FILE を省略すると設定の送信内容ファイルを開き、終了時に保存先を設定に記録します。",
+    "送信メッセージ作成ウィンドウを開きます", runEdit};
+const Registration kEditRegistration(kEdit);
+
+bool hasEnv(const char* name) {
+    const char* v = std::getenv(name);
+    return v != nullptr && *v != '\0';
+}
+
+using EditFn = int (*)(void*, const char*, const char*, char*);
+
+int runEdit(const std::vector<std::string>& args) {
+    Args a(args, {}, {});
+    if (!a.ok()) {
+        return usageError(kEdit, a.error());
+    }
+    if (a.positional().size() > 1) {
+        return usageError(kEdit, "ファイルは一つだけ指定してください");
+    }
+    if (!hasEnv("DISPLAY") && !hasEnv("WAYLAND_DISPLAY") && !hasEnv("QT_QPA_PLATFORM")) {
+        return fail("ウィンドウを表示する画面がありません (DISPLAY が設定されていません)。");
+    }
+    const LoadedSettings loaded = loadSettings();
+    std::string path = loaded.contFileName;
+    const bool ownFile = !a.positional().empty();
+    if (ownFile) {
+        std::error_code ec;
+        const auto absolute = std::filesystem::absolute(a.positional()[0], ec);
+        auto sjis = toSjis(ec ? a.positional()[0] : absolute.string(), "FILE");
+        if (!sjis) {
+            return kFailure;
+        }
+        path = std::move(*sjis);
+    }
+    if (path.size() >= ZEPHEDIT_PATH_SIZE) {
+        return fail("ファイルのパスが長すぎます (" + std::to_string(path.size()) + " バイト。" +
+                    std::to_string(ZEPHEDIT_PATH_SIZE - 1) + " バイトまで)。");
+    }
+
+    std::error_code ec;
+    const auto library =
+        std::filesystem::read_symlink("/proc/self/exe", ec).parent_path() / "libTarnEdit.so";
+    void* handle = ::dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+        const char* why = ::dlerror();
+        return fail("送信メッセージ作成ライブラリを読み込めません: " +
+                    std::string(why != nullptr ? why : library.string()));
+    }
+    auto edit = reinterpret_cast<EditFn>(::dlsym(handle, "ZEPHEdit"));
+    if (edit == nullptr) {
+        return fail(library.string() + " に ZEPHEdit がありません");
+    }
+    // The library stays loaded until we exit: Qt's objects may outlive the call.
+    char buffer[ZEPHEDIT_PATH_SIZE] = {};
+    std::memcpy(buffer, path.data(), path.size());
+    const auto& account = loaded.settings.defaultAccount;
+    const std::string name = fieldText(account.FromName);
+    const std::string address = fieldText(account.FromEMail);
+    const int end = edit(nullptr, name.c_str(), address.c_str(), buffer);
+    if (end == 0) {
+        return fail("送信メッセージ作成ウィンドウを表示できませんでした。");
+    }
+    const std::string final(buffer);
+    if (end == ZEPHEDIT_END_DISCARDED) {
+        out("変更を保存せずに終了しました。\n");
+    } else {
+        out((end == ZEPHEDIT_END_SAVED ? "保存しました: " : "送信内容ファイル: ") +
+            (final.empty() ? std::string("(なし)") : fromSjis(final)) + "\n");
+    }
+    if (!ownFile) {
+        if (auto saved = SettingsStore().saveCommon(final); !saved) {
+            return fail("設定に記録できません: " + saved.error().message);
+        }
+    }
+    return kSuccess;
+}
+
+}  // namespace
+}  // namespace tarn::cli
