@@ -18,6 +18,7 @@
 
 #include "common/cp932.h"
 #include "common/files.h"
+#include "common/iso2022jp.h"
 #include "common/sjis.h"
 #include "contents/merge.h"
 #include "dialogs.h"
@@ -28,6 +29,7 @@
 #include "fields.h"
 #include "highlighter.h"
 #include "prompts.h"
+#include "sjis_line.h"
 #include "ui/sjis_text.h"
 
 namespace tarn::editor {
@@ -112,10 +114,12 @@ EditorDialog::EditorDialog(EditorPrompts& prompts, std::string senderNameSjis,
                 [this] { updateCaption(); });
     }
     for (FieldEdit* field : {m_subject, m_body}) {
-        connect(field, &FieldEdit::contextMenuRequested, this, [this](QMenu* menu, QPoint) {
-            menu->addSeparator();
-            menu->addMenu(tagMenu(menu));
-        });
+        connect(field, &FieldEdit::contextMenuRequested, this,
+                [this, field](QMenu* menu, QPoint pos) {
+                    addReplacementItems(field, menu, pos);
+                    menu->addSeparator();
+                    menu->addMenu(tagMenu(menu));
+                });
     }
     connect(m_attachments, &AttachmentList::filesDropped, this, [this](const QStringList& paths) {
         for (const QString& p : paths) {
@@ -712,6 +716,74 @@ void EditorDialog::showHelp() {
         m_prompts.tell(this, QMessageBox::Warning, QStringLiteral("ヘルプを開けません。"),
                        displayPath(page));
     }
+}
+
+void EditorDialog::addReplacementItems(FieldEdit* field, QMenu* menu, QPoint pos) {
+    const QTextCursor at = field->cursorForPosition(pos);
+    const QTextBlock block = at.block();
+    // The boundary nearest the click: the character under it lies before the
+    // boundary when the click was left of it.
+    const int clicked = at.positionInBlock() - (pos.x() < field->cursorRect(at).x() ? 1 : 0);
+    const QString text = block.text();
+    const SjisLine line = toSjisLine(text);
+    bool any = false;
+    for (const auto& c : iso2022jp::findNonStandard(line.bytes)) {
+        any = any || !c.replacement.empty();
+        const auto [from, length] = line.span(c.offset, c.length);
+        if (clicked < from || clicked >= from + length) {
+            continue;
+        }
+        const QString character = text.mid(from, length);
+        menu->addSeparator();
+        if (c.replacement.empty()) {
+            menu->addAction(
+                    QStringLiteral("「%1」は一部のメールソフトで表示されません").arg(character))
+                ->setEnabled(false);
+            continue;
+        }
+        const QString replacement = ui::fromSjis(c.replacement);
+        const int start = block.position() + from;
+        menu->addAction(
+            QStringLiteral("「%1」を「%2」に置き換える(&R)").arg(character, replacement), this,
+            [field, start, length, replacement] {
+                QTextCursor edit(field->document());
+                edit.setPosition(start);
+                edit.setPosition(start + length, QTextCursor::KeepAnchor);
+                edit.insertText(replacement);
+            });
+    }
+    for (QTextBlock b = field->document()->begin(); !any && b.isValid(); b = b.next()) {
+        for (const auto& c : iso2022jp::findNonStandard(toSjisLine(b.text()).bytes)) {
+            any = any || !c.replacement.empty();
+        }
+    }
+    if (any) {
+        menu->addAction(QStringLiteral("一部のメールソフトで表示されない文字をすべて置き換える"),
+                        this, [this, field] { replaceNonStandard(field); });
+    }
+}
+
+int EditorDialog::replaceNonStandard(FieldEdit* field) {
+    int replaced = 0;
+    QTextCursor edit(field->document());
+    edit.beginEditBlock();
+    for (QTextBlock block = field->document()->begin(); block.isValid(); block = block.next()) {
+        const SjisLine line = toSjisLine(block.text());
+        const auto found = iso2022jp::findNonStandard(line.bytes);
+        // From the end of the line, so that earlier positions stay put.
+        for (auto c = found.rbegin(); c != found.rend(); ++c) {
+            if (c->replacement.empty()) {
+                continue;
+            }
+            const auto [from, length] = line.span(c->offset, c->length);
+            edit.setPosition(block.position() + from);
+            edit.setPosition(block.position() + from + length, QTextCursor::KeepAnchor);
+            edit.insertText(ui::fromSjis(c->replacement));
+            ++replaced;
+        }
+    }
+    edit.endEditBlock();
+    return replaced;
 }
 
 void EditorDialog::closeEditor() {

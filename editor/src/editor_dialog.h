@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QFileIconProvider>
 
 #include <filesystem>
 #include <functional>
@@ -78,6 +79,11 @@ public:
     void showPreview();
     void showHelp();
     void setHeadersShown(bool shown);
+    // Characters standard ISO-2022-JP readers may not show: the context menu's
+    // items for the character at `pos` (viewport coordinates) of `field`, and
+    // every replacement there is in `field` at once (returns how many).
+    void addReplacementItems(FieldEdit* field, QMenu* menu, QPoint pos);
+    int replaceNonStandard(FieldEdit* field);
     // The close steps; ends the dialog unless the person cancels.
     void closeEditor();
 
@@ -130,6 +136,7 @@ private:
     QLabel* m_bccLabel = nullptr;
     QAction* m_showHeaders = nullptr;
     QMenuBar* m_menuBar = nullptr;
+    QFileIconProvider m_icons;       // the desktop's icon for each attachment
     QWidget* m_lastFocus = nullptr;  // where a merge tag goes: the subject or else the body
 };
 

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QDir>
 #include <QListWidget>
+#include <QMenu>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
@@ -318,6 +319,63 @@ private slots:
         QVERIFY(prompts.told[0].contains(QStringLiteral("🍣")));
         QVERIFY(!QFile::exists(prompts.savePath));
         QCOMPARE(dialog.filePathSjis(), std::string());
+    }
+
+    void charactersSomeReadersCannotShowAreMarkedWithTheirReplacement() {
+        ScriptedPrompts prompts;
+        EditorDialog dialog(prompts, "", "");
+        dialog.start("");
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        FieldEdit* body = dialog.bodyField();
+        body->setPlainText(QStringLiteral("髙橋様\n①㈱と\uE000"));
+        auto underlined = [body](int blockNumber, int position) {
+            const QTextBlock block = body->document()->findBlockByNumber(blockNumber);
+            for (const QTextLayout::FormatRange& r : block.layout()->formats()) {
+                if (position >= r.start && position < r.start + r.length) {
+                    return r.format.underlineStyle() == QTextCharFormat::DashUnderline;
+                }
+            }
+            return false;
+        };
+        QVERIFY(underlined(0, 0));   // 髙
+        QVERIFY(!underlined(0, 1));  // 橋
+        QVERIFY(underlined(1, 0));   // ①, red as well
+        QCOMPARE(colourAt(body, 1, 0), QColor(Qt::red));
+        QVERIFY(underlined(1, 3));  // a user-defined character
+
+        // The context menu at 髙 offers its replacement; one undo takes it back.
+        QTextCursor first(body->document());
+        const QPoint at = body->cursorRect(first).center() + QPoint(3, 0);
+        QMenu menu;
+        dialog.addReplacementItems(body, &menu, at);
+        QStringList texts;
+        for (QAction* a : menu.actions()) {
+            if (!a->isSeparator()) {
+                texts << a->text();
+            }
+        }
+        QCOMPARE(texts,
+                 (QStringList{
+                     QStringLiteral("「髙」を「高」に置き換える(&R)"),
+                     QStringLiteral("一部のメールソフトで表示されない文字をすべて置き換える")}));
+        menu.actions().at(1)->trigger();
+        QCOMPARE(body->toPlainText(), QStringLiteral("高橋様\n①㈱と\uE000"));
+        body->undo();
+        QCOMPARE(body->toPlainText(), QStringLiteral("髙橋様\n①㈱と\uE000"));
+
+        // A character with no replacement says so and offers nothing.
+        QTextCursor last(body->document()->findBlockByNumber(1));
+        last.setPosition(last.block().position() + 3);
+        QMenu noReplacement;
+        dialog.addReplacementItems(body, &noReplacement,
+                                   body->cursorRect(last).center() + QPoint(3, 0));
+        QVERIFY(!noReplacement.actions().at(1)->isEnabled());
+        QVERIFY(noReplacement.actions().at(1)->text().startsWith(QStringLiteral("「\uE000」は")));
+
+        QCOMPARE(dialog.replaceNonStandard(body), 3);
+        QCOMPARE(body->toPlainText(), QStringLiteral("高橋様\n(1)(株)と\uE000"));
+        dialog.hide();
     }
 
     void textFilesReplaceTheMessage() {

@@ -48,26 +48,6 @@ TEST(Preview, HeaderAndBodyWithTheSampleValues) {
     EXPECT_TRUE(host.errors.empty());
 }
 
-TEST(Preview, WithoutCcBccOrAttachmentsTheHeaderIsShort) {
-    SendContents m;
-    m.subject = "Hello";
-    m.body = "Text";
-    RecordingHost host;
-    EXPECT_EQ(previewText("", "", m, host), "From :  <>\nSubject : Hello\n\n\nBody :\nText\r\n");
-}
-
-TEST(Preview, TheBodyRunsAsAScriptWithTheSampleVariables) {
-    SendContents m;
-    m.body =
-        sj("#If &[敬称] = \"様\" Then\r\n個人のお客様\r\n#Else\r\n法人のお客様\r\n#End If\r\n"
-           "#x = \"変数\"\r\n&[x]と&[会社名]");
-    RecordingHost host;
-    const std::string text = utf8(previewText("a", "b", m, host));
-    EXPECT_EQ(text.substr(text.find("Body :")),
-              "Body :\n個人のお客様\r\n変数と○○○○○○○株式会社\r\n");
-    EXPECT_TRUE(host.errors.empty());
-}
-
 TEST(Preview, AScriptErrorIsReportedAndLeavesTheBodyEmpty) {
     SendContents m;
     m.subject = "S";

@@ -28,13 +28,6 @@ TEST(EditorTexts, AttachmentSizesInDecimalUnits) {
     EXPECT_EQ(attachmentItemText("e.doc", std::nullopt), "e.doc (ファイルがありません)");
 }
 
-TEST(EditorTexts, CaptionAndSender) {
-    EXPECT_EQ(editorCaption("", false), "送信メッセージ作成 - 新規メッセージ");
-    EXPECT_EQ(editorCaption("案内.tnm", true), "送信メッセージ作成 - 案内.tnm *");
-    EXPECT_EQ(senderText(sj("山田 太郎"), "taro@example.jp"), sj("山田 太郎 <taro@example.jp>"));
-    EXPECT_EQ(senderText("", "taro@example.jp"), sj("選択されていません。"));
-}
-
 TEST(EditorTexts, EarlierTagsBecomeTodaysOnCharacterBoundaries) {
     std::string body = sj("&[Free field1] &[Free field2] &[Free field10] &[Free field3]");
     upgradeEarlierTags(body);
