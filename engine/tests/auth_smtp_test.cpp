@@ -4,22 +4,20 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "auth_script.h"
 #include "codec.h"
 #include "sasl.h"
+#include "test_servers.h"
 #include "testsupport.h"
 #include "zeph.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-using tarn::test::ChildProcess;
-using tarn::test::TempDir;
+using tarn::test::Certificates;
 using zeph::test::answerLines;
 using zeph::test::FakeSmtp;
 using zeph::test::sentLines;
@@ -27,82 +25,17 @@ using zeph::test::sentLines;
 constexpr const char* kUser = "tim";
 constexpr const char* kPassword = "tanstaaf pw";
 
-// A CA, a server certificate for localhost and 127.0.0.1, and one for another name.
-class Certificates {
+// The recorder with the one account of these tests.
+class Recorder : public tarn::test::SmtpRecorder {
 public:
-    Certificates() {
-        const std::string d = m_dir.path().string();
-        m_ok = openssl({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                        "-nodes", "-keyout", d + "/ca.key", "-out", d + "/ca.pem", "-days", "2",
-                        "-subj", "/CN=Tarn Test CA", "-addext", "basicConstraints=critical,CA:TRUE",
-                        "-addext", "keyUsage=critical,keyCertSign,cRLSign"}) &&
-               issue("server", "localhost", "DNS:localhost,IP:127.0.0.1") &&
-               issue("other", "mail.example.com", "DNS:mail.example.com");
-    }
-    bool ok() const { return m_ok; }
-    std::string ca() const { return (m_dir / "ca.pem").string(); }
-    std::string cert(const std::string& name) const { return (m_dir / (name + ".pem")).string(); }
-    std::string key(const std::string& name) const { return (m_dir / (name + ".key")).string(); }
-    const std::string& log() const { return m_log; }
+    explicit Recorder(std::vector<std::string> extra)
+        : SmtpRecorder(withAccount(std::move(extra))) {}
 
 private:
-    bool issue(const std::string& name, const std::string& cn, const std::string& altNames) {
-        const std::string d = m_dir.path().string();
-        tarn::test::writeFile(m_dir / (name + ".ext"), "subjectAltName=" + altNames + "\n");
-        return openssl({"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                        "-nodes", "-keyout", key(name), "-out", d + "/" + name + ".csr", "-subj",
-                        "/CN=" + cn}) &&
-               openssl({"x509", "-req", "-in", d + "/" + name + ".csr", "-CA", ca(), "-CAkey",
-                        d + "/ca.key", "-CAcreateserial", "-out", cert(name), "-days", "2",
-                        "-extfile", d + "/" + name + ".ext"});
+    static std::vector<std::string> withAccount(std::vector<std::string> extra) {
+        extra.insert(extra.begin(), {"--auth", std::string(kUser) + ":" + kPassword});
+        return extra;
     }
-    bool openssl(std::vector<std::string> args) {
-        args.insert(args.begin(), "openssl");
-        const auto r = tarn::test::run(args, {}, {}, 60s);
-        m_log += r.err;
-        return r.exitCode == 0;
-    }
-
-    TempDir m_dir;
-    std::string m_log;
-    bool m_ok = false;
-};
-
-// The aiosmtpd recorder with one account.
-class Recorder {
-public:
-    explicit Recorder(std::vector<std::string> extra) {
-        std::vector<std::string> argv = {
-            TARN_TEST_PYTHON, std::string(TARN_SOURCE_DIR) + "/engine/tests/smtp_recorder.py",
-            "--dir",          (m_dir / "mail").string(),
-            "--auth",         std::string(kUser) + ":" + kPassword};
-        argv.insert(argv.end(), extra.begin(), extra.end());
-        m_process = std::make_unique<ChildProcess>(argv, m_dir.path());
-        tarn::test::waitUntil([&] {
-            const std::string out = m_process->output();
-            const auto at = out.find("READY ");
-            if (at == std::string::npos || out.find('\n', at) == std::string::npos) {
-                return !m_process->running();
-            }
-            m_port = std::stoi(out.substr(at + 6));
-            return true;
-        });
-    }
-    int port() const { return m_port; }
-    std::string output() const { return m_process->output(); }
-    // The envelope record of message n (1-based), once it is complete.
-    std::optional<std::string> envelope(int n) const {
-        const auto file = m_dir / "mail" / (std::to_string(n) + ".json");
-        if (!tarn::test::waitUntil([&] { return std::filesystem::exists(file); }, 5s)) {
-            return std::nullopt;
-        }
-        return tarn::test::readFile(file);
-    }
-
-private:
-    TempDir m_dir;
-    std::unique_ptr<ChildProcess> m_process;
-    int m_port = 0;
 };
 
 struct Errors {
