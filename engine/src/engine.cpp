@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "address.h"
+#include "common/cp932.h"
 #include "tls.h"
 
 namespace zeph {
@@ -118,8 +119,15 @@ int MailEngine::setSecurity(int mode) {
 }
 
 void MailEngine::setCaFile(const char* path) {
+    std::string file = path != nullptr ? path : "";
+    // Paths arrive as Shift_JIS; file names on this system are UTF-8. A path
+    // that is not valid Shift_JIS, or names no file as UTF-8, is kept as it is.
+    if (auto utf8 = tarn::cp932::toUtf8(file);
+        utf8 && *utf8 != file && ::access(utf8->c_str(), F_OK) == 0) {
+        file = std::move(*utf8);
+    }
     std::lock_guard lock(m_settingsMutex);
-    m_caFile = path != nullptr ? path : "";
+    m_caFile = std::move(file);
 }
 
 std::chrono::milliseconds MailEngine::timeout() const {

@@ -115,21 +115,42 @@ std::string securityName(int n) {
     return n == 0 ? "DefSecurity" : "Security" + std::to_string(n);
 }
 
-// n = 0: the default account (key DefAccount); 1-10: Accountn.
-void readAccount(const RegistryFile& reg, int n, AccountSettings& a, std::int32_t& security) {
-    std::string key = fullKey(n == 0 ? "Option\\DefAccount" : accountKey(n));
-    for (const auto& f : kAccountFields) {
-        readValue(reg, key, accountValueName(f, n), f.type, &a, f.offset, f.size);
-    }
-    security = static_cast<std::int32_t>(reg.getDword(key, securityName(n)));
+std::string caFileName(int n) {
+    return n == 0 ? "DefCAFile" : "CAFile" + std::to_string(n);
 }
 
-void writeAccount(RegistryFile& reg, int n, const AccountSettings& a, std::int32_t security) {
+// Account n of the record (0: the default account) and the values kept beside
+// it after the original layout; for SendSettings and const SendSettings alike.
+template <class Settings>
+auto& accountOf(Settings& s, int n) {
+    return n == 0 ? s.defaultAccount : s.accounts[n - 1];
+}
+template <class Settings>
+auto& securityOf(Settings& s, int n) {
+    return n == 0 ? s.defaultSecurity : s.accountSecurity[n - 1];
+}
+template <class Settings>
+auto& caFileOf(Settings& s, int n) {
+    return n == 0 ? s.defaultCaFile : s.accountCaFile[n - 1];
+}
+
+// n = 0: the default account (key DefAccount); 1-10: Accountn.
+void readAccount(const RegistryFile& reg, int n, SendSettings& s) {
     std::string key = fullKey(n == 0 ? "Option\\DefAccount" : accountKey(n));
     for (const auto& f : kAccountFields) {
-        writeValue(reg, key, accountValueName(f, n), f.type, &a, f.offset, f.size);
+        readValue(reg, key, accountValueName(f, n), f.type, &accountOf(s, n), f.offset, f.size);
     }
-    reg.setDword(key, securityName(n), static_cast<std::uint32_t>(security));
+    securityOf(s, n) = static_cast<std::int32_t>(reg.getDword(key, securityName(n)));
+    setFieldText(caFileOf(s, n), reg.getString(key, caFileName(n)));
+}
+
+void writeAccount(RegistryFile& reg, int n, const SendSettings& s) {
+    std::string key = fullKey(n == 0 ? "Option\\DefAccount" : accountKey(n));
+    for (const auto& f : kAccountFields) {
+        writeValue(reg, key, accountValueName(f, n), f.type, &accountOf(s, n), f.offset, f.size);
+    }
+    reg.setDword(key, securityName(n), static_cast<std::uint32_t>(securityOf(s, n)));
+    reg.setString(key, caFileName(n), fieldText(caFileOf(s, n)));
 }
 
 template <std::size_t N>
@@ -217,8 +238,7 @@ SettingsLoadResult readSettings(const RegistryFile& reg, SendSettings& settings,
     const std::string defKey = fullKey("Option\\DefAccount");
     if (!reg.getString(defKey, "DefName").empty() || !reg.keyExists(kPreviousGenerationRoot)) {
         for (int n = 0; n <= 10; ++n) {
-            readAccount(reg, n, n == 0 ? settings.defaultAccount : settings.accounts[n - 1],
-                        n == 0 ? settings.defaultSecurity : settings.accountSecurity[n - 1]);
+            readAccount(reg, n, settings);
         }
     } else {
         for (std::size_t i = kFirstPbsField; i < std::size(kAccountFields); ++i) {
@@ -235,9 +255,8 @@ SettingsLoadResult readSettings(const RegistryFile& reg, SendSettings& settings,
 
 void writeOptionKey(RegistryFile& reg, const SendSettings& settings) {
     writeFields(reg, fullKey("Option"), kOptionFields, &settings);
-    writeAccount(reg, 0, settings.defaultAccount, settings.defaultSecurity);
-    for (int n = 1; n <= 10; ++n) {
-        writeAccount(reg, n, settings.accounts[n - 1], settings.accountSecurity[n - 1]);
+    for (int n = 0; n <= 10; ++n) {
+        writeAccount(reg, n, settings);
     }
 }
 
@@ -312,6 +331,9 @@ std::optional<KnownValue> describeSettingsValue(std::string_view key, std::strin
     }
     if (sameName(name, securityName(n))) {
         return known(kDw, 4);
+    }
+    if (sameName(name, caFileName(n))) {
+        return known(kSz, sizeof SendSettings::defaultCaFile);
     }
     for (const auto& f : kAccountFields) {
         if (sameName(name, accountValueName(f, n))) {

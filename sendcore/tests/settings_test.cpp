@@ -83,8 +83,9 @@ TEST(Settings, FreshRegistryLoadsAllZeroAndSavingCreatesEveryValue) {
     ASSERT_TRUE(store.saveCommon(cont).ok());
     ASSERT_TRUE(store.saveCheckParam(s.check).ok());
     RegistryFile reg = RegistryFile::load(store.path());
-    // Option 9; DefAccount and Account1-10 17 + the security mode; Common 1; CheckParam 6.
-    EXPECT_EQ(reg.entries().size(), 9u + 11 * 18 + 1 + 6);
+    // Option 9; DefAccount and Account1-10 17 + the security mode and CA file; Common 1;
+    // CheckParam 6.
+    EXPECT_EQ(reg.entries().size(), 9u + 11 * 19 + 1 + 6);
     std::string text = readFile(store.path());
     EXPECT_NE(text.find("[Software\\Kestrel\\ZEPHV2\\Option\\Account10]\n"), std::string::npos);
     EXPECT_NE(text.find("\"SMTPName10\"=\"\"\n"), std::string::npos);
@@ -144,6 +145,7 @@ TEST(Settings, ReadsTheDocumentedValueNames) {
         {def, "DefPop3Name", d.Pop3Name},
         {def, "DefPBSUserID", d.PBSUserID},
         {def, "DefPBSPassword", d.PBSPassword},
+        {def, "DefCAFile", s.defaultCaFile},
         {a3, "FromName3", a.FromName},
         {a3, "FromEMail3", a.FromEMail},
         {a3, "Account3", a.Account},
@@ -154,6 +156,7 @@ TEST(Settings, ReadsTheDocumentedValueNames) {
         {a3, "Pop3Name3", a.Pop3Name},
         {a3, "PBSUserID3", a.PBSUserID},
         {a3, "PBSPassword3", a.PBSPassword},
+        {a3, "CAFile3", s.accountCaFile[2]},
         {chk, "CheckLogFileName", s.check.CheckLogFileName},
     };
     RegistryFile reg = RegistryFile::parse("");
@@ -187,8 +190,10 @@ TEST(Settings, FullyFilledRecordRoundTripsThroughTheFile) {
     for (int n = 0; n < 10; ++n) {
         fillAccount(s.accounts[n], n + 1);
         s.accountSecurity[n] = n % 3;
+        fill(s.accountCaFile[n], "/etc/ssl/private-ca" + std::to_string(n) + "/");
     }
     fillAccount(s.defaultAccount, 0);
+    fill(s.defaultCaFile, "/etc/ssl/private-ca/");
     s.defaultSecurity = kSecurityStartTls;
     s.WaitMSec = 1500;
     s.WaitCount = -1;

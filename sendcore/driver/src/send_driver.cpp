@@ -324,7 +324,9 @@ int Run::execute() {
     ZEPH_SetEncodeType(0);
     ZEPH_SetPort(m_account.PortNo);
     ZEPH_SetSecurity(m_settings.defaultSecurity);
-    ZEPH_SetCAFile(m_options.caFile.c_str());
+    const std::string caFile =
+        m_options.caFile.empty() ? fieldText(m_settings.defaultCaFile) : m_options.caFile;
+    ZEPH_SetCAFile(caFile.c_str());
     const std::string smtpName = fieldText(m_account.SMTPName);
     if (ZEPH_Connect(smtpName.c_str(), 0) == 0) {
         ZEPH_Abort();

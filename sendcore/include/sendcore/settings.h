@@ -64,6 +64,10 @@ struct SendSettings {
     // Added after the original layout, so that every field before keeps its offset.
     std::int32_t defaultSecurity;      // SecurityMode of defaultAccount
     std::int32_t accountSecurity[10];  // SecurityMode of accounts[i]
+    // A CA certificate file (PEM) trusted besides the system store, for a
+    // private server's certificate; empty for none. Stored as DefCAFile / CAFilen.
+    char defaultCaFile[260];
+    char accountCaFile[10][260];
 };
 
 #pragma pack(pop)
@@ -107,7 +111,9 @@ static_assert(offsetof(SendSettings, ScriptUse) == 17880);
 static_assert(offsetof(SendSettings, check) == 17884);  // CheckMode
 static_assert(offsetof(SendSettings, defaultSecurity) == 18164);
 static_assert(offsetof(SendSettings, accountSecurity) == 18168);
-static_assert(sizeof(SendSettings) == 18208);
+static_assert(offsetof(SendSettings, defaultCaFile) == 18208);
+static_assert(offsetof(SendSettings, accountCaFile) == 18468);
+static_assert(sizeof(SendSettings) == 21068);
 
 // The text of a fixed field of a record (up to its first NUL).
 template <std::size_t N>

@@ -100,7 +100,8 @@ struct SendRunOptions {
     // Files beside the program (overridable for tests).
     std::filesystem::path customHeaderFile;
     std::filesystem::path smtpAuthFile;
-    // An extra CA certificate for the server's TLS certificate ("" for none).
+    // An extra CA certificate for the server's TLS certificate; "" takes the
+    // default account's own CA file.
     std::string caFile;
     // Loads the dial-up library when the account dials (default: the real one).
     DialUpLoader loadDialUp;
