@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "common/program.h"
+#include "sendcore/settings.h"
 
 namespace tarn {
 namespace {
@@ -119,6 +120,22 @@ void DialUpConnection::hangUp() {
         m_library->hangUp(m_handle);
         m_connected = false;
     }
+}
+
+std::optional<std::unique_ptr<DialUpConnection>> dialIfNeeded(const AccountSettings& account,
+                                                              const DialUpLoader& load) {
+    if (account.dialUp.LANConnect != 0) {
+        return std::unique_ptr<DialUpConnection>();
+    }
+    auto library = load ? load() : DialUpLibrary::load();
+    if (!library) {
+        return std::nullopt;
+    }
+    auto connection = std::make_unique<DialUpConnection>(*library);
+    if (connection->dial(nullptr, account.dialUp) != 0) {
+        return std::nullopt;
+    }
+    return connection;
 }
 
 }  // namespace tarn

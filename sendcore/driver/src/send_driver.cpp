@@ -531,22 +531,6 @@ std::string sendErrorText(int code) {
     }
 }
 
-std::optional<std::unique_ptr<DialUpConnection>> dialIfNeeded(const AccountSettings& account,
-                                                              const DialUpLoader& load) {
-    if (account.dialUp.LANConnect != 0) {
-        return std::unique_ptr<DialUpConnection>();
-    }
-    auto library = load ? load() : DialUpLibrary::load();
-    if (!library) {
-        return std::nullopt;
-    }
-    auto connection = std::make_unique<DialUpConnection>(*library);
-    if (connection->dial(nullptr, account.dialUp) != 0) {
-        return std::nullopt;
-    }
-    return connection;
-}
-
 BookRecipients::BookRecipients(addressbook::CTarnSendDoc& doc) : m_doc(doc) {}
 
 bool BookRecipients::next(Recipient& recipient) {

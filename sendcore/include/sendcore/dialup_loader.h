@@ -6,7 +6,9 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -78,5 +80,17 @@ private:
     bool m_hangUpOnEnd = true;
     TarnRasConnection m_handle = 0;
 };
+
+// Loads the dial-up library (callers default to DialUpLibrary::load()).
+using DialUpLoader = std::function<Result<std::shared_ptr<const DialUpLibrary>>()>;
+
+struct AccountSettings;
+
+// Dials the account's connection when its server is not on the LAN: an empty
+// pointer for a LAN account, nullopt when the library could not be loaded or
+// the dial failed. The connection hangs up when it goes away if the account's
+// AutoCut says so.
+std::optional<std::unique_ptr<DialUpConnection>> dialIfNeeded(const AccountSettings& account,
+                                                              const DialUpLoader& load);
 
 }  // namespace tarn

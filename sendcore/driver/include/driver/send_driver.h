@@ -85,13 +85,9 @@ private:
     const addressbook::Record* m_current = nullptr;  // the record of the last entry handed out
 };
 
-// Loads the dial-up library (the drivers default to DialUpLibrary::load()).
-using DialUpLoader = std::function<Result<std::shared_ptr<const DialUpLibrary>>()>;
-
-// Dials the account's connection when its server is not on the LAN: an empty
-// pointer for a LAN account, nullopt when the library or the dial failed (507).
-std::optional<std::unique_ptr<DialUpConnection>> dialIfNeeded(const AccountSettings& account,
-                                                              const DialUpLoader& load);
+// The dial-up step the drivers share with the options dialog's test send.
+using tarn::dialIfNeeded;
+using tarn::DialUpLoader;
 
 struct SendRunOptions {
     // Shown in the log header: the address book (or database) and the .tnm path.
