@@ -1,7 +1,5 @@
 // tarn edit: the message editor window (libTarnEdit.so beside this program,
 // loaded at run time so that the command itself needs no window system).
-#include <dlfcn.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -26,11 +24,6 @@ const Command kEdit{
     "送信メッセージ作成ウィンドウを開きます", runEdit};
 const Registration kEditRegistration(kEdit);
 
-bool hasEnv(const char* name) {
-    const char* v = std::getenv(name);
-    return v != nullptr && *v != '\0';
-}
-
 using EditFn = int (*)(void*, const char*, const char*, char*);
 
 int runEdit(const std::vector<std::string>& args) {
@@ -41,7 +34,7 @@ int runEdit(const std::vector<std::string>& args) {
     if (a.positional().size() > 1) {
         return usageError(kEdit, "ファイルは一つだけ指定してください");
     }
-    if (!hasEnv("DISPLAY") && !hasEnv("WAYLAND_DISPLAY") && !hasEnv("QT_QPA_PLATFORM")) {
+    if (!hasDisplay()) {
         return fail("ウィンドウを表示する画面がありません (DISPLAY が設定されていません)。");
     }
     const LoadedSettings loaded = loadSettings();
@@ -61,20 +54,11 @@ int runEdit(const std::vector<std::string>& args) {
                     std::to_string(ZEPHEDIT_PATH_SIZE - 1) + " バイトまで)。");
     }
 
-    std::error_code ec;
-    const auto library =
-        std::filesystem::read_symlink("/proc/self/exe", ec).parent_path() / "libTarnEdit.so";
-    void* handle = ::dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) {
-        const char* why = ::dlerror();
-        return fail("送信メッセージ作成ライブラリを読み込めません: " +
-                    std::string(why != nullptr ? why : library.string()));
-    }
-    auto edit = reinterpret_cast<EditFn>(::dlsym(handle, "ZEPHEdit"));
+    auto edit = reinterpret_cast<EditFn>(
+        dialogLibraryExport("libTarnEdit.so", "ZEPHEdit", "送信メッセージ作成ライブラリ"));
     if (edit == nullptr) {
-        return fail(library.string() + " に ZEPHEdit がありません");
+        return kFailure;
     }
-    // The library stays loaded until we exit: Qt's objects may outlive the call.
     char buffer[ZEPHEDIT_PATH_SIZE] = {};
     std::memcpy(buffer, path.data(), path.size());
     const auto& account = loaded.settings.defaultAccount;

@@ -1,12 +1,7 @@
 // `tarn options`: the applications' options dialog, from a terminal session
 // that has a display. The dialog is Qt and this command is not: it loads
 // libTarnOption.so from its own folder at run time and hands it the settings.
-#include <dlfcn.h>
-
-#include <cstdlib>
-#include <filesystem>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "command.h"
@@ -16,19 +11,6 @@
 
 namespace tarn::cli {
 namespace {
-
-bool hasEnv(const char* name) {
-    const char* v = std::getenv(name);
-    return v != nullptr && *v != '\0';
-}
-
-// The folder of this executable (not TARN_HOME, which moves the data files
-// only): the library is built and installed beside the command.
-std::filesystem::path executableFolder() {
-    std::error_code ec;
-    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ec ? std::filesystem::path() : self.parent_path();
-}
 
 const Command& optionsCommand();
 
@@ -40,20 +22,15 @@ int runOptions(const std::vector<std::string>& args) {
     if (!a.positional().empty()) {
         return usageError(optionsCommand(), "引数は取りません");
     }
-    if (!hasEnv("DISPLAY") && !hasEnv("WAYLAND_DISPLAY") && !hasEnv("QT_QPA_PLATFORM")) {
+    if (!hasDisplay()) {
         return fail(
             "画面がありません（DISPLAY が設定されていません）。"
             "デスクトップの端末から実行するか、「tarn config」で設定して下さい。");
     }
-    const std::filesystem::path library = executableFolder() / kOptionLibraryName;
-    // Kept loaded until the command ends: Qt cannot be unloaded safely.
-    void* handle = ::dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) {
-        return fail("オプション設定のライブラリを読み込めません: " + std::string(::dlerror()));
-    }
-    auto zephOption = reinterpret_cast<ZEPHOptionFunction>(::dlsym(handle, "ZEPHOption"));
+    auto zephOption = reinterpret_cast<ZEPHOptionFunction>(
+        dialogLibraryExport(kOptionLibraryName, "ZEPHOption", "オプション設定のライブラリ"));
     if (zephOption == nullptr) {
-        return fail("オプション設定のライブラリに ZEPHOption がありません: " + library.string());
+        return kFailure;
     }
 
     LoadedSettings loaded = loadSettings();

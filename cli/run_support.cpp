@@ -1,13 +1,44 @@
 #include "run_support.h"
 
+#include <dlfcn.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <iostream>
+#include <system_error>
 
 #include "command.h"
 #include "driver/send_driver.h"
 
 namespace tarn::cli {
+
+bool hasDisplay() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* v = std::getenv(name);
+        if (v != nullptr && *v != '\0') {
+            return true;
+        }
+    }
+    return false;
+}
+
+void* dialogLibraryExport(const char* library, const char* symbol, std::string_view what) {
+    // Beside the executable itself (TARN_HOME moves the data files only).
+    std::error_code ec;
+    const auto path = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path() / library;
+    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+        const char* why = ::dlerror();
+        fail(std::string(what) +
+             "を読み込めません: " + std::string(why != nullptr ? why : path.string()));
+        return nullptr;
+    }
+    void* function = ::dlsym(handle, symbol);
+    if (function == nullptr) {
+        fail(path.string() + " に " + symbol + " がありません");
+    }
+    return function;
+}
 
 LoadedSettings loadSettings() {
     LoadedSettings s;

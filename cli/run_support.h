@@ -37,6 +37,15 @@ std::optional<int> refuseUnconfirmed(bool yes, std::string_view command,
                                      const std::string& questionUtf8,
                                      std::string_view declinedUtf8 = {});
 
+// Whether a window can be shown: DISPLAY, WAYLAND_DISPLAY or QT_QPA_PLATFORM is set.
+bool hasDisplay();
+
+// Opens a dialog library (libTarnEdit.so, libTarnOption.so) beside this
+// executable and looks up its export; prints why and returns null when either
+// fails. The library stays loaded until the command ends: Qt's objects may
+// outlive the call, and Qt cannot be unloaded safely.
+void* dialogLibraryExport(const char* library, const char* symbol, std::string_view what);
+
 // The error box of a send error code on stderr: title "ターノス - エラー  (№%d)"
 // and the code's text (nothing for a code without one). Returns kFailure.
 int showSendError(int code);

@@ -1,15 +1,12 @@
 // The library's one export: the editor as a modal window.
-#include <QApplication>
-
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
 
 #include "editor/files.h"
 #include "editor_dialog.h"
 #include "prompts.h"
 #include "tarnedit.h"
+#include "ui/dialog_host.h"
 
 static_assert(ZEPHEDIT_PATH_SIZE == tarn::editor::kPathBufferSize);
 static_assert(ZEPHEDIT_END_UNCHANGED == tarn::editor::kEndUnchanged &&
@@ -22,25 +19,12 @@ std::string boundedText(const char* text, std::size_t bufferSize) {
     return text == nullptr ? std::string() : std::string(text, ::strnlen(text, bufferSize - 1));
 }
 
-bool hasEnv(const char* name) {
-    const char* v = std::getenv(name);
-    return v != nullptr && *v != '\0';
-}
-
 int runEditor(const char* senderName, const char* senderAddress, char* pathBuffer) {
     // Qt ends the process when it cannot reach a display; say 0 instead.
-    std::unique_ptr<QApplication> ownApplication;
-    static int argc = 1;
-    static char name[] = "TarnEdit";
-    static char* argv[] = {name, nullptr};
-    if (QCoreApplication::instance() == nullptr) {
-        if (!hasEnv("DISPLAY") && !hasEnv("WAYLAND_DISPLAY") && !hasEnv("QT_QPA_PLATFORM")) {
-            return 0;
-        }
-        ownApplication = std::make_unique<QApplication>(argc, argv);
-    } else if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
+    if (!tarn::ui::DialogHost::canShowDialogs()) {
         return 0;
     }
+    tarn::ui::DialogHost host;
 
     tarn::editor::QtEditorPrompts prompts;
     tarn::editor::EditorDialog dialog(prompts, boundedText(senderName, 128),
