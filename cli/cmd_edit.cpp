@@ -1,5 +1,6 @@
 // tarn edit: the message editor window (libTarnEdit.so beside this program,
 // loaded at run time so that the command itself needs no window system).
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -59,8 +60,8 @@ int runEdit(const std::vector<std::string>& args) {
     if (edit == nullptr) {
         return kFailure;
     }
-    char buffer[ZEPHEDIT_PATH_SIZE] = {};
-    std::memcpy(buffer, path.data(), path.size());
+    char buffer[ZEPHEDIT_PATH_SIZE] = {};  // the path fits with its NUL (checked above)
+    std::copy(path.begin(), path.end(), buffer);
     const auto& account = loaded.settings.defaultAccount;
     const std::string name = fieldText(account.FromName);
     const std::string address = fieldText(account.FromEMail);
@@ -68,7 +69,7 @@ int runEdit(const std::vector<std::string>& args) {
     if (end == 0) {
         return fail("送信メッセージ作成ウィンドウを表示できませんでした。");
     }
-    const std::string final(buffer);
+    const std::string final(buffer, ::strnlen(buffer, sizeof buffer));
     if (end == ZEPHEDIT_END_DISCARDED) {
         out("変更を保存せずに終了しました。\n");
     } else {

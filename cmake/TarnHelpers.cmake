@@ -75,5 +75,5 @@ function(tarn_add_qt_test)
     set(platform offscreen)
   endif()
   set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "qt;${T_LABELS}"
-    ENVIRONMENT "QT_QPA_PLATFORM=${platform};TARN_SCREENSHOT_DIR=${shots};LANG=C.UTF-8")
+    ENVIRONMENT "QT_QPA_PLATFORM=${platform};TARN_SCREENSHOT_DIR=${shots};LANG=C.UTF-8;LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/cmake/lsan_suppressions.txt")
 endfunction()

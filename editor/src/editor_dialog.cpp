@@ -56,7 +56,7 @@ QString displayPath(const std::filesystem::path& path) {
 }
 
 std::filesystem::path fileSystemPath(const QString& path) {
-    return std::filesystem::path(QFile::encodeName(path).toStdString());
+    return {QFile::encodeName(path).toStdString()};
 }
 
 QString unsavableText(const QString& characters) {
@@ -68,8 +68,8 @@ QString unsavableText(const QString& characters) {
 
 }  // namespace
 
-EditorDialog::EditorDialog(EditorPrompts& prompts, std::string senderNameSjis,
-                           std::string senderAddressSjis, QWidget* parent)
+EditorDialog::EditorDialog(EditorPrompts& prompts, const std::string& senderNameSjis,
+                           const std::string& senderAddressSjis, QWidget* parent)
     : QDialog(parent),
       m_prompts(prompts),
       m_senderName(sjis::truncate(senderNameSjis, 127)),
@@ -394,6 +394,7 @@ FieldEdit* EditorDialog::focusedField() const {
 
 std::vector<std::string> EditorDialog::attachmentPaths() const {
     std::vector<std::string> paths;
+    paths.reserve(static_cast<std::size_t>(m_attachments->count()));
     for (int i = 0; i < m_attachments->count(); ++i) {
         paths.push_back(m_attachments->item(i)->data(kPathRole).toByteArray().toStdString());
     }
@@ -423,9 +424,8 @@ void EditorDialog::startNew() {
 void EditorDialog::start(const std::string& pathSjis) {
     std::error_code ec;
     const std::filesystem::path path = pathFromSjis(pathSjis);
-    if (pathSjis.empty() || !std::filesystem::exists(path, ec)) {
-        startNew();
-    } else if (!loadFile(path, pathSjis)) {
+    // No file there yet is a new message; one that cannot be read has been reported.
+    if (pathSjis.empty() || !std::filesystem::exists(path, ec) || !loadFile(path, pathSjis)) {
         startNew();
     }
     m_subject->setFocus();
@@ -743,12 +743,13 @@ void EditorDialog::addReplacementItems(FieldEdit* field, QMenu* menu, QPoint pos
         }
         const QString replacement = ui::fromSjis(c.replacement);
         const int start = block.position() + from;
+        const int end = start + length;
         menu->addAction(
             QStringLiteral("「%1」を「%2」に置き換える(&R)").arg(character, replacement), this,
-            [field, start, length, replacement] {
+            [field, start, end, replacement] {
                 QTextCursor edit(field->document());
                 edit.setPosition(start);
-                edit.setPosition(start + length, QTextCursor::KeepAnchor);
+                edit.setPosition(end, QTextCursor::KeepAnchor);
                 edit.insertText(replacement);
             });
     }
@@ -771,7 +772,7 @@ int EditorDialog::replaceNonStandard(FieldEdit* field) {
         const SjisLine line = toSjisLine(block.text());
         const auto found = iso2022jp::findNonStandard(line.bytes);
         // From the end of the line, so that earlier positions stay put.
-        for (auto c = found.rbegin(); c != found.rend(); ++c) {
+        for (auto c = found.rbegin(); c != found.rend(); ++c) {  // NOLINT(modernize-loop-convert)
             if (c->replacement.empty()) {
                 continue;
             }

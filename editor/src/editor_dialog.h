@@ -36,8 +36,8 @@ class EditorDialog : public QDialog {
     Q_OBJECT
 public:
     // Sender name and address are Shift_JIS (at most 127 bytes each are shown).
-    EditorDialog(EditorPrompts& prompts, std::string senderNameSjis, std::string senderAddressSjis,
-                 QWidget* parent = nullptr);
+    EditorDialog(EditorPrompts& prompts, const std::string& senderNameSjis,
+                 const std::string& senderAddressSjis, QWidget* parent = nullptr);
     ~EditorDialog() override;
 
     // Where the templates (Document/) and the help page (help/html/) are

@@ -11,7 +11,7 @@ namespace tarn::editor {
 
 std::filesystem::path pathFromSjis(std::string_view sjis) {
     auto utf8 = cp932::toUtf8(sjis);
-    return std::filesystem::path(utf8 ? *utf8 : std::string(sjis));
+    return {utf8 ? *utf8 : std::string(sjis)};
 }
 
 Result<std::string> handBackPath(const std::filesystem::path& path) {
