@@ -51,49 +51,6 @@ std::string where(std::size_t offset, std::size_t line) {
 
 }  // namespace
 
-bool isValidUtf8(std::string_view s, bool* hasMultiByte) {
-    bool multi = false;
-    std::size_t i = 0;
-    const std::size_t n = s.size();
-    while (i < n) {
-        auto c = static_cast<unsigned char>(s[i]);
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        multi = true;
-        std::size_t len = 0;
-        unsigned min = 0;
-        unsigned cp = 0;
-        if (c >= 0xC2 && c <= 0xDF) {
-            len = 2, cp = c & 0x1Fu, min = 0x80;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            len = 3, cp = c & 0x0Fu, min = 0x800;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            len = 4, cp = c & 0x07u, min = 0x10000;
-        } else {
-            return false;
-        }
-        if (n - i < len) {
-            return false;
-        }
-        for (std::size_t k = 1; k < len; ++k) {
-            auto t = static_cast<unsigned char>(s[i + k]);
-            if ((t & 0xC0u) != 0x80u) {
-                return false;
-            }
-            cp = (cp << 6) | (t & 0x3Fu);
-        }
-        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            return false;
-        }
-        i += len;
-    }
-    if (hasMultiByte != nullptr) {
-        *hasMultiByte = multi;
-    }
-    return true;
-}
 
 bool CsvTable::isNull(std::size_t row, std::size_t column) const {
     const std::size_t first = m_rowStart[row];

@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/cp932.h"
 #include "common/result.h"
 
 namespace tarn::db {
@@ -72,7 +73,6 @@ Result<CsvTable> readCsvFile(const std::filesystem::path& path,
                              CsvEncoding encoding = CsvEncoding::Auto,
                              const CsvLimits& limits = {});
 
-// True when bytes are well-formed UTF-8 (no overlong forms or surrogates).
-bool isValidUtf8(std::string_view bytes, bool* hasMultiByte = nullptr);
+using cp932::isValidUtf8;
 
 }  // namespace tarn::db
