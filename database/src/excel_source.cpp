@@ -1,14 +1,17 @@
-// Source types 2 and 3: Excel 5.0/95 and 97-2003 workbooks through FreeXL.
-// Each worksheet is a table named "<sheet>$"; its first row gives the field
+// Source types 2 and 3: Excel 5.0/95 and 97-2003 workbooks through FreeXL, and
+// today's .xlsx workbooks (told apart by their zip signature) through our own
+// reader. Each worksheet is a table named "<sheet>$"; its first row gives the field
 // names, and a column without a heading is named F<n> as the spreadsheet
 // driver names it.
 #include <freexl.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <memory>
 
 #include "common/sjis.h"
+#include "database/xlsx_reader.h"
 #include "source.h"
 
 namespace tarn::db::detail {
@@ -67,24 +70,131 @@ DbValue cellValue(const FreeXL_CellValue& cell) {
     }
 }
 
-class ExcelSource final : public Source {
+// The two file generations behind one sheet-table source.
+class Workbook {
 public:
-    ExcelSource(FreeXlHandle h, std::string path)
-        : m_handle(std::move(h)), m_path(std::move(path)) {}
+    virtual ~Workbook() = default;
+    virtual Result<std::vector<std::string>> sheetNames() = 0;  // UTF-8
+    // The cells of a sheet, row by row from the first sheet row.
+    virtual Result<std::vector<std::vector<DbValue>>> readGrid(std::size_t index,
+                                                                 const std::string& label) = 0;
+};
 
-    Result<std::vector<TableEntry>> tables() override {
+class FreeXlWorkbook final : public Workbook {
+public:
+    FreeXlWorkbook(FreeXlHandle h, std::string path) : m_handle(std::move(h)), m_path(std::move(path)) {}
+
+    Result<std::vector<std::string>> sheetNames() override {
         unsigned int count = 0;
         if (freexl_get_info(m_handle.get(), FREEXL_BIFF_SHEET_COUNT, &count) != FREEXL_OK) {
             return makeError(m_path + ": cannot read the list of sheets");
         }
-        std::vector<TableEntry> out;
+        std::vector<std::string> out;
         for (unsigned int i = 0; i < count && i < 0xFFFF; ++i) {
             const char* name = nullptr;
             if (freexl_get_worksheet_name(m_handle.get(), static_cast<unsigned short>(i), &name) ==
                     FREEXL_OK &&
                 name != nullptr) {
-                out.push_back({"TABLE", std::string(name) + "$"});
+                out.emplace_back(name);
             }
+        }
+        return out;
+    }
+
+    Result<std::vector<std::vector<DbValue>>> readGrid(std::size_t index,
+                                                         const std::string& label) override {
+        const void* h = m_handle.get();
+        unsigned int rows = 0;
+        unsigned short cols = 0;
+        if (freexl_select_active_worksheet(h, static_cast<unsigned short>(index)) != FREEXL_OK ||
+            freexl_worksheet_dimensions(h, &rows, &cols) != FREEXL_OK) {
+            return makeError(m_path + ": cannot read sheet \"" + label + "\"");
+        }
+        if (rows > kMaxMemoryRows || static_cast<std::size_t>(rows) * cols > kMaxMemoryCells) {
+            return makeError(m_path + ": sheet \"" + label + "\" has " + std::to_string(rows) +
+                             " rows of " + std::to_string(cols) + " cells, more than is read");
+        }
+        std::vector<std::vector<DbValue>> grid;
+        grid.reserve(rows);
+        FreeXL_CellValue cell;
+        for (unsigned int r = 0; r < rows; ++r) {
+            std::vector<DbValue> row;
+            row.reserve(cols);
+            for (unsigned short c = 0; c < cols; ++c) {
+                if (freexl_get_cell_value(h, r, c, &cell) != FREEXL_OK) {
+                    if (r == 0) {
+                        row.emplace_back(DbNull{});  // an unreadable heading: named F<n> below
+                        continue;
+                    }
+                    return makeError(m_path + ": cannot read cell " + std::to_string(r + 1) + "," +
+                                     std::to_string(c + 1) + " of sheet \"" + label + "\"");
+                }
+                row.push_back(cellValue(cell));
+            }
+            grid.push_back(std::move(row));
+        }
+        return grid;
+    }
+
+private:
+    FreeXlHandle m_handle;
+    std::string m_path;
+};
+
+class XlsxBook final : public Workbook {
+public:
+    explicit XlsxBook(XlsxWorkbook book) : m_book(std::move(book)) {}
+    Result<std::vector<std::string>> sheetNames() override { return m_book.sheetNames(); }
+    Result<std::vector<std::vector<DbValue>>> readGrid(std::size_t index,
+                                                         const std::string&) override {
+        return m_book.readSheet(index);
+    }
+
+private:
+    XlsxWorkbook m_book;
+};
+
+// A sheet as a table: the first row gives the field names, a column without a
+// heading is named F<n>, and a sheet whose only field would be "F1" has none.
+std::shared_ptr<const MemoryTable> headedTable(std::vector<std::vector<DbValue>> grid) {
+    auto table = std::make_shared<MemoryTable>();
+    if (grid.empty()) {
+        return table;
+    }
+    for (std::size_t c = 0; c < grid[0].size(); ++c) {
+        std::string name;
+        if (auto* w = std::get_if<DbWideString>(&grid[0][c])) {
+            name = std::move(w->utf8);
+        } else if (auto text = valueToText(grid[0][c])) {
+            name = text.value();  // a number or date heading: ASCII text
+        }
+        if (name.empty()) {
+            name = "F" + std::to_string(c + 1);
+        }
+        table->names.emplace_back(DbWideString{std::move(name)});
+    }
+    if (table->names.size() == 1 && std::get<DbWideString>(table->names[0]).utf8 == "F1") {
+        table->names.clear();
+        return table;
+    }
+    grid.erase(grid.begin());
+    table->rows = std::move(grid);
+    return table;
+}
+
+class ExcelSource final : public Source {
+public:
+    ExcelSource(std::unique_ptr<Workbook> book, std::string path)
+        : m_book(std::move(book)), m_path(std::move(path)) {}
+
+    Result<std::vector<TableEntry>> tables() override {
+        auto names = m_book->sheetNames();
+        if (!names) {
+            return names.error();
+        }
+        std::vector<TableEntry> out;
+        for (auto& n : names.value()) {
+            out.push_back({"TABLE", std::move(n) + "$"});
         }
         return out;
     }
@@ -110,90 +220,48 @@ private:
                              "\" is not a sheet: sheet tables end in \"$\"");
         }
         sheet.pop_back();
-        auto list = tables();
-        if (!list) {
-            return list.error();
+        auto names = m_book->sheetNames();
+        if (!names) {
+            return names.error();
         }
-        std::size_t index = list->size();
-        for (std::size_t i = 0; i < list->size(); ++i) {
-            const std::string& n = (*list)[i].nameUtf8;
-            if (sjis::equalsIgnoreCase(std::string_view(n).substr(0, n.size() - 1), sheet)) {
-                index = i;
-                break;
-            }
-        }
-        if (index == list->size()) {
+        auto found = std::find_if(names->begin(), names->end(), [&](const std::string& n) {
+            return sjis::equalsIgnoreCase(n, sheet);
+        });
+        if (found == names->end()) {
             return makeError(m_path + ": no sheet named \"" + sheet + "\"");
         }
-        const void* h = m_handle.get();
-        unsigned int rows = 0;
-        unsigned short cols = 0;
-        if (freexl_select_active_worksheet(h, static_cast<unsigned short>(index)) != FREEXL_OK ||
-            freexl_worksheet_dimensions(h, &rows, &cols) != FREEXL_OK) {
-            return makeError(m_path + ": cannot read sheet \"" + sheet + "\"");
+        auto grid = m_book->readGrid(static_cast<std::size_t>(found - names->begin()), sheet);
+        if (!grid) {
+            return grid.error();
         }
-        if (rows > kMaxMemoryRows || static_cast<std::size_t>(rows) * cols > kMaxMemoryCells) {
-            return makeError(m_path + ": sheet \"" + sheet + "\" has " + std::to_string(rows) +
-                             " rows of " + std::to_string(cols) + " cells, more than is read");
-        }
-        auto table = std::make_shared<MemoryTable>();
-        FreeXL_CellValue cell;
-        if (rows > 0) {
-            for (unsigned short c = 0; c < cols; ++c) {
-                std::string name;
-                if (freexl_get_cell_value(h, 0, c, &cell) == FREEXL_OK) {
-                    DbValue heading = cellValue(cell);
-                    if (auto* w = std::get_if<DbWideString>(&heading)) {
-                        name = std::move(w->utf8);
-                    } else if (auto text = valueToText(heading)) {
-                        name = text.value();  // a number or date heading: ASCII text
-                    }
-                }
-                if (name.empty()) {
-                    name = "F" + std::to_string(c + 1);
-                }
-                table->names.emplace_back(DbWideString{std::move(name)});
-            }
-        }
-        // A sheet whose only field is the made-up "F1" has no heading at all.
-        if (table->names.size() == 1 && std::get<DbWideString>(table->names[0]).utf8 == "F1") {
-            table->names.clear();
-        }
-        if (!table->names.empty()) {
-            table->rows.reserve(rows - 1);
-            for (unsigned int r = 1; r < rows; ++r) {
-                std::vector<DbValue> row;
-                row.reserve(cols);
-                for (unsigned short c = 0; c < cols; ++c) {
-                    if (freexl_get_cell_value(h, r, c, &cell) != FREEXL_OK) {
-                        return makeError(m_path + ": cannot read cell " + std::to_string(r + 1) +
-                                         "," + std::to_string(c + 1) + " of sheet \"" + sheet +
-                                         "\"");
-                    }
-                    row.push_back(cellValue(cell));
-                }
-                table->rows.push_back(std::move(row));
-            }
-        }
-        return std::shared_ptr<const MemoryTable>(std::move(table));
+        return headedTable(std::move(grid.value()));
     }
 
-    FreeXlHandle m_handle;
+    std::unique_ptr<Workbook> m_book;
     std::string m_path;
 };
 
 }  // namespace
 
 Result<std::shared_ptr<Source>> openExcelSource(const std::string& pathUtf8, int type) {
-    (void)type;  // FreeXL reads both generations; the version a person chose need not match
+    (void)type;  // the file says which generation it is; the version a person chose need not match
+    if (looksLikeZip(pathUtf8)) {
+        auto book = XlsxWorkbook::openFile(pathUtf8);
+        if (!book) {
+            return book.error();
+        }
+        return std::shared_ptr<Source>(std::make_shared<ExcelSource>(
+            std::make_unique<XlsxBook>(std::move(book.value())), pathUtf8));
+    }
     const void* raw = nullptr;
     int rc = freexl_open(pathUtf8.c_str(), &raw);
     FreeXlHandle handle(raw);  // closed even when the open failed
     if (rc != FREEXL_OK) {
-        return makeError(pathUtf8 + ": not a readable Excel 95-2003 workbook (FreeXL error " +
+        return makeError(pathUtf8 + ": not a readable Excel workbook (FreeXL error " +
                          std::to_string(rc) + ")");
     }
-    return std::shared_ptr<Source>(std::make_shared<ExcelSource>(std::move(handle), pathUtf8));
+    return std::shared_ptr<Source>(std::make_shared<ExcelSource>(
+        std::make_unique<FreeXlWorkbook>(std::move(handle), pathUtf8), pathUtf8));
 }
 
 }  // namespace tarn::db::detail
