@@ -11,6 +11,7 @@ packages=(
   dnsmasq-base
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql
   mdbtools mdbtools-dev libfreexl-dev
+  libzip-dev libexpat1-dev libxlsxwriter-dev python3-openpyxl
   dovecot-pop3d
   procps iproute2
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins xvfb xauth fonts-noto-cjk

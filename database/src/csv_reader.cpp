@@ -51,7 +51,6 @@ std::string where(std::size_t offset, std::size_t line) {
 
 }  // namespace
 
-
 bool CsvTable::isNull(std::size_t row, std::size_t column) const {
     const std::size_t first = m_rowStart[row];
     const std::size_t count = m_rowStart[row + 1] - first;

@@ -77,12 +77,13 @@ public:
     virtual Result<std::vector<std::string>> sheetNames() = 0;  // UTF-8
     // The cells of a sheet, row by row from the first sheet row.
     virtual Result<std::vector<std::vector<DbValue>>> readGrid(std::size_t index,
-                                                                 const std::string& label) = 0;
+                                                               const std::string& label) = 0;
 };
 
 class FreeXlWorkbook final : public Workbook {
 public:
-    FreeXlWorkbook(FreeXlHandle h, std::string path) : m_handle(std::move(h)), m_path(std::move(path)) {}
+    FreeXlWorkbook(FreeXlHandle h, std::string path)
+        : m_handle(std::move(h)), m_path(std::move(path)) {}
 
     Result<std::vector<std::string>> sheetNames() override {
         unsigned int count = 0;
@@ -102,7 +103,7 @@ public:
     }
 
     Result<std::vector<std::vector<DbValue>>> readGrid(std::size_t index,
-                                                         const std::string& label) override {
+                                                       const std::string& label) override {
         const void* h = m_handle.get();
         unsigned int rows = 0;
         unsigned short cols = 0;
@@ -146,7 +147,7 @@ public:
     explicit XlsxBook(XlsxWorkbook book) : m_book(std::move(book)) {}
     Result<std::vector<std::string>> sheetNames() override { return m_book.sheetNames(); }
     Result<std::vector<std::vector<DbValue>>> readGrid(std::size_t index,
-                                                         const std::string&) override {
+                                                       const std::string&) override {
         return m_book.readSheet(index);
     }
 

@@ -11,7 +11,6 @@
 #include <map>
 #include <string_view>
 
-
 namespace tarn::db {
 namespace {
 
@@ -135,7 +134,8 @@ public:
             }
         } else if (name == "workbookPr") {
             const char* d = attribute(attrs, "date1904");
-            date1904 = d != nullptr && (std::string_view(d) == "1" || std::string_view(d) == "true");
+            date1904 =
+                d != nullptr && (std::string_view(d) == "1" || std::string_view(d) == "true");
         }
     }
     void end(std::string_view) override {}
@@ -148,7 +148,8 @@ private:
 
 class SharedStrings final : public XmlHandler {
 public:
-    SharedStrings(std::size_t maxCount, std::size_t maxBytes) : m_max(maxCount), m_bytes(maxBytes) {}
+    SharedStrings(std::size_t maxCount, std::size_t maxBytes)
+        : m_max(maxCount), m_bytes(maxBytes) {}
     void start(std::string_view name, const XML_Char**) override {
         if (name == "si") {
             if (strings.size() >= m_max) {
@@ -486,8 +487,8 @@ struct XlsxWorkbook::Impl {
         while (true) {
             const zip_int64_t n = zip_fread(file.get(), buffer.data(), buffer.size());
             if (n < 0) {
-                return makeError(label + ": part \"" + name + "\" is damaged: " +
-                                 zip_file_strerror(file.get()));
+                return makeError(label + ": part \"" + name +
+                                 "\" is damaged: " + zip_file_strerror(file.get()));
             }
             total += static_cast<std::size_t>(n);
             if (total > limits.maxPartBytes) {  // whatever the header said
@@ -679,7 +680,8 @@ bool isDateFormat(int id, const std::string& code) {
                 ++i;  // the next character is literal (or a fill or space width)
                 break;
             default:
-                if (bracket == 0 && std::string_view("dmyhsDMYHS").find(c) != std::string_view::npos) {
+                if (bracket == 0 &&
+                    std::string_view("dmyhsDMYHS").find(c) != std::string_view::npos) {
                     return true;
                 }
         }

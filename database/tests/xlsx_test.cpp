@@ -64,9 +64,9 @@ TEST(XlsxSource, WorkbookFromAnIndependentWriter) {
     EXPECT_EQ(t.names, (std::vector<std::string>{"会社名", "氏名", "E-Mail", "会員番号", "金額",
                                                  "登録日", "時刻"}));
     ASSERT_EQ(t.rows.size(), 2u);
-    EXPECT_EQ(t.rows[0], (std::vector<std::string>{"株式会社山﨑精機", "髙橋 健太",
-                                                   "kenta@example.jp", "1001", "12.5",
-                                                   "2024/02/29", "13:30:00"}));
+    EXPECT_EQ(t.rows[0],
+              (std::vector<std::string>{"株式会社山﨑精機", "髙橋 健太", "kenta@example.jp", "1001",
+                                        "12.5", "2024/02/29", "13:30:00"}));
     EXPECT_EQ(t.rows[1], (std::vector<std::string>{"", "ﾔﾏﾀﾞ ﾀﾛｳ", "kenta@example.jp", "1002",
                                                    "-300.75", "1900/01/01", ""}));
     EXPECT_TRUE(t.errors.empty());

@@ -214,7 +214,8 @@ Result<VcardBook> loadBook(const fs::path& path, const VcardLimits& limits) {
     if (ec || !fs::exists(st)) {
         return makeError(path.string() + ": no such file or folder");
     }
-    Status read = fs::is_directory(st) ? loader.addFolder(path, "", 0) : loader.addFile(path, nullptr);
+    Status read =
+        fs::is_directory(st) ? loader.addFolder(path, "", 0) : loader.addFile(path, nullptr);
     if (!read) {
         return read.error();
     }

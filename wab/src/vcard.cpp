@@ -385,9 +385,17 @@ Result<std::vector<Card>> parseVcards(std::string_view bytes, std::string_view f
         if (depth != 1) {
             continue;
         }
-        static constexpr std::string_view kWanted[] = {
-            "FN",       "N",      "ORG", "TITLE", "EMAIL", "CATEGORIES", "UID", "KIND",
-            "X-ADDRESSBOOKSERVER-KIND", "MEMBER", "X-ADDRESSBOOKSERVER-MEMBER"};
+        static constexpr std::string_view kWanted[] = {"FN",
+                                                       "N",
+                                                       "ORG",
+                                                       "TITLE",
+                                                       "EMAIL",
+                                                       "CATEGORIES",
+                                                       "UID",
+                                                       "KIND",
+                                                       "X-ADDRESSBOOKSERVER-KIND",
+                                                       "MEMBER",
+                                                       "X-ADDRESSBOOKSERVER-MEMBER"};
         if (std::find(std::begin(kWanted), std::end(kWanted), p.name) == std::end(kWanted)) {
             continue;  // TEL, ADR, PHOTO, NOTE, ...: not part of a contact here
         }
@@ -421,9 +429,8 @@ Result<std::vector<Card>> parseVcards(std::string_view bytes, std::string_view f
         } else if (p.name == "CATEGORIES") {
             for (auto& c : splitUnescape(v, ',')) {
                 std::string name = trimBlanks(c);
-                if (!name.empty() &&
-                    std::find(card.categories.begin(), card.categories.end(), name) ==
-                        card.categories.end()) {
+                if (!name.empty() && std::find(card.categories.begin(), card.categories.end(),
+                                               name) == card.categories.end()) {
                     card.categories.push_back(std::move(name));
                 }
             }

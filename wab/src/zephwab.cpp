@@ -3,10 +3,10 @@
 #include "wab/zephwab.h"
 
 #include <array>
-#include <exception>
-#include <memory>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <memory>
 #include <string>
 #include <vector>
 

@@ -46,9 +46,9 @@ TEST(VcardBook, Version3FileWithCategoryGroups) {
     EXPECT_EQ(book->cards[3].emails.size(), 2u);
     EXPECT_EQ(book->cards[3].email, "yuko.nakamura@hikari-tsushin.example.jp");
     EXPECT_EQ(book->cards[3].company, "㈱ひかり通信");
-    EXPECT_TRUE(book->cards[5].email.empty());                  // 伊藤: no address
-    EXPECT_EQ(book->cards[6].company, "ABC Holdings, Inc.");    // escaped comma
-    EXPECT_EQ(book->cards[9].department, "マーケティング部");  // ORG with three parts
+    EXPECT_TRUE(book->cards[5].email.empty());                      // 伊藤: no address
+    EXPECT_EQ(book->cards[6].company, "ABC Holdings, Inc.");        // escaped comma
+    EXPECT_EQ(book->cards[9].department, "マーケティング部");       // ORG with three parts
     EXPECT_EQ(displayName(book->cards[10]), "株式会社つばさ物流");  // N empty, FN given
     EXPECT_TRUE(book->folders.empty());
 
@@ -106,7 +106,9 @@ TEST(VcardParse, FoldsEscapesQuotedPrintableAndShiftJis) {
         "=98=59\r\n"
         "EMAIL;INTERNET;PREF:a@example.jp\r\n"
         "EMAIL;INTERNET:b@example.jp\r\n"
-        "ORG:" + sjis("株式会社\\;テスト") + ";" + sjis("総務部") + "\r\n"
+        "ORG:" +
+        sjis("株式会社\\;テスト") + ";" + sjis("総務部") +
+        "\r\n"
         "END:VCARD\r\n"
         "garbage between cards\r\n"
         "BEGIN:VCARD\nVERSION:3.0\nFN:ab\n c\\, d\\nx\nEMAIL;TYPE=INTERNET:\n x@example.jp\n"

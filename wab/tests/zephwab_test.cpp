@@ -38,9 +38,9 @@ Read readAll(const fs::path& book, const std::string& container, int mode) {
     while (ZEPHWABRead(h, &raw, 0) != 0) {
         RowPtr row(raw);
         if (row->isList != 0 || mode == ZEPHWAB_MODE_FOLDERS) {
-            out.lists.emplace_back(row->texts[ZEPHWAB_NAME],
-                                   std::string(static_cast<const char*>(row->entryId),
-                                               row->entryIdSize));
+            out.lists.emplace_back(
+                row->texts[ZEPHWAB_NAME],
+                std::string(static_cast<const char*>(row->entryId), row->entryIdSize));
         } else {
             out.contacts.emplace_back(row->texts, row->texts + ZEPHWAB_TEXT_COUNT);
         }
@@ -53,9 +53,9 @@ Read readAll(const fs::path& book, const std::string& container, int mode) {
 TEST(ZephWab, WholeBookThenOneGroupByItsIdentifier) {
     Read all = readAll(kVcf / "contacts40.vcf", {}, ZEPHWAB_MODE_CONTACTS);
     ASSERT_EQ(all.contacts.size(), 7u);
-    EXPECT_EQ(all.contacts[0], (std::vector<std::string>{
-                                   "佐藤 一郎", "ichiro.sato@midori-shoji.example.co.jp",
-                                   "株式会社みどり商事", "営業部", "部長", "佐藤", "一郎"}));
+    EXPECT_EQ(all.contacts[0],
+              (std::vector<std::string>{"佐藤 一郎", "ichiro.sato@midori-shoji.example.co.jp",
+                                        "株式会社みどり商事", "営業部", "部長", "佐藤", "一郎"}));
     ASSERT_EQ(all.lists.size(), 3u);
     EXPECT_EQ(all.lists[1].first, "セミナー参加者");
 

@@ -23,20 +23,20 @@
 namespace tarn::wab {
 
 struct VcardLimits {
-    std::size_t maxFileBytes = std::size_t{64} << 20;    // 64 MiB
-    std::size_t maxLineBytes = std::size_t{4} << 20;     // one logical line (photos are long)
-    std::size_t maxCards = 200'000;                      // in one book
-    std::size_t maxBookBytes = std::size_t{512} << 20;   // all files of a folder book
+    std::size_t maxFileBytes = std::size_t{64} << 20;   // 64 MiB
+    std::size_t maxLineBytes = std::size_t{4} << 20;    // one logical line (photos are long)
+    std::size_t maxCards = 200'000;                     // in one book
+    std::size_t maxBookBytes = std::size_t{512} << 20;  // all files of a folder book
     std::size_t maxFiles = 20'000;
     std::size_t maxFolderDepth = 16;
 };
 
 struct Card {
     // Texts as the card gives them (UTF-8); empty when absent.
-    std::string formattedName;  // FN
-    std::string family, given;  // N: family;given;...
+    std::string formattedName;        // FN
+    std::string family, given;        // N: family;given;...
     std::string company, department;  // ORG: company;department[;unit...]
-    std::string title;          // TITLE
+    std::string title;                // TITLE
     // Every address in card order; `email` is the preferred one (PREF=1 in 4.0,
     // TYPE=PREF in 3.0 and 2.1), else the first.
     std::vector<std::string> emails;
@@ -48,7 +48,7 @@ struct Card {
     bool isGroup = false;
     std::vector<std::string> members;
     // Where it came from, for messages.
-    std::string file;  // UTF-8 path
+    std::string file;      // UTF-8 path
     std::size_t line = 0;  // line of BEGIN:VCARD (1-based)
 };
 
@@ -68,13 +68,13 @@ std::string displayName(const Card& c);
 // folder with "/") is a folder of the book. Symbolic links to folders are not
 // followed, so a link loop cannot make the walk endless.
 struct BookFolder {
-    std::string name;  // UTF-8
+    std::string name;                // UTF-8
     std::vector<std::size_t> cards;  // indexes into VcardBook::cards
 };
 
 struct BookGroup {
-    std::string name;  // UTF-8
-    std::vector<std::size_t> members;  // indexes of contacts, in membership order
+    std::string name;                                 // UTF-8
+    std::vector<std::size_t> members;                 // indexes of contacts, in membership order
     std::size_t card = static_cast<std::size_t>(-1);  // the KIND:group card, if any
 };
 

@@ -56,8 +56,8 @@ typedef struct ZEPHWABROW {
     int isList; /* 1 for a group (a list entry) */
 } ZEPHWABROW;
 
-int ZEPHWABOpen(ZEPHWAB** handle, const char* bookPath, const void* container,
-                size_t containerSize, int mode);
+int ZEPHWABOpen(ZEPHWAB** handle, const char* bookPath, const void* container, size_t containerSize,
+                int mode);
 int ZEPHWABRead(ZEPHWAB* handle, ZEPHWABROW** row, int option);
 int ZEPHWABMemCopy(void** copy, const void* source, size_t size);
 void ZEPHWABMemFree(void* memory);
