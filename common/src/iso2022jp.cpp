@@ -123,6 +123,24 @@ bool allStandard(std::string_view sjis) {
     return true;
 }
 
+std::size_t wireLength(std::string_view sjisLine) {
+    constexpr std::size_t kEscape = 3;  // ESC $ B or ESC ( B
+    std::size_t length = !sjisLine.empty() && sjisLine.front() == '.' ? 1 : 0;
+    bool jis = false;
+    for (std::size_t i = 0; i < sjisLine.size();) {
+        const auto c = static_cast<unsigned char>(sjisLine[i]);
+        // ESC, SO and SI of the text go out as a JIS character too.
+        const bool twoBytes = c >= 0x80 || c == 0x1B || c == 0x0E || c == 0x0F;
+        if (twoBytes != jis) {
+            length += kEscape;
+            jis = twoBytes;
+        }
+        length += twoBytes ? 2 : 1;
+        i += c >= 0x80 ? charAt(sjisLine, i).length : 1;
+    }
+    return length + (jis ? kEscape : 0);
+}
+
 std::string withReplacements(std::string_view sjis) {
     std::string out;
     out.reserve(sjis.size());

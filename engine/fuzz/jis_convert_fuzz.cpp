@@ -2,14 +2,15 @@
 // chooses the options; the rest is the text.
 //
 // What must hold whatever the input:
-// - the output is 7-bit;
+// - the output is 7-bit, holds no SO or SI, and every ESC starts ESC $ B or
+//   ESC ( B;
+// - JIS mode is always left again at the end;
 // - a "." at the start of an output line is always doubled, so the text can
 //   never form the DATA terminator, and the line-start flag afterwards says
 //   whether the output ends a line;
+// - body text lines never exceed the SMTP limit;
 // - no half-width katakana survives step 1;
-// and, for text without ESC or 0x03 bytes of its own (nor any that the SO/SI
-// form of invalid input makes):
-// - JIS mode is always left again at the end;
+// and, for text without 0x03 bytes of its own:
 // - fold marks appear only when asked for, and removing them (with the mode
 //   switches around them) gives exactly the unfolded conversion;
 // - header encoding leaves no JIS run and no fold mark behind.
@@ -48,6 +49,31 @@ bool dotsStuffed(std::string_view out, bool lineStartBefore) {
     return true;
 }
 
+bool onlyOurEscapes(std::string_view s) {
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\x0E' || s[i] == '\x0F') {
+            return false;
+        }
+        if (s[i] == '\x1B' && s.substr(i, 3) != zeph::jis::kEnterJis &&
+            s.substr(i, 3) != zeph::jis::kLeaveJis) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool linesWithinLimit(std::string_view out, std::size_t firstColumn) {
+    std::size_t column = firstColumn;
+    for (char c : out) {
+        if (c == '\n') {
+            column = 0;
+        } else if (c != '\r' && ++column > zeph::jis::kMaxLineBytes) {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::string removeAll(std::string s, std::string_view what) {
     for (std::size_t p; (p = s.find(what)) != std::string::npos;) {
         s.erase(p, what.size());
@@ -65,37 +91,37 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view input(reinterpret_cast<const char*>(data + 1), size - 1);
     const bool fold = (flags & 1) != 0;
     const bool lineStartBefore = (flags & 2) != 0;
-    const bool clean = input.find('\x1B') == std::string_view::npos &&
-                       input.find('\x03') == std::string_view::npos;
+    // A body chunk may start anywhere on a line.
+    const std::size_t columnBefore = (flags & 4) != 0 ? 990 : 0;
+    const bool clean = input.find('\x03') == std::string_view::npos;
 
     std::string wide;
     zeph::jis::widenHalfWidthKana(input, wide);
     check(!zeph::jis::hasHalfWidthKana(wide));
 
+    using zeph::jis::JisMode;
     std::string out;
-    bool lineStart = lineStartBefore;
-    zeph::jis::toIso2022Jp(wide, fold, lineStart, out);
+    zeph::jis::LinePosition position{lineStartBefore, columnBefore};
+    zeph::jis::toIso2022Jp(wide, fold ? JisMode::kFolded : JisMode::kText, position, out);
     check(sevenBit(out));
+    check(onlyOurEscapes(out));
+    const std::size_t lastEnter = out.rfind(zeph::jis::kEnterJis);
+    check(lastEnter == std::string::npos || out.rfind(zeph::jis::kLeaveJis) > lastEnter);
     // Fold marks never reach the wire; dot-stuffing is judged without them
     // (which needs the input's own 0x03 bytes to be told apart from them).
     if (!fold) {
         check(dotsStuffed(out, lineStartBefore));
+        check(linesWithinLimit(out, columnBefore));
     } else if (clean) {
         check(dotsStuffed(removeAll(out, zeph::jis::kFoldMark), lineStartBefore));
     }
-    check(lineStart ==
+    check(position.lineStart ==
           (out.empty() ? lineStartBefore : (out.back() == '\r' || out.back() == '\n')));
 
-    if (clean) {
-        // (A bare ESC may appear: 0x9B masked by the SO/SI form.)
-        const std::size_t lastEnter = out.rfind(zeph::jis::kEnterJis);
-        check(lastEnter == std::string::npos || out.rfind(zeph::jis::kLeaveJis) > lastEnter);
+    if (fold && clean) {
         std::string plain;
-        bool ls = lineStartBefore;
-        zeph::jis::toIso2022Jp(wide, false, ls, plain);
-        if (plain.find('\x03') != std::string::npos) {
-            return 0;  // 0x83 masked by the SO/SI form: fold marks become ambiguous
-        }
+        zeph::jis::LinePosition header{lineStartBefore, 0};
+        zeph::jis::toIso2022Jp(wide, JisMode::kHeader, header, plain);
         std::string unfolded = removeAll(out, "\x1B(B\x03\x03\x03\x1B$B");
         unfolded = removeAll(unfolded, zeph::jis::kFoldMark);
         check(unfolded == plain);

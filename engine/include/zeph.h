@@ -89,6 +89,18 @@ ZEPH_API int ZEPH_SetSecurity(int mode);
  * "" for none. Returns 1. */
 ZEPH_API int ZEPH_SetCAFile(const char* path);
 
+/* The character set of the messages: 0 ISO-2022-JP (default), 1 automatic
+ * (ISO-2022-JP unless a header, the body or a file name holds a NEC special or
+ * IBM extension character, which standard ISO-2022-JP readers do not show;
+ * then UTF-8), 2 UTF-8 (encoded-words "=?UTF-8?B?...?=", a base64
+ * "text/plain; charset=UTF-8" body). Returns 1, or 0 (unchanged) for other values. */
+ZEPH_API int ZEPH_SetCharset(int mode);
+/* The name the session start greets with (HELO/EHLO): a domain name or an
+ * address literal ("[192.0.2.1]"); null or "" for the machine's fully
+ * qualified name (else its host name). Returns 1, or 0 (unchanged) for a name
+ * that is neither. */
+ZEPH_API int ZEPH_SetHeloName(const char* name);
+
 /* Jobs. */
 ZEPH_API int ZEPH_Connect(const char* host, int wait);
 ZEPH_API int ZEPH_SendStart(int wait); /* HELO (EHLO with auth), then authentication */

@@ -11,6 +11,7 @@
 
 #include "address.h"
 #include "common/cp932.h"
+#include "common/host_name.h"
 #include "tls.h"
 
 namespace zeph {
@@ -18,8 +19,9 @@ namespace {
 
 constexpr auto kSendProgressWait = std::chrono::seconds(2);
 
-// The greeting name: the host name if it is made only of letters, digits and
-// "-"; anything else (a dotted name included) is not sent.
+// The last resort of the greeting name, for a machine without a fully
+// qualified name when none was set: the host name if it is made only of
+// letters, digits and "-"; anything else is not sent.
 bool usableHostName(std::string_view name) {
     return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
         return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '-';
@@ -526,11 +528,38 @@ bool MailEngine::runConnect() {
     return true;
 }
 
-std::string MailEngine::greetingCommand(int authMode, const std::string& hostName,
-                                        bool nameOk) const {
+std::string MailEngine::greetingCommand(int authMode, const std::string& name) const {
     // STARTTLS is an ESMTP extension, so it needs EHLO as much as AUTH does.
     bool extended = authMode != 0 || m_security.load() == static_cast<int>(TlsMode::StartTls);
-    return std::string(extended ? "EHLO " : "HELO ") + (nameOk ? hostName : "ZEPHM") + "\r\n";
+    return std::string(extended ? "EHLO " : "HELO ") + (name.empty() ? "ZEPHM" : name) + "\r\n";
+}
+
+int MailEngine::setHeloName(const char* name) {
+    std::string_view text = name != nullptr ? name : "";
+    if (!text.empty() && !tarn::isGreetingName(text)) {
+        return 0;  // it goes onto the command line: nothing else may
+    }
+    std::lock_guard lock(m_settingsMutex);
+    m_heloName = text;
+    return 1;
+}
+
+std::string MailEngine::greetingName() const {
+    {
+        std::lock_guard lock(m_settingsMutex);
+        if (!m_heloName.empty()) {
+            return m_heloName;
+        }
+    }
+    if (std::string fqdn = tarn::fullyQualifiedHostName(); !fqdn.empty()) {
+        return fqdn;
+    }
+    char buffer[128] = {};
+    std::string hostName;
+    if (::gethostname(buffer, sizeof buffer - 1) == 0) {
+        hostName = buffer;
+    }
+    return usableHostName(hostName) ? hostName : std::string();
 }
 
 bool MailEngine::secureSocket() {
@@ -588,16 +617,13 @@ bool MailEngine::runStartTls(const std::string& greeting) {
 }
 
 bool MailEngine::runStart() {
-    char buffer[128] = {};
-    bool nameOk = ::gethostname(buffer, sizeof buffer - 1) == 0;
-    std::string hostName(buffer);
-    nameOk = nameOk && usableHostName(hostName);
+    const std::string name = greetingName();
     int authMode = 0;
     {
         std::lock_guard lock(m_settingsMutex);
         authMode = m_authMode;
     }
-    std::string command = greetingCommand(authMode, hostName, nameOk);
+    std::string command = greetingCommand(authMode, name);
     if (!sendCommand(true, command, false)) {
         return false;
     }
@@ -607,7 +633,7 @@ bool MailEngine::runStart() {
         std::string text = m_reply.text().substr(0, 4);
         text.resize(4, ' ');
         text += "ABNORMAL CMD::[HELO ";
-        text += nameOk ? hostName : "NONAME";
+        text += name.empty() ? "NONAME" : name;
         text += "]\r\n";
         m_reply.setText(std::move(text));
         if (code != 501) {

@@ -77,6 +77,10 @@ public:
     int setSecurity(int mode);
     // An extra CA file for private servers; null or empty for none.
     void setCaFile(const char* path);
+    // The name the session greets with; null or empty for the machine's own
+    // (its fully qualified name, else its host name). 0 and unchanged for a
+    // name that is neither a domain name nor an address literal.
+    int setHeloName(const char* name);
 
     // The message; setters hold the lock while they run.
     template <class F>
@@ -129,7 +133,9 @@ private:
     bool runSend();
     bool runDisconnect();
     bool authenticate(const std::string& ehloReply);
-    std::string greetingCommand(int authMode, const std::string& hostName, bool nameOk) const;
+    std::string greetingCommand(int authMode, const std::string& name) const;
+    // The greeting name, or empty when the machine has no usable name.
+    std::string greetingName() const;
     bool secureSocket();
     bool runStartTls(const std::string& greeting);
     bool sendBytes(std::string_view bytes);
@@ -177,13 +183,14 @@ private:
     std::mutex m_messageMutex;
     Message m_message;
 
-    std::mutex m_settingsMutex;
+    mutable std::mutex m_settingsMutex;
     int m_authMode = 0;
     int m_authMethod = 0;
     std::string m_authUser;
     std::string m_authPassword;
     std::atomic<int> m_security{0};
     std::string m_caFile;
+    std::string m_heloName;
 };
 
 }  // namespace zeph

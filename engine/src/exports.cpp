@@ -71,6 +71,17 @@ int ZEPH_SetSecurity(int mode) {
     return fenced(0, [&] { return MailEngine::instance().setSecurity(mode); });
 }
 
+int ZEPH_SetCharset(int mode) {
+    return fenced(0, [&] {
+        return MailEngine::instance().withMessage(
+            [&](Message& m) { return m.setCharsetMode(mode); });
+    });
+}
+
+int ZEPH_SetHeloName(const char* name) {
+    return fenced(0, [&] { return MailEngine::instance().setHeloName(name); });
+}
+
 int ZEPH_SetCAFile(const char* path) {
     return fenced(0, [&] {
         MailEngine::instance().setCaFile(path);

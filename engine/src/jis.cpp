@@ -4,6 +4,7 @@
 #include <array>
 
 #include "codec.h"
+#include "common/iso2022jp.h"
 #include "common/sjis.h"
 
 namespace zeph::jis {
@@ -18,28 +19,6 @@ constexpr KanaForms kKana[] = {
 #include "kana_table.inc"
 };
 static_assert(std::size(kKana) == 0xDF - 0xA1 + 1);
-
-struct IbmPair {
-    std::uint16_t sjis;
-    std::uint16_t jis;
-};
-constexpr IbmPair kIbmPairs[] = {
-#include "ibm_ext_table.inc"
-};
-
-// The pairs spread over a dense table indexed by (lead - 0xFA) << 8 | trail.
-constexpr std::uint16_t kIbmFirstLead = 0xFA;
-constexpr auto kIbmDense = [] {
-    std::array<std::uint16_t, std::size_t{3} * 256> t{};
-    for (const auto& p : kIbmPairs) {
-        t[static_cast<std::size_t>(p.sjis - (kIbmFirstLead << 8))] = p.jis;
-    }
-    return t;
-}();
-
-constexpr bool inJisRange(int v) {
-    return v >= 0x21 && v <= 0x7F;
-}
 
 constexpr unsigned char byteAt(std::string_view s, std::size_t i) {
     return static_cast<unsigned char>(s[i]);
@@ -72,40 +51,56 @@ void appendEncodedWord(std::string_view bytes, std::string& out) {
     out += "?=";
 }
 
+// Bytes of ISO-2022-JP text that fit one encoded-word of kMaxEncodedWord
+// characters ("=?ISO-2022-JP?B?" and "?=" take 18).
+constexpr std::size_t kMaxWordBytes = (kMaxEncodedWord - 18) / 4 * 3;
+
+// A JIS run (ESC $ B ... ESC ( B, perhaps with white space and further runs
+// inside) as encoded-words. A run too long for one word is split between
+// characters; every word ends in ASCII mode and one that continues Japanese
+// text begins with ESC $ B, so each decodes on its own.
+void appendRunAsWords(std::string_view run, std::string& out) {
+    if (run.size() <= kMaxWordBytes) {
+        appendEncodedWord(run, out);
+        return;
+    }
+    std::string word;
+    bool sourceJis = false;
+    bool wordJis = false;
+    auto closeWord = [&] {
+        if (wordJis) {
+            word += kLeaveJis;
+        }
+        appendEncodedWord(word, out);
+        word.clear();
+        wordJis = false;
+    };
+    std::size_t pos = 0;
+    while (pos < run.size()) {
+        const std::string_view rest = run.substr(pos);
+        if (rest.starts_with(kEnterJis) || rest.starts_with(kLeaveJis)) {
+            sourceJis = rest.starts_with(kEnterJis);
+            pos += kEnterJis.size();
+            continue;
+        }
+        const std::size_t unit = sourceJis ? std::min<std::size_t>(2, rest.size()) : 1;
+        const std::size_t need = unit + (sourceJis != wordJis ? kEnterJis.size() : 0) +
+                                 (sourceJis ? kLeaveJis.size() : 0);
+        if (!word.empty() && word.size() + need > kMaxWordBytes) {
+            closeWord();
+            out += "\r\n ";
+        }
+        if (sourceJis != wordJis) {
+            word += sourceJis ? kEnterJis : kLeaveJis;
+            wordJis = sourceJis;
+        }
+        word.append(rest.substr(0, unit));
+        pos += unit;
+    }
+    closeWord();
+}
+
 }  // namespace
-
-std::uint16_t jisCode(unsigned char lead, unsigned char trail) {
-    if (!tarn::sjis::isLeadByte(lead)) {
-        return 0;
-    }
-    // Shift_JIS -> JIS X 0208 arithmetic; rows 0x75-0x7F (lead bytes 0xEB-0xF0)
-    // are let through as the NEC-selected block and the start of the user area.
-    const int b1 = trail >= 0x80 ? trail - 1 : trail;
-    int row = (lead < 0xA0 ? 2 * lead - 0x80 - 0x61 : 2 * lead - 0x61) & 0xFF;
-    int column = 0;
-    if (b1 >= 0x9E) {
-        row += 1;
-        column = b1 - 0x7D;
-    } else {
-        column = b1 + 0x5E - 0x7D;
-    }
-    if (inJisRange(row) && inJisRange(column)) {
-        return static_cast<std::uint16_t>((row << 8) | column);
-    }
-    if (lead >= kIbmFirstLead && lead < kIbmFirstLead + 3) {
-        return kIbmDense[static_cast<std::size_t>(((lead - kIbmFirstLead) << 8) | trail)];
-    }
-    return 0;
-}
-
-IbmTableCounts ibmTableCounts() {
-    IbmTableCounts counts;
-    for (const auto& p : kIbmPairs) {
-        ++counts.pairs;
-        counts.unmapped += p.jis == 0 ? 1 : 0;
-    }
-    return counts;
-}
 
 bool hasHalfWidthKana(std::string_view sjis) {
     for (std::size_t i = 0; i < sjis.size(); i += tarn::sjis::charLength(sjis, i)) {
@@ -148,21 +143,60 @@ void widenHalfWidthKana(std::string_view sjis, std::string& out) {
     }
 }
 
-void toIso2022Jp(std::string_view sjis, bool foldMarks, bool& lineStart, std::string& out) {
+void toIso2022Jp(std::string_view sjis, JisMode mode, LinePosition& position, std::string& out) {
     out.clear();
     out.reserve(sjis.size() + sjis.size() / 4 + 16);
     // Fold marks only matter where the text will become encoded-words at all.
-    const bool fold = foldMarks && anyHighByte(sjis);
+    const bool fold = mode == JisMode::kFolded && anyHighByte(sjis);
+    const bool limitLines = mode == JisMode::kText;
     bool inJis = false;
     int n = 0;  // bytes of the current encoded-word segment
+    // The current line holds columnBase bytes from before plus out[lineBegin...].
+    std::size_t columnBase = position.column;
+    std::size_t lineBegin = 0;
+    auto column = [&] { return columnBase + (out.size() - lineBegin); };
+    auto lineEnded = [&] {
+        columnBase = 0;
+        lineBegin = out.size();
+    };
+    bool& lineStart = position.lineStart;
+
     std::size_t i = 0;
     while (i < sjis.size()) {
         const unsigned char c = byteAt(sjis, i);
+        // Every 8-bit character goes out as JIS: its own code, or 〓 when it
+        // has none. ESC, SO and SI of the text itself would switch the
+        // reader's character set, so they go out as 〓 as well.
+        std::uint16_t code = 0;
+        std::size_t length = 1;
+        if (c >= 0x80) {
+            const tarn::iso2022jp::CharInfo info = tarn::iso2022jp::charAt(sjis, i);
+            length = info.length;
+            code = info.jis != 0 ? info.jis : kGetaJis;
+        } else if (c == 0x1B || c == 0x0E || c == 0x0F) {
+            code = kGetaJis;
+        }
+        const bool convertible = code != 0;
+
+        if (limitLines && c != '\r' && c != '\n') {
+            // What this character puts on the line, and the ESC ( B that must
+            // still fit when it leaves a JIS run open.
+            std::size_t need = convertible ? (inJis ? 2 : kEnterJis.size() + 2) + kLeaveJis.size()
+                                           : (inJis ? kLeaveJis.size() : 0) + 1;
+            need += c == '.' && lineStart ? 1 : 0;
+            if (column() > 0 && column() + need > kMaxLineBytes) {
+                if (inJis) {
+                    out += kLeaveJis;
+                    inJis = false;
+                }
+                out += "\r\n";
+                lineEnded();
+                lineStart = true;
+            }
+        }
         if (c == '.' && lineStart) {
             out += '.';  // RFC 5321 4.5.2 transparency
         }
-        const std::uint16_t code = i + 1 < sjis.size() ? jisCode(c, byteAt(sjis, i + 1)) : 0;
-        const bool convertible = code != 0;
 
         if (convertible) {
             if (!inJis) {
@@ -181,7 +215,7 @@ void toIso2022Jp(std::string_view sjis, bool foldMarks, bool& lineStart, std::st
             }
             putCode(out, code);
             n += 2;
-            i += 2;
+            i += length;
             lineStart = false;
             continue;
         }
@@ -193,6 +227,7 @@ void toIso2022Jp(std::string_view sjis, bool foldMarks, bool& lineStart, std::st
         }
         if (c == '\r' && i + 1 < sjis.size() && sjis[i + 1] == '\n') {
             out += "\r\n";
+            lineEnded();
             n = 0;
             i += 2;
             lineStart = true;
@@ -202,40 +237,18 @@ void toIso2022Jp(std::string_view sjis, bool foldMarks, bool& lineStart, std::st
             out += kFoldMark;
             n = 0;
         }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-            ++n;
-            ++i;
-            lineStart = c == '\r' || c == '\n';
-            continue;
+        out += static_cast<char>(c);
+        ++n;
+        ++i;
+        lineStart = c == '\r' || c == '\n';
+        if (c == '\n') {
+            lineEnded();
         }
-        // Not convertible (a user-defined or unmapped character, or a stray
-        // 8-bit byte): kept 7-bit between SO and SI together with the byte
-        // after it.
-        out += '\x0E';
-        out += static_cast<char>(c & 0x7F);
-        if (i + 1 < sjis.size()) {
-            const unsigned char next = byteAt(sjis, i + 1);
-            if ((next & 0x80) != 0) {
-                out += static_cast<char>(next & 0x7F);
-                out += '\x0F';
-            } else {
-                out += '\x0F';
-                out += static_cast<char>(next);
-            }
-            // The byte swallowed here may end a line; dot-stuffing must see that.
-            lineStart = next == '\r' || next == '\n';
-            i += 2;
-        } else {
-            out += '\x0F';
-            lineStart = false;
-            ++i;
-        }
-        n += 2;
     }
     if (inJis) {
         out += kLeaveJis;
     }
+    position.column = column();
 }
 
 void encodePlainHeader(std::string_view converted, std::string& out) {
@@ -266,7 +279,7 @@ void encodePlainHeader(std::string_view converted, std::string& out) {
             }
             end = nextLeave + kLeaveJis.size();
         }
-        appendEncodedWord(converted.substr(enter, end - enter), out);
+        appendRunAsWords(converted.substr(enter, end - enter), out);
         pos = end;
     }
     out.append(converted.substr(std::min(pos, converted.size())));
@@ -319,27 +332,27 @@ std::string_view Converter::widen(std::string_view sjis) {
     return m_wide;
 }
 
-std::string_view Converter::plainHeader(std::string_view line, bool& lineStart) {
-    toIso2022Jp(widen(line), false, lineStart, m_jis);
+std::string_view Converter::plainHeader(std::string_view line, LinePosition& position) {
+    toIso2022Jp(widen(line), JisMode::kHeader, position, m_jis);
     encodePlainHeader(m_jis, m_words);
     return m_words;
 }
 
 std::string_view Converter::foldedHeader(std::string_view line, std::size_t prefixLength,
-                                         bool& lineStart) {
-    toIso2022Jp(widen(line), true, lineStart, m_jis);
+                                         LinePosition& position) {
+    toIso2022Jp(widen(line), JisMode::kFolded, position, m_jis);
     encodeFoldedHeader(m_jis, prefixLength, m_words);
     return m_words;
 }
 
-std::string_view Converter::text(std::string_view chunk, bool& lineStart) {
-    toIso2022Jp(widen(chunk), false, lineStart, m_jis);
+std::string_view Converter::text(std::string_view chunk, LinePosition& position) {
+    toIso2022Jp(widen(chunk), JisMode::kText, position, m_jis);
     return m_jis;
 }
 
 std::string_view Converter::fileName(std::string_view name) {
-    bool lineStart = false;
-    toIso2022Jp(widen(name), true, lineStart, m_jis);
+    LinePosition insideALine{false, 0};
+    toIso2022Jp(widen(name), JisMode::kFolded, insideALine, m_jis);
     encodeFoldedHeader(m_jis, 0, m_words);
     return m_words;
 }

@@ -1,6 +1,7 @@
 #include "message.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,17 +11,50 @@
 #include <cstdio>
 #include <ctime>
 #include <new>
+#include <optional>
 
 #include "codec.h"
 #include "common/cp932.h"
 #include "common/files.h"
+#include "common/host_name.h"
+#include "common/iso2022jp.h"
 #include "common/sjis.h"
+#include "media_types.h"
+#include "utf8_mail.h"
 
 namespace zeph {
 namespace {
 
 // Process-wide, so that Message-Ids made in the same second still differ.
 std::atomic<unsigned long> g_messageIdCounter{1507406};
+
+// Drawn once per process, so that two processes started in the same second
+// (here or on another machine) never make the same Message-Id: the counter
+// starts at the same number in each of them.
+const std::string& processToken() {
+    static const std::string token = [] {
+        std::uint64_t random = 0;
+        if (::getrandom(&random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+            // No entropy yet (early boot): the clock and the process id still
+            // tell two processes apart.
+            random = static_cast<std::uint64_t>(std::time(nullptr)) << 32 ^
+                     static_cast<std::uint64_t>(::getpid());
+        }
+        char text[17];
+        std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(random));
+        return std::string(text);
+    }();
+    return token;
+}
+
+// The headers that describe the MIME structure: the writer sets them to match
+// the message, whatever a custom header file says.
+bool isStructureHeader(std::string_view name);
+
+// The longest attachment name sent whole in one RFC 2231 value; longer ones are
+// split into numbered sections, so that no header line grows past what older
+// readers take.
+constexpr std::size_t kMaxParameterSection = 56;
 
 // The zone text of every Date header. The fields are Japan Standard Time
 // whatever the machine's zone, so that the header is right wherever it runs.
@@ -45,6 +79,11 @@ std::string_view firstWord(std::string_view name) {
 
 bool sameHeaderName(std::string_view a, std::string_view b) {
     return tarn::sjis::equalsIgnoreCase(firstWord(a), firstWord(b));
+}
+
+bool isStructureHeader(std::string_view name) {
+    return sameHeaderName(name, "MIME-Version") || sameHeaderName(name, "Content-Type") ||
+           sameHeaderName(name, "Content-Transfer-Encoding");
 }
 
 // Trail bytes of Shift_JIS are 0x40 or more, so replacing CR and LF byte by byte
@@ -152,6 +191,127 @@ bool startsWithIgnoreCase(std::string_view s, std::string_view prefix) {
            tarn::sjis::equalsIgnoreCase(s.substr(0, prefix.size()), prefix);
 }
 
+// Whether the text holds a character that only readers with the Microsoft
+// extensions show.
+bool hasExtensionCharacter(std::string_view sjis) {
+    for (std::size_t i = 0; i < sjis.size();) {
+        if (static_cast<unsigned char>(sjis[i]) < 0x80) {
+            ++i;
+            continue;
+        }
+        const auto info = tarn::iso2022jp::charAt(sjis, i);
+        if (info.kind == tarn::iso2022jp::CharKind::kExtension) {
+            return true;
+        }
+        i += info.length;
+    }
+    return false;
+}
+
+// RFC 5322 2.1.1: a header line over 998 bytes is folded before white space
+// (or, in a word that long, anywhere) so that no relay has to cut it.
+void foldLongLines(std::string& wire) {
+    std::size_t lineBegin = 0;
+    while (lineBegin < wire.size()) {
+        std::size_t lineEnd = wire.find("\r\n", lineBegin);
+        lineEnd = lineEnd == std::string::npos ? wire.size() : lineEnd;
+        if (lineEnd - lineBegin <= jis::kMaxLineBytes) {
+            lineBegin = lineEnd + 2;
+            continue;
+        }
+        const std::size_t limit = lineBegin + jis::kMaxLineBytes;
+        std::size_t cut = wire.find_last_of(" \t", limit - 1);
+        if (cut == std::string::npos || cut <= lineBegin) {
+            wire.insert(limit - 1, "\r\n ");
+            lineBegin = limit + 1;
+        } else {
+            wire.insert(cut, "\r\n");
+            lineBegin = cut + 2;
+        }
+    }
+}
+
+// A quoted-string of printable ASCII, or nothing when the name needs more.
+std::optional<std::string> quotedAscii(std::string_view name) {
+    std::string out = "\"";
+    for (char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u >= 0x7F || (u < 0x20 && c != '\t')) {
+            return std::nullopt;
+        }
+        if (c == '"' || c == '\\') {
+            out += '\\';
+        }
+        out += c;
+    }
+    return out + "\"";
+}
+
+// `attribute*=UTF-8''value`, or its numbered sections when the value is long
+// (RFC 2231 3, 4), each on a line of its own after "; ".
+std::string rfc2231Parameter(std::string_view attribute, std::string_view utf8) {
+    const std::string value = utf8::percentEncode(utf8);
+    std::string out;
+    if (value.size() <= kMaxParameterSection) {
+        return ";\r\n " + std::string(attribute) + "*=UTF-8''" + value;
+    }
+    int section = 0;
+    for (std::size_t pos = 0; pos < value.size(); ++section) {
+        std::size_t cut = std::min(value.size(), pos + kMaxParameterSection);
+        // Never between the two digits of a %XX.
+        if (cut < value.size()) {
+            if (value[cut - 1] == '%') {
+                cut -= 1;
+            } else if (cut >= 2 && value[cut - 2] == '%') {
+                cut -= 2;
+            }
+        }
+        out += ";\r\n " + std::string(attribute) + "*" + std::to_string(section) + "*=";
+        out += section == 0 ? "UTF-8''" : "";
+        out.append(value, pos, cut - pos);
+        pos = cut;
+    }
+    return out;
+}
+
+// The charset parameter of a text attachment, read from its first bytes:
+// none for ASCII, then ISO-2022-JP, UTF-8 or Shift_JIS as the bytes show;
+// none when they fit no such reading.
+std::string textCharset(std::string_view head) {
+    if (std::all_of(head.begin(), head.end(),
+                    [](char c) { return (static_cast<unsigned char>(c) & 0x80) == 0; })) {
+        return head.find("\x1B$B") != std::string_view::npos ? "ISO-2022-JP" : "";
+    }
+    // A sequence cut off by the end of the sample still counts as UTF-8.
+    std::size_t i = 0;
+    bool utf8 = true;
+    while (i < head.size() && utf8) {
+        const auto c = static_cast<unsigned char>(head[i]);
+        const std::size_t n = c < 0x80         ? 1
+                              : (c >> 5) == 6  ? 2
+                              : (c >> 4) == 14 ? 3
+                              : (c >> 3) == 30 ? 4
+                                               : 0;
+        utf8 = n != 0 && (n == 1 || c >= 0xC2);
+        for (std::size_t k = 1; utf8 && k < n && i + k < head.size(); ++k) {
+            utf8 = (static_cast<unsigned char>(head[i + k]) & 0xC0) == 0x80;
+        }
+        i += std::max<std::size_t>(n, 1);
+    }
+    if (utf8) {
+        return "UTF-8";
+    }
+    for (i = 0; i < head.size();) {
+        const auto info = tarn::iso2022jp::charAt(head, i);
+        const bool cutOff = info.kind == tarn::iso2022jp::CharKind::kNoCode && i + 1 == head.size();
+        if (info.kind == tarn::iso2022jp::CharKind::kNoCode && !cutOff) {
+            return "";
+        }
+        i += info.length;
+    }
+    return "Shift_JIS";
+}
+
 }  // namespace
 
 void Message::setHeader(std::string_view name, const char* value) {
@@ -179,25 +339,27 @@ const std::string* Message::findHeader(std::string_view name) const {
 }
 
 void Message::setDefaultHeader() {
+    setHeader("To", "");
+    setHeader("From", "");
+    setDateNow();
+    setHeader("Subject", "");
+    setHeader("MIME-Version", "1.0");
+    setHeader("Content-Type", "text/plain; charset=iso-2022-jp");
+    setHeader("Content-Transfer-Encoding", "7bit");
+    setHeader("X-Mailer", "TARN01 Version 2.01");
     if (m_customLines.empty()) {
-        setHeader("To", "");
-        setHeader("From", "");
-        setDateNow();
-        setHeader("Subject", "");
-        setHeader("MIME-Version", "1.0");
-        setHeader("Content-Type", "text/plain; charset=iso-2022-jp");
-        setHeader("Content-Transfer-Encoding", "7bit");
-        setHeader("X-Mailer", "TARN01 Version 2.01");
         return;
     }
     for (const std::string& line : m_customLines) {
         std::size_t colon = tarn::sjis::find(line, ':');
         std::string_view text = line;
-        if (colon == std::string::npos) {
-            setHeader(trimSpace(text), std::string_view());
-        } else {
-            setHeader(trimSpace(text.substr(0, colon)), trimSpace(text.substr(colon + 1)));
+        std::string_view name =
+            trimSpace(colon == std::string::npos ? text : text.substr(0, colon));
+        if (isStructureHeader(name)) {
+            continue;  // set by the writer to match the message
         }
+        setHeader(name, colon == std::string::npos ? std::string_view()
+                                                   : trimSpace(text.substr(colon + 1)));
     }
     setDateNow();
 }
@@ -222,9 +384,15 @@ void Message::setMessageId(const char* domainSource) {
         std::string_view source = domainSource;
         std::size_t at = tarn::sjis::rfind(source, '@');
         std::string_view candidate = at == std::string_view::npos ? source : source.substr(at + 1);
-        if (candidate.size() >= 3 && candidate.size() <= 100) {
+        if (candidate.size() >= 3 && candidate.size() <= 100 && tarn::isDomainName(candidate)) {
             domain = candidate;
         }
+    }
+    if (const std::string* from = findHeader("From"); domain.empty() && from != nullptr) {
+        domain = tarn::addressDomain(*from);
+    }
+    if (domain.empty()) {
+        domain = tarn::fullyQualifiedHostName();
     }
     if (domain.empty()) {
         char host[256] = {};
@@ -239,9 +407,9 @@ void Message::setMessageId(const char* domainSource) {
     std::tm t{};
     localtime_r(&now, &t);
     char stamp[64];
-    std::snprintf(stamp, sizeof stamp, "<%02d%02d%02d%02d%02d%02d.%lu@", t.tm_mon + 1, t.tm_mday,
+    std::snprintf(stamp, sizeof stamp, "<%02d%02d%02d%02d%02d%02d.%lu.", t.tm_mon + 1, t.tm_mday,
                   t.tm_year, t.tm_hour, t.tm_min, t.tm_sec, g_messageIdCounter.fetch_add(1));
-    setHeader("Message-Id", std::string(stamp) + domain + ">");
+    setHeader("Message-Id", std::string(stamp) + processToken() + "@" + domain + ">");
 }
 
 int Message::loadCustomHeader(const char* path) {
@@ -347,21 +515,83 @@ std::string Message::makeBoundary() {
     return boundary;
 }
 
-bool Message::writeHeaderBlock(ByteSink& sink) {
+int Message::setCharsetMode(int mode) {
+    if (mode != kCharsetIso2022Jp && mode != kCharsetAutomatic && mode != kCharsetUtf8) {
+        return 0;
+    }
+    m_charsetMode = mode;
+    return 1;
+}
+
+bool Message::sendsUtf8() const {
+    if (m_charsetMode != kCharsetAutomatic) {
+        return m_charsetMode == kCharsetUtf8;
+    }
+    for (const auto& [name, value] : m_headers) {
+        if (!sameHeaderName(name, "Bcc") && hasExtensionCharacter(value)) {
+            return true;
+        }
+    }
+    for (const std::string& chunk : m_body) {
+        if (hasExtensionCharacter(chunk)) {
+            return true;
+        }
+    }
+    return std::any_of(m_attachments.begin(), m_attachments.end(), [](const std::string& path) {
+        return hasExtensionCharacter(displayName(path));
+    });
+}
+
+std::string Message::utf8Text(std::string_view sjis) {
+    return utf8::fromSjis(m_converter.widen(sjis));
+}
+
+bool Message::writeHeaderBlock(ByteSink& sink, bool utf8) {
     for (const auto& [name, value] : m_headers) {
         if (name.empty() || value.empty() || sameHeaderName(name, "Bcc")) {
             continue;
         }
         m_line.clear();
         m_line.append(name).append(": ").append(value).append("\r\n");
-        std::string_view wire = startsWithIgnoreCase(name, "Subject")
-                                    ? m_converter.foldedHeader(m_line, name.size() + 2, m_lineStart)
-                                    : m_converter.plainHeader(m_line, m_lineStart);
-        if (!sink.send(wire)) {
+        const bool subject = startsWithIgnoreCase(name, "Subject");
+        if (utf8) {
+            const std::string line = utf8Text(m_line);
+            // The prefix "name: " is ASCII, so its length is the same in UTF-8.
+            if (subject) {
+                utf8::encodeFoldedHeader(line, name.size() + 2, m_words);
+            } else {
+                utf8::encodePlainHeader(line, m_words);
+            }
+        } else {
+            m_words = subject ? m_converter.foldedHeader(m_line, name.size() + 2, m_position)
+                              : m_converter.plainHeader(m_line, m_position);
+        }
+        foldLongLines(m_words);
+        if (!sink.send(m_words)) {
             return false;
         }
     }
     return sink.send("\r\n");
+}
+
+bool Message::writeBody(ByteSink& sink, bool utf8) {
+    if (!utf8) {
+        m_position = jis::LinePosition{};
+        for (const std::string& chunk : m_body) {
+            if (!sink.send(m_converter.text(chunk, m_position))) {
+                return false;
+            }
+        }
+        return true;
+    }
+    // Base64 groups run across chunk boundaries: the body is converted whole.
+    std::string text;
+    for (const std::string& chunk : m_body) {
+        text += m_converter.widen(chunk);
+    }
+    m_block.clear();
+    utf8::appendBase64Lines(utf8::canonicalLineEnds(utf8::fromSjis(text)), m_block);
+    return sink.send(m_block);
 }
 
 bool Message::write(ByteSink& sink) {
@@ -371,64 +601,89 @@ bool Message::write(ByteSink& sink) {
         }
     }
     // The message starts right after the DATA reply, at the start of a line.
-    m_lineStart = true;
+    m_position = jis::LinePosition{};
+    const bool utf8 = sendsUtf8();
     const std::string boundary = makeBoundary();
     const std::string delimiter = "--" + boundary + std::string(kMixedSuffix);
     const bool multipart = !m_attachments.empty();
-    const std::string ourMultipart = "multipart/mixed; boundary=\"" + std::string(kBoundaryPrefix);
+    const std::string_view textType =
+        utf8 ? "text/plain; charset=UTF-8" : "text/plain; charset=iso-2022-jp";
+    const std::string_view textEncoding = utf8 ? "base64" : "7bit";
+    // The structure decides these, whatever a custom header file or an earlier
+    // message left in the table.
+    setHeader("MIME-Version", "1.0");
     if (multipart) {
         setHeader("Content-Transfer-Encoding", "");
         setHeader("Content-Type",
                   "multipart/mixed; boundary=\"" + boundary + std::string(kMixedSuffix) + "\"");
-    } else if (const std::string* type = findHeader("Content-Type");
-               type != nullptr && type->starts_with(ourMultipart)) {
-        // Attachments were dropped since the last message and nothing reset
-        // the headers (custom header lines leave them): a multipart type with
-        // no parts would hide the body from the recipient.
-        setHeader("Content-Type", "text/plain; charset=iso-2022-jp");
-        setHeader("Content-Transfer-Encoding", "7bit");
+    } else {
+        setHeader("Content-Type", textType);
+        setHeader("Content-Transfer-Encoding", textEncoding);
     }
-    if (!writeHeaderBlock(sink)) {
+    if (!writeHeaderBlock(sink, utf8)) {
         return false;
     }
-    if (multipart && !sink.send(delimiter + "\r\n" +
-                                "Content-Type: text/plain; charset=iso-2022-jp\r\n"
-                                "Content-Transfer-Encoding: 7bit\r\n"
-                                "\r\n")) {
+    if (multipart &&
+        !sink.send(delimiter + "\r\nContent-Type: " + std::string(textType) +
+                   "\r\nContent-Transfer-Encoding: " + std::string(textEncoding) + "\r\n\r\n")) {
         return false;
     }
-    m_lineStart = true;
-    for (const std::string& chunk : m_body) {
-        if (!sink.send(m_converter.text(chunk, m_lineStart))) {
-            return false;
-        }
-    }
-    if (!sink.send("\r\n")) {
+    if (!writeBody(sink, utf8) || !sink.send("\r\n")) {
         return false;
     }
     for (const std::string& path : m_attachments) {
-        if (!writeAttachment(sink, path, delimiter)) {
+        if (!writeAttachment(sink, path, delimiter, utf8)) {
             return false;
         }
     }
     return !multipart || sink.send(delimiter + "--\r\n\r\n");
 }
 
-bool Message::writeAttachment(ByteSink& sink, const std::string& path, std::string_view delimiter) {
+bool Message::writeAttachment(ByteSink& sink, const std::string& path, std::string_view delimiter,
+                              bool utf8) {
     const std::string name = displayName(path);
     const bool uuencode = m_encodeType == 1;
+    InputFile file(path);
+    // The type from the system's table by extension; a text file also says
+    // how its bytes are to be read.
+    std::string type(MediaTypes::system().typeOf(name));
+    std::string raw;
+    if (type.starts_with("text/") && file.isOpen()) {
+        constexpr std::size_t kSniffBytes = 64 * 1024;
+        InputFile head(path);
+        if (head.read(raw, kSniffBytes) >= 0) {
+            if (std::string charset = textCharset(raw); !charset.empty()) {
+                type += "; charset=" + charset;
+            }
+        }
+    }
     std::string head(delimiter);
     head += "\r\n";
-    const std::string_view encodedName = m_converter.fileName(name);
-    head.append("Content-Type: application/octet-stream; name=\"")
-        .append(encodedName)
-        .append("\"\r\n");
-    head.append("Content-Transfer-Encoding: ")
-        .append(uuencode ? "x-uuencode" : "base64")
-        .append("\r\n");
-    head.append("Content-Disposition: attachment; filename=\"")
-        .append(encodedName)
-        .append("\"\r\n\r\n");
+    if (const auto quoted = quotedAscii(name)) {
+        head.append("Content-Type: ").append(type).append("; name=").append(*quoted).append("\r\n");
+        head.append("Content-Transfer-Encoding: ").append(uuencode ? "x-uuencode" : "base64");
+        head.append("\r\nContent-Disposition: attachment; filename=").append(*quoted);
+    } else {
+        // RFC 2231 for readers that know it, the encoded-words inside quotes
+        // for older ones. The RFC 2231 form comes first and the Content-Type
+        // carries no encoded-word: some readers join all forms they find into
+        // one name.
+        const std::string utf8Name = utf8Text(name);
+        std::string words;
+        if (utf8) {
+            utf8::encodeFoldedHeader(utf8Name, 0, words);
+        } else {
+            words = m_converter.fileName(name);
+        }
+        head.append("Content-Type: ").append(type).append(rfc2231Parameter("name", utf8Name));
+        head.append("\r\nContent-Transfer-Encoding: ").append(uuencode ? "x-uuencode" : "base64");
+        head.append("\r\nContent-Disposition: attachment")
+            .append(rfc2231Parameter("filename", utf8Name))
+            .append(";\r\n filename=\"")
+            .append(words)
+            .append("\"");
+    }
+    head.append("\r\n\r\n");
     if (uuencode) {
         head.append("begin 600 ").append(name).append("\r\n");
     }
@@ -439,9 +694,7 @@ bool Message::writeAttachment(ByteSink& sink, const std::string& path, std::stri
     // A file that cannot be opened now (it existed when listed) still gets its
     // part, with no data lines, as the recipient's mail program expects a part
     // per listed file.
-    InputFile file(path);
     const std::size_t lineBytes = uuencode ? kUuencodeLineBytes : kBase64LineBytes;
-    std::string raw;
     while (file.isOpen()) {
         const long long got = file.read(raw, lineBytes * kLinesPerBlock);
         if (got < 0) {

@@ -20,6 +20,13 @@
 
 namespace zeph {
 
+// The character set of sent mail (the setting's values).
+enum CharsetMode : int {
+    kCharsetIso2022Jp = 0,  // as designed: every message in ISO-2022-JP
+    kCharsetAutomatic = 1,  // ISO-2022-JP unless the message holds an extension character
+    kCharsetUtf8 = 2,       // every message in UTF-8
+};
+
 // Where composed bytes go. send() returns false to end the message at once
 // (a socket failure or a stop); the writer then returns false too.
 class ByteSink {
@@ -41,9 +48,20 @@ public:
     const std::string* findHeader(std::string_view name) const;
     const std::vector<std::pair<std::string, std::string>>& headers() const { return m_headers; }
 
+    // The standard headers in their order (To, From, Date, Subject,
+    // MIME-Version, Content-Type, Content-Transfer-Encoding, X-Mailer); then,
+    // when a custom header file is loaded, its lines add or replace headers,
+    // except the MIME structure headers, which the writer sets to match the
+    // message.
     void setDefaultHeader();
     // Sets "Date" to now (used by the send job when the table has none).
     void setDateNow();
+    // "<MMDDYYYhhmmss.counter.token@domain>": the counter runs in this
+    // process, the token (random, drawn once per process) keeps Message-Ids of
+    // processes started in the same second, here or on another machine,
+    // apart. The domain is the text after the last "@" of domainSource when
+    // that is a domain name of 3 to 100 bytes; else that of the From address;
+    // else the machine's fully qualified name; else its host name; else "ukh".
     void setMessageId(const char* domainSource);
 
     // 1 read, 0 empty path or not opened (previous lines kept).
@@ -61,6 +79,14 @@ public:
     int addAttach(const char* list, int* lastError);
     const std::vector<std::string>& attachments() const { return m_attachments; }
 
+    // 1 for a CharsetMode value; 0 and unchanged otherwise.
+    int setCharsetMode(int mode);
+    int charsetMode() const { return m_charsetMode; }
+    // Whether the next message goes out in UTF-8 (the mode, and for the
+    // automatic mode whether any header, the body or a file name holds a
+    // character that only readers with the Microsoft extensions show).
+    bool sendsUtf8() const;
+
     // 1 when type is 0 (base64) or 1 (x-uuencode); 0 and unchanged otherwise.
     int setEncodeType(int type);
     int encodeType() const { return m_encodeType; }
@@ -75,21 +101,28 @@ public:
 
 private:
     std::string makeBoundary();
-    bool writeHeaderBlock(ByteSink& sink);
-    bool writeAttachment(ByteSink& sink, const std::string& path, std::string_view delimiter);
+    bool writeHeaderBlock(ByteSink& sink, bool utf8);
+    bool writeBody(ByteSink& sink, bool utf8);
+    bool writeAttachment(ByteSink& sink, const std::string& path, std::string_view delimiter,
+                         bool utf8);
+    // A header line or file name in UTF-8 form.
+    std::string utf8Text(std::string_view sjis);
 
     std::vector<std::pair<std::string, std::string>> m_headers;
     std::vector<std::string> m_body;
     std::vector<std::string> m_attachments;
     std::vector<std::string> m_customLines;
     int m_encodeType = 0;
-    bool m_lineStart = true;  // dot-stuffing state carried across converted strings
+    int m_charsetMode = kCharsetIso2022Jp;
+    // Dot-stuffing and line length state carried across converted strings.
+    jis::LinePosition m_position;
     // Never seeded from the clock: every process draws the same boundaries,
     // which keeps message sizes and test transcripts reproducible.
     std::minstd_rand m_random{1};
     jis::Converter m_converter;
     std::string m_line;   // one header line before conversion
     std::string m_block;  // encoded attachment lines waiting to be sent
+    std::string m_words;  // a header line in UTF-8 form
 };
 
 }  // namespace zeph

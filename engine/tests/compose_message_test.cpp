@@ -12,6 +12,8 @@
 
 #include "codec.h"
 #include "common/cp932.h"
+#include "common/host_name.h"
+#include "media_types.h"
 #include "message.h"
 #include "testsupport.h"
 
@@ -180,23 +182,35 @@ TEST(ComposeHeaderTest, CustomHeaderFile) {
               "From:   office@example.jp\r\n"
               "x-mailer: Custom Mailer 2\r\n"
               "Organization\r\n"
+              "Content-Type: text/html\r\n"
               "Reply-To: back@example.jp\x1A\r\n");
     Message m;
     m.setHeader("Reply-To", "old@example.jp");
     ASSERT_EQ(m.loadCustomHeader((dir / "CustmHeader.hdr").c_str()), 1);
-    EXPECT_EQ(m.customHeaderLines().size(), 5U);
+    EXPECT_EQ(m.customHeaderLines().size(), 6U);
     m.setDefaultHeader();
-    ASSERT_EQ(m.headers().size(), 5U);
-    EXPECT_EQ(m.headers()[0], (std::pair<std::string, std::string>("Reply-To", "back@example.jp")));
-    EXPECT_EQ(m.headers()[1], (std::pair<std::string, std::string>("X-Mailer", "Custom Mailer 2")));
-    EXPECT_EQ(m.headers()[2], (std::pair<std::string, std::string>("From", "office@example.jp")));
-    EXPECT_EQ(m.headers()[3], (std::pair<std::string, std::string>("Organization", "")));
-    EXPECT_EQ(m.headers()[4].first, "Date");
+    // The standard headers stay (a file without MIME-Version once lost it and
+    // X-Mailer); the custom lines replace or add the others.
+    using Header = std::pair<std::string, std::string>;
+    ASSERT_EQ(m.headers().size(), 10U);
+    EXPECT_EQ(m.headers()[0], (Header("Reply-To", "back@example.jp")));
+    EXPECT_EQ(m.headers()[2], (Header("From", "office@example.jp")));
+    EXPECT_EQ(m.headers()[3].first, "Date");
+    EXPECT_EQ(m.headers()[5], (Header("MIME-Version", "1.0")));
+    EXPECT_EQ(m.headers()[6], (Header("Content-Type", "text/plain; charset=iso-2022-jp")));
+    EXPECT_EQ(m.headers()[8], (Header("X-Mailer", "Custom Mailer 2")));
+    EXPECT_EQ(m.headers()[9], (Header("Organization", "")));
+    m.setHeader("To", "a@example.jp");
+    const std::string block = headerBlock(compose(m));
+    EXPECT_NE(
+        block.find("\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=iso-2022-jp\r\n"),
+        std::string::npos);
+    EXPECT_EQ(block.find("text/html"), std::string::npos);
     // Without the custom lines the defaults come back; a failed load keeps them.
     EXPECT_EQ(m.loadCustomHeader((dir / "missing.hdr").c_str()), 0);
     EXPECT_EQ(m.loadCustomHeader(""), 0);
     EXPECT_EQ(m.loadCustomHeader(nullptr), 0);
-    EXPECT_EQ(m.customHeaderLines().size(), 5U);
+    EXPECT_EQ(m.customHeaderLines().size(), 6U);
     m.clearCustomHeader();
     EXPECT_TRUE(m.headers().empty());
     m.setDefaultHeader();
@@ -231,35 +245,40 @@ TEST(ComposeHeaderTest, DateIsJapanTimeWithItsZone) {
     EXPECT_LE(stated, after);
 }
 
-TEST(ComposeHeaderTest, MessageIdCounterAndDomain) {
+TEST(ComposeHeaderTest, MessageIdCounterTokenAndDomain) {
     Message m;
-    const std::regex shape(R"(<(\d{12,13})\.(\d+)@(.+)>)");
+    const std::regex shape(R"(<(\d{12,13})\.(\d+)\.([0-9a-f]{16})@(.+)>)");
     std::smatch a;
     std::smatch b;
     m.setMessageId("taro@mail.example.jp");
     const std::string first = *m.findHeader("Message-Id");
     ASSERT_TRUE(std::regex_match(first, a, shape)) << first;
-    EXPECT_EQ(a[3], "mail.example.jp");
+    EXPECT_EQ(a[4], "mail.example.jp");
     m.setMessageId("example.jp");  // no "@": the whole text
     const std::string second = *m.findHeader("Message-Id");
     ASSERT_TRUE(std::regex_match(second, b, shape)) << second;
-    EXPECT_EQ(b[3], "example.jp");
+    EXPECT_EQ(b[4], "example.jp");
     EXPECT_EQ(std::stoul(b[2]), std::stoul(a[2]) + 1);
     EXPECT_GE(std::stoul(a[2]), 1507406UL);
+    EXPECT_EQ(a[3], b[3]);  // one token per process
 
+    // Without a usable source: the From address's domain, else the machine's name.
     char host[256] = {};
     ASSERT_EQ(gethostname(host, sizeof host - 1), 0);
-    const std::string expectHost = host[0] != '\0' ? host : "ukh";
-    for (const char* source : {"a@jp", "x@" /* too short */, static_cast<const char*>(nullptr)}) {
+    std::string machine = tarn::fullyQualifiedHostName();
+    machine = !machine.empty() ? machine : host[0] != '\0' ? host : "ukh";
+    const std::string longDomain = "a@" + std::string(98, 'd') + ".jp";
+    for (const char* source : {"a@jp", "x@" /* too short */, "a@b.jp>" /* not a domain */,
+                               longDomain.c_str(), static_cast<const char*>(nullptr)}) {
         m.setMessageId(source);
         std::smatch c;
         const std::string id = *m.findHeader("Message-Id");
         ASSERT_TRUE(std::regex_match(id, c, shape)) << id;
-        EXPECT_EQ(c[3], expectHost);
+        EXPECT_EQ(c[4], machine) << (source != nullptr ? source : "null");
     }
-    std::string longDomain = "a@" + std::string(101, 'd');
-    m.setMessageId(longDomain.c_str());
-    EXPECT_TRUE(m.findHeader("Message-Id")->ends_with("@" + expectHost + ">"));
+    m.setHeader("From", sj("営業部＠本社 <sales@from.example.co.jp>").c_str());
+    m.setMessageId(nullptr);
+    EXPECT_TRUE(m.findHeader("Message-Id")->ends_with("@from.example.co.jp>"));
 }
 
 class AttachmentTest : public ::testing::Test {
@@ -453,23 +472,197 @@ TEST_F(AttachmentTest, OverlongPathFailsBeforeAnythingIsSent) {
     EXPECT_TRUE(m.write(sink));
 }
 
-TEST_F(AttachmentTest, JapaneseFileNamesBecomeEncodedWords) {
-    const std::string file = make("見積書_2024年度版_株式会社テスト御中.pdf", "%PDF");
+std::string percentDecoded(const std::string& s) {
+    std::string out;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '%' && i + 2 < s.size()) {
+            out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+TEST_F(AttachmentTest, JapaneseFileNamesInBothFormsAndTypesByExtension) {
+    const std::string pdf = make("見積書_2024年度版_株式会社テスト御中.pdf", "%PDF");
+    const std::string text = make("ご案内.txt", sj("説明会のご案内\r\n"));
+    const std::string utf8Text = make("notes.TXT", "日本語 UTF-8\n");
+    const std::string unknown = make("data.unknowntype", "x");
+    const std::string mail = make("forwarded.eml", "Subject: x\r\n\r\n");
     Message m;
     fillLikeTheDriver(m);
     int lastError = 0;
-    ASSERT_EQ(m.setAttach(sj(file).c_str(), &lastError), 1);
+    const std::string list =
+        sj("\"" + pdf + "\" \"" + text + "\"") + " " + utf8Text + " " + unknown + " " + mail;
+    ASSERT_EQ(m.setAttach(list.c_str(), &lastError), 1);
     std::string boundary;
     auto ps = parts(compose(m), boundary);
-    ASSERT_EQ(ps.size(), 2U);
-    // The folded name continues on lines that start with a space; the
-    // uuencode "begin" line would carry the plain name instead.
-    ASSERT_TRUE(ps[1].headers[0].starts_with(
-        "Content-Type: application/octet-stream; name=\"=?ISO-2022-JP?B?"));
-    EXPECT_TRUE(ps[1].headers[1].starts_with(" =?ISO-2022-JP?B?"));
-    for (const auto& h : ps[1].headers) {
-        EXPECT_TRUE(std::all_of(h.begin(), h.end(), [](char c) { return (c & 0x80) == 0; }));
+    ASSERT_EQ(ps.size(), 6U);
+    // RFC 2231 first (in sections when long), then the encoded-words that older
+    // readers take; the Content-Type carries no encoded-word.
+    const auto& h = ps[1].headers;
+    EXPECT_EQ(h[0], "Content-Type: application/pdf;");
+    std::string sections;
+    for (std::size_t i = 1; i < h.size() && h[i].starts_with(" name*"); ++i) {
+        const std::string value = h[i].substr(h[i].find("*=") + 2);
+        sections += value.substr(0, value.size() - (value.ends_with(";") ? 1 : 0));
     }
+    EXPECT_EQ(percentDecoded(sections), "UTF-8''見積書_2024年度版_株式会社テスト御中.pdf");
+    std::string joined;
+    std::size_t disposition = 0;
+    for (std::size_t i = 0; i < h.size(); ++i) {
+        EXPECT_LE(h[i].size(), 78U) << h[i];
+        EXPECT_TRUE(std::all_of(h[i].begin(), h[i].end(), [](char c) { return (c & 0x80) == 0; }));
+        disposition = h[i].starts_with("Content-Disposition: ") ? i : disposition;
+        joined += h[i] + "\n";
+    }
+    EXPECT_EQ(h[disposition], "Content-Disposition: attachment;");
+    EXPECT_TRUE(h[disposition + 1].starts_with(" filename*0*=UTF-8''%E8%A6%8B"));
+    EXPECT_NE(joined.find("%E5%BE%A1%E4%B8%AD.pdf;\n filename=\"=?ISO-2022-JP?B?"),
+              std::string::npos)
+        << joined;
+    EXPECT_TRUE(h.back().ends_with("?=\""));
+    EXPECT_EQ(joined.find(" name=\""), std::string::npos);  // only filename= has words
+
+    // A short name is one RFC 2231 value; a text file says how to read it.
+    EXPECT_EQ(ps[2].headers[0], "Content-Type: text/plain; charset=Shift_JIS;");
+    EXPECT_EQ(ps[2].headers[1], " name*=UTF-8''%E3%81%94%E6%A1%88%E5%86%85.txt");
+    EXPECT_EQ(ps[3].headers[0], "Content-Type: text/plain; charset=UTF-8; name=\"notes.TXT\"");
+    EXPECT_EQ(ps[4].headers[0],
+              "Content-Type: application/octet-stream; name=\"data.unknowntype\"");
+    // A file is never sent as a message of its own.
+    EXPECT_EQ(ps[5].headers[0], "Content-Type: application/octet-stream; name=\"forwarded.eml\"");
+}
+
+TEST(MediaTypesTest, HostileTablesGiveOnlyWellFormedSimpleTypes) {
+    const auto t = zeph::MediaTypes::parse(
+        "# comment pdf\n"
+        "application/pdf pdf\r\n"
+        "text/plain\ttxt TEXT # trailing comment csv\n"
+        "application/x-late pdf\n"  // the first line decides
+        "multipart/mixed mix\n"
+        "message/rfc822 eml\n"
+        "bad type inj\n"
+        "text/html\r\nX-Injected: yes hdr\n"
+        "text/plain; charset=x semi\n"
+        "image/png png/../x ok\n" +
+        std::string(200, 'a') + "/b long\n" + "noslash ns\n" + "\xff/\xfe hi\n");
+    EXPECT_EQ(t.typeOf("a.PDF"), "application/pdf");
+    EXPECT_EQ(t.typeOf(sj("資料.text")), "text/plain");
+    EXPECT_EQ(t.typeOf("x.csv"), zeph::kOctetStream);
+    for (const char* name : {"m.mix", "m.eml", "x.inj", "x.hdr", "x.semi", "x.long", "x.ns", "x.hi",
+                             "noextension", "trailing.", "x.x"}) {
+        EXPECT_EQ(t.typeOf(name), zeph::kOctetStream) << name;
+    }
+    EXPECT_EQ(t.typeOf("p.ok"), "image/png");
+    EXPECT_EQ(t.size(), 4U);  // pdf, txt, text, ok
+    // Only the first megabyte is read.
+    std::string huge(zeph::MediaTypes::kMaxTableBytes, '#');
+    EXPECT_EQ(zeph::MediaTypes::parse(huge + "\ntext/plain zz\n").typeOf("a.zz"),
+              zeph::kOctetStream);
+}
+
+// The UTF-8 text of every "=?UTF-8?B?...?=" word in order.
+std::string utf8Words(std::string_view wire) {
+    std::string text;
+    for (std::size_t p = 0; (p = wire.find("=?UTF-8?B?", p)) != std::string_view::npos;) {
+        p += 10;
+        const std::size_t end = wire.find("?=", p);
+        EXPECT_LE(end + 2 - (p - 10), 75U);
+        text += zeph::base64Decode(wire.substr(p, end - p)).value_or("<bad>");
+        p = end + 2;
+    }
+    return text;
+}
+
+TEST(ComposeCharsetTest, AutomaticTurnsToUtf8OnlyForExtensionCharacters) {
+    Message m;
+    fillLikeTheDriver(m);
+    EXPECT_EQ(m.setCharsetMode(3), 0);
+    EXPECT_EQ(m.charsetMode(), zeph::kCharsetIso2022Jp);
+    ASSERT_EQ(m.setCharsetMode(zeph::kCharsetAutomatic), 1);
+    EXPECT_FALSE(m.sendsUtf8());
+    EXPECT_NE(headerBlock(compose(m)).find("charset=iso-2022-jp"), std::string::npos);
+    m.setHeader("To", sj("髙橋様 <t@example.jp>").c_str());
+    EXPECT_TRUE(m.sendsUtf8());
+    EXPECT_NE(headerBlock(compose(m))
+                  .find("Content-Type: text/plain; charset=UTF-8\r\n"
+                        "Content-Transfer-Encoding: base64\r\n"),
+              std::string::npos);
+    m.setHeader("To", "t@example.jp");
+    m.setBody(sj("第Ⅱ営業部").c_str());
+    EXPECT_TRUE(m.sendsUtf8());
+    // A hidden copy is nobody's text; half-width katakana and characters
+    // without any code gain nothing from UTF-8.
+    m.setBody((sj("ｶﾀｶﾅ ") + "\xF0\x40").c_str());
+    m.setHeader("Bcc", sj("㈱ <b@example.jp>").c_str());
+    EXPECT_FALSE(m.sendsUtf8());
+    TempDir dir;
+    writeFile(dir / "①.txt", "x");
+    int lastError = 0;
+    m.setAttach(sj((dir / "①.txt").string()).c_str(), &lastError);
+    EXPECT_TRUE(m.sendsUtf8());
+}
+
+TEST(ComposeCharsetTest, Utf8MessagesHaveUtf8WordsAndABase64Body) {
+    Message m;
+    fillLikeTheDriver(m);
+    ASSERT_EQ(m.setCharsetMode(zeph::kCharsetUtf8), 1);
+    m.setHeader("Subject", sj("①㈱髙﨑德 ｶﾞｷﾞのご案内、第Ⅱ営業部より長めの件名です").c_str());
+    m.setBody((sj("髙橋様\r\n半角ｶﾀｶﾅ\n") + "\xF0\x40\r\n.dot\r\n").c_str());
+    const std::string out = compose(m);
+    const std::string block = headerBlock(out);
+    const auto headerLines = lines(block);
+    const auto subject =
+        std::find_if(headerLines.begin(), headerLines.end(),
+                     [](const std::string& l) { return l.starts_with("Subject: "); });
+    ASSERT_NE(subject, headerLines.end());
+    EXPECT_TRUE(subject->starts_with("Subject: =?UTF-8?B?"));
+    std::string subjectWire;
+    for (auto it = subject; it != headerLines.end() && (it == subject || it->starts_with(" "));
+         ++it) {
+        subjectWire += *it;
+    }
+    EXPECT_EQ(utf8Words(subjectWire), "①㈱髙﨑德 ガギのご案内、第Ⅱ営業部より長めの件名です");
+    const auto to = std::find_if(headerLines.begin(), headerLines.end(),
+                                 [](const std::string& l) { return l.starts_with("To: "); });
+    EXPECT_TRUE(to->ends_with("?= <taro@example.jp>"));
+    EXPECT_EQ(utf8Words(*to), "山田太郎");
+    // Half-width katakana widens as in ISO-2022-JP; a character without a
+    // code is the mark in both; line ends are CR LF.
+    const auto body = lines(out.substr(block.size() + 2));
+    std::string b64;
+    for (const auto& l : body) {
+        EXPECT_LE(l.size(), 76U);
+        b64 += l;
+    }
+    EXPECT_EQ(zeph::base64Decode(b64).value_or("<bad>"),
+              "髙橋様\r\n半角カタカナ\r\n〓\r\n.dot\r\n");
+}
+
+TEST(ComposeHeaderTest, NoHeaderLineOutgrowsTheSmtpLimit) {
+    Message m;
+    fillLikeTheDriver(m);
+    std::string cc;
+    for (int i = 0; i < 120; ++i) {
+        cc += "person" + std::to_string(i) + "@example.jp, ";
+    }
+    m.setHeader("Cc", cc.c_str());
+    m.setHeader("X-Long", std::string(2100, 'z').c_str());
+    const std::string block = headerBlock(compose(m));
+    for (const auto& line : lines(block)) {
+        EXPECT_LE(line.size(), 998U);
+    }
+    // Folding adds line breaks before white space only (or inside a word too
+    // long for any line), never text.
+    std::string unfolded = block;
+    for (std::size_t p; (p = unfolded.find("\r\n ")) != std::string::npos ||
+                        (p = unfolded.find("\r\n\t")) != std::string::npos;) {
+        unfolded.erase(p, 2);
+    }
+    EXPECT_NE(unfolded.find("Cc: " + cc.substr(0, cc.size() - 1)), std::string::npos);
 }
 
 TEST(ComposeBodyTest, DotStuffingStartsAtTheFirstBodyByte) {

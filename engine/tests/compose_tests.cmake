@@ -14,3 +14,5 @@ if(TARGET Zeph)
     SOURCES tests/compose_send_test.cpp tests/compose_interop.cpp
     LIBS Zeph zeph_core tarn::testsupport)
 endif()
+tarn_add_fuzzer(NAME media_types_fuzz SOURCES fuzz/media_types_fuzz.cpp LIBS zeph_core
+  CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/media_types)

@@ -19,9 +19,12 @@ std::string sj(std::string_view utf8) {
     return r.ok() ? *r : std::string();
 }
 
+using zeph::jis::LinePosition;
+
 std::string text(std::string_view sjis, bool lineStart = true) {
     Converter c;
-    return std::string(c.text(sjis, lineStart));
+    LinePosition position{lineStart, 0};
+    return std::string(c.text(sjis, position));
 }
 
 std::string hex(std::string_view s) {
@@ -51,12 +54,16 @@ TEST(JisConvertTest, TextConversionTable) {
         {"half-width punctuation and long mark", sj("｡｢ｰ｣"), "\x1B$B!#!V!<!W\x1B(B"},
         {"kanji then ASCII", sj("日本語 abc"), "\x1B$BF|K\\8l\x1B(B abc"},
         {"IBM small roman one via its NEC-selected twin", "\xFA\x40", "\x1B$B|q\x1B(B"},
-        {"IBM roman one has no twin: SO/SI form", "\xFA\x4A", "\x0E\x7A\x0F\x4A"},
+        {"IBM roman one via the same character in NEC row 13", "\xFA\x4A", "\x1B$B-5\x1B(B"},
+        {"IBM because-sign via its JIS X 0208 code", "\xFA\x5B", "\x1B$B\"h\x1B(B"},
         {"NEC special row 13", sj("①㈱"), "\x1B$B-!-j\x1B(B"},
-        {"user area passes as row 0x7F", "\xF0\x40", "\x1B$B\x7F!\x1B(B"},
-        {"unmapped lead with 8-bit trail", "\xF5\x9F", "\x0E\x75\x1F\x0F"},
-        {"stray 8-bit byte takes the next byte along", "\xA0x", "\x0E\x20\x0Fx"},
-        {"lead byte cut off at the end", "a\x82", "a\x0E\x02\x0F"},
+        {"user area has no code: geta mark", "\xF0\x40", "\x1B$B\".\x1B(B"},
+        {"unassigned code: geta mark", "\x85\x40x", "\x1B$B\".\x1B(Bx"},
+        {"stray 8-bit byte alone becomes the mark", "\xA0x", "\x1B$B\".\x1B(Bx"},
+        {"lead byte cut off at the end", "a\x82", "a\x1B$B\".\x1B(B"},
+        {"lead byte before a line break leaves the break", "\x82\r\n", "\x1B$B\".\x1B(B\r\n"},
+        {"ESC, SO and SI of the text never switch the reader", "a\x1B$Bb\x0E\x0F",
+         "a\x1B$B\".\x1B(B$Bb\x1B$B\".\".\x1B(B"},
         {"JIS run closed before CR LF", sj("あ\r\nい"), "\x1B$B$\"\x1B(B\r\n\x1B$B$$\x1B(B"},
         {"ASCII unchanged", "plain text, no change\r\n", "plain text, no change\r\n"},
     };
@@ -67,25 +74,82 @@ TEST(JisConvertTest, TextConversionTable) {
 
 TEST(JisConvertTest, DotStuffingFollowsLineStartAcrossStrings) {
     Converter c;
-    bool lineStart = true;
+    LinePosition position;
     // The very first byte of a message body is at the start of a line.
-    EXPECT_EQ(c.text(".one\r\n.two\n.three\r.four", lineStart), "..one\r\n..two\n..three\r..four");
-    EXPECT_FALSE(lineStart);
-    EXPECT_EQ(c.text(".mid\r\n", lineStart), ".mid\r\n");
-    EXPECT_TRUE(lineStart);
-    EXPECT_EQ(c.text(".next", lineStart), "..next");
+    EXPECT_EQ(c.text(".one\r\n.two\n.three\r.four", position), "..one\r\n..two\n..three\r..four");
+    EXPECT_FALSE(position.lineStart);
+    EXPECT_EQ(c.text(".mid\r\n", position), ".mid\r\n");
+    EXPECT_TRUE(position.lineStart);
+    EXPECT_EQ(c.text(".next", position), "..next");
 
-    // A line break swallowed by the SO/SI form of a stray byte still ends the
-    // line, so a "." after it cannot become the DATA terminator on a server
-    // that accepts bare LF.
-    lineStart = false;
-    EXPECT_EQ(hex(c.text("\xA0\n.\r\n", lineStart)), hex("\x0E\x20\x0F\n..\r\n"));
-    EXPECT_TRUE(lineStart);
+    // A line break after a stray byte still ends the line, so a "." after it
+    // cannot become the DATA terminator on a server that accepts bare LF.
+    position.lineStart = false;
+    EXPECT_EQ(hex(c.text("\xA0\n.\r\n", position)), hex("\x1B$B\".\x1B(B\n..\r\n"));
+    EXPECT_TRUE(position.lineStart);
+}
+
+// The wire lines of a text as a relay sees them (split at CR LF).
+std::vector<std::string> wireLines(std::string_view wire) {
+    std::vector<std::string> lines;
+    for (std::size_t pos = 0; pos <= wire.size();) {
+        std::size_t end = wire.find("\r\n", pos);
+        end = end == std::string_view::npos ? wire.size() : end;
+        lines.emplace_back(wire.substr(pos, end - pos));
+        pos = end + 2;
+    }
+    return lines;
+}
+
+// Back to Shift_JIS through glibc's ISO-2022-JP and code page 932.
+std::string decodeJis(const std::string& jis);
+
+TEST(JisConvertTest, LongLinesBreakBetweenCharactersWithinTheLineLimit) {
+    std::string kanji;  // 931 characters, as in a pasted paragraph
+    for (int i = 0; i < 931; ++i) {
+        kanji += sj(i % 3 == 0 ? "日" : i % 3 == 1 ? "本" : "語");
+    }
+    // Mixed text whose breaks fall next to mode changes, and a line that
+    // starts with a dot when it is broken.
+    std::string mixed;
+    for (int i = 0; i < 400; ++i) {
+        mixed += sj("漢a");
+    }
+    mixed += std::string(600, '.');
+    for (const std::string& line : {kanji, mixed, std::string(2500, 'x')}) {
+        Converter c;
+        LinePosition position;
+        const std::string wire(c.text(line + "\r\n", position));
+        for (const auto& l : wireLines(wire)) {
+            EXPECT_LE(l.size(), zeph::jis::kMaxLineBytes);
+            // Every line decodes on its own: runs are closed before the break.
+            EXPECT_EQ(l.rfind(zeph::jis::kEnterJis) == std::string::npos ||
+                          l.rfind(zeph::jis::kLeaveJis) > l.rfind(zeph::jis::kEnterJis),
+                      true)
+                << l.substr(l.size() - 10);
+        }
+        EXPECT_GT(wireLines(wire).size(), 2U);
+        // Nothing but the breaks was added: without them (and the dots they
+        // stuffed), the text comes back as it was.
+        std::string joined;
+        for (const auto& l : wireLines(wire)) {
+            joined += l.starts_with(".") ? l.substr(1) : l;
+        }
+        EXPECT_EQ(decodeJis(joined), line);
+    }
+    // The count carries over from one chunk to the next.
+    Converter c;
+    LinePosition position;
+    const std::string first(c.text(std::string(990, 'a'), position));
+    EXPECT_EQ(position.column, 990U);
+    // 日 fills the line to exactly 998 bytes with its ESC ( B; 本 goes on the next.
+    EXPECT_EQ(hex(c.text(sj("日本"), position)), hex("\x1B$BF|\x1B(B\r\n\x1B$BK\\\x1B(B"));
+    EXPECT_EQ(position.column, 8U);
 }
 
 TEST(JisConvertTest, PlainHeaderEncodesEachJisRun) {
     Converter c;
-    bool lineStart = true;
+    LinePosition lineStart;
     EXPECT_EQ(c.plainHeader(sj("From: 山田太郎 <taro@example.jp>\r\n"), lineStart),
               "From: =?ISO-2022-JP?B?GyRCOzNFREJATzobKEI=?= <taro@example.jp>\r\n");
     EXPECT_EQ(c.plainHeader("X-Mailer: TARN01 Version 2.01\r\n", lineStart),
@@ -122,7 +186,7 @@ std::vector<std::string> decodeWords(std::string_view folded) {
 TEST(JisConvertTest, TwentyCharacterSubjectSplitsNineAndEleven) {
     const std::string twenty = sj("あいうえおかきくけこさしすせそたちつてと");
     Converter c;
-    bool lineStart = true;
+    LinePosition lineStart;
     std::string wire(c.foldedHeader("Subject: " + twenty + "\r\n", 9, lineStart));
     ASSERT_TRUE(wire.starts_with("Subject: =?ISO-2022-JP?B?")) << wire;
     ASSERT_TRUE(wire.ends_with("?=\r\n"));
@@ -131,21 +195,53 @@ TEST(JisConvertTest, TwentyCharacterSubjectSplitsNineAndEleven) {
     ASSERT_EQ(words.size(), 2U);
     EXPECT_EQ(words[0], "\x1B$B$\"$$$&$($*$+$-$/$1\x1B(B");
     EXPECT_EQ(words[1], "\x1B$B$3$5$7$9$;$=$?$A$D$F$H\x1B(B");
-    EXPECT_TRUE(lineStart);
+    EXPECT_TRUE(lineStart.lineStart);
 }
 
 TEST(JisConvertTest, SubjectWithoutJisIsSentAsIs) {
     Converter c;
-    bool ls = true;
+    LinePosition ls;
     EXPECT_EQ(c.foldedHeader("Subject: Hello, world\r\n", 9, ls), "Subject: Hello, world\r\n");
-    // 8-bit but nothing convertible: fold marks were placed and must not leak.
+    // Characters without a code still become encoded-words (of the mark).
     std::string value;
     for (int i = 0; i < 20; ++i) {
-        value += "\xFA\x4A";
+        value += "\xF0\x40";
     }
     std::string wire(c.foldedHeader("Subject: " + value + "\r\n", 9, ls));
     EXPECT_EQ(wire.find('\x03'), std::string::npos);
-    EXPECT_TRUE(wire.starts_with("Subject: \x0E\x7A\x0F\x4A"));
+    auto words = decodeWords(wire);
+    ASSERT_EQ(words.size(), 2U);
+    std::string geta;
+    for (int i = 0; i < 20; ++i) {
+        geta += "\x81\xAC";
+    }
+    EXPECT_EQ(decodeJis(words[0] + words[1]), geta);
+}
+
+TEST(JisConvertTest, LongDisplayNamesBecomeSeveralShortEncodedWords) {
+    Converter c;
+    LinePosition ls;
+    const std::string name =
+        sj("株式会社みどり商事 営業本部 第一営業部 営業企画課 課長代理 佐藤一郎");
+    const std::string wire(c.plainHeader("From: " + name + " <a@example.jp>\r\n", ls));
+    auto words = decodeWords(wire);
+    ASSERT_GT(words.size(), 1U);
+    std::string joined;
+    for (const auto& w : words) {
+        // Each word ends in ASCII mode (perhaps with the space it carries).
+        EXPECT_TRUE(w.rfind(zeph::jis::kEnterJis) == std::string::npos ||
+                    w.rfind(zeph::jis::kLeaveJis) > w.rfind(zeph::jis::kEnterJis))
+            << hex(w);
+        joined += w;
+    }
+    EXPECT_EQ(decodeJis(joined), name);
+    for (const auto& line : wireLines(wire)) {
+        EXPECT_LE(line.size(), 80U) << line;
+    }
+    for (std::size_t p = 0; (p = wire.find("=?ISO-2022-JP?B?", p)) != std::string::npos; ++p) {
+        EXPECT_LE(wire.find("?=", p + 16) + 2 - p, zeph::jis::kMaxEncodedWord);
+    }
+    EXPECT_TRUE(wire.ends_with("?= <a@example.jp>\r\n")) << wire;
 }
 
 TEST(JisConvertTest, FileNames) {
@@ -161,112 +257,21 @@ TEST(JisConvertTest, FileNames) {
     EXPECT_FALSE(longName.ends_with("\r\n"));
 }
 
-// Shift_JIS of a JIS X 0208 code, the inverse of the arithmetic under test.
-std::string sjisOfJis(std::uint16_t jis) {
-    int row = jis >> 8;
-    int col = jis & 0xFF;
-    int lead = (row + 1) / 2 + (row <= 0x5E ? 0x70 : 0xB0);
-    int trail = (row % 2 != 0) ? col + (col <= 0x5F ? 0x1F : 0x20) : col + 0x7E;
-    return {static_cast<char>(lead), static_cast<char>(trail)};
-}
-
-TEST(JisConvertTest, IbmExtensionTableHas388PairsAndFourteenWithoutTwin) {
-    auto counts = zeph::jis::ibmTableCounts();
-    EXPECT_EQ(counts.pairs, 388U);
-    EXPECT_EQ(counts.unmapped, 14U);
-    const unsigned kNoTwin[] = {0xFA4A, 0xFA4B, 0xFA4C, 0xFA4D, 0xFA4E, 0xFA4F, 0xFA50,
-                                0xFA51, 0xFA52, 0xFA53, 0xFA58, 0xFA59, 0xFA5A, 0xFA5B};
-    for (unsigned code : kNoTwin) {
-        EXPECT_EQ(zeph::jis::jisCode(code >> 8, code & 0xFF), 0) << std::hex << code;
-    }
-    // Every mapped IBM character lands in rows 0x79-0x7C on the same character.
-    int mapped = 0;
-    for (unsigned code = 0xFA40; code <= 0xFC4B; ++code) {
-        unsigned trail = code & 0xFF;
-        if (trail < 0x40 || trail == 0x7F || trail > 0xFC) {
-            continue;
-        }
-        std::uint16_t jis = zeph::jis::jisCode(code >> 8, trail);
-        if (jis == 0) {
-            continue;
-        }
-        ++mapped;
-        EXPECT_GE(jis >> 8, 0x79);
-        EXPECT_LE(jis >> 8, 0x7C);
-        std::string ibm{static_cast<char>(code >> 8), static_cast<char>(trail)};
-        EXPECT_EQ(tarn::cp932::toUtf8Lossy(sjisOfJis(jis)), tarn::cp932::toUtf8Lossy(ibm))
-            << std::hex << code;
-    }
-    EXPECT_EQ(mapped, 388 - 14);
-}
-
-// glibc's own ISO-2022-JP encoder as the yardstick for the arithmetic.
-class Iso2022Jp {
-public:
-    Iso2022Jp() : m_cd(iconv_open("ISO-2022-JP", "UTF-8")) {}
-    ~Iso2022Jp() { iconv_close(m_cd); }
-    Iso2022Jp(const Iso2022Jp&) = delete;
-    Iso2022Jp& operator=(const Iso2022Jp&) = delete;
-    bool ok() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
-    std::string encode(const std::string& utf8) {
-        iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
-        std::string in = utf8;
-        char out[32];
-        char* ip = in.data();
-        char* op = out;
-        std::size_t il = in.size();
-        std::size_t ol = sizeof out;
-        if (iconv(m_cd, &ip, &il, &op, &ol) == static_cast<std::size_t>(-1) ||
-            iconv(m_cd, nullptr, nullptr, &op, &ol) == static_cast<std::size_t>(-1)) {
-            return {};
-        }
-        return {out, static_cast<std::size_t>(op - out)};
-    }
-
-private:
-    iconv_t m_cd;
-};
-
-TEST(JisConvertTest, ArithmeticAgreesWithIconvOnJisX0208) {
-    Iso2022Jp enc;
-    ASSERT_TRUE(enc.ok());
-    int compared = 0;
-    for (unsigned lead = 0x81; lead <= 0xEF; ++lead) {
-        if (lead >= 0xA0 && lead < 0xE0) {
-            continue;
-        }
-        for (unsigned trail = 0x40; trail <= 0xFC; ++trail) {
-            if (trail == 0x7F) {
-                continue;
-            }
-            const std::string sjis{static_cast<char>(lead), static_cast<char>(trail)};
-            auto utf8 = tarn::cp932::toUtf8(sjis);
-            if (!utf8.ok()) {
-                continue;
-            }
-            const std::string expected = enc.encode(*utf8);
-            // Characters whose Unicode mapping differs between the two tables
-            // (the wave dash and friends) are not comparable.
-            if (expected.size() != 8) {
-                continue;
-            }
-            // NEC duplicates of row 1-84 characters map to their original code.
-            if (sjisOfJis(static_cast<std::uint16_t>((expected[3] << 8) | expected[4])) != sjis) {
-                continue;
-            }
-            const std::uint16_t jis = zeph::jis::jisCode(lead, trail);
-            ASSERT_EQ(jis >> 8, static_cast<unsigned char>(expected[3])) << hex(sjis);
-            ASSERT_EQ(jis & 0xFF, static_cast<unsigned char>(expected[4])) << hex(sjis);
-            ++compared;
-        }
-    }
-    EXPECT_GT(compared, 6800);
-    // Not characters: bad trail bytes, lead bytes past the user area.
-    EXPECT_EQ(zeph::jis::jisCode(0x81, 0x20), 0);
-    EXPECT_EQ(zeph::jis::jisCode(0x81, 0x3F), 0);
-    EXPECT_EQ(zeph::jis::jisCode(0xF0, 0x9F), 0);
-    EXPECT_EQ(zeph::jis::jisCode(0xF5, 0x40), 0);
-    EXPECT_EQ(zeph::jis::jisCode('A', 0x40), 0);
+std::string decodeJis(const std::string& jis) {
+    iconv_t cd = iconv_open("UTF-8", "ISO-2022-JP");
+    EXPECT_NE(cd, reinterpret_cast<iconv_t>(-1));
+    std::string in = jis;
+    std::string out(jis.size() * 3 + 16, '\0');
+    char* ip = in.data();
+    char* op = out.data();
+    std::size_t il = in.size();
+    std::size_t ol = out.size();
+    const bool ok = iconv(cd, &ip, &il, &op, &ol) != static_cast<std::size_t>(-1);
+    iconv_close(cd);
+    EXPECT_TRUE(ok) << hex(jis.substr(0, 40));
+    out.resize(out.size() - ol);
+    auto sjis = tarn::cp932::fromUtf8(out);
+    return sjis.ok() ? *sjis : std::string("<not cp932>");
 }
 
 TEST(JisConvertTest, EveryHalfWidthKanaWidensToItsFullWidthForm) {

@@ -68,6 +68,11 @@ std::vector<NonStandardChar> findNonStandard(std::string_view sjis);
 // True when every character is kStandard (a fast scan, for whole messages).
 bool allStandard(std::string_view sjis);
 
+// Bytes one line of text (without its line break) takes in ISO-2022-JP mail
+// before the mail engine breaks it at the SMTP limit: escape sequences
+// included, a leading "." doubled, half-width katakana counted widened.
+std::size_t wireLength(std::string_view sjisLine);
+
 // `sjis` with every character that has a replacement replaced by it; the
 // others are kept as they are.
 std::string withReplacements(std::string_view sjis);
