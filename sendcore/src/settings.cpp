@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "common/host_name.h"
 #include "common/sjis.h"
 
 namespace tarn {
@@ -63,6 +64,8 @@ constexpr Field kOptionFields[] = {
     {"ScriptUse", kDw, TARN_AT(SendSettings, ScriptUse)},
     {"LogFileName", kSz, TARN_AT(SendSettings, LogFileName)},
     {"LogOpenExeName", kSz, TARN_AT(SendSettings, LogOpenExeName)},
+    {"MailCharset", kDw, TARN_AT(SendSettings, MailCharset)},
+    {"HeloName", kSz, TARN_AT(SendSettings, HeloName)},
 };
 
 constexpr Field kCheckFields[] = {
@@ -226,6 +229,27 @@ void setFieldText(char* field, std::size_t size, std::string_view text) {
     std::string_view cut = sjis::truncate(text.substr(0, text.find('\0')), size - 1);
     std::memset(field, 0, size);
     std::memcpy(field, cut.data(), cut.size());
+}
+
+MailCharsetMode mailCharset(const SendSettings& settings) {
+    switch (settings.MailCharset) {
+        case kMailCharsetAutomatic:
+            return kMailCharsetAutomatic;
+        case kMailCharsetUtf8:
+            return kMailCharsetUtf8;
+        default:
+            return kMailCharsetIso2022Jp;
+    }
+}
+
+std::string greetingName(const SendSettings& settings) {
+    if (std::string configured = fieldText(settings.HeloName); isGreetingName(configured)) {
+        return configured;
+    }
+    if (std::string fqdn = fullyQualifiedHostName(); !fqdn.empty()) {
+        return fqdn;
+    }
+    return addressDomain(fieldText(settings.defaultAccount.FromEMail));
 }
 
 SettingsLoadResult readSettings(const RegistryFile& reg, SendSettings& settings,

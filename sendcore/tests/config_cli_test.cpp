@@ -27,6 +27,12 @@ TEST_F(ConfigCommand, SetThenGetStringsAndNumbers) {
     EXPECT_EQ(tarn({"get", "Option\\DefAccount\\DefName"}).out, "山田 太郎\n");
     EXPECT_EQ(tarn({"get", "option\\defaccount\\defportno"}).out, "587\n");
     EXPECT_EQ(tarn({"get", "CheckParam\\DNSAddress"}).out, "3232235521\n");
+    // The character set and greeting name of sent mail are known values too.
+    ASSERT_EQ(tarn({"set", "Option\\MailCharset", "1", "--dword"}).exitCode, 0);
+    EXPECT_EQ(tarn({"set", "Option\\MailCharset", "1"}).exitCode, 1);
+    ASSERT_EQ(tarn({"set", "Option\\HeloName", "mail.example.jp"}).exitCode, 0);
+    EXPECT_EQ(tarn({"get", "Option\\MailCharset"}).out, "1\n");
+    EXPECT_EQ(tarn({"get", "Option\\HeloName"}).out, "mail.example.jp\n");
     struct stat st {};
     ASSERT_EQ(::stat(m_registry.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);

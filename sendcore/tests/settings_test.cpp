@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "common/cp932.h"
+#include "common/host_name.h"
 #include "testsupport.h"
 
 namespace tarn {
@@ -83,9 +84,9 @@ TEST(Settings, FreshRegistryLoadsAllZeroAndSavingCreatesEveryValue) {
     ASSERT_TRUE(store.saveCommon(cont).ok());
     ASSERT_TRUE(store.saveCheckParam(s.check).ok());
     RegistryFile reg = RegistryFile::load(store.path());
-    // Option 9; DefAccount and Account1-10 17 + the security mode and CA file; Common 1;
-    // CheckParam 6.
-    EXPECT_EQ(reg.entries().size(), 9u + 11 * 19 + 1 + 6);
+    // Option 9 + the mail character set and greeting name; DefAccount and
+    // Account1-10 17 + the security mode and CA file; Common 1; CheckParam 6.
+    EXPECT_EQ(reg.entries().size(), 11u + 11 * 19 + 1 + 6);
     std::string text = readFile(store.path());
     EXPECT_NE(text.find("[Software\\Kestrel\\ZEPHV2\\Option\\Account10]\n"), std::string::npos);
     EXPECT_NE(text.find("\"SMTPName10\"=\"\"\n"), std::string::npos);
@@ -110,6 +111,7 @@ TEST(Settings, ReadsTheDocumentedValueNames) {
         {opt, "LogCreateMode", &s.LogCreateMode},
         {opt, "CustomUse", &s.CustomUse},
         {opt, "ScriptUse", &s.ScriptUse},
+        {opt, "MailCharset", &s.MailCharset},
         {def, "DefPortNo", &d.PortNo},
         {def, "DefUseFQDN", &d.UseFQDN},
         {def, "LANConnect", &d.dialUp.LANConnect},
@@ -204,6 +206,8 @@ TEST(Settings, FullyFilledRecordRoundTripsThroughTheFile) {
     s.LogCreateMode = 1;
     s.CustomUse = 1;
     s.ScriptUse = 1;
+    s.MailCharset = kMailCharsetAutomatic;
+    fill(s.HeloName, "mail.");
     s.check.CheckMode = 1;
     s.check.CheckLogOutMode = 1;
     fill(s.check.CheckLogFileName, "/check/");
@@ -226,6 +230,42 @@ TEST(Settings, FullyFilledRecordRoundTripsThroughTheFile) {
         EXPECT_EQ(std::memcmp(&s.accounts[n], &back.accounts[n], sizeof(AccountSettings)), 0) << n;
     }
     EXPECT_EQ(backCont, cont);
+}
+
+TEST(Settings, CharsetAndGreetingNameFallBackToSafeValues) {
+    SendSettings s;
+    std::memset(&s, 0, sizeof s);
+    EXPECT_EQ(mailCharset(s), kMailCharsetIso2022Jp);
+    s.MailCharset = 2;
+    EXPECT_EQ(mailCharset(s), kMailCharsetUtf8);
+    s.MailCharset = 7;  // written by hand: read as the designed default
+    EXPECT_EQ(mailCharset(s), kMailCharsetIso2022Jp);
+
+    // Unset: the machine's fully qualified name, else the sender's domain
+    // (never a bare host name, which receiving servers score as spam).
+    setFieldText(s.defaultAccount.FromEMail, "office@mail.example.co.jp");
+    const std::string machine = fullyQualifiedHostName();
+    EXPECT_EQ(greetingName(s), machine.empty() ? "mail.example.co.jp" : machine);
+    for (const char* good : {"relay.example.jp", "[192.0.2.1]", "[IPv6:2001:db8::1]"}) {
+        setFieldText(s.HeloName, good);
+        EXPECT_EQ(greetingName(s), good);
+    }
+    // A name that could not go onto the command line as it is counts as unset.
+    for (const char* bad : {"relay.example.jp\r\nRSET", "bare", "with space.jp", "[1.2.3.4"}) {
+        setFieldText(s.HeloName, bad);
+        EXPECT_EQ(greetingName(s), machine.empty() ? "mail.example.co.jp" : machine) << bad;
+    }
+    setFieldText(s.defaultAccount.FromEMail, "no-domain");
+    EXPECT_EQ(greetingName(s), machine);
+
+    // Both live in the Option key, for the options dialog and `tarn config`.
+    RegistryFile reg = RegistryFile::parse("");
+    reg.setDword(kV2 + "Option", "MailCharset", 1);
+    reg.setString(kV2 + "Option", "HeloName", "relay.example.jp");
+    std::string cont;
+    readSettings(reg, s, cont);
+    EXPECT_EQ(s.MailCharset, kMailCharsetAutomatic);
+    EXPECT_EQ(fieldText(s.HeloName), "relay.example.jp");
 }
 
 TEST(Settings, OverlongValueIsCutAtACharacterBoundary) {

@@ -327,6 +327,8 @@ int Run::execute() {
     const std::string caFile =
         m_options.caFile.empty() ? fieldText(m_settings.defaultCaFile) : m_options.caFile;
     ZEPH_SetCAFile(caFile.c_str());
+    ZEPH_SetCharset(mailCharset(m_settings));
+    ZEPH_SetHeloName(greetingName(m_settings).c_str());
     const std::string smtpName = fieldText(m_account.SMTPName);
     if (ZEPH_Connect(smtpName.c_str(), 0) == 0) {
         ZEPH_Abort();

@@ -48,6 +48,19 @@ struct CheckSettings {
 // Connection security of an account (stored as DefSecurity / Securityn).
 enum SecurityMode : std::int32_t { kSecurityNone = 0, kSecurityStartTls = 1, kSecurityTls = 2 };
 
+// The character set of sent mail: SendSettings::MailCharset, registry value
+// Option\MailCharset (DWORD). Any other value reads as ISO-2022-JP.
+//   0 ISO-2022-JP  as designed (the default): every reader shows JIS X 0208;
+//                  NEC special and IBM extension characters (①, ㈱, 髙) go out
+//                  in the rows only readers that know them show
+//   1 automatic    ISO-2022-JP, or UTF-8 for a message that holds such a character
+//   2 UTF-8        every message in UTF-8 (base64 body, "=?UTF-8?B?" headers)
+enum MailCharsetMode : std::int32_t {
+    kMailCharsetIso2022Jp = 0,
+    kMailCharsetAutomatic = 1,
+    kMailCharsetUtf8 = 2,
+};
+
 struct SendSettings {
     AccountSettings accounts[10];  // account n (1-10) is accounts[n - 1]
     AccountSettings defaultAccount;
@@ -68,6 +81,11 @@ struct SendSettings {
     // private server's certificate; empty for none. Stored as DefCAFile / CAFilen.
     char defaultCaFile[260];
     char accountCaFile[10][260];
+    std::int32_t MailCharset;          // MailCharsetMode (registry Option\MailCharset)
+    // The name the SMTP session greets with (registry Option\HeloName, SZ): a
+    // domain name or an address literal such as "[192.0.2.1]". Empty: the
+    // machine's fully qualified name, else the sender address's domain.
+    char HeloName[256];
 };
 
 #pragma pack(pop)
@@ -113,7 +131,19 @@ static_assert(offsetof(SendSettings, defaultSecurity) == 18164);
 static_assert(offsetof(SendSettings, accountSecurity) == 18168);
 static_assert(offsetof(SendSettings, defaultCaFile) == 18208);
 static_assert(offsetof(SendSettings, accountCaFile) == 18468);
-static_assert(sizeof(SendSettings) == 21068);
+static_assert(offsetof(SendSettings, MailCharset) == 21068);
+static_assert(offsetof(SendSettings, HeloName) == 21072);
+static_assert(sizeof(SendSettings) == 21328);
+
+// The character set a send uses: MailCharset, with an unknown value read as
+// ISO-2022-JP.
+MailCharsetMode mailCharset(const SendSettings& settings);
+
+// The SMTP greeting name of a send with the default account: HeloName when it
+// is a domain name or an address literal; else the machine's fully qualified
+// name; else the domain of the sender address; empty when none of them is
+// usable (the engine then greets with the host name).
+std::string greetingName(const SendSettings& settings);
 
 // The text of a fixed field of a record (up to its first NUL).
 template <std::size_t N>
