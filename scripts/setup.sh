@@ -16,6 +16,8 @@ packages=(
   procps iproute2
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins xvfb xauth fonts-noto-cjk
   libfmt-dev adwaita-icon-theme xdotool
+  media-types
+  libemail-mime-perl libencode-eucjpms-perl mpack ripmime spamassassin
 )
 
 missing=()
