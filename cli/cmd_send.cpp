@@ -8,6 +8,7 @@
 #include "contents/script.h"
 #include "contents/send_contents.h"
 #include "driver/capture_server.h"
+#include "driver/preflight.h"
 #include "driver/send_driver.h"
 #include "driver/timed_send.h"
 #include "run_support.h"
@@ -22,12 +23,15 @@ const Command kSend{
     "send",
     "send BOOK.tn2 [--contents FILE.tnm] [--folder NAME | --group NAME]\n"
     "           [--at \"YYYY-MM-DD HH:MM:SS\"] [--yes] [--dry-run DIR] [--ca-file PEM]\n"
+    "           [--preflight]\n"
     "  表示中 (--folder/--group、既定はすべて) の状態「正常」の宛先へ一通ずつ送信します。\n"
     "  設定はレジストリ (TARN_REGISTRY) の標準アカウントを使います。\n"
     "  --contents  送信内容ファイル (既定は前回の送信内容ファイル)\n"
     "  --at        指定時刻まで待ってから送信します (Ctrl-C で中止の確認)\n"
     "  --yes       送信の確認をしません (端末がないときは必須)\n"
     "  --dry-run   サーバへは送らず、内蔵の受信サーバで DIR に .eml として保存します\n"
+    "  --preflight 送信せずに、宛先ごとに表示できない文字・空の差し込み項目・重複・\n"
+    "              添付ファイルの有無などを一覧にします\n"
     "  送信中の Ctrl-C は中止ボタンです。送信エラーの状態は BOOK.tn2 に書き戻します。",
     "アドレス帳の宛先へ一斉送信します", runSend};
 const Registration reg(kSend);
@@ -54,7 +58,8 @@ std::string firstLines(const std::string& utf8, int lines) {
 }
 
 int runSend(const std::vector<std::string>& argv) {
-    Args args(argv, {"contents", "folder", "group", "at", "dry-run", "ca-file"}, {"yes"});
+    Args args(argv, {"contents", "folder", "group", "at", "dry-run", "ca-file"},
+              {"yes", "preflight"});
     if (!args.ok()) {
         return usageError(kSend, args.error());
     }
@@ -72,6 +77,7 @@ int runSend(const std::vector<std::string>& argv) {
         o.dryRunDir = *d;
     }
     o.caFile = args.value("ca-file").value_or("");
+    o.preflight = args.has("preflight");
     return runSendCommand(o);
 }
 
@@ -110,6 +116,18 @@ int runSendCommand(const SendCommandOptions& o) {
     }
     if (message.body.empty()) {
         return fail("送信内容がありません。");
+    }
+    if (o.preflight) {
+        BookRecipients walk(*doc);
+        const PreflightReport report = runPreflight(settings, message, n, walk);
+        out(std::to_string(report.checked) + " 件の宛先を確認しました。\n");
+        for (const auto& line : report.summaryLines()) {
+            out("  " + fromSjis(line) + "\n");
+        }
+        for (const auto& line : report.detailLines()) {
+            out(fromSjis(line) + "\n");
+        }
+        return kSuccess;
     }
 
     // The capture server of a dry run takes the default account's place.
@@ -157,6 +175,14 @@ int runSendCommand(const SendCommandOptions& o) {
         std::string body = fromSjis(preview);
         std::erase(body, '\r');
         out("  ---- 本文 ----\n" + firstLines(body, 8) + "\n  --------------\n");
+        BookRecipients checkWalk(*doc);
+        const auto findings = runPreflight(settings, message, n, checkWalk).summaryLines();
+        for (const auto& line : findings) {
+            out("  確認: " + fromSjis(line) + "\n");
+        }
+        if (!findings.empty()) {
+            out("  (宛先ごとの一覧は --preflight で表示します)\n");
+        }
         if (auto refused =
                 refuseUnconfirmed(o.yes, "send", "送信しますか？", "送信を取りやめました。")) {
             return *refused;

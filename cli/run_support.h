@@ -62,6 +62,7 @@ struct SendCommandOptions {
     bool yes = false;
     std::optional<std::filesystem::path> dryRunDir;  // send to the capture server instead
     std::string caFile;
+    bool preflight = false;  // only list what the recipients would receive other than as written
 };
 
 // The send command: checks, confirmation, timed wait, the driver, statuses
