@@ -1,18 +1,26 @@
-# tarn_add_test(NAME name SOURCES ... LIBS ... [LABELS ...] [TIMEOUT s])
-# One GoogleTest executable registered as one ctest test per test case.
+# tarn_add_test(NAME name SOURCES ... LIBS ... [INCLUDES dir...] [DEFINITIONS def...]
+#               [DEPENDS target...] [LABELS ...] [TIMEOUT s])
+# One GoogleTest executable registered as one ctest test per test case. DEPENDS
+# names the programs the tests run (`tarn`, a library they load), which may be
+# defined in a folder added later.
 include(GoogleTest)
 function(tarn_add_test)
-  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;INCLUDES;DEFINITIONS;DEPENDS;LABELS" ${ARGN})
   if(TARN_FUZZ)
     return() # the fuzz build only builds and runs fuzzers
   endif()
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main tarn::warnings)
+  target_include_directories(${T_NAME} PRIVATE ${T_INCLUDES})
   target_compile_definitions(${T_NAME} PRIVATE
     TARN_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
     TARN_TESTDATA="${TARN_TESTDATA}"
     TARN_TEST_PYTHON="${TARN_TEST_PYTHON}"
-    TARN_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
+    TARN_BIN_DIR="${CMAKE_BINARY_DIR}/bin"
+    ${T_DEFINITIONS})
+  if(T_DEPENDS)
+    add_dependencies(${T_NAME} ${T_DEPENDS})
+  endif()
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
@@ -46,18 +54,23 @@ function(tarn_add_fuzzer)
   endif()
 endfunction()
 
-# tarn_add_qt_test(NAME name SOURCES ... LIBS ... [XVFB] [TIMEOUT s])
+# tarn_add_qt_test(NAME name SOURCES ... LIBS ... [INCLUDES dir...] [DEPENDS target...]
+#                  [XVFB] [TIMEOUT s])
 # One Qt Test executable, one ctest test. It runs on the offscreen platform; with
 # XVFB it runs once under a virtual X server on the real xcb platform instead.
 # Screenshots a test saves go to TARN_SCREENSHOT_DIR (the build's screenshots/).
 function(tarn_add_qt_test)
-  cmake_parse_arguments(T "XVFB" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "XVFB" "NAME;TIMEOUT" "SOURCES;LIBS;INCLUDES;DEPENDS;LABELS" ${ARGN})
   if(TARN_FUZZ)
     return()
   endif()
   add_executable(${T_NAME} ${T_SOURCES})
   set_target_properties(${T_NAME} PROPERTIES AUTOMOC ON)
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} Qt6::Test Qt6::Widgets tarn::warnings)
+  target_include_directories(${T_NAME} PRIVATE ${T_INCLUDES})
+  if(T_DEPENDS)
+    add_dependencies(${T_NAME} ${T_DEPENDS})
+  endif()
   target_compile_definitions(${T_NAME} PRIVATE
     TARN_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
     TARN_TESTDATA="${TARN_TESTDATA}"

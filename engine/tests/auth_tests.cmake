@@ -12,7 +12,5 @@ target_include_directories(engine_test_servers PUBLIC tests)
 target_link_libraries(engine_test_servers PUBLIC tarn::testsupport PRIVATE tarn::warnings)
 target_compile_definitions(engine_test_servers PRIVATE
   TARN_SOURCE_DIR="${CMAKE_SOURCE_DIR}" TARN_TEST_PYTHON="${TARN_TEST_PYTHON}")
-if(TARGET Zeph)
-  tarn_add_test(NAME auth_smtp_test SOURCES tests/auth_smtp_test.cpp
-    LIBS Zeph zeph_core engine_fake_smtp tarn::engine_test_servers)
-endif()
+tarn_add_test(NAME auth_smtp_test SOURCES tests/auth_smtp_test.cpp
+  LIBS Zeph zeph_core engine_fake_smtp tarn::engine_test_servers)
