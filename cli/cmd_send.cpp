@@ -1,6 +1,8 @@
 // `tarn send`: the send command of the group-send application on a terminal.
 #include <unistd.h>
 
+#include <charconv>
+
 #include "command.h"
 #include "common/cp932.h"
 #include "common/program.h"
@@ -23,7 +25,7 @@ const Command kSend{
     "send",
     "send BOOK.tn2 [--contents FILE.tnm] [--folder NAME | --group NAME]\n"
     "           [--at \"YYYY-MM-DD HH:MM:SS\"] [--yes] [--dry-run DIR] [--ca-file PEM]\n"
-    "           [--preflight]\n"
+    "           [--preflight] [--pop-port PORT]\n"
     "  表示中 (--folder/--group、既定はすべて) の状態「正常」の宛先へ一通ずつ送信します。\n"
     "  設定はレジストリ (TARN_REGISTRY) の標準アカウントを使います。\n"
     "  --contents  送信内容ファイル (既定は前回の送信内容ファイル)\n"
@@ -32,6 +34,8 @@ const Command kSend{
     "  --dry-run   サーバへは送らず、内蔵の受信サーバで DIR に .eml として保存します\n"
     "  --preflight 送信せずに、宛先ごとに表示できない文字・空の差し込み項目・重複・\n"
     "              添付ファイルの有無などを一覧にします\n"
+    "  --ca-file   サーバ証明書の確認に加える CA 証明書 (PEM)\n"
+    "  --pop-port  POP before SMTP の POP3 ポート (既定 110)\n"
     "  送信中の Ctrl-C は中止ボタンです。送信エラーの状態は BOOK.tn2 に書き戻します。",
     "アドレス帳の宛先へ一斉送信します", runSend};
 const Registration reg(kSend);
@@ -58,7 +62,7 @@ std::string firstLines(const std::string& utf8, int lines) {
 }
 
 int runSend(const std::vector<std::string>& argv) {
-    Args args(argv, {"contents", "folder", "group", "at", "dry-run", "ca-file"},
+    Args args(argv, {"contents", "folder", "group", "at", "dry-run", "ca-file", "pop-port"},
               {"yes", "preflight"});
     if (!args.ok()) {
         return usageError(kSend, args.error());
@@ -78,6 +82,14 @@ int runSend(const std::vector<std::string>& argv) {
     }
     o.caFile = args.value("ca-file").value_or("");
     o.preflight = args.has("preflight");
+    if (auto port = args.value("pop-port")) {
+        int value = 0;
+        auto [end, ec] = std::from_chars(port->data(), port->data() + port->size(), value);
+        if (ec != std::errc{} || end != port->data() + port->size() || value < 1 || value > 65535) {
+            return usageError(kSend, "--pop-port は 1 から 65535 のポート番号です: " + *port);
+        }
+        o.popPort = value;
+    }
     return runSendCommand(o);
 }
 
@@ -229,6 +241,7 @@ int runSendCommand(const SendCommandOptions& o) {
     options.customHeaderFile = besideProgram("CustmHeader.hdr");
     options.smtpAuthFile = besideProgram("SMTPAuth.txt");
     options.caFile = o.caFile;
+    options.popPort = o.popPort;
     options.scriptHost = &host;
     int code = driver::runSend(settings, message, n, recipients, ui, options);
     bool saved = saveBook(*doc, o.book);

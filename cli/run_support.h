@@ -63,6 +63,7 @@ struct SendCommandOptions {
     std::optional<std::filesystem::path> dryRunDir;  // send to the capture server instead
     std::string caFile;
     bool preflight = false;  // only list what the recipients would receive other than as written
+    int popPort = 110;       // POP before SMTP
 };
 
 // The send command: checks, confirmation, timed wait, the driver, statuses

@@ -145,9 +145,10 @@ int Run::sessionFailed(bool reconnecting) {
 int Run::popBeforeSmtp() {
     m_ui.setStatusLine(sj("Pop before SMTPを実行中..."));
     m_ui.pump();
-    int r = ZEPH_PopBeforeSmtp(
-        fieldText(m_account.Pop3Name).c_str(), 110, fieldText(m_account.PBSUserID).c_str(),
-        fieldText(m_account.PBSPassword).c_str(), m_account.PBSAPOP == 1 ? 1 : 0);
+    int r = ZEPH_PopBeforeSmtp(fieldText(m_account.Pop3Name).c_str(), m_options.popPort,
+                               fieldText(m_account.PBSUserID).c_str(),
+                               fieldText(m_account.PBSPassword).c_str(),
+                               m_account.PBSAPOP == 1 ? 1 : 0);
     m_ui.pump();
     if (r == 0) {
         return 0;

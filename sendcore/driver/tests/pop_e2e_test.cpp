@@ -1,5 +1,5 @@
-// POP before SMTP through `tarn send`: the driver logs in to POP3 on port 110
-// first, and each refusal has its own send error code.
+// POP before SMTP through `tarn send`: the driver logs in to POP3 first, and
+// each refusal has its own send error code.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -9,7 +9,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstring>
+#include <string>
 #include <thread>
 
 #include "fixture.h"
@@ -19,31 +21,34 @@ using namespace tarn::test;
 
 namespace {
 
-// A scripted POP3 server on 127.0.0.253:110 (the port the driver always uses):
-// user "op" with password "secret"; everything else is refused.
+// A scripted POP3 server on a free port of 127.0.0.253 (the applications use
+// 110; `tarn send --pop-port` points the run here): user "op" with password
+// "secret"; everything else is refused.
 class ScriptedPop {
 public:
-    bool start() {
+    // The port listened on, or 0 when the socket could not be set up.
+    int start() {
         m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        int one = 1;
-        ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
         sockaddr_in a{};
         a.sin_family = AF_INET;
-        a.sin_port = htons(110);
         a.sin_addr.s_addr = htonl(0x7F0000FD);
-        if (::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-            ::listen(m_fd, 4) != 0) {
-            return false;  // port 110 needs root, which CI has
+        socklen_t length = sizeof a;
+        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+            ::listen(m_fd, 4) != 0 ||
+            ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &length) != 0) {
+            return 0;
         }
         m_thread = std::thread([this] { serve(); });
-        return true;
+        return ntohs(a.sin_port);
     }
     ~ScriptedPop() {
         m_stop = true;
         if (m_thread.joinable()) {
             m_thread.join();
         }
-        ::close(m_fd);
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
     }
     int logins() const { return m_logins; }
 
@@ -105,9 +110,8 @@ private:
 
 TEST(SendPopBeforeSmtp, RefusedUserAndPasswordHaveTheirCodesAndALoginLetsTheSendThrough) {
     ScriptedPop pop;
-    if (!pop.start()) {
-        GTEST_SKIP() << "cannot listen on port 110 (not root)";
-    }
+    const int popPort = pop.start();
+    ASSERT_NE(popPort, 0) << "cannot listen on 127.0.0.253: " << std::strerror(errno);
     RunFixture fx;
     fx.startRecorder();
     fx.writeBook({{"会社", "", "", "名前", "a@example.com", "様", {}}});
@@ -122,7 +126,8 @@ TEST(SendPopBeforeSmtp, RefusedUserAndPasswordHaveTheirCodesAndALoginLetsTheSend
         setFieldText(a.PBSUserID, user);
         setFieldText(a.PBSPassword, password);
         fx.saveSettings();
-        return fx.tarn({"send", fx.path("book.tn2").string(), "--yes"});
+        return fx.tarn(
+            {"send", fx.path("book.tn2").string(), "--yes", "--pop-port", std::to_string(popPort)});
     };
 
     RunResult badUser = sendWith("nobody", "secret");
@@ -144,4 +149,14 @@ TEST(SendPopBeforeSmtp, RefusedUserAndPasswordHaveTheirCodesAndALoginLetsTheSend
     EXPECT_NE(log.find("Use pop before SMTP\nPOP3Name:127.0.0.253, UserID:op\n"), std::string::npos)
         << log;
     EXPECT_EQ(log.find("secret"), std::string::npos) << "the POP password is never logged";
+}
+
+TEST(SendPopBeforeSmtp, PopPortMustBeAPortNumber) {
+    RunFixture fx;
+    fx.writeBook({{"会社", "", "", "名前", "a@example.com", "様", {}}});
+    for (const char* bad : {"0", "65536", "11O", "-110", ""}) {
+        RunResult r = fx.tarn({"send", fx.path("book.tn2").string(), "--yes", "--pop-port", bad});
+        EXPECT_EQ(r.exitCode, 2) << bad;
+        EXPECT_NE(r.err.find("--pop-port"), std::string::npos) << r.err;
+    }
 }

@@ -99,6 +99,9 @@ struct SendRunOptions {
     // An extra CA certificate for the server's TLS certificate; "" takes the
     // default account's own CA file.
     std::string caFile;
+    // The POP3 port of POP before SMTP: the settings hold only the server's name,
+    // and the applications always use the standard port.
+    int popPort = 110;
     // Loads the dial-up library when the account dials (default: the real one).
     DialUpLoader loadDialUp;
     // The script's person-facing calls.
