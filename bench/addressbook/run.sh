@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
 # Saves and loads a 99,999-record address book and compares with Python's csv
-# module reading the same records. Builds nothing: $1 is a build folder in which
-# tn2_bench was built (default the build folder of the checkout).
+# module reading the same records; each side times itself inside its process.
+# Builds nothing: $1 is a build folder in which tn2_bench was built (default the
+# build folder of the checkout).
 set -euo pipefail
-build=${1:-$(cd "$(dirname "$0")/../.." && pwd)/build}
+. "$(dirname "$0")/../lib.sh"
 here=$(cd "$(dirname "$0")" && pwd)
-bench=$build/bin/tn2_bench
-csv=${TARN_TESTDATA:-$here/../../../shared/testdata}/big/recipients_100k.csv
+need tn2_bench /usr/bin/python3
+bench=$bin/tn2_bench
+csv=$testdata/big/recipients_100k.csv
 runs=3
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 
 best() { sort -n | head -1; }
 field() { awk -v k="$1" '$1 == k { print $2 }'; }
@@ -32,3 +32,6 @@ echo "load peak RSS           $peak_kb KiB (process start $start_kb KiB)"
 awk -v p="$peak_kb" -v s="$size" -v b="$start_kb" 'BEGIN {
   printf "peak / file size        %.2f (growth over start %.2f)\n", p * 1024 / s, (p - b) * 1024 / s }'
 echo "save peak RSS            $(field save_peak_rss_kb <"$work/save.txt") KiB (before saving, with the book built: $(field save_start_rss_kb <"$work/save.txt") KiB)"
+ratio addressbook_load_vs_python_read "$python_ms" "$load_ms" ">=1"
+ratio addressbook_save_vs_python_read "$python_ms" "$save_ms" ">=1"
+ratio addressbook_load_peak_vs_file_size "$((peak_kb * 1024))" "$size" "<3"

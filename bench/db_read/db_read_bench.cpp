@@ -1,6 +1,7 @@
 // Reads every row of a table through the database access layer, every value
 // through the text conversion, and prints the rate.
-//   db_read_bench csv FOLDER FILE
+//   db_read_bench csv FOLDER FILE        values as Shift_JIS text, as the core keeps them
+//   db_read_bench csv-utf8 FOLDER FILE   and each value decoded to UTF-8 as well
 //   db_read_bench sqlite DBFILE ROWS     (creates the table through ODBC first)
 #include <sql.h>
 #include <sqlext.h>
@@ -11,6 +12,7 @@
 #include <filesystem>
 #include <string>
 
+#include "common/cp932.h"
 #include "database/db_connection.h"
 
 namespace {
@@ -58,7 +60,8 @@ bool createTable(const std::string& file, long rows) {
     return ok;
 }
 
-int readAll(int type, const std::string& source, const std::string& query, const char* label) {
+int readAll(int type, const std::string& source, const std::string& query, const char* label,
+            bool decode = false) {
     const auto start = std::chrono::steady_clock::now();
     const std::clock_t cpuStart = std::clock();
     DbConnection c;
@@ -81,7 +84,17 @@ int readAll(int type, const std::string& source, const std::string& query, const
                 std::fprintf(stderr, "%s: %s\n", label, rs.LastError().message.c_str());
                 return 1;
             }
-            bytes += text.size();
+            if (decode) {
+                auto utf8 = tarn::cp932::toUtf8(text);
+                if (!utf8) {
+                    std::fprintf(stderr, "%s: row %ld: %s\n", label, rows + 1,
+                                 utf8.error().message.c_str());
+                    return 1;
+                }
+                bytes += utf8->size();
+            } else {
+                bytes += text.size();
+            }
         }
         ++rows;
         if (!rs.MoveNext()) {
@@ -105,8 +118,10 @@ int readAll(int type, const std::string& source, const std::string& query, const
 
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
-    if (mode == "csv" && argc == 4) {
-        return readAll(kText, argv[2], std::string("SELECT * FROM `") + argv[3] + "`", "csv");
+    if ((mode == "csv" || mode == "csv-utf8") && argc == 4) {
+        const bool decode = mode == "csv-utf8";
+        return readAll(kText, argv[2], std::string("SELECT * FROM `") + argv[3] + "`",
+                       decode ? "csv_utf8" : "csv", decode);
     }
     if (mode == "sqlite" && argc == 4) {
         std::error_code ec;
@@ -116,6 +131,6 @@ int main(int argc, char** argv) {
         }
         return readAll(kOdbc, sqliteConnection(argv[2]), "SELECT * FROM recipients", "odbc_sqlite");
     }
-    std::fprintf(stderr, "usage: db_read_bench csv FOLDER FILE | sqlite DBFILE ROWS\n");
+    std::fprintf(stderr, "usage: db_read_bench csv|csv-utf8 FOLDER FILE | sqlite DBFILE ROWS\n");
     return 2;
 }

@@ -1,23 +1,91 @@
-// One SMTP session, N messages of about S bytes, driven through the exports
-// the way the send driver does: headers and body, ZEPH_GetSendSize for the
-// progress total, ZEPH_Send(0), then polling ZEPH_IsExecute and
-// ZEPH_GetNowSendSize until the job ends.
-//   engine_throughput HOST PORT [COUNT] [SIZE]
-// Prints "messages=N seconds=T rate=R" (messages per second).
-#include <chrono>
+// One SMTP session through the exports, driven the way the send driver drives
+// it: headers and body, ZEPH_GetSendSize for the progress total, ZEPH_Send(0),
+// then polling ZEPH_IsExecute and ZEPH_GetNowSendSize until the job ends.
+//   engine_throughput HOST PORT COUNT SIZE
+//       COUNT messages whose body is SIZE bytes of 80-byte lines, as
+//       smtp-source's -l SIZE payload
+//   engine_throughput HOST PORT --messages FILE
+//       the messages of FILE (send_run_inputs writes those of `tarn send`)
+// Prints "messages=N bytes_per_message=B polls_per_message=P". The benchmarks
+// time the whole process from outside, as they time the programs it is
+// compared with.
+#include <charconv>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "zeph.h"
 
 namespace {
 
-int parseInt(const char* text, int fallback) {
-    try {
-        return std::stoi(text);
-    } catch (...) {
-        return fallback;
+struct Message {
+    std::string to, from, subject, body;
+};
+
+std::optional<int> parseInt(std::string_view text) {
+    int value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc{} || end != text.data() + text.size() || value < 0) {
+        return std::nullopt;
     }
+    return value;
+}
+
+// Fields written as "LENGTH:BYTES", four to a message (to, from, subject, body).
+std::optional<std::vector<Message>> readMessages(const char* path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "cannot open %s\n", path);
+        return std::nullopt;
+    }
+    const std::string data{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::size_t pos = 0;
+    auto field = [&](std::string& out) {
+        const std::size_t colon = data.find(':', pos);
+        if (colon == std::string::npos) {
+            return false;
+        }
+        auto length = parseInt(std::string_view(data).substr(pos, colon - pos));
+        if (!length || static_cast<std::size_t>(*length) > data.size() - colon - 1) {
+            return false;
+        }
+        out.assign(data, colon + 1, static_cast<std::size_t>(*length));
+        pos = colon + 1 + static_cast<std::size_t>(*length);
+        return true;
+    };
+    std::vector<Message> messages;
+    while (pos < data.size()) {
+        Message m;
+        if (!field(m.to) || !field(m.from) || !field(m.subject) || !field(m.body)) {
+            std::fprintf(stderr, "%s: message %zu is damaged at byte %zu\n", path,
+                         messages.size() + 1, pos);
+            return std::nullopt;
+        }
+        messages.push_back(std::move(m));
+    }
+    return messages;
+}
+
+std::vector<Message> syntheticMessages(int count, int size) {
+    std::string body;
+    for (int line = 1; static_cast<int>(body.size()) + 80 <= size; ++line) {
+        body += std::to_string(line % 10) + std::string(77, 'X') + "\r\n";
+    }
+    if (const int rest = size - static_cast<int>(body.size()); rest > 2) {
+        body += std::string(static_cast<std::size_t>(rest - 2), 'X') + "\r\n";
+    }
+    std::vector<Message> messages;
+    messages.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        messages.push_back({"user" + std::to_string(i) + "@example.jp",
+                            "Sender <sender@example.jp>", "Monthly report", body});
+    }
+    return messages;
 }
 
 long long g_polls = 0;
@@ -43,27 +111,37 @@ void report(const char* step) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: %s HOST PORT [COUNT] [SIZE]\n", argv[0]);
+    auto usage = [] {
+        std::fprintf(stderr,
+                     "usage: engine_throughput HOST PORT COUNT SIZE\n"
+                     "       engine_throughput HOST PORT --messages FILE\n");
         return 2;
+    };
+    const std::optional<int> port = argc == 5 ? parseInt(argv[2]) : std::nullopt;
+    if (!port) {
+        return usage();
     }
-    const char* host = argv[1];
-    int port = parseInt(argv[2], 25);
-    int count = argc > 3 ? parseInt(argv[3], 5000) : 5000;
-    int size = argc > 4 ? parseInt(argv[4], 1500) : 1500;
-
-    // A body of ASCII lines that brings the message to about `size` bytes.
-    std::string body;
-    while (body.size() + 72 < static_cast<std::size_t>(size) - 300) {
-        body += std::string(70, 'x') + "\r\n";
+    std::vector<Message> messages;
+    if (std::string_view(argv[3]) == "--messages") {
+        auto read = readMessages(argv[4]);
+        if (!read) {
+            return 1;
+        }
+        messages = std::move(*read);
+    } else {
+        const auto count = parseInt(argv[3]);
+        const auto size = parseInt(argv[4]);
+        if (!count || !size) {
+            return usage();
+        }
+        messages = syntheticMessages(*count, *size);
     }
 
     ZEPH_SetRecvTimeOutSec(90);
     ZEPH_SetWaitMillSec(0, 0);
     ZEPH_SetEncodeType(0);
-    ZEPH_SetPort(port);
-    auto start = std::chrono::steady_clock::now();
-    if (!runJob(ZEPH_Connect(host, 0))) {
+    ZEPH_SetPort(*port);
+    if (!runJob(ZEPH_Connect(argv[1], 0))) {
         report("connect");
         return 1;
     }
@@ -72,21 +150,23 @@ int main(int argc, char** argv) {
         return 1;
     }
     long long bytes = 0;
-    for (int i = 0; i < count; ++i) {
-        std::string to = "user" + std::to_string(i) + "@example.jp";
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        const Message& m = messages[i];
         ZEPH_SetDefaultHeader();
-        ZEPH_SetTo(to.c_str());
-        ZEPH_SetFrom("Sender <sender@example.jp>");
-        ZEPH_SetMessageID("sender@example.jp");
-        ZEPH_SetSubject("Monthly report");
-        ZEPH_SetBody(body.c_str());
-        int total = ZEPH_GetSendSize();
+        ZEPH_SetTo(m.to.c_str());
+        ZEPH_SetCc("");
+        ZEPH_SetBcc("");
+        ZEPH_SetFrom(m.from.c_str());
+        ZEPH_SetMessageID(nullptr);
+        ZEPH_SetSubject(m.subject.c_str());
+        ZEPH_SetBody(m.body.c_str());
+        const int total = ZEPH_GetSendSize();
         if (!runJob(ZEPH_Send(0))) {
             report("send");
             return 1;
         }
         if (ZEPH_GetNowSendSize() != total) {
-            std::fprintf(stderr, "message %d: sent %d bytes, measured %d\n", i,
+            std::fprintf(stderr, "message %zu: sent %d bytes, measured %d\n", i + 1,
                          ZEPH_GetNowSendSize(), total);
             return 1;
         }
@@ -94,11 +174,9 @@ int main(int argc, char** argv) {
     }
     runJob(ZEPH_Disconnect(0));
     ZEPH_Abort();
-    double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf(
-        "messages=%d bytes_per_message=%lld polls_per_message=%.1f seconds=%.3f rate=%.1f\n", count,
-        bytes / (count > 0 ? count : 1), static_cast<double>(g_polls) / (count > 0 ? count : 1),
-        seconds, count / seconds);
+    const auto n = static_cast<long long>(messages.size());
+    std::printf("messages=%lld bytes_per_message=%lld polls_per_message=%.1f\n", n,
+                bytes / (n > 0 ? n : 1),
+                static_cast<double>(g_polls) / static_cast<double>(n > 0 ? n : 1));
     return 0;
 }

@@ -1,88 +1,63 @@
 #!/usr/bin/env bash
-# MX lookups of 10,000 synthetic domains against a local dnsmasq, by the MX
-# library and by adnshost with every query in flight; then the level-1 check
-# with a short and a long domain list.
+# MX lookups of 10,000 synthetic domains against a local dnsmasq: the MX
+# library (mx_bench) and GNU adns's adnshost asking the same question (the MX
+# records alone: -t mx-, with every query in flight), each timed as a whole
+# process, three times interleaved, the best of each compared. Then the level-1
+# check with a short and a long domain list.
 #   bash bench/mx/run.sh [BUILD-DIR]     (default the build folder of the checkout)
 set -euo pipefail
-build=${1:-$(cd "$(dirname "$0")/../.." && pwd)/build}
-bin=$build/bin
-for exe in mx_bench level1_bench; do
-  [ -x "$bin/$exe" ] || { echo "bench/mx: $bin/$exe is not built" >&2; exit 1; }
-done
+. "$(dirname "$0")/../lib.sh"
+need mx_bench level1_bench /usr/bin/adnshost /usr/sbin/dnsmasq
 count=10000
-work=$(mktemp -d)
-pid=
-cleanup() {
-  if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
 
 {
   echo "local=/test/"
   echo "host-record=mail.test,10.0.0.1"
   echo "host-record=ready.test,10.0.0.2"
   for ((i = 0; i < count; i++)); do echo "mx-host=d$i.test,mail.test,10"; done
-} > "$work/dnsmasq.conf"
-for ((i = 0; i < count; i++)); do echo "d$i.test"; done > "$work/domains"
+} >"$work/dnsmasq.conf"
+for ((i = 0; i < count; i++)); do echo "d$i.test"; done >"$work/domains"
 
-ready() {  # ADDRESS PORT: does the server answer yet?
-  if [ "$2" = 53 ] && command -v adnshost >/dev/null; then
-    adnshost --config "nameserver $1" -t a ready.test >/dev/null 2>&1
-  else
-    TARN_DNS_PORT=$2 timeout 5 "$bin/mx_bench" "$1" <(echo ready.test) >/dev/null 2>&1
-  fi
-}
-
-start_dnsmasq() {  # ADDRESS PORT
+# dnsmasq on port 53 of a loopback address (adnshost cannot be given another
+# port); the first address whose port 53 is free.
+address=
+for a in 127.0.0.2 127.0.0.3 127.0.0.4 127.0.0.5; do
   /usr/sbin/dnsmasq --no-resolv --no-hosts --keep-in-foreground --conf-file="$work/dnsmasq.conf" \
-    --listen-address="$1" --bind-interfaces --port="$2" --pid-file= --user=root \
+    --listen-address="$a" --bind-interfaces --port=53 --pid-file= --user=root \
     --log-facility="$work/dnsmasq.log" --cache-size=0 &
   pid=$!
-  for _ in $(seq 100); do
-    kill -0 "$pid" 2>/dev/null || { wait "$pid" || true; pid=; return 1; }
-    ready "$1" "$2" && return 0
+  for _ in $(seq 100); do  # ready when it answers (bounded: 10 s)
+    kill -0 "$pid" 2>/dev/null || break
+    if adnshost --config "nameserver $a" -t a ready.test >/dev/null 2>&1; then address=$a; break; fi
     sleep 0.1
   done
-  kill "$pid"; wait "$pid" || true; pid=
-  return 1
-}
-
-# Port 53 on a loopback address (adnshost cannot be told another port); if
-# every candidate is taken, a free port for our library alone.
-address= port=
-for a in 127.0.0.2 127.0.0.3 127.0.0.4 127.0.0.5; do
-  if start_dnsmasq "$a" 53; then address=$a port=53; break; fi
+  if [ -n "$address" ]; then at_exit "kill $pid; wait $pid"; break; fi
+  kill "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
 done
-if [ -z "$address" ]; then
-  p=$(/usr/bin/python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.2", 0)); print(s.getsockname()[1])')
-  start_dnsmasq 127.0.0.2 "$p" || { echo "bench/mx: dnsmasq did not start" >&2; exit 1; }
-  address=127.0.0.2 port=$p
-fi
-echo "dnsmasq on $address port $port, $count domains with MX records"
+[ -n "$address" ] || { echo "bench/mx: no loopback address with a free port 53 for dnsmasq" >&2; exit 1; }
+echo "dnsmasq on $address port 53, $count domains with MX records"
 
-best_ours=0
+best_ours=0 best_adns=0
 for run in 1 2 3; do
-  line=$(TARN_DNS_PORT=$port "$bin/mx_bench" "$address" "$work/domains")
-  echo "  run $run: $line"
-  rate=$(sed -n 's/.*= \([0-9]*\) domains\/s.*/\1/p' <<<"$line")
-  [ "$rate" -gt "$best_ours" ] && best_ours=$rate
+  timed "$work/ours.out" "$bin/mx_bench" "$address" "$work/domains"
+  grep -q "(MX $count," "$work/ours.out" || { echo "mx_bench: $(cat "$work/ours.out")" >&2; exit 1; }
+  rate=$(per_second "$count" "$seconds")
+  echo "  run $run: mx_bench: $count domains in $seconds s = $rate domains/s ($(sed 's/.*(\(.*\))/\1/' "$work/ours.out"))"
+  best_ours=$(larger "$best_ours" "$rate")
+
+  timed "$work/adns.out" adnshost --config "nameserver $address" -a -t mx- -f <"$work/domains"
+  answered=$(grep -cE '^[0-9]+ [0-9]+ ok ' "$work/adns.out" || true)
+  [ "$answered" = "$count" ] || { echo "adnshost answered $answered of $count" >&2; exit 1; }
+  rate=$(per_second "$count" "$seconds")
+  echo "  run $run: adnshost -a -t mx- -f: $count domains in $seconds s = $rate domains/s ($answered answered)"
+  best_adns=$(larger "$best_adns" "$rate")
 done
+echo "best rate (domains/s): mx_bench $best_ours, adnshost $best_adns"
 
-if [ "$port" = 53 ] && command -v adnshost >/dev/null; then
-  best_adns=0
-  for run in 1 2 3; do
-    t0=$(date +%s.%N)
-    answered=$(adnshost --config "nameserver $address" -a -t mx -f < "$work/domains" 2>/dev/null |
-      grep -cE '^[0-9]+ [0-9]+ ok ' || true)
-    t1=$(date +%s.%N)
-    rate=$(awk -v n="$count" -v a="$t0" -v b="$t1" 'BEGIN { printf "%d", n / (b - a) }')
-    echo "  run $run: adnshost -a -t mx -f: $count domains ($answered answered) in $(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }') s = $rate domains/s"
-    [ "$rate" -gt "$best_adns" ] && best_adns=$rate
-  done
-  awk -v o="$best_ours" -v a="$best_adns" 'BEGIN { printf "MX lookups: TarnMxvrfy %d/s, adnshost %d/s, ratio %.2f (goal: at least 0.50)\n", o, a, o / a }'
-else
-  echo "MX lookups: TarnMxvrfy $best_ours/s (adnshost needs port 53; not compared)"
-fi
+"$bin/level1_bench" | tee "$work/level1.out"
+times=($(sed -n 's/.*listed domains: \([0-9.]*\) ms.*/\1/p' "$work/level1.out"))
+[ ${#times[@]} = 2 ] || { echo "level1_bench printed no times" >&2; exit 1; }
 
-"$bin/level1_bench"
+ratio mx_vs_adnshost "$best_ours" "$best_adns" ">=0.5"
+ratio mx_level1_long_vs_short_list "$(larger "${times[@]}")" "$(smaller "${times[@]}")" "<1.5"

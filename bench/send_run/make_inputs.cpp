@@ -1,16 +1,22 @@
 // Inputs of the whole-run benchmark: an address book of N recipients with
 // realistic Japanese fields, a personalised message (merge fields and a
 // script branch), the settings registry pointing at a sink on 127.0.0.1:PORT,
-// and the same recipients as UTF-8 CSV for the Python yardstick.
+// the same recipients as UTF-8 CSV for the Python yardstick, and the messages
+// the run sends, already personalised, for the engine-only run
+// (engine_throughput --messages).
 //   send_run_inputs DIR COUNT PORT
+#include <charconv>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <string>
+#include <string_view>
 
 #include "addressbook/document.h"
 #include "common/cp932.h"
+#include "contents/script.h"
 #include "contents/send_contents.h"
+#include "driver/personalise.h"
+#include "driver/send_driver.h"
 #include "sendcore/settings.h"
 
 using namespace tarn;
@@ -20,16 +26,59 @@ std::string sj(const std::string& utf8) {
     return *cp932::fromUtf8(utf8);
 }
 
+int parsePositive(std::string_view text) {
+    int value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return ec == std::errc{} && end == text.data() + text.size() && value > 0 ? value : 0;
+}
+
+// The messages `tarn send` sends for this book, personalised by the send
+// driver's own step, so that the engine alone can send the same bytes. Each
+// field is written as "LENGTH:BYTES": to, from, subject, body.
+bool writeMessages(const std::string& path, addressbook::CTarnSendDoc& doc,
+                   const contents::SendContents& message, const std::string& from) {
+    contents::ScriptHost host;
+    contents::ScriptEngine script(host);
+    if (script.LoadScript(message.body) == 0) {
+        return false;
+    }
+    std::ofstream out(path, std::ios::binary);
+    auto field = [&out](std::string_view s) { out << s.size() << ':' << s; };
+    doc.selectAll();  // what `tarn send` shows without --folder or --group
+    doc.assignViewPositions();
+    driver::BookRecipients recipients(doc);
+    driver::Recipient r;
+    driver::PersonalMessage personal;
+    while (recipients.next(r)) {
+        if (!r.eligible) {
+            continue;
+        }
+        switch (driver::personalise(message, &script, r.values, personal)) {
+            case driver::Personalised::kScriptFailed:
+                return false;
+            case driver::Personalised::kSkipped:
+                continue;
+            case driver::Personalised::kMessage:
+                break;
+        }
+        field(r.address);
+        field(from);
+        field(personal.subject());
+        field(personal.body());
+    }
+    return static_cast<bool>(out.flush()) && out.tellp() > 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
+    const int count = argc == 4 ? parsePositive(argv[2]) : 0;
+    const int port = argc == 4 ? parsePositive(argv[3]) : 0;
+    if (count == 0 || port == 0 || port > 65535) {
         std::fprintf(stderr, "usage: send_run_inputs DIR COUNT PORT\n");
         return 2;
     }
     const std::string dir = argv[1];
-    const int count = std::atoi(argv[2]);
-    const int port = std::atoi(argv[3]);
     const char* companies[] = {"株式会社みどり商事", "青葉電機株式会社",   "株式会社山崎精機",
                                "株式会社ひかり通信", "株式会社つばさ物流", "株式会社なにわ食品"};
     const char* departments[] = {"営業部", "技術開発部", "品質保証部", "総務部", "企画部"};
@@ -91,8 +140,14 @@ int main(int argc, char** argv) {
     }
     std::ofstream(dir + "/body.txt", std::ios::binary) << body;
 
+    const std::string fromName = sj("ターノス 事務局");
+    if (!writeMessages(dir + "/messages.bin", doc, message, fromName + " <office@example.jp>")) {
+        std::fprintf(stderr, "cannot write %s/messages.bin\n", dir.c_str());
+        return 1;
+    }
+
     SendSettings settings{};
-    setFieldText(settings.defaultAccount.FromName, sj("ターノス 事務局"));
+    setFieldText(settings.defaultAccount.FromName, fromName);
     setFieldText(settings.defaultAccount.FromEMail, "office@example.jp");
     setFieldText(settings.defaultAccount.SMTPName, "127.0.0.1");
     settings.defaultAccount.PortNo = port;

@@ -1,10 +1,9 @@
 #!/usr/bin/python3
 """The yardstick a user would script: the same personalised ISO-2022-JP messages
 built with email.mime and sent over one smtplib session, RSET before each.
-  python_merge.py DIR PORT   -> prints messages=N seconds=S rate=R"""
+  python_merge.py DIR PORT   -> prints messages=N (the benchmark times the process)"""
 import csv
 import sys
-import time
 import smtplib
 from email.header import Header
 from email.mime.text import MIMEText
@@ -37,7 +36,6 @@ def personalise(row):
         text = text.replace(tag, row[key])
     return text.replace("&[役職]", "")
 
-start = time.monotonic()
 smtp = smtplib.SMTP("127.0.0.1", port)
 smtp.helo("bench")
 for row in rows:
@@ -50,5 +48,4 @@ for row in rows:
     smtp.rset()
     smtp.sendmail("office@example.jp", [row["email"]], msg.as_bytes())
 smtp.quit()
-seconds = time.monotonic() - start
-print("messages=%d seconds=%.3f rate=%.1f" % (len(rows), seconds, len(rows) / seconds))
+print("messages=%d" % len(rows))

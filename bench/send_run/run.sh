@@ -1,42 +1,53 @@
 #!/usr/bin/env bash
 # A whole personalised send: `tarn send --yes` of a COUNT-recipient book with
-# merge fields and a script branch to Postfix's smtp-sink on loopback; in the
-# same run the engine alone (bench/engine_throughput) and a Python smtplib
-# mail merge of the same messages against the same sink.
-#   bench/send_run/run.sh [BUILD_DIR]        COUNT (default 10000) in the environment
+# merge fields and a script branch to Postfix's smtp-sink on loopback. In the
+# same run, against the same sink: the engine alone sending the very messages
+# `tarn send` sends (already personalised by send_run_inputs), and a Python
+# smtplib mail merge of the same recipients. Every side runs REPEAT times,
+# interleaved, timed as a whole process from outside; the best of each counts.
+#   bench/send_run/run.sh [BUILD_DIR]    COUNT (10000) and REPEAT (3) in the environment
 set -euo pipefail
-build=${1:-$(cd "$(dirname "$0")/../.." && pwd)/build}
-count=${COUNT:-10000}
-here=$(cd "$(dirname "$0")" && pwd)
-for b in tarn send_run_inputs engine_throughput; do
-  [ -x "$build/bin/$b" ] || { echo "missing $build/bin/$b" >&2; exit 1; }
-done
+. "$(dirname "$0")/../lib.sh"
 . "$(dirname "$0")/../smtp_sink.sh"
-
-# The whole run through the command, as an operator or a scheduler starts it,
-# and the engine alone, REPEAT times interleaved (default 3); the best of each.
+here=$(cd "$(dirname "$0")" && pwd)
+count=${COUNT:-10000}
 repeat=${REPEAT:-3}
-tarn_rate=0
-engine_rate=0
-for round in $(seq "$repeat"); do
-  "$build/bin/send_run_inputs" "$work" "$count" "$port"
-  /usr/bin/time -f "%e %M" -o "$work/time" env TARN_REGISTRY="$work/registry" TARN_HOME="$work" \
-    "$build/bin/tarn" send "$work/book.tn2" --yes >"$work/tarn.out" 2>"$work/tarn.err"
-  read -r tarn_seconds tarn_kb <"$work/time"
-  grep -a -q "OK:$count" <(iconv -f CP932 -t UTF-8 "$work/send.log") || { echo "tarn did not send every message" >&2; tail -5 "$work/tarn.err" >&2; exit 1; }
-  rate=$(awk -v n="$count" -v s="$tarn_seconds" 'BEGIN { printf "%.1f", n / s }')
-  echo "tarn send   #$round: messages=$count seconds=$tarn_seconds rate=$rate peak_rss_kb=$tarn_kb"
-  tarn_rate=$(awk -v a="$tarn_rate" -v b="$rate" 'BEGIN { print (b > a ? b : a) }')
-  engine=$("$build/bin/engine_throughput" 127.0.0.1 "$port" "$count" 2000)
-  echo "engine only #$round: $engine"
-  engine_rate=$(awk -v a="$engine_rate" -v b="${engine##*rate=}" 'BEGIN { print (b > a ? b : a) }')
-done
+need tarn send_run_inputs engine_throughput /usr/bin/python3
+start_sink port
 
-/usr/bin/time -f "%e %M" -o "$work/ptime" /usr/bin/python3 "$here/python_merge.py" "$work" "$port" >"$work/py.out"
-read -r _ py_kb <"$work/ptime"
-py_rate=$(sed -n 's/.*rate=//p' "$work/py.out")
-echo "python:      $(cat "$work/py.out") peak_rss_kb=$py_kb"
-echo "best rate (messages/s): tarn send $tarn_rate, engine only $engine_rate, python $py_rate"
-awk -v t="$tarn_rate" -v e="$engine_rate" -v p="$py_rate" 'BEGIN {
-  printf "tarn send / engine only: %.2f (goal >= 0.85)\n", t / e
-  printf "tarn send / python:      %.2f (goal >= 1.5)\n", t / p }'
+# One row per side: its label in `rows`, its command in command_for and the
+# check that it sent every message in sent_all; later rows are added the same way.
+rows=(tarn-send engine python)
+command_for() {  # ROW: sets cmd
+  case $1 in
+    tarn-send) cmd=(env TARN_REGISTRY="$work/registry" TARN_HOME="$work" "$bin/tarn" send "$work/book.tn2" --yes) ;;
+    engine) cmd=("$bin/engine_throughput" 127.0.0.1 "$port" --messages "$work/messages.bin") ;;
+    python) cmd=(/usr/bin/python3 "$here/python_merge.py" "$work" "$port") ;;
+  esac
+}
+sent_all() {  # ROW OUTPUT-FILE
+  case $1 in
+    tarn-send) iconv -f CP932 -t UTF-8 "$work/send.log" | grep -a -q "OK:$count" ;;
+    *) grep -q "^messages=$count\b" "$2" ;;
+  esac
+}
+
+declare -A best peak
+for row in "${rows[@]}"; do best[$row]=0 peak[$row]=0; done
+for round in $(seq "$repeat"); do
+  "$bin/send_run_inputs" "$work" "$count" "$port"  # a fresh book and send log each round
+  for row in "${rows[@]}"; do
+    command_for "$row"
+    timed "$work/$row.out" "${cmd[@]}" 2>"$work/$row.err"
+    sent_all "$row" "$work/$row.out" || { echo "$row did not send every message" >&2; tail -5 "$work/$row.err" >&2; exit 1; }
+    rate=$(per_second "$count" "$seconds")
+    printf '%-10s #%d: messages=%d seconds=%s rate=%s peak_rss_kb=%s\n' "$row" "$round" "$count" "$seconds" "$rate" "$peak_kb"
+    best[$row]=$(larger "${best[$row]}" "$rate")
+    peak[$row]=$(larger "${peak[$row]}" "$peak_kb")
+  done
+done
+for row in "${rows[@]}"; do
+  printf 'best rate (messages/s) %-10s %8s   peak RSS %s KiB\n' "$row" "${best[$row]}" "${peak[$row]}"
+done
+ratio send_run_tarn_vs_engine "${best[tarn-send]}" "${best[engine]}" ">=0.85"
+ratio send_run_tarn_vs_python "${best[tarn-send]}" "${best[python]}" ">=1.5"
