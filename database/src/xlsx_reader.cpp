@@ -482,7 +482,7 @@ struct XlsxWorkbook::Impl {
         XML_SetElementHandler(parser.get(), onStart, onEnd);
         XML_SetCharacterDataHandler(parser.get(), onText);
         XML_SetStartDoctypeDeclHandler(parser.get(), onDoctype);
-        std::array<char, 64 * 1024> buffer{};
+        std::array<char, std::size_t{64} * 1024> buffer{};
         std::size_t total = 0;
         while (true) {
             const zip_int64_t n = zip_fread(file.get(), buffer.data(), buffer.size());

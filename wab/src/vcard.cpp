@@ -379,6 +379,7 @@ Result<std::vector<Card>> parseVcards(std::string_view bytes, std::string_view f
                     return fail("more than " + std::to_string(limits.maxCards) + " cards");
                 }
                 cards.push_back(std::move(card));
+                card = Card{};
             }
             continue;
         }
@@ -445,8 +446,11 @@ Result<std::vector<Card>> parseVcards(std::string_view bytes, std::string_view f
             }
         }
     }
-    if (depth > 0) {
-        cards.push_back(std::move(card));  // not closed: what it holds is still a contact
+    if (depth > 0) {  // not closed: what it holds is still a contact
+        if (cards.size() >= limits.maxCards) {
+            return fail("more than " + std::to_string(limits.maxCards) + " cards");
+        }
+        cards.push_back(std::move(card));
     }
     return cards;
 }
