@@ -286,24 +286,6 @@ private slots:
                  QByteArray("X-Second : \x93\xf1\x94\xd4\x96\xda\nX-First : 1\n"));
     }
 
-    void anEmptyValueIsRefusedByTheItemDialog() {
-        SendSettings s = settingsWith(1);
-        OptionsDialog dialog(s, nullptr, headerFile(), noDialUp());
-        dialog.show();
-        ModalScript script;
-        script
-            .then([](QWidget* d) {
-                child<QLineEdit>(d, "item")->setText(QStringLiteral("X-A"));
-                later(okOf(d));
-            })
-            .answer()
-            .then([](QWidget* d) { d->close(); });
-        later(child<QPushButton>(&dialog, "addHeader"));
-        QTRY_VERIFY_WITH_TIMEOUT(script.done(), kWait);
-        QCOMPARE(script.messages(), QStringList{q(text::kNoHeaderValue)});
-        QCOMPARE(child<QTreeWidget>(&dialog, "headers")->topLevelItemCount(), 0);
-    }
-
     void openingWithoutAnAccountAsksForOneAtOnce() {
         SendSettings s = settingsWith(0);
         OptionsDialog dialog(s, nullptr, headerFile(), noDialUp());

@@ -105,25 +105,18 @@ TEST(OptionsForm, TakesEveryStoredAccountEvenPastAnEmptySlot) {
     EXPECT_TRUE(isEmptyAccount(s.accounts[4]));
 }
 
-TEST(OptionsForm, LogFileNameIsNeededOnlyWhenALogIsWritten) {
+TEST(OptionsForm, APathThatDoesNotFitIsRefusedNotCut) {
     SendSettings s = emptySettings();
     storeAccount(s, 0, account("alpha"));
     storeAccount(s, kDefaultSlot, account("alpha"));
     OptionsForm form(s);
-    form.pages().logFileMode = 0;  // "作成しない"
-    EXPECT_FALSE(form.checkOk());
-    for (int mode : {1, 2}) {
-        form.pages().logFileMode = mode;
-        const auto problem = form.checkOk();
-        ASSERT_TRUE(problem) << mode;
-        EXPECT_EQ(problem->message, text::kNoLogFileName);
-        EXPECT_EQ(problem->page, OptionsPage::SendLog);
-    }
+    form.pages().logFileMode = 2;
     form.pages().logFileName = "/var/log/" + std::string(250, 'x');  // 259 bytes fit
     EXPECT_FALSE(form.checkOk());
     form.pages().logFileName += "x";
     const auto problem = form.checkOk();
     ASSERT_TRUE(problem);
+    EXPECT_EQ(problem->page, OptionsPage::SendLog);
     EXPECT_NE(problem->message.find("（260 バイト）"), std::string::npos) << problem->message;
 }
 
