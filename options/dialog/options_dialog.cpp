@@ -4,11 +4,9 @@
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
-#include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
