@@ -50,7 +50,10 @@ RunResult optionsWithKey(const std::filesystem::path& registry, const std::strin
                 {"TARN_REGISTRY", registry.string()},
                 {"TARN_HOME", registry.parent_path().string()},
                 {"QT_QPA_PLATFORM", "xcb"},
-                {"LANG", "C.UTF-8"}},
+                {"LANG", "C.UTF-8"},
+                // The sanitizer build: libdbus keeps a buffer for the process's life.
+                {"LSAN_OPTIONS",
+                 "suppressions=" + std::string(TARN_SOURCE_DIR) + "/cmake/lsan_suppressions.txt"}},
                {}, std::chrono::seconds(120));
 }
 
