@@ -18,6 +18,25 @@ constexpr std::array<int8_t, 256> makeDecodeTable() {
     return t;
 }
 constexpr auto kDecode = makeDecodeTable();
+
+// Gathers 6-bit values and hands out each byte as soon as its eight bits are in.
+class Base64Bits {
+public:
+    void add(int value, std::string& out) {
+        m_acc = ((m_acc << 6) | static_cast<std::uint32_t>(value)) & 0xFFFFFF;
+        m_count += 6;
+        if (m_count >= 8) {
+            m_count -= 8;
+            out += static_cast<char>((m_acc >> m_count) & 0xFF);
+        }
+    }
+    // Bits gathered that do not make a whole byte.
+    int pending() const { return m_count; }
+
+private:
+    std::uint32_t m_acc = 0;
+    int m_count = 0;
+};
 }  // namespace
 
 std::string base64Encode(std::string_view bytes) {
@@ -76,8 +95,7 @@ void appendUuencodeLine(std::string_view group, std::string& out) {
 
 std::optional<std::string> base64Decode(std::string_view text) {
     std::string out;
-    std::uint32_t acc = 0;
-    int bits = 0;
+    Base64Bits bits;
     int padding = 0;
     for (char c : text) {
         if (c == '\r' || c == '\n' || c == ' ' || c == '\t') {
@@ -87,20 +105,31 @@ std::optional<std::string> base64Decode(std::string_view text) {
             ++padding;
             continue;
         }
-        int v = kDecode[static_cast<unsigned char>(c)];
+        const int v = kDecode[static_cast<unsigned char>(c)];
         if (v < 0 || padding > 0) {
             return std::nullopt;  // outside the alphabet, or data after padding
         }
-        acc = (acc << 6) | static_cast<std::uint32_t>(v);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            out += static_cast<char>((acc >> bits) & 0xFF);
-        }
+        bits.add(v, out);
     }
     // 6 leftover bits can never make a byte; padding must match what is missing.
-    if (bits >= 6 || padding > 2 || (padding > 0 && (bits / 2) != padding)) {
+    const int left = bits.pending();
+    if (left >= 6 || padding > 2 || (padding > 0 && (left / 2) != padding)) {
         return std::nullopt;
+    }
+    return out;
+}
+
+std::string base64DecodeLenient(std::string_view text, std::size_t maxBytes) {
+    std::string out;
+    Base64Bits bits;
+    for (char c : text) {
+        if (c == '=' || out.size() >= maxBytes) {
+            break;
+        }
+        const int v = kDecode[static_cast<unsigned char>(c)];
+        if (v >= 0) {
+            bits.add(v, out);
+        }
     }
     return out;
 }

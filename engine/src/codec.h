@@ -16,6 +16,10 @@ void appendBase64(std::string_view bytes, std::string& out);
 // Strict decoding: ignores CR, LF, spaces and tabs; fails on any other byte outside
 // the alphabet or on bad padding.
 std::optional<std::string> base64Decode(std::string_view text);
+// Forgiving decoding for text from a peer that may be careless or hostile:
+// bytes outside the alphabet are skipped, the first "=" ends the text, and at
+// most maxBytes bytes come out.
+std::string base64DecodeLenient(std::string_view text, std::size_t maxBytes);
 
 // Bytes per uuencoded line; each line is a length character and four
 // characters per three bytes (the last group zero-filled).

@@ -1,19 +1,18 @@
-// MD5 (RFC 1321), HMAC-MD5 (RFC 2104) and the payloads of SMTP AUTH and APOP.
-// Our own implementations: the engine depends on nothing but the C++ library
-// for these.
+// The payloads of SMTP AUTH (PLAIN, CRAM-MD5) and POP3 APOP. MD5 (RFC 1321)
+// and HMAC-MD5 (RFC 2104) come from libcrypto, which the engine links for TLS.
 #pragma once
 
-#include <array>
-#include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace zeph {
 
-std::array<std::uint8_t, 16> md5(std::string_view bytes);
-// 32 lower-case hexadecimal digits.
+// 32 lower-case hexadecimal digits. Empty only when libcrypto cannot compute an
+// MD5 digest (a configuration without the algorithm): a response built from it
+// is one the server refuses, never another password's.
 std::string md5Hex(std::string_view bytes);
-// HMAC-MD5 with a key longer than 64 bytes first replaced by its MD5.
+// HMAC-MD5 with a key longer than 64 bytes first replaced by its MD5, as hex
+// (empty on the same condition as md5Hex).
 std::string hmacMd5Hex(std::string_view key, std::string_view data);
 
 // base64(user NUL user NUL password), for "AUTH PLAIN %s".

@@ -45,6 +45,8 @@ TEST(HmacMd5, Rfc2104Vectors) {
               "750c783e6ab0b503eaa86e310a5db738");
     EXPECT_EQ(zeph::hmacMd5Hex(std::string(16, '\xaa'), std::string(50, '\xdd')),
               "56be34521d144c88dbb8c733f0e8b3f6");
+    // An empty password is a key too (an empty CRAM-MD5 secret must still answer).
+    EXPECT_EQ(zeph::hmacMd5Hex("", ""), "74e6f7298a9c2d168935f58c001bad88");
 }
 
 TEST(HmacMd5, KeyLongerThanBlockIsHashedFirst) {
