@@ -33,6 +33,9 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARN_WERROR=ON \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DTARN_SANITIZE=ON -DTARN_BENCH=OFF >/dev/null
 cmake --build build-asan -j"$jobs"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+# Every test, and every program a test starts (a Qt window as `tarn options`), reads
+# the suppressions of system libraries' leaks we cannot free.
+export LSAN_OPTIONS=suppressions=$PWD/cmake/lsan_suppressions.txt
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 run_ctest build-asan --timeout 600 -LE nosanitize
 
