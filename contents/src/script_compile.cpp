@@ -190,6 +190,8 @@ int tokenize(std::string_view line, std::vector<ScriptToken>& out) {
 int ScriptEngine::LoadScript(std::string_view script) {
     m_tokens.clear();
     m_lines.clear();
+    m_expressions.clear();
+    m_calls.clear();
     m_lastError.reset();
     int lineNumber = 0;
     std::size_t pos = 0;

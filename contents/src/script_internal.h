@@ -93,6 +93,58 @@ struct ScriptLine {
     std::size_t badElse = kNoLine;   // If: first Else line at its level that is not allowed
 };
 
+// An expression in the form it runs in, read from its tokens once and kept
+// with the script. The operands are listed in the order the text gives them:
+// a run looks variables up and calls functions in that order, then works
+// through the postfix steps. A fault found while reading the text (a
+// character that is no operator, a parenthesis without its pair) is kept as
+// readError and raised when the expression runs, after the operands before it,
+// so that a script fails at the same point and after the same dialogs as it
+// would if the text were read on every run.
+enum class Op : std::uint8_t { LParen, Mul, Div, Add, Sub, Eq, Lt, Gt, Le, Ge, Ne, And, Or };
+
+struct ExprOperand {
+    enum class Kind : std::uint8_t { Literal, Variable, Call };
+    Kind kind = Kind::Literal;
+    std::size_t token = 0;  // the literal, the variable's name or the function's name
+    std::size_t call = 0;   // Call: its index in CompiledExpr::calls
+};
+
+struct PostfixStep {
+    bool isOperator = false;
+    Op op = Op::LParen;
+    std::size_t operand = 0;  // an operand step: its index in CompiledExpr::operands
+};
+
+struct CompiledCall;
+
+struct CompiledExpr {
+    std::size_t end = 0;  // the token after the expression
+    std::vector<ExprOperand> operands;
+    std::vector<CompiledCall> calls;
+    std::vector<PostfixStep> postfix;
+    int readError = 0;
+};
+
+struct CompiledCall {
+    Builtin builtin = Builtin::None;  // None: error 10 when called
+    int argumentError = 0;            // an empty or an eleventh argument: raised before any is run
+    std::vector<CompiledExpr> arguments;
+};
+
+std::string decimal(std::int32_t n);
+inline std::int32_t truth(bool b) {
+    return b ? -1 : 0;
+}
+
+// A built-in function's value, or the error number it fails with.
+struct BuiltinResult {
+    ScriptValue value;
+    int error = 0;
+};
+// Checks the arguments and runs the function; the arguments may be moved from.
+BuiltinResult runBuiltin(Builtin which, std::vector<ScriptValue>& args, ScriptHost& host);
+
 // Built-in text functions (Shift_JIS in and out).
 std::int32_t japaneseNumeralValue(std::string_view text);
 std::string trimBlanks(std::string_view text);

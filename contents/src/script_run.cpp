@@ -1,10 +1,8 @@
-// Running a compiled script for one recipient: blocks, statements,
-// expressions and the built-in functions.
-#include <charconv>
-#include <cstring>
+// Running a compiled script for one recipient: blocks, statements and
+// expressions. A fault ends the run through return values (the error number is
+// kept in the run); the built-in functions are in script_builtins.cpp.
 #include <ctime>
 #include <deque>
-#include <filesystem>
 #include <functional>
 #include <new>
 #include <string>
@@ -12,25 +10,13 @@
 #include <utility>
 #include <vector>
 
-#include "common/cp932.h"
 #include "common/sjis.h"
 #include "script_internal.h"
 
 namespace tarn::contents {
 namespace {
 
-// Raised inside a run and caught by RunScript, which reports it once.
-struct ScriptFailure {
-    int number;
-};
-
-[[noreturn]] void fail(int number) {
-    throw ScriptFailure{number};
-}
-
 constexpr std::size_t kMaxArguments = 10;
-
-enum class Op : std::uint8_t { LParen, Mul, Div, Add, Sub, Eq, Lt, Gt, Le, Ge, Ne, And, Or };
 
 int precedence(Op op) {
     switch (op) {
@@ -58,29 +44,163 @@ std::uint32_t bits(std::int32_t v) {
     return static_cast<std::uint32_t>(v);
 }
 
-std::string decimal(std::int32_t n) {
-    char buf[16];
-    const auto r = std::to_chars(buf, buf + sizeof buf, n);
-    return {buf, r.ptr};
+// The matching ")" of the "(" at `open`, before e; kNoLine when there is none.
+std::size_t closingParen(const std::vector<ScriptToken>& tokens, std::size_t open, std::size_t e) {
+    int depth = 0;
+    for (std::size_t i = open; i < e; ++i) {
+        if (tokens[i].is('(')) {
+            ++depth;
+        } else if (tokens[i].is(')') && --depth == 0) {
+            return i;
+        }
+    }
+    return kNoLine;
 }
 
-std::int32_t truth(bool b) {
-    return b ? -1 : 0;
+CompiledExpr compileExpr(const std::vector<ScriptToken>& tokens, std::size_t b, std::size_t e);
+
+// A call of `name` with the arguments between b and e: split at the commas
+// outside parentheses; an empty argument and an eleventh one are refused.
+CompiledCall compileCall(const std::vector<ScriptToken>& tokens, const ScriptToken& name,
+                         std::size_t b, std::size_t e) {
+    CompiledCall c;
+    c.builtin = name.builtin;
+    if (c.builtin == Builtin::None || b >= e) {
+        return c;
+    }
+    std::size_t start = b;
+    int depth = 0;
+    for (std::size_t i = b; i <= e; ++i) {
+        if (i < e) {
+            if (tokens[i].is('(')) {
+                ++depth;
+            } else if (tokens[i].is(')')) {
+                --depth;
+            }
+            if (depth != 0 || !tokens[i].is(',')) {
+                continue;
+            }
+        }
+        if (i == start || c.arguments.size() == kMaxArguments) {
+            c.arguments.clear();
+            c.argumentError = kErrArguments;
+            return c;
+        }
+        c.arguments.push_back(compileExpr(tokens, start, i));
+        start = i + 1;
+    }
+    return c;
 }
 
-constexpr std::string_view kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-constexpr std::string_view kWeekNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-constexpr std::string_view kJapaneseWeekNames[] = {
-    "\x93\xfa",  // 日
-    "\x8c\x8e",  // 月
-    "\x89\xce",  // 火
-    "\x90\x85",  // 水
-    "\x96\xd8",  // 木
-    "\x8b\xe0",  // 金
-    "\x93\x79",  // 土
-};
-constexpr std::string_view kDefaultWordDelimiters = " \x81\x40,";  // space, "　", comma
+// Operator precedence to postfix, once.
+CompiledExpr compileExpr(const std::vector<ScriptToken>& tokens, std::size_t b, std::size_t e) {
+    CompiledExpr x;
+    x.end = e;
+    std::vector<Op> ops;
+    auto operand = [&](ExprOperand::Kind kind, std::size_t token, std::size_t call = 0) {
+        x.postfix.push_back({false, Op::LParen, x.operands.size()});
+        x.operands.push_back({kind, token, call});
+    };
+    auto operatorStep = [&](Op op) { x.postfix.push_back({true, op, 0}); };
+    auto pushOperator = [&](Op op) {
+        while (!ops.empty() && ops.back() != Op::LParen &&
+               precedence(ops.back()) >= precedence(op)) {
+            operatorStep(ops.back());
+            ops.pop_back();
+        }
+        ops.push_back(op);
+    };
+    auto failed = [&](int error) {
+        x.readError = error;
+        x.postfix.clear();
+        return x;
+    };
+    for (std::size_t i = b; i < e; ++i) {
+        const ScriptToken& t = tokens[i];
+        switch (t.kind) {
+            case TokenKind::Number:
+            case TokenKind::String:
+                operand(ExprOperand::Kind::Literal, i);
+                break;
+            case TokenKind::Word:
+                if (t.keyword == Keyword::And || t.keyword == Keyword::Or) {
+                    pushOperator(t.keyword == Keyword::And ? Op::And : Op::Or);
+                } else if (i + 1 < e && tokens[i + 1].is('(')) {
+                    const std::size_t close = closingParen(tokens, i + 1, e);
+                    if (close == kNoLine) {
+                        return failed(kErrNoCloseParen);
+                    }
+                    x.calls.push_back(compileCall(tokens, t, i + 2, close));
+                    operand(ExprOperand::Kind::Call, i, x.calls.size() - 1);
+                    i = close;
+                } else {
+                    operand(ExprOperand::Kind::Variable, i);
+                }
+                break;
+            case TokenKind::Punct:
+                switch (t.punct) {
+                    case '(':
+                        ops.push_back(Op::LParen);
+                        break;
+                    case ')':
+                        while (!ops.empty() && ops.back() != Op::LParen) {
+                            operatorStep(ops.back());
+                            ops.pop_back();
+                        }
+                        if (ops.empty()) {
+                            return failed(kErrNoOpenParen);
+                        }
+                        ops.pop_back();
+                        break;
+                    case '*':
+                        pushOperator(Op::Mul);
+                        break;
+                    case '/':
+                        pushOperator(Op::Div);
+                        break;
+                    case '+':
+                        pushOperator(Op::Add);
+                        break;
+                    case '-':
+                        pushOperator(Op::Sub);
+                        break;
+                    case '=':
+                        pushOperator(Op::Eq);
+                        break;
+                    case '<':
+                        if (i + 1 < e && tokens[i + 1].is('=')) {
+                            ++i;
+                            pushOperator(Op::Le);
+                        } else if (i + 1 < e && tokens[i + 1].is('>')) {
+                            ++i;
+                            pushOperator(Op::Ne);
+                        } else {
+                            pushOperator(Op::Lt);
+                        }
+                        break;
+                    case '>':
+                        if (i + 1 < e && tokens[i + 1].is('=')) {
+                            ++i;
+                            pushOperator(Op::Ge);
+                        } else {
+                            pushOperator(Op::Gt);
+                        }
+                        break;
+                    default:
+                        return failed(kErrBadToken);
+                }
+                break;
+        }
+    }
+    while (!ops.empty()) {
+        if (ops.back() == Op::LParen) {
+            return failed(kErrNoCloseParen);
+        }
+        operatorStep(ops.back());
+        ops.pop_back();
+    }
+    return x;
+}
 
 struct Variable {
     std::string name;
@@ -89,12 +209,10 @@ struct Variable {
     ScriptValue value;
 };
 
-// An operand or operator of the postfix sequence. Operands that are variables
-// or constants are referred to, not copied: nothing can change them while an
-// expression is evaluated (assignment happens after it).
+// An operand while an expression runs. Variables and constants are referred
+// to, not copied: nothing can change them while an expression is evaluated
+// (assignment happens after it).
 struct Item {
-    bool isOp = false;
-    Op op = Op::LParen;
     const ScriptValue* ref = nullptr;
     ScriptValue own;
 
@@ -103,8 +221,7 @@ struct Item {
 
 // Buffers of one nesting level of expressions (function arguments nest).
 struct Scratch {
-    std::vector<Item> postfix;
-    std::vector<Op> ops;
+    std::vector<Item> operands;
     std::vector<Item> stack;
 };
 
@@ -139,6 +256,8 @@ ScriptEngine::~ScriptEngine() = default;
 // One run: the variable table, the output and the block frames.
 class ScriptEngine::Run {
 public:
+    static constexpr int kFailed = -1;
+
     Run(ScriptEngine& engine, std::string& output)
         : m_e(engine), m_out(output), m_state(*engine.m_state) {
         m_state.varCount = 0;
@@ -161,13 +280,14 @@ public:
         }
     }
 
-    // Returns 1 for a normal end, 0 for `End`; throws ScriptFailure.
+    // 1 for a normal end, 0 for `End`, kFailed after an error (see error()).
     int execute();
 
+    int error() const { return m_error; }
     int currentLine() const { return m_line; }
 
 private:
-    enum class Outcome { Next, ExitSub, ExitDo, Stop };
+    enum class Outcome { Next, ExitSub, ExitDo, Stop, Failed };
 
     const ScriptToken& tok(std::size_t i) const { return m_e.m_tokens[i]; }
 
@@ -199,34 +319,55 @@ private:
         return nullptr;
     }
 
-    void append(std::string_view bytes) {
+    // Records the error that ends the run; false, for `return fail(...)`.
+    bool fail(int number) {
+        m_error = number;
+        return false;
+    }
+    int failedRun(int number) {
+        m_error = number;
+        return kFailed;
+    }
+    Outcome failed(int number) {
+        m_error = number;
+        return Outcome::Failed;
+    }
+
+    bool append(std::string_view bytes) {
         if (m_out.size() + bytes.size() > m_e.m_outputLimit) {
-            fail(kErrOutputTooLarge);
+            return fail(kErrOutputTooLarge);
         }
         m_out.append(bytes);
+        return true;
     }
 
-    void countStep() {
-        if (++m_steps > m_e.m_stepLimit) {
-            fail(kErrTooManySteps);
+    bool countStep() { return ++m_steps <= m_e.m_stepLimit || fail(kErrTooManySteps); }
+
+    // The condition between b and e; false when it could not be evaluated.
+    bool condition(std::size_t b, std::size_t e, bool& holds) {
+        ScriptValue v;
+        if (!evaluate(b, e, v)) {
+            return false;
         }
-    }
-
-    bool condition(std::size_t b, std::size_t e) {
-        const ScriptValue v = evaluate(b, e);
         if (!v.isNumber()) {
-            fail(kErrBadCondition);
+            return fail(kErrBadCondition);
         }
-        return v.number != 0;
+        holds = v.number != 0;
+        return true;
     }
+
+    const CompiledExpr& expression(std::size_t b, std::size_t e);
+    const CompiledCall& statementCall(std::size_t name, std::size_t b, std::size_t e);
 
     Outcome statement(const ScriptLine& line);
-    void print(std::size_t b, std::size_t e, bool lineEnd);
-    void mailText(std::size_t b, std::size_t e);
-    std::size_t closingParen(std::size_t open, std::size_t e) const;
-    ScriptValue evaluate(std::size_t b, std::size_t e);
-    ScriptValue call(const ScriptToken& name, std::size_t b, std::size_t e);
-    ScriptValue callBuiltin(Builtin which, std::vector<ScriptValue>& args);
+    bool print(std::size_t b, std::size_t e, bool lineEnd);
+    bool mailText(std::size_t b, std::size_t e);
+    bool evaluate(std::size_t b, std::size_t e, ScriptValue& result) {
+        return run(expression(b, e), result);
+    }
+    bool run(const CompiledExpr& x, ScriptValue& result);
+    bool operate(Op op, Item& lhsItem, const ScriptValue& rhs);
+    bool call(const CompiledCall& c, ScriptValue& result);
 
     ScriptEngine& m_e;
     std::string& m_out;
@@ -235,7 +376,35 @@ private:
     std::size_t m_depth = 0;
     std::uint64_t m_steps = 0;
     int m_line = 0;
+    int m_error = 0;
 };
+
+// The expression between b and e, read on its first run.
+const CompiledExpr& ScriptEngine::Run::expression(std::size_t b, std::size_t e) {
+    auto& cache = m_e.m_expressions;
+    if (cache.size() <= b) {
+        cache.resize(m_e.m_tokens.size() + 1);
+    }
+    auto& slot = cache[b];
+    if (!slot || slot->end != e) {
+        slot = std::make_unique<CompiledExpr>(compileExpr(m_e.m_tokens, b, e));
+    }
+    return *slot;
+}
+
+// The call of a statement ("MsgBox ..." or "name(...)"), read on its first run.
+const CompiledCall& ScriptEngine::Run::statementCall(std::size_t name, std::size_t b,
+                                                     std::size_t e) {
+    auto& cache = m_e.m_calls;
+    if (cache.size() <= name) {
+        cache.resize(m_e.m_tokens.size());
+    }
+    auto& slot = cache[name];
+    if (!slot) {
+        slot = std::make_unique<CompiledCall>(compileCall(m_e.m_tokens, tok(name), b, e));
+    }
+    return *slot;
+}
 
 int ScriptEngine::Run::execute() {
     const auto& lines = m_e.m_lines;
@@ -248,17 +417,25 @@ int ScriptEngine::Run::execute() {
                 continue;
             }
             // End of a loop body: test the Do line's condition again.
-            countStep();
+            if (!countStep()) {
+                return kFailed;
+            }
             const ScriptLine& head = lines[f.doLine];
             m_line = head.sourceLine;
-            if (condition(head.first + 2, head.first + head.count)) {
+            bool again = false;
+            if (!condition(head.first + 2, head.first + head.count, again)) {
+                return kFailed;
+            }
+            if (again) {
                 f.pc = f.doLine + 1;
             } else {
                 m_frames.pop_back();
             }
             continue;
         }
-        countStep();
+        if (!countStep()) {
+            return kFailed;
+        }
         const std::size_t at = f.pc;
         const ScriptLine& line = lines[at];
         m_line = line.sourceLine;
@@ -266,33 +443,41 @@ int ScriptEngine::Run::execute() {
         const std::size_t end = line.first + line.count;
         if (head.keyword == Keyword::Do) {
             if (line.count < 3 || tok(line.first + 1).keyword != Keyword::While) {
-                fail(kErrSyntax);
+                return failedRun(kErrSyntax);
             }
             if (line.match == kNoLine || line.match >= f.end) {
-                fail(kErrNoLoop);
+                return failedRun(kErrNoLoop);
             }
             f.pc = line.match + 1;
             const std::size_t bodyEnd = line.match;
-            if (condition(line.first + 2, end)) {
+            bool enter = false;
+            if (!condition(line.first + 2, end, enter)) {
+                return kFailed;
+            }
+            if (enter) {
                 m_frames.push_back({at + 1, bodyEnd, at});
             }
             continue;
         }
         if (head.keyword == Keyword::If) {
             if (line.count < 3 || tok(end - 1).keyword != Keyword::Then) {
-                fail(kErrSyntax);
+                return failedRun(kErrSyntax);
             }
             if (line.badElse != kNoLine && line.badElse < f.end) {
                 m_line = lines[line.badElse].sourceLine;
-                fail(kErrSyntax);
+                return failedRun(kErrSyntax);
             }
             if (line.match == kNoLine || line.match >= f.end) {
-                fail(kErrNoEndIf);
+                return failedRun(kErrNoEndIf);
             }
             f.pc = line.match + 1;
             const std::size_t match = line.match;
             const std::size_t elseLine = line.elseLine;
-            if (condition(line.first + 1, end - 1)) {
+            bool holds = false;
+            if (!condition(line.first + 1, end - 1, holds)) {
+                return kFailed;
+            }
+            if (holds) {
                 m_frames.push_back({at + 1, elseLine != kNoLine ? elseLine : match, kNoLine});
             } else if (elseLine != kNoLine) {
                 m_frames.push_back({elseLine + 1, match, kNoLine});
@@ -307,6 +492,8 @@ int ScriptEngine::Run::execute() {
                 return 1;
             case Outcome::Stop:
                 return 0;
+            case Outcome::Failed:
+                return kFailed;
             case Outcome::ExitDo: {
                 bool leftLoop = false;
                 while (!m_frames.empty() && !leftLoop) {
@@ -329,17 +516,16 @@ ScriptEngine::Run::Outcome ScriptEngine::Run::statement(const ScriptLine& line) 
     const ScriptToken& head = tok(b);
     if (head.kind != TokenKind::Word || head.text[0] == '_' || head.keyword == Keyword::And ||
         head.keyword == Keyword::Or) {
-        fail(kErrSyntax);
+        return failed(kErrSyntax);
     }
     if (line.count == 1) {
         if (head.keyword == Keyword::End) {
             return Outcome::Stop;
         }
         if (head.keyword == Keyword::Print) {
-            append("\r\n");
-            return Outcome::Next;
+            return append("\r\n") ? Outcome::Next : Outcome::Failed;
         }
-        fail(kErrSyntax);
+        return failed(kErrSyntax);
     }
     const ScriptToken& second = tok(b + 1);
     if (line.count == 2 && head.keyword == Keyword::Exit) {
@@ -350,38 +536,42 @@ ScriptEngine::Run::Outcome ScriptEngine::Run::statement(const ScriptLine& line) 
             return Outcome::ExitDo;
         }
     }
+    auto done = [](bool ok) { return ok ? Outcome::Next : Outcome::Failed; };
+    ScriptValue ignored;
     if (second.is('(')) {
-        const std::size_t close = closingParen(b + 1, e);
-        if (close != e - 1) {
-            fail(kErrSyntax);
+        const std::size_t close = closingParen(m_e.m_tokens, b + 1, e);
+        if (close == kNoLine) {
+            return failed(kErrNoCloseParen);
         }
-        (void)call(head, b + 2, close);
-        return Outcome::Next;
+        if (close != e - 1) {
+            return failed(kErrSyntax);
+        }
+        return done(call(statementCall(b, b + 2, close), ignored));
     }
     if (!second.is('=')) {
         switch (head.keyword) {
             case Keyword::Print:
-                print(b + 1, e, !tok(e - 1).is(';'));
-                return Outcome::Next;
+                return done(print(b + 1, e, !tok(e - 1).is(';')));
             case Keyword::MailText:
-                mailText(b + 1, e);
-                return Outcome::Next;
+                return done(mailText(b + 1, e));
             case Keyword::MsgBox:
             case Keyword::Execute:
-                (void)call(head, b + 1, e);
-                return Outcome::Next;
+                return done(call(statementCall(b, b + 1, e), ignored));
             case Keyword::Jump:
             case Keyword::UpdateDataBase:
             case Keyword::CloseDataBase:
-                fail(kErrUndefined);
+                return failed(kErrUndefined);
             default:
-                fail(kErrSyntax);
+                return failed(kErrSyntax);
         }
     }
     if (line.count < 3) {
-        fail(kErrSyntax);
+        return failed(kErrSyntax);
     }
-    ScriptValue value = evaluate(b + 2, e);
+    ScriptValue value;
+    if (!evaluate(b + 2, e, value)) {
+        return Outcome::Failed;
+    }
     if (Variable* v = findVariable(head)) {
         v->name = head.text;
         v->value = std::move(value);
@@ -391,20 +581,7 @@ ScriptEngine::Run::Outcome ScriptEngine::Run::statement(const ScriptLine& line) 
     return Outcome::Next;
 }
 
-// The matching ")" of the "(" at `open`, before e; error 9 when there is none.
-std::size_t ScriptEngine::Run::closingParen(std::size_t open, std::size_t e) const {
-    int depth = 0;
-    for (std::size_t i = open; i < e; ++i) {
-        if (tok(i).is('(')) {
-            ++depth;
-        } else if (tok(i).is(')') && --depth == 0) {
-            return i;
-        }
-    }
-    fail(kErrNoCloseParen);
-}
-
-void ScriptEngine::Run::print(std::size_t b, std::size_t e, bool lineEnd) {
+bool ScriptEngine::Run::print(std::size_t b, std::size_t e, bool lineEnd) {
     // A final ";" only keeps the line open; it does not start an empty item.
     const std::size_t itemsEnd = lineEnd ? e : e - 1;
     std::size_t start = b;
@@ -421,23 +598,24 @@ void ScriptEngine::Run::print(std::size_t b, std::size_t e, bool lineEnd) {
                 continue;
             }
         } else if (depth > 0) {
-            fail(kErrNoCloseParen);
+            return fail(kErrNoCloseParen);
         }
         if (i == start) {
-            fail(kErrOperatorPosition);  // an empty item
+            return fail(kErrOperatorPosition);  // an empty item
         }
-        const ScriptValue v = evaluate(start, i);
-        append(v.isNumber() ? std::string_view(decimal(v.number)) : std::string_view(v.text));
+        ScriptValue v;
+        if (!evaluate(start, i, v) || !append(v.isNumber() ? std::string_view(decimal(v.number))
+                                                           : std::string_view(v.text))) {
+            return false;
+        }
         start = i + 1;
     }
-    if (lineEnd) {
-        append("\r\n");
-    }
+    return !lineEnd || append("\r\n");
 }
 
-void ScriptEngine::Run::mailText(std::size_t b, std::size_t e) {
+bool ScriptEngine::Run::mailText(std::size_t b, std::size_t e) {
     if (e - b != 1 || tok(b).kind != TokenKind::String) {
-        fail(kErrSyntax);
+        return fail(kErrSyntax);
     }
     const std::string_view text = tok(b).stringValue();
     std::size_t copied = 0;  // text before this position is already in the output
@@ -454,22 +632,20 @@ void ScriptEngine::Run::mailText(std::size_t b, std::size_t e) {
                 continue;
             }
             if (v.value.isNumber()) {
-                fail(kErrTypeMismatch);
+                return fail(kErrTypeMismatch);
             }
-            append(text.substr(copied, i - copied));
-            append(v.value.text);
+            if (!append(text.substr(copied, i - copied)) || !append(v.value.text)) {
+                return false;
+            }
             copied = i + 2 + n + 1;
             i = copied - 1;  // the loop steps one byte on ("]" is a single byte)
             break;
         }
     }
-    append(text.substr(copied));
-    append("\r\n");
+    return append(text.substr(copied)) && append("\r\n");
 }
 
-ScriptValue ScriptEngine::Run::evaluate(std::size_t b, std::size_t e) {
-    // Operator precedence to postfix; operands (variables, function results)
-    // are read as they are met, then the postfix sequence is evaluated.
+bool ScriptEngine::Run::run(const CompiledExpr& x, ScriptValue& result) {
     if (m_depth == m_state.scratch.size()) {
         m_state.scratch.emplace_back();
     }
@@ -478,354 +654,163 @@ ScriptValue ScriptEngine::Run::evaluate(std::size_t b, std::size_t e) {
         std::size_t& depth;
         ~DepthGuard() { --depth; }
     } guard{++m_depth};
-    std::vector<Item>& postfix = scratch.postfix;
-    std::vector<Op>& ops = scratch.ops;
-    postfix.clear();
-    ops.clear();
-    auto operand = [&](const ScriptValue* ref) {
-        postfix.emplace_back();
-        postfix.back().ref = ref;
-        return &postfix.back();
-    };
-    auto operatorItem = [&](Op op) {
-        postfix.emplace_back();
-        postfix.back().isOp = true;
-        postfix.back().op = op;
-    };
-    auto pushOperator = [&](Op op) {
-        while (!ops.empty() && ops.back() != Op::LParen &&
-               precedence(ops.back()) >= precedence(op)) {
-            operatorItem(ops.back());
-            ops.pop_back();
-        }
-        ops.push_back(op);
-    };
-    for (std::size_t i = b; i < e; ++i) {
-        const ScriptToken& t = tok(i);
-        switch (t.kind) {
-            case TokenKind::Number:
-            case TokenKind::String:
-                operand(&t.literal);
+
+    // The operands, in the order the text gives them.
+    std::vector<Item>& operands = scratch.operands;
+    if (operands.size() < x.operands.size()) {
+        operands.resize(x.operands.size());
+    }
+    for (std::size_t k = 0; k < x.operands.size(); ++k) {
+        const ExprOperand& o = x.operands[k];
+        Item& item = operands[k];
+        switch (o.kind) {
+            case ExprOperand::Kind::Literal:
+                item.ref = &tok(o.token).literal;
                 break;
-            case TokenKind::Word:
-                if (t.keyword == Keyword::And || t.keyword == Keyword::Or) {
-                    pushOperator(t.keyword == Keyword::And ? Op::And : Op::Or);
-                } else if (i + 1 < e && tok(i + 1).is('(')) {
-                    const std::size_t close = closingParen(i + 1, e);
-                    ScriptValue result = call(t, i + 2, close);
-                    operand(nullptr)->own = std::move(result);
-                    i = close;
-                } else if (const Variable* v = findVariable(t)) {
-                    operand(&v->value);
-                } else {
-                    fail(kErrUndefined);
+            case ExprOperand::Kind::Variable: {
+                const Variable* v = findVariable(tok(o.token));
+                if (v == nullptr) {
+                    return fail(kErrUndefined);
                 }
+                item.ref = &v->value;
                 break;
-            case TokenKind::Punct:
-                switch (t.punct) {
-                    case '(':
-                        ops.push_back(Op::LParen);
-                        break;
-                    case ')':
-                        while (!ops.empty() && ops.back() != Op::LParen) {
-                            operatorItem(ops.back());
-                            ops.pop_back();
-                        }
-                        if (ops.empty()) {
-                            fail(kErrNoOpenParen);
-                        }
-                        ops.pop_back();
-                        break;
-                    case '*':
-                        pushOperator(Op::Mul);
-                        break;
-                    case '/':
-                        pushOperator(Op::Div);
-                        break;
-                    case '+':
-                        pushOperator(Op::Add);
-                        break;
-                    case '-':
-                        pushOperator(Op::Sub);
-                        break;
-                    case '=':
-                        pushOperator(Op::Eq);
-                        break;
-                    case '<':
-                        if (i + 1 < e && tok(i + 1).is('=')) {
-                            ++i;
-                            pushOperator(Op::Le);
-                        } else if (i + 1 < e && tok(i + 1).is('>')) {
-                            ++i;
-                            pushOperator(Op::Ne);
-                        } else {
-                            pushOperator(Op::Lt);
-                        }
-                        break;
-                    case '>':
-                        if (i + 1 < e && tok(i + 1).is('=')) {
-                            ++i;
-                            pushOperator(Op::Ge);
-                        } else {
-                            pushOperator(Op::Gt);
-                        }
-                        break;
-                    default:
-                        fail(kErrBadToken);
+            }
+            case ExprOperand::Kind::Call:
+                item.ref = nullptr;
+                if (!call(x.calls[o.call], item.own)) {
+                    return false;
                 }
                 break;
         }
     }
-    while (!ops.empty()) {
-        if (ops.back() == Op::LParen) {
-            fail(kErrNoCloseParen);
-        }
-        operatorItem(ops.back());
-        ops.pop_back();
+    if (x.readError != 0) {
+        return fail(x.readError);
     }
 
     std::vector<Item>& stack = scratch.stack;
     stack.clear();
-    for (auto& item : postfix) {
-        if (!item.isOp) {
-            stack.push_back(std::move(item));
+    for (const PostfixStep& step : x.postfix) {
+        if (!step.isOperator) {
+            stack.push_back(std::move(operands[step.operand]));
             continue;
         }
         if (stack.size() < 2) {
-            fail(kErrOperatorPosition);
+            return fail(kErrOperatorPosition);
         }
-        Item& lhsItem = stack[stack.size() - 2];
-        const ScriptValue& lhs = lhsItem.value();
-        const ScriptValue& rhs = stack.back().value();
-        if (lhs.type != rhs.type) {
-            fail(kErrTypeMismatch);
+        if (!operate(step.op, stack[stack.size() - 2], stack.back().value())) {
+            return false;
         }
-        const bool numbers = lhs.isNumber();
-        int order = 0;  // comparisons
-        if (numbers) {
-            order = lhs.number < rhs.number ? -1 : lhs.number > rhs.number ? 1 : 0;
-        } else {
-            const int c = lhs.text.compare(rhs.text);
-            order = c < 0 ? -1 : c > 0 ? 1 : 0;
-        }
-        std::int32_t result = 0;
-        switch (item.op) {
-            case Op::Eq:
-                result = truth(order == 0);
-                break;
-            case Op::Ne:
-                result = truth(order != 0);
-                break;
-            case Op::Lt:
-                result = truth(order < 0);
-                break;
-            case Op::Gt:
-                result = truth(order > 0);
-                break;
-            case Op::Le:
-                result = truth(order <= 0);
-                break;
-            case Op::Ge:
-                result = truth(order >= 0);
-                break;
-            case Op::Add:
-                if (!numbers) {
-                    if (lhsItem.ref != nullptr) {
-                        lhsItem.own = *lhsItem.ref;
-                        lhsItem.ref = nullptr;
-                    }
-                    lhsItem.own.text += rhs.text;
-                    stack.pop_back();
-                    continue;
-                }
-                result = wrap(bits(lhs.number) + bits(rhs.number));
-                break;
-            default:
-                if (!numbers) {
-                    fail(kErrStringOperator);
-                }
-                switch (item.op) {
-                    case Op::Sub:
-                        result = wrap(bits(lhs.number) - bits(rhs.number));
-                        break;
-                    case Op::Mul:
-                        result = wrap(bits(lhs.number) * bits(rhs.number));
-                        break;
-                    case Op::Div:
-                        if (rhs.number == 0) {
-                            fail(kErrDivideByZero);
-                        }
-                        // The one quotient that does not fit wraps like the rest.
-                        result = rhs.number == -1 ? wrap(0U - bits(lhs.number))
-                                                  : lhs.number / rhs.number;
-                        break;
-                    case Op::And:
-                        result = wrap(bits(lhs.number) & bits(rhs.number));
-                        break;
-                    default:  // Or
-                        result = wrap(bits(lhs.number) | bits(rhs.number));
-                        break;
-                }
-        }
-        lhsItem.ref = nullptr;
-        lhsItem.own.type = ScriptValueType::Number;
-        lhsItem.own.number = result;
         stack.pop_back();
     }
     if (stack.size() != 1) {
-        fail(kErrOperatorPosition);
+        return fail(kErrOperatorPosition);
     }
     Item& last = stack.back();
     if (last.ref != nullptr) {
-        return *last.ref;
+        result = *last.ref;
+    } else {
+        result = std::move(last.own);
     }
-    return std::move(last.own);
+    return true;
 }
 
-ScriptValue ScriptEngine::Run::call(const ScriptToken& name, std::size_t b, std::size_t e) {
-    if (name.builtin == Builtin::None) {
-        fail(kErrUndefined);
+// lhs op rhs, into the left-hand item.
+bool ScriptEngine::Run::operate(Op op, Item& lhsItem, const ScriptValue& rhs) {
+    const ScriptValue& lhs = lhsItem.value();
+    if (lhs.type != rhs.type) {
+        return fail(kErrTypeMismatch);
     }
-    // Arguments: split at top-level commas; an empty argument is refused, and
-    // so is an eleventh one, before anything is evaluated.
-    std::vector<std::pair<std::size_t, std::size_t>> ranges;
-    if (b < e) {
-        std::size_t start = b;
-        int depth = 0;
-        for (std::size_t i = b; i <= e; ++i) {
-            if (i < e) {
-                if (tok(i).is('(')) {
-                    ++depth;
-                } else if (tok(i).is(')')) {
-                    --depth;
-                }
-                if (depth != 0 || !tok(i).is(',')) {
-                    continue;
-                }
-            }
-            if (i == start || ranges.size() == kMaxArguments) {
-                fail(kErrArguments);
-            }
-            ranges.emplace_back(start, i);
-            start = i + 1;
-        }
+    const bool numbers = lhs.isNumber();
+    int order = 0;  // comparisons
+    if (numbers) {
+        order = lhs.number < rhs.number ? -1 : lhs.number > rhs.number ? 1 : 0;
+    } else {
+        const int c = lhs.text.compare(rhs.text);
+        order = c < 0 ? -1 : c > 0 ? 1 : 0;
     }
-    std::vector<ScriptValue> args;
-    args.reserve(ranges.size());
-    for (const auto& [from, to] : ranges) {
-        args.push_back(evaluate(from, to));
-    }
-    return callBuiltin(name.builtin, args);
-}
-
-ScriptValue ScriptEngine::Run::callBuiltin(Builtin which, std::vector<ScriptValue>& args) {
-    const std::size_t n = args.size();
-    auto isNum = [&](std::size_t k) { return k < n && args[k].isNumber(); };
-    auto isStr = [&](std::size_t k) { return k < n && !args[k].isNumber(); };
-    auto need = [&](bool ok) {
-        if (!ok) {
-            fail(kErrArguments);
-        }
-    };
-    auto numberIn = [&](std::int32_t lo, std::int32_t hi) {
-        need(n == 1 && isNum(0) && args[0].number >= lo && args[0].number <= hi);
-        return args[0].number;
-    };
-    auto oneString = [&]() -> std::string& {
-        need(n == 1 && isStr(0));
-        return args[0].text;
-    };
-    auto str = [](std::string s) { return ScriptValue::ofString(std::move(s)); };
-    auto num = [](std::int32_t v) { return ScriptValue::ofNumber(v); };
-    auto dialogText = [&](std::size_t k) {
-        return isStr(k) ? std::string_view(args[k].text) : std::string_view();
-    };
-    ScriptHost& host = *m_e.m_host;
-
-    switch (which) {
-        case Builtin::Str:
-            need(n == 1 && isNum(0));
-            return str(decimal(args[0].number));
-        case Builtin::Val:
-            return num(japaneseNumeralValue(oneString()));
-        case Builtin::Space:
-            return str(std::string(static_cast<std::size_t>(numberIn(1, 255)), ' '));
-        case Builtin::Tab:
-            return str(std::string(static_cast<std::size_t>(numberIn(1, 255)), '\t'));
-        case Builtin::Chr: {
-            const std::int32_t c = numberIn(0, 255);
-            return str(c == 0 ? std::string() : std::string(1, static_cast<char>(c)));
-        }
-        case Builtin::Trim:
-            return str(trimBlanks(oneString()));
-        case Builtin::GetWord:
-            need((n == 2 || n == 3) && isStr(0) && isNum(1) && (n == 2 || isStr(2)));
-            need(n == 2 || !args[2].text.empty());
-            return str(getWord(args[0].text, args[1].number,
-                               n == 3 ? std::string_view(args[2].text) : kDefaultWordDelimiters));
-        case Builtin::Format:
-            need(n == 2 && isNum(0) && isStr(1));
-            return str(formatPicture(args[0].number, args[1].text));
-        case Builtin::ResTitle:
-            return str(replyTitle(oneString()));
-        case Builtin::MonthName:
-            return str(std::string(kMonthNames[numberIn(1, 12) - 1]));
-        case Builtin::WeekName:
-            return str(std::string(kWeekNames[numberIn(0, 6)]));
-        case Builtin::JweekName:
-            return str(std::string(kJapaneseWeekNames[numberIn(0, 6)]));
-        case Builtin::GetDriveName:
-            return str(splitPath(oneString()).drive);
-        case Builtin::GetFolderName:
-            return str(splitPath(oneString()).folder);
-        case Builtin::GetBaseName:
-            return str(splitPath(oneString()).base);
-        case Builtin::GetExtentName:
-            return str(splitPath(oneString()).extension);
-        case Builtin::IsExist: {
-            const std::string& path = oneString();
-            // Script text is Shift_JIS; the file system's names are UTF-8.
-            auto utf8 = cp932::toUtf8(path);
-            std::error_code ec;
-            return num(truth(!path.empty() && utf8.ok() &&
-                             std::filesystem::exists(std::filesystem::path(*utf8), ec)));
-        }
-        case Builtin::MsgBox:
-            need((n == 1 || n == 2) && isStr(0) && (n == 1 || isNum(1)));
-            return num(truth(host.MsgBox(args[0].text, n == 2 ? args[1].number : 0)));
-        case Builtin::Execute:
-            need((n == 1 || n == 2) && isStr(0) && (n == 1 || isStr(1)));
-            if (!host.Execute(args[0].text, n == 2 ? std::string_view(args[1].text) : "")) {
-                fail(kErrExecuteFailed);
-            }
-            return num(-1);
-        case Builtin::OutputFileDialog:
-            need(n <= 2);
-            return str(host.OutputFileDialog(dialogText(0), dialogText(1)));
-        case Builtin::InputFileDialog:
-            need(n <= 2);
-            return str(host.InputFileDialog(dialogText(0), dialogText(1)));
-        case Builtin::SelectDialog: {
-            need(n >= 3 && n <= 6);
-            std::vector<std::string> items;
-            for (std::size_t k = 0; k < n; ++k) {
-                need(isStr(k));
-                items.push_back(args[k].text);
-            }
-            return num(host.SelectDialog(items));
-        }
-        case Builtin::StrInputDialog: {
-            std::vector<std::string> texts;
-            texts.reserve(n);
-            for (const auto& a : args) {
-                texts.push_back(a.isNumber() ? decimal(a.number) : a.text);
-            }
-            return str(host.StrInputDialog(texts));
-        }
-        case Builtin::None:
+    std::int32_t result = 0;
+    switch (op) {
+        case Op::Eq:
+            result = truth(order == 0);
             break;
+        case Op::Ne:
+            result = truth(order != 0);
+            break;
+        case Op::Lt:
+            result = truth(order < 0);
+            break;
+        case Op::Gt:
+            result = truth(order > 0);
+            break;
+        case Op::Le:
+            result = truth(order <= 0);
+            break;
+        case Op::Ge:
+            result = truth(order >= 0);
+            break;
+        case Op::Add:
+            if (!numbers) {
+                if (lhsItem.ref != nullptr) {
+                    lhsItem.own = *lhsItem.ref;
+                    lhsItem.ref = nullptr;
+                }
+                lhsItem.own.text += rhs.text;
+                return true;
+            }
+            result = wrap(bits(lhs.number) + bits(rhs.number));
+            break;
+        default:
+            if (!numbers) {
+                return fail(kErrStringOperator);
+            }
+            switch (op) {
+                case Op::Sub:
+                    result = wrap(bits(lhs.number) - bits(rhs.number));
+                    break;
+                case Op::Mul:
+                    result = wrap(bits(lhs.number) * bits(rhs.number));
+                    break;
+                case Op::Div:
+                    if (rhs.number == 0) {
+                        return fail(kErrDivideByZero);
+                    }
+                    // The one quotient that does not fit wraps like the rest.
+                    result =
+                        rhs.number == -1 ? wrap(0U - bits(lhs.number)) : lhs.number / rhs.number;
+                    break;
+                case Op::And:
+                    result = wrap(bits(lhs.number) & bits(rhs.number));
+                    break;
+                default:  // Or
+                    result = wrap(bits(lhs.number) | bits(rhs.number));
+                    break;
+            }
     }
-    fail(kErrUndefined);
+    lhsItem.ref = nullptr;
+    lhsItem.own.type = ScriptValueType::Number;
+    lhsItem.own.number = result;
+    return true;
+}
+
+bool ScriptEngine::Run::call(const CompiledCall& c, ScriptValue& result) {
+    if (c.builtin == Builtin::None) {
+        return fail(kErrUndefined);
+    }
+    if (c.argumentError != 0) {
+        return fail(c.argumentError);
+    }
+    std::vector<ScriptValue> args(c.arguments.size());
+    for (std::size_t k = 0; k < args.size(); ++k) {
+        if (!run(c.arguments[k], args[k])) {
+            return false;
+        }
+    }
+    BuiltinResult r = runBuiltin(c.builtin, args, *m_e.m_host);
+    if (r.error != 0) {
+        return fail(r.error);
+    }
+    result = std::move(r.value);
+    return true;
 }
 
 int ScriptEngine::RunScript(std::string& output, const std::vector<ScriptVariable>& variables) {
@@ -834,9 +819,11 @@ int ScriptEngine::RunScript(std::string& output, const std::vector<ScriptVariabl
     Run run(*this, output);
     try {
         run.setVariables(variables);
-        return run.execute();
-    } catch (const ScriptFailure& failure) {
-        report(failure.number, run.currentLine());
+        const int end = run.execute();
+        if (end != Run::kFailed) {
+            return end;
+        }
+        report(run.error(), run.currentLine());
     } catch (const std::bad_alloc&) {
         report(kErrOutputTooLarge, run.currentLine());
     }

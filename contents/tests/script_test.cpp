@@ -372,3 +372,30 @@ TEST(ScriptRun, PersonFacingCallsGoThroughTheHost) {
     EXPECT_EQ(silent.RunScript(out, {}), 1);
     EXPECT_EQ(out, "0-1\r\n");
 }
+
+TEST(ScriptRun, ExpressionsReadOnceFailAtTheSamePointOnEveryRun) {
+    RecordingHost host;
+    ScriptEngine engine(host);
+    ASSERT_EQ(engine.LoadScript(crlf({"#If n = 1 Then", "#x = MsgBox(\"before\") + 1 . 2",
+                                      "#End If", "#Print n + y"})),
+              1);
+    auto n = [](std::int32_t v) { return ScriptVariable{"n", ScriptValue::ofNumber(v)}; };
+    const ScriptVariable y{"y", ScriptValue::ofNumber(2)};
+    std::string out;
+    EXPECT_EQ(engine.RunScript(out, {n(0)}), 0);
+    EXPECT_EQ(engine.lastError()->number, 10);  // y is not there
+    EXPECT_EQ(engine.RunScript(out, {n(0), y}), 1);
+    EXPECT_EQ(out, "2\r\n");
+    // The box is asked before the stray "." fails the line, on each run.
+    for (int run = 0; run < 2; ++run) {
+        EXPECT_EQ(engine.RunScript(out, {n(1), y}), 0);
+        EXPECT_EQ(engine.lastError()->number, 11);
+        EXPECT_EQ(engine.lastError()->line, 2);
+    }
+    EXPECT_EQ(host.boxes.size(), 2u);
+    // A script loaded in its place is read afresh, though its expression sits
+    // where the condition of the old one did.
+    ASSERT_EQ(engine.LoadScript("#Print n + 1"), 1);
+    EXPECT_EQ(engine.RunScript(out, {n(1)}), 1);
+    EXPECT_EQ(out, "2\r\n");
+}

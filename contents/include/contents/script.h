@@ -127,6 +127,8 @@ struct ScriptError {
 
 struct ScriptToken;  // compiled form, private to the engine
 struct ScriptLine;
+struct CompiledExpr;
+struct CompiledCall;
 
 class ScriptEngine {
 public:
@@ -174,6 +176,10 @@ private:
     ScriptHost* m_host;
     std::vector<ScriptToken> m_tokens;
     std::vector<ScriptLine> m_lines;
+    // Expressions and statement calls read once, on their first run, by the
+    // index of their first token (a call: of its name).
+    std::vector<std::unique_ptr<CompiledExpr>> m_expressions;
+    std::vector<std::unique_ptr<CompiledCall>> m_calls;
     std::optional<ScriptError> m_lastError;
     std::size_t m_outputLimit = kDefaultOutputLimit;
     std::uint64_t m_stepLimit = kDefaultStepLimit;
