@@ -131,6 +131,14 @@ MXVERIFY_API int MXVerify(MXVerifyParam* param);
 MXVERIFY_API int MXVerifyGetCounts(MXVerifyParam* param, int32_t* okCount, int32_t* ngCount);
 
 /*
+ * The number of answers the run discarded because their ID named none of its
+ * items (a stray or forged datagram from the server's address), for the
+ * caller's log. Valid once MXVerifyGetCounts has returned 0 and until
+ * MXVerifyWait; -1 otherwise. The library itself never prints.
+ */
+MXVERIFY_API int32_t MXVerifyGetForeignAnswers(MXVerifyParam* param);
+
+/*
  * Asks the worker to end: undecided items keep -1 and lastError becomes -1.
  * Returns at once (1 when a run is active, else 0); follow with MXVerifyWait.
  */

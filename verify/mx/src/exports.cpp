@@ -44,6 +44,10 @@ MXVERIFY_API int MXVerifyGetCounts(MXVerifyParam* param, int32_t* okCount, int32
     return tarn::mx::runCounts(param, okCount, ngCount) ? 1 : 0;
 }
 
+MXVERIFY_API int32_t MXVerifyGetForeignAnswers(MXVerifyParam* param) {
+    return tarn::mx::foreignAnswers(param);
+}
+
 MXVERIFY_API int MXVerifyStop(MXVerifyParam* param) {
     return tarn::mx::stopRun(param) ? 1 : 0;
 }

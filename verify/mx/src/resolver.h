@@ -55,6 +55,11 @@ public:
     // hold the outcome.
     RunEnd run();
 
+    // Answers discarded because their ID names no item of the run (a stray or
+    // forged datagram from the server's address); the caller decides whether
+    // the person sees it.
+    std::uint32_t foreignAnswers() const { return m_foreignAnswers; }
+
 private:
     bool sendPending();     // false on a socket error
     bool receivePending();  // false on a socket error
@@ -77,6 +82,7 @@ private:
     std::vector<std::string> m_names;  // each item's owner-name form
     DnsRecordCache m_cache;
     std::chrono::steady_clock::time_point m_lastAnswer;
+    std::uint32_t m_foreignAnswers = 0;
 };
 
 }  // namespace tarn::mx

@@ -19,6 +19,7 @@ namespace {
 struct Run {
     std::thread thread;
     std::atomic<bool> running{true};
+    std::atomic<std::uint32_t> foreignAnswers{0};
 };
 
 Run* runOf(const MXVerifyParam* param) {
@@ -28,7 +29,9 @@ Run* runOf(const MXVerifyParam* param) {
 void work(MXVerifyParam* param, ResolverOptions options, Run* run) {
     RunEnd end = RunEnd::SocketError;
     try {
-        end = MxResolver(*param, options, param->stopEvent).run();
+        MxResolver resolver(*param, options, param->stopEvent);
+        end = resolver.run();
+        run->foreignAnswers.store(resolver.foreignAnswers(), std::memory_order_relaxed);
     } catch (const std::exception&) {
         // Out of memory: nothing can be resolved; report it as a failed run.
         pthread_mutex_lock(&param->lock);
@@ -113,6 +116,14 @@ bool runCounts(MXVerifyParam* param, std::int32_t* okCount, std::int32_t* ngCoun
     }
     pthread_mutex_unlock(&param->lock);
     return run->running.load(std::memory_order_acquire);
+}
+
+std::int32_t foreignAnswers(const MXVerifyParam* param) {
+    const Run* run = runOf(param);
+    if (run == nullptr || run->running.load(std::memory_order_acquire)) {
+        return -1;
+    }
+    return static_cast<std::int32_t>(run->foreignAnswers.load(std::memory_order_relaxed));
 }
 
 ResolverOptions defaultOptions() {
