@@ -28,16 +28,20 @@ need() {
 need /usr/bin/time
 
 # timed OUT COMMAND...: runs COMMAND as a whole process, its standard output
-# into OUT, and sets `seconds` (wall clock, read from outside the process) and
-# `peak_kb` (its peak resident memory). Every side of a comparison is timed so.
+# into OUT, and sets `seconds` (wall clock, read from outside the process),
+# `cpu_seconds` (its user and system time, which neighbours on a shared machine
+# disturb less) and `peak_kb` (its peak resident memory). Every side of a
+# comparison is timed so.
 timed() {
-  local out=$1 t0 t1
+  local out=$1 t0 t1 usage
   shift
   t0=$EPOCHREALTIME
-  /usr/bin/time -f %M -o "$work/.peak_kb" "$@" >"$out"
+  /usr/bin/time -f '%M %U %S' -o "$work/.usage" "$@" >"$out"
   t1=$EPOCHREALTIME
   seconds=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')
-  peak_kb=$(tail -1 "$work/.peak_kb")
+  usage=$(tail -1 "$work/.usage")
+  peak_kb=${usage%% *}
+  cpu_seconds=$(awk '{ printf "%.2f", $2 + $3 }' <<<"$usage")
 }
 
 # per_second COUNT SECONDS

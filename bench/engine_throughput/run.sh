@@ -34,7 +34,9 @@ for round in $(seq "$repeat"); do
     command_for "$row"
     timed "$work/$row.out" "${cmd[@]}"
     rate=$(per_second "$count" "$seconds")
-    printf '%-12s #%d: messages=%d seconds=%s rate=%s %s\n' "$row" "$round" "$count" "$seconds" "$rate" "$(cat "$work/$row.out")"
+    printf '%-12s #%d: messages=%d seconds=%s rate=%s cpu_ms_per_message=%s %s\n' "$row" "$round" \
+      "$count" "$seconds" "$rate" "$(awk -v c="$cpu_seconds" -v n="$count" 'BEGIN { printf "%.3f", c * 1000 / n }')" \
+      "$(cat "$work/$row.out")"
     best[$row]=$(larger "${best[$row]}" "$rate")
   done
 done
