@@ -106,11 +106,12 @@ int readAll(int type, const std::string& source, const std::string& query, const
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     // CPU time as well: on a shared machine the wall clock measures the neighbours.
     const double cpu = static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
+    const auto n = static_cast<double>(rows);
     std::printf(
         "%s_rows %ld\n%s_text_bytes %zu\n%s_open_ms %.1f\n%s_ms %.1f\n%s_rows_per_s %.0f\n"
         "%s_cpu_ms %.1f\n%s_rows_per_cpu_s %.0f\n",
-        label, rows, label, bytes, label, openMs, label, s * 1000, label, rows / s, label,
-        cpu * 1000, label, rows / cpu);
+        label, rows, label, bytes, label, openMs, label, s * 1000, label, n / s, label, cpu * 1000,
+        label, n / cpu);
     return 0;
 }
 
