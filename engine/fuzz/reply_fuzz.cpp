@@ -1,6 +1,7 @@
 // Feeds arbitrary chunk sequences to the reply reader, as recv() would hand
 // them over. Input: repeated [2-byte little-endian length][bytes]; a reply
-// that ends (complete, refused or oversized) starts the next one.
+// that ends (complete, refused or oversized) starts the next one, which first
+// takes what is already buffered (pipelined replies).
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -20,18 +21,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         pos += take;
         std::size_t before = reader.text().size();
         auto step = reader.feed(chunk);
-        if (reader.text().size() > zeph::ReplyReader::kChunkSize) {
-            std::abort();  // the fixed reply buffer would have overflowed
-        }
-        if (step == zeph::ReplyReader::Step::Overflow && reader.text().size() != before) {
-            std::abort();  // an oversized reply must leave the text as it was
-        }
-        if (step == zeph::ReplyReader::Step::Complete &&
-            (reader.text().empty() || reader.text().back() != '\n')) {
-            std::abort();  // a complete reply ends a line
-        }
-        if (step != zeph::ReplyReader::Step::More) {
+        for (;;) {
+            if (reader.text().size() > zeph::ReplyReader::kChunkSize) {
+                std::abort();  // the fixed reply buffer would have overflowed
+            }
+            if (step == zeph::ReplyReader::Step::Overflow && reader.text().size() != before) {
+                std::abort();  // an oversized reply must leave the text as it was
+            }
+            if (step == zeph::ReplyReader::Step::Complete &&
+                (reader.text().empty() || reader.text().back() != '\n')) {
+                std::abort();  // a complete reply ends a line
+            }
+            if (step == zeph::ReplyReader::Step::More) {
+                break;
+            }
             reader.begin();
+            before = 0;
+            step = reader.next();
         }
     }
     return 0;

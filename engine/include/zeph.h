@@ -100,10 +100,15 @@ ZEPH_API int ZEPH_SetCharset(int mode);
  * qualified name (else its host name). Returns 1, or 0 (unchanged) for a name
  * that is neither. */
 ZEPH_API int ZEPH_SetHeloName(const char* name);
+/* Whether the next sessions use PIPELINING (RFC 2920) when the server offers
+ * it: 1 (default) yes, 0 no (every command waits for its reply). Replies,
+ * results and error values are the same either way. Returns 1, or 0
+ * (unchanged) for other values. */
+ZEPH_API int ZEPH_SetPipelining(int on);
 
 /* Jobs. */
 ZEPH_API int ZEPH_Connect(const char* host, int wait);
-ZEPH_API int ZEPH_SendStart(int wait); /* HELO (EHLO with auth), then authentication */
+ZEPH_API int ZEPH_SendStart(int wait); /* EHLO (HELO if unknown), STARTTLS, authentication */
 ZEPH_API int ZEPH_Send(int wait);      /* RSET, MAIL, RCPT..., DATA, message, "." */
 ZEPH_API int ZEPH_Disconnect(int wait);
 ZEPH_API int ZEPH_IsExecute(void);          /* busy flag; yields up to 1 ms */

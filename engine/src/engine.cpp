@@ -6,18 +6,14 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
-#include <cstdio>
 #include <optional>
 
 #include "address.h"
 #include "common/cp932.h"
 #include "common/host_name.h"
-#include "tls.h"
 
 namespace zeph {
 namespace {
-
-constexpr auto kSendProgressWait = std::chrono::seconds(2);
 
 // The last resort of the greeting name, for a machine without a fully
 // qualified name when none was set: the host name if it is made only of
@@ -29,40 +25,6 @@ bool usableHostName(std::string_view name) {
 }
 
 }  // namespace
-
-// Sends composed message bytes through the command layer: no reply is read,
-// and in measure-only mode the bytes are only counted.
-//
-// The writer hands over a header line or body piece at a time; sent one by one
-// (with TCP_NODELAY) each would be a packet and a system call of its own. The
-// sink gathers them and sends full buffers; the rest goes out together with
-// the terminator.
-class EngineSink : public ByteSink {
-public:
-    static constexpr std::size_t kFlushSize = std::size_t{16} * 1024;
-
-    explicit EngineSink(MailEngine& engine) : m_engine(engine) {}
-
-    bool send(std::string_view bytes) override {
-        m_pending.append(bytes);
-        if (m_pending.size() < kFlushSize) {
-            return true;
-        }
-        bool ok = m_engine.sendCommand(false, m_pending, false);
-        m_pending.clear();
-        return ok;
-    }
-
-    // Sends what is left followed by the end-of-data line, and reads the reply.
-    bool finish() {
-        m_pending += "\r\n.\r\n";
-        return m_engine.sendCommand(true, m_pending, false);
-    }
-
-private:
-    MailEngine& m_engine;
-    std::string m_pending;
-};
 
 MailEngine::MailEngine() {
     startWorker();
@@ -132,22 +94,8 @@ void MailEngine::setCaFile(const char* path) {
     m_caFile = std::move(file);
 }
 
-std::chrono::milliseconds MailEngine::timeout() const {
-    return std::chrono::milliseconds(std::max(0, m_recvTimeoutSec.load()) * 1000LL);
-}
-
 int MailEngine::nowSendSize() const {
-    return static_cast<int>(std::min<long long>(m_sent.load(), INT_MAX));
-}
-
-const char* MailEngine::smtpResult() {
-    std::lock_guard lock(m_replyMutex);
-    const std::string& text = m_reply.text();
-    std::size_t end = std::min(text.find_first_of("\r\n"), text.size());
-    end = std::min(end, m_resultLine.size() - 1);
-    std::copy_n(text.begin(), end, m_resultLine.begin());
-    m_resultLine[end] = '\0';
-    return m_resultLine.data();
+    return static_cast<int>(std::min<long long>(m_io.sent(), INT_MAX));
 }
 
 // ---- Worker and hand-over ----
@@ -189,13 +137,14 @@ void MailEngine::workerLoop() {
     for (;;) {
         m_jobCv.wait(lock, [this] {
             int k = m_kind.load();
-            return m_quit.load() || (k >= kConnect && k <= kDisconnect);
+            return m_quit.load() || (k >= kConnect && k <= kDisconnect) || k == kSendQueued;
         });
         if (m_quit.load()) {
             return;
         }
         int kind = m_kind.load();
         lock.unlock();
+        prepareJob();
         bool ok = false;
         switch (kind) {
             case kConnect:
@@ -209,6 +158,9 @@ void MailEngine::workerLoop() {
                 ok = runSend();
                 break;
             }
+            case kSendQueued:
+                ok = runSendQueued();
+                break;
             case kDisconnect:
                 ok = runDisconnect();
                 break;
@@ -233,7 +185,7 @@ bool MailEngine::tryAcquire() {
         return false;
     }
     m_stop.clear();
-    m_sent.store(0);
+    m_io.resetSent();
     return true;
 }
 
@@ -286,6 +238,7 @@ int MailEngine::getSendSize() {
         return 0;
     }
     m_measureJob.store(true);
+    prepareJob();
     bool ok = false;
     {
         std::lock_guard messageLock(m_messageMutex);
@@ -320,14 +273,16 @@ int MailEngine::abort() {
     }
     m_stop.clear();
     m_connected.store(false);
-    bool hadSocket = m_socket.isOpen();
-    bool closed = m_socket.close();
+    m_sessionPipelines.store(false);
+    m_dialogue.closed();
+    bool hadSocket = m_io.socket().isOpen();
+    bool closed = m_io.close();
     int rc = 1;
     if (!closed) {
-        fail(hadSocket ? m_socket.lastError() : 0, kPosAbortClose);
+        m_io.fail(hadSocket ? m_io.socket().lastError() : 0, kPosAbortClose);
         rc = 0;
     } else if (m_stop.isSet()) {
-        fail(kErrStopped, kPosAbortStopped);
+        m_io.fail(kErrStopped, kPosAbortStopped);
         rc = 0;
     }
     {
@@ -359,179 +314,11 @@ bool MailEngine::pause(int ms) {
     return !m_stop.isSet();
 }
 
-// ---- Command layer ----
-
-bool MailEngine::sendBytes(std::string_view bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = m_socket.send(bytes.data() + done, bytes.size() - done);
-        if (n < 0 && (m_socket.lastError() == EAGAIN || m_socket.lastError() == EWOULDBLOCK ||
-                      m_socket.lastError() == EINTR)) {
-            Socket::Wait w = m_socket.waitWritable(kSendProgressWait, &m_stop);
-            if (w == Socket::Wait::Ready) {
-                continue;
-            }
-            if (w == Socket::Wait::Stopped) {
-                fail(kErrStopped, kPosStoppedAfterSend);
-            } else if (w == Socket::Wait::TimedOut) {
-                // The peer takes nothing for two seconds: report it as a
-                // socket that did not become writable.
-                fail(kErrNotWritable, kPosNotWritable);
-            } else {
-                fail(m_socket.lastError(), kPosSend);
-            }
-            return false;
-        }
-        if (n < 0) {
-            fail(m_socket.lastError(), kPosSend);
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-        m_sent.fetch_add(n);
-    }
-    if (m_stop.isSet()) {
-        fail(kErrStopped, kPosStoppedAfterSend);
-        return false;
-    }
-    return true;
-}
-
-bool MailEngine::sendCommand(bool wantReply, std::string_view text, bool appendCrLf) {
-    m_sockError.store(0);
-    m_replyCode.store(0);
-    if (measuring()) {
-        m_sent.fetch_add(static_cast<long long>(text.size()) + (appendCrLf ? 2 : 0));
-        return true;
-    }
-    Socket::Wait w = m_socket.waitWritable(timeout(), &m_stop);
-    if (w != Socket::Wait::Ready) {
-        int err = w == Socket::Wait::Stopped    ? kErrStopped
-                  : w == Socket::Wait::TimedOut ? kErrNotWritable
-                                                : m_socket.lastError();
-        fail(err, kPosNotWritable);
-        return false;
-    }
-    if (!sendBytes(text) || (appendCrLf && !sendBytes("\r\n"))) {
-        return false;
-    }
-    return !wantReply || readReply();
-}
-
-bool MailEngine::readReply() {
-    m_sockError.store(0);
-    m_replyCode.store(0);
-    if (measuring()) {
-        return true;
-    }
-    {
-        std::lock_guard lock(m_replyMutex);
-        m_reply.begin();
-    }
-    // A refusal whose remaining lines never come is still a refusal.
-    auto refusedSoFar = [this] {
-        std::lock_guard lock(m_replyMutex);
-        return !m_reply.text().empty() && m_reply.isErrorCode();
-    };
-    bool started = false;
-    std::array<char, ReplyReader::kChunkSize> chunk{};
-    for (;;) {
-        Socket::Wait w = m_socket.waitReadable(timeout(), &m_stop);
-        if (w != Socket::Wait::Ready) {
-            if (started && w != Socket::Wait::Stopped && refusedSoFar()) {
-                fail(kErrServerRefused, kPosServerRefused);
-                return false;
-            }
-            int err = w == Socket::Wait::Stopped    ? kErrStopped
-                      : w == Socket::Wait::TimedOut ? kErrNoReply
-                                                    : m_socket.lastError();
-            fail(err, kPosNoReply);
-            return false;
-        }
-        ssize_t n = m_socket.recv(chunk.data(), chunk.size());
-        if (n < 0 && (m_socket.lastError() == EAGAIN || m_socket.lastError() == EWOULDBLOCK ||
-                      m_socket.lastError() == EINTR)) {
-            continue;
-        }
-        if (n <= 0) {
-            if (started && refusedSoFar()) {
-                fail(kErrServerRefused, kPosServerRefused);
-                return false;
-            }
-            // End of stream is a failure, not an empty reply that passes.
-            fail(n == 0 ? kErrClosedByPeer : m_socket.lastError(), kPosRecv);
-            return false;
-        }
-        started = true;
-        ReplyReader::Step step;
-        {
-            std::lock_guard lock(m_replyMutex);
-            step = m_reply.feed(std::string_view(chunk.data(), static_cast<std::size_t>(n)));
-            m_replyCode.store(m_reply.code());
-        }
-        switch (step) {
-            case ReplyReader::Step::More:
-                continue;
-            case ReplyReader::Step::Overflow:
-                fail(0, kPosReplyTooLong);
-                return false;
-            case ReplyReader::Step::ErrorReply:
-                fail(kErrServerRefused, kPosServerRefused);
-                return false;
-            case ReplyReader::Step::Complete:
-                if (m_stop.isSet()) {
-                    // The reply counts; the stop is recorded for the caller.
-                    fail(kErrStopped, kPosStoppedInReply);
-                }
-                return true;
-        }
-    }
-}
-
-bool MailEngine::expectReply(std::string_view text, int code) {
-    return sendCommand(true, text, false) && m_replyCode.load() == code;
-}
-
 // ---- Jobs ----
 
-bool MailEngine::runConnect() {
-    m_sockError.store(0);
-    m_replyCode.store(0);
-    if (m_host.empty()) {
-        m_sockError.store(kErrNoHost);
-        return false;
-    }
-    if (measuring()) {
-        return true;
-    }
-    if (m_connected.load()) {
-        return false;
-    }
-    if (!m_socket.resolve(m_host, m_port.load())) {
-        fail(m_socket.lastError(), kPosOpen);
-        return false;
-    }
-    if (!m_socket.connect(timeout(), &m_stop)) {
-        fail(m_socket.stopped() ? kErrStopped : m_socket.lastError(), kPosConnect);
-        return false;
-    }
-    // Implicit TLS: the greeting already comes encrypted.
-    if (m_security.load() == static_cast<int>(TlsMode::Implicit) && !secureSocket()) {
-        return false;
-    }
-    if (!readReply()) {
-        return false;
-    }
-    if (m_replyCode.load() != 220) {
-        return false;
-    }
-    m_connected.store(true);
-    return true;
-}
-
-std::string MailEngine::greetingCommand(int authMode, const std::string& name) const {
-    // STARTTLS is an ESMTP extension, so it needs EHLO as much as AUTH does.
-    bool extended = authMode != 0 || m_security.load() == static_cast<int>(TlsMode::StartTls);
-    return std::string(extended ? "EHLO " : "HELO ") + (name.empty() ? "ZEPHM" : name) + "\r\n";
+void MailEngine::prepareJob() {
+    m_io.setTimeout(std::chrono::milliseconds(std::max(0, m_recvTimeoutSec.load()) * 1000LL));
+    m_io.setMeasuring(measuring());
 }
 
 int MailEngine::setHeloName(const char* name) {
@@ -562,149 +349,132 @@ std::string MailEngine::greetingName() const {
     return usableHostName(hostName) ? hostName : std::string();
 }
 
-bool MailEngine::secureSocket() {
-    std::string caFile;
-    {
-        std::lock_guard lock(m_settingsMutex);
-        caFile = m_caFile;
-    }
-    std::optional<TlsFailure> failure = startTls(m_socket, m_host, caFile, timeout(), &m_stop);
-    if (!failure) {
-        return true;
-    }
-    switch (failure->kind) {
-        case TlsFailure::Kind::Certificate:
-            fail(kSockErrTlsCertificate, kPosTlsCertificate);
-            break;
-        case TlsFailure::Kind::Stopped:
-            fail(kErrStopped, kPosTlsHandshake);
-            break;
-        case TlsFailure::Kind::TimedOut:
-            fail(kErrNoReply, kPosTlsHandshake);
-            break;
-        case TlsFailure::Kind::Handshake:
-            fail(kSockErrTlsHandshake, kPosTlsHandshake);
-            break;
-    }
-    std::lock_guard lock(m_replyMutex);
-    m_reply.setText(failure->message + "\r\n");
-    return false;
+SessionSettings MailEngine::sessionSettings() const {
+    SessionSettings s;
+    s.greetingName = greetingName();
+    s.security = static_cast<TlsMode>(m_security.load());
+    s.pipelining = m_pipelining.load();
+    std::lock_guard lock(m_settingsMutex);
+    s.authMode = m_authMode;
+    s.authMethod = m_authMethod;
+    s.authUser = m_authUser;
+    s.authPassword = m_authPassword;
+    s.caFile = m_caFile;
+    return s;
 }
 
-bool MailEngine::runStartTls(const std::string& greeting) {
-    bool offered = false;
-    {
-        std::lock_guard lock(m_replyMutex);
-        offered = m_reply.text().find("STARTTLS") != std::string::npos;
-        if (!offered) {
-            // Never fall back to plain text: the password would go out readable.
-            m_reply.setText("STARTTLS is not offered by the server\r\n");
-        }
-    }
-    if (!offered) {
-        fail(kSockErrStartTls, kPosStartTls);
+bool MailEngine::runConnect() {
+    m_io.clearCommandValues();
+    if (m_host.empty()) {
+        m_io.setSockError(kErrNoHost);
         return false;
     }
-    if (!expectReply("STARTTLS\r\n", 220)) {
-        if (m_errorPos.load() != kPosServerRefused) {
-            fail(kSockErrStartTls, kPosStartTls);
-        }
+    if (measuring()) {
+        return true;
+    }
+    if (m_connected.load()) {
         return false;
     }
-    // RFC 3207: the client forgets what it learnt before the handshake and
-    // greets again.
-    return secureSocket() && sendCommand(true, greeting, false) && m_replyCode.load() == 250;
+    SessionSettings settings = sessionSettings();
+    settings.authPassword.clear();  // not needed before the session starts
+    if (!m_dialogue.connect(m_host, m_port.load(), settings)) {
+        return false;
+    }
+    m_connected.store(true);
+    return true;
 }
 
 bool MailEngine::runStart() {
-    const std::string name = greetingName();
-    int authMode = 0;
-    {
-        std::lock_guard lock(m_settingsMutex);
-        authMode = m_authMode;
-    }
-    std::string command = greetingCommand(authMode, name);
-    if (!sendCommand(true, command, false)) {
-        return false;
-    }
-    int code = m_replyCode.load();
-    if (code != 250) {
-        std::lock_guard lock(m_replyMutex);
-        std::string text = m_reply.text().substr(0, 4);
-        text.resize(4, ' ');
-        text += "ABNORMAL CMD::[HELO ";
-        text += name.empty() ? "NONAME" : name;
-        text += "]\r\n";
-        m_reply.setText(std::move(text));
-        if (code != 501) {
-            return false;
-        }
-    }
-    if (m_security.load() == static_cast<int>(TlsMode::StartTls) && !measuring() &&
-        !runStartTls(command)) {
-        return false;
-    }
-    if (authMode == 0) {
-        return true;
-    }
-    std::string ehloReply;
-    {
-        std::lock_guard lock(m_replyMutex);
-        ehloReply = m_reply.text();
-    }
-    return authenticate(ehloReply);
+    SessionSettings settings = sessionSettings();
+    bool ok = m_dialogue.startSession(settings);
+    // Overwrite before dropping, so that the password does not linger in freed memory.
+    std::fill(settings.authPassword.begin(), settings.authPassword.end(), '\0');
+    m_sessionPipelines.store(ok && m_dialogue.pipelining());
+    return ok;
 }
 
-bool MailEngine::runSend() {
-    const std::string* to = m_message.findHeader("To");
-    const std::string* from = m_message.findHeader("From");
+std::optional<Envelope> envelopeOf(const Message& message) {
+    const std::string* to = message.findHeader("To");
+    const std::string* from = message.findHeader("From");
     if (to == nullptr || from == nullptr) {
-        return false;
+        return std::nullopt;
     }
-    if (m_message.findHeader("Date") == nullptr) {
-        m_message.setDateNow();
-    }
-    // Collected before anything is sent: setDateNow may have grown the table.
-    std::vector<std::string> senders = extractAddresses(*m_message.findHeader("From"));
-    std::vector<std::string> recipients = extractAddresses(*m_message.findHeader("To"));
+    Envelope envelope;
+    std::vector<std::string> senders = extractAddresses(*from);
+    envelope.sender = senders.empty() ? "Unknown" : senders.front();
+    envelope.recipients = extractAddresses(*to);
     for (const char* name : {"Cc", "Bcc"}) {
-        if (const std::string* value = m_message.findHeader(name)) {
+        if (const std::string* value = message.findHeader(name)) {
             for (auto& a : extractAddresses(*value)) {
-                recipients.push_back(std::move(a));
+                envelope.recipients.push_back(std::move(a));
             }
         }
     }
+    return envelope;
+}
 
-    if (!sendCommand(true, "RSET\r\n", false)) {
-        return false;
+bool MailEngine::sendOne(Message& message, const Envelope* following) {
+    std::optional<Envelope> envelope = envelopeOf(message);
+    if (!envelope) {
+        return false;  // no To or no From: no error value is set
     }
-    std::string mailFrom =
-        "MAIL FROM:<" + (senders.empty() ? "Unknown" : senders.front()) + ">\r\n";
-    if (!sendCommand(true, mailFrom, false)) {
-        return false;
+    if (message.findHeader("Date") == nullptr) {
+        message.setDateNow();
     }
-    int accepted = 0;
-    for (const auto& rcpt : recipients) {
-        // A refused recipient is data, not the end of the message.
-        if (sendCommand(true, "RCPT TO:<" + rcpt + ">\r\n", false)) {
-            ++accepted;
-        }
+    bool ok = measuring() ? m_dialogue.measureMessage(message, *envelope)
+                          : m_dialogue.sendMessage(message, *envelope, following);
+    if (m_dialogue.state() == SmtpDialogue::State::Closed) {
+        m_connected.store(false);  // a half-written message was abandoned
     }
-    if (accepted == 0) {
-        return false;
-    }
-    if (!sendCommand(true, "DATA\r\n", false)) {
-        return false;
-    }
-    EngineSink sink(*this);
-    if (!m_message.write(sink) || !sink.finish()) {
+    if (!ok) {
         return false;
     }
     if (!pause(m_waitAfterMessageMs.load())) {
-        fail(kErrStopped, kPosStoppedAfterMessage);
+        m_io.fail(kErrStopped, kPosStoppedAfterMessage);
         return false;
     }
     return true;
+}
+
+bool MailEngine::runSend() {
+    return sendOne(m_message, nullptr);
+}
+
+void MailEngine::queue(Message message) {
+    auto queued = std::make_unique<Message>(std::move(message));
+    std::lock_guard lock(m_queueMutex);
+    m_queue.push_back(std::move(queued));
+}
+
+std::size_t MailEngine::queued() const {
+    std::lock_guard lock(m_queueMutex);
+    return m_queue.size();
+}
+
+void MailEngine::clearQueue() {
+    std::lock_guard lock(m_queueMutex);
+    m_queue.clear();
+}
+
+bool MailEngine::runSendQueued() {
+    std::unique_ptr<Message> message;
+    std::optional<Envelope> following;
+    {
+        std::lock_guard lock(m_queueMutex);
+        if (m_queue.empty()) {
+            return false;
+        }
+        message = std::move(m_queue.front());
+        m_queue.pop_front();
+        // A wait after each message spaces them out on purpose: nothing of
+        // the next one goes out before it.
+        if (!m_queue.empty() && m_waitAfterMessageMs.load() <= 0) {
+            following = envelopeOf(*m_queue.front());
+        }
+    }
+    // The commands this message's transaction had sent ahead count with it.
+    m_io.resetSent(m_dialogue.bytesSentAhead());
+    return sendOne(*message, following ? &*following : nullptr);
 }
 
 bool MailEngine::runDisconnect() {
@@ -712,13 +482,17 @@ bool MailEngine::runDisconnect() {
         return false;
     }
     m_connected.store(false);
-    bool quitOk = sendCommand(true, "QUIT\r\n", false);
-    if (!m_socket.close()) {
-        fail(m_socket.lastError(), kPosClose);
+    m_sessionPipelines.store(false);
+    bool quitOk = m_dialogue.quit();
+    bool alreadyClosed =
+        m_dialogue.state() == SmtpDialogue::State::Closed && !m_io.socket().isOpen();
+    m_dialogue.closed();
+    if (!alreadyClosed && !m_io.close()) {
+        m_io.fail(m_io.socket().lastError(), kPosClose);
         return false;
     }
     if (!pause(m_waitAfterDisconnectMs.load())) {
-        fail(kErrStopped, kPosStoppedAfterDisconnect);
+        m_io.fail(kErrStopped, kPosStoppedAfterDisconnect);
         return false;
     }
     return quitOk;

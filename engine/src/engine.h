@@ -1,59 +1,44 @@
-// MailEngine: the one SMTP connection and message of the process, its worker
-// thread, the job hand-over and the error model behind the ZEPH_* exports.
+// MailEngine: the job runner behind the ZEPH_* exports. It holds one SMTP
+// connection and one message, runs the jobs (connect, start session, send,
+// disconnect) on its worker thread, and keeps the settings and the error
+// model. The dialogue itself is dialogue.h; the command layer command.h.
 //
 // Threads: the caller's thread hands over jobs and polls; the worker runs
 // them. Everything both sides touch is atomic or guarded by a mutex: the
-// reply text (m_replyMutex), the message (m_messageMutex, held by the send
-// job for its whole run so that a setter called meanwhile waits instead of
-// changing the message under the writer), the authentication settings
+// message (m_messageMutex, held by the send job for its whole run so that a
+// setter called meanwhile waits instead of changing the message under the
+// writer), the queued messages (m_queueMutex), the settings
 // (m_settingsMutex). The socket belongs to whoever holds the busy flag.
+//
+// One process may hold several engines: the exports work on instance(); the
+// send job runs one engine per parallel session.
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
-#include <string_view>
 #include <thread>
 
+#include "command.h"
+#include "dialogue.h"
 #include "message.h"
-#include "reply.h"
 #include "socket.h"
 
 namespace zeph {
 
-enum JobKind : int { kIdle = 0, kConnect = 1, kStart = 2, kSend = 3, kDisconnect = 4, kQuit = 5 };
-
-// Socket error values besides errno numbers.
-enum SockError : int {
-    kErrStopped = -1,
-    kErrServerRefused = -2,
-    kErrResolve = Socket::kResolveFailed,  // -3
-    kErrNoHost = -5,
-    kErrNotWritable = -10,
-    kErrNoReply = -11,
-    kErrClosedByPeer = -12,
-};
-
-// Error positions: the step that failed.
-enum ErrorPos : int {
-    kPosOpen = 1030,
-    kPosConnect = 1031,
-    kPosClose = 1032,
-    kPosStoppedAfterDisconnect = 1033,
-    kPosAbortClose = 1132,
-    kPosAbortStopped = 1133,
-    kPosNotWritable = 2010,
-    kPosSend = 2011,
-    kPosStoppedAfterSend = 2012,
-    kPosNoReply = 3000,
-    kPosRecv = 3001,
-    kPosStoppedInReply = 3900,
-    kPosStoppedAfterMessage = 7500,
-    kPosServerRefused = 9000,
-    kPosReplyTooLong = 9903,
+enum JobKind : int {
+    kIdle = 0,
+    kConnect = 1,
+    kStart = 2,
+    kSend = 3,
+    kDisconnect = 4,
+    kQuit = 5,
+    kSendQueued = 6,  // the send job's own path (C++ only)
 };
 
 enum LastError : int { kLastBusy = -7, kLastAttach = -6 };
@@ -68,7 +53,7 @@ public:
     // The process-wide engine behind the exports, made on first use.
     static MailEngine& instance();
 
-    // Settings (any thread, any time).
+    // Settings (any thread, any time; a session takes them when it starts).
     int setPort(int port);
     int setRecvTimeOutSec(int seconds);
     void setWaitMillSec(int afterMessageMs, int afterDisconnectMs);
@@ -81,6 +66,8 @@ public:
     // (its fully qualified name, else its host name). 0 and unchanged for a
     // name that is neither a domain name nor an address literal.
     int setHeloName(const char* name);
+    // Whether sessions use PIPELINING when the server offers it (default on).
+    void setPipelining(bool on) { m_pipelining.store(on); }
 
     // The message; setters hold the lock while they run.
     template <class F>
@@ -97,6 +84,18 @@ public:
     int disconnect(int wait) { return handOver(kDisconnect, wait); }
     int getSendSize();
 
+    // The send job's path. Messages queued here are sent in order, one per
+    // sendQueued() job; a queued message cannot change any more. While the
+    // session pipelines and no wait follows a message, the job also sends
+    // the commands of the message queued behind it, so that each message
+    // costs one round trip; that message then stays first in the queue
+    // (after a disconnect too) until a send job takes it or the queue is
+    // cleared. Job result and error values are as for send().
+    void queue(Message message);
+    int sendQueued(int wait) { return handOver(kSendQueued, wait); }
+    std::size_t queued() const;
+    void clearQueue();
+
     int isExecute();
     int result() const { return m_result.load(); }
     void stop() { m_stop.raise(); }
@@ -106,20 +105,19 @@ public:
     int nowSendSize() const;
     int lastError() const { return m_lastError.load(); }
     void setLastError(int value) { m_lastError.store(value); }
-    int sockError() const { return m_sockError.load(); }
-    int replyCode() const { return m_replyCode.load(); }
-    int errorPos() const { return m_errorPos.load(); }
-    // First line of the last reply, copied out; valid until the next call.
-    const char* smtpResult();
-
-    // Command layer (worker thread, or a caller's thread in tests).
-    bool sendCommand(bool wantReply, std::string_view text, bool appendCrLf);
-    bool readReply();
-    bool expectReply(std::string_view text, int code);
+    int sockError() const { return m_io.sockError(); }
+    int replyCode() const { return m_io.replyCode(); }
+    int errorPos() const { return m_io.errorPos(); }
+    // First line of the last reply (or of the text that replaced it), copied
+    // out; valid until the next call.
+    const char* smtpResult() { return m_io.resultLine(); }
+    // The last reply as the server sent it, every line, never rewritten: the
+    // evidence behind the defined text of smtpResult().
+    std::string serverReply() const { return m_io.serverReply(); }
+    // Whether the open session pipelines (after a start job).
+    bool pipelining() const { return m_sessionPipelines.load(); }
 
 private:
-    friend class EngineSink;
-
     int handOver(JobKind kind, int wait);
     bool tryAcquire();
     void startJob(JobKind kind);
@@ -127,26 +125,22 @@ private:
     void workerLoop();
     void startWorker();
     void stopWorker();
+    // Before a job: the command layer's time-out and mode.
+    void prepareJob();
 
     bool runConnect();
     bool runStart();
     bool runSend();
+    bool runSendQueued();
+    // Date, envelope, dialogue, wait after the message.
+    bool sendOne(Message& message, const Envelope* following);
     bool runDisconnect();
-    bool authenticate(const std::string& ehloReply);
-    std::string greetingCommand(int authMode, const std::string& name) const;
+    SessionSettings sessionSettings() const;
     // The greeting name, or empty when the machine has no usable name.
     std::string greetingName() const;
-    bool secureSocket();
-    bool runStartTls(const std::string& greeting);
-    bool sendBytes(std::string_view bytes);
     // Pauses up to ms, cut short by a stop. False when stopped.
     bool pause(int ms);
-    std::chrono::milliseconds timeout() const;
     bool measuring() const { return m_measureOnly.load() || m_measureJob.load(); }
-    void fail(int sockError, int pos) {
-        m_sockError.store(sockError);
-        m_errorPos.store(pos);
-    }
 
     // Job hand-over: busy first, kind last; the worker stores the result,
     // then sets the kind back and clears busy.
@@ -159,6 +153,8 @@ private:
     std::thread m_worker;
 
     StopSignal m_stop;
+    SmtpConnection m_io{m_stop};
+    SmtpDialogue m_dialogue{m_io};
     std::atomic<int> m_port{25};
     std::atomic<int> m_recvTimeoutSec{45};
     std::atomic<int> m_waitAfterMessageMs{0};
@@ -166,22 +162,17 @@ private:
     std::atomic<bool> m_measureOnly{false};
     std::atomic<bool> m_measureJob{false};  // ZEPH_GetSendSize's send, on the caller's thread
     std::atomic<bool> m_connected{false};
-    std::atomic<long long> m_sent{0};
-
+    std::atomic<bool> m_pipelining{true};
+    std::atomic<bool> m_sessionPipelines{false};
     std::atomic<int> m_lastError{0};
-    std::atomic<int> m_sockError{0};
-    std::atomic<int> m_errorPos{0};
-    std::atomic<int> m_replyCode{0};
 
     std::string m_host;  // written only by the holder of the busy flag
-    Socket m_socket;
-
-    std::mutex m_replyMutex;
-    ReplyReader m_reply;
-    std::array<char, ReplyReader::kBufferSize> m_resultLine{};
 
     std::mutex m_messageMutex;
     Message m_message;
+
+    mutable std::mutex m_queueMutex;
+    std::deque<std::unique_ptr<Message>> m_queue;
 
     mutable std::mutex m_settingsMutex;
     int m_authMode = 0;
@@ -192,5 +183,9 @@ private:
     std::string m_caFile;
     std::string m_heloName;
 };
+
+// The envelope of a message from its From, To, Cc and Bcc values; nullopt
+// when it has no To or no From entry.
+std::optional<Envelope> envelopeOf(const Message& message);
 
 }  // namespace zeph

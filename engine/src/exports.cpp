@@ -82,6 +82,16 @@ int ZEPH_SetHeloName(const char* name) {
     return fenced(0, [&] { return MailEngine::instance().setHeloName(name); });
 }
 
+int ZEPH_SetPipelining(int on) {
+    if (on != 0 && on != 1) {
+        return 0;
+    }
+    return fenced(0, [&] {
+        MailEngine::instance().setPipelining(on == 1);
+        return 1;
+    });
+}
+
 int ZEPH_SetCAFile(const char* path) {
     return fenced(0, [&] {
         MailEngine::instance().setCaFile(path);

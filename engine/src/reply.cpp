@@ -1,6 +1,26 @@
 #include "reply.h"
 
 namespace zeph {
+namespace {
+
+// Where the first reply in `bytes` ends (just past its last line's LF), or
+// npos while its last line has not arrived.
+std::size_t replyEnd(std::string_view bytes) {
+    std::size_t lineStart = 0;
+    for (;;) {
+        std::size_t lf = bytes.find('\n', lineStart);
+        if (lf == std::string_view::npos) {
+            return std::string_view::npos;
+        }
+        std::string_view line = bytes.substr(lineStart, lf + 1 - lineStart);
+        if (line.size() <= 3 || line[3] != '-') {
+            return lf + 1;
+        }
+        lineStart = lf + 1;
+    }
+}
+
+}  // namespace
 
 int replyCodeOf(std::string_view text) {
     int code = 0;
@@ -16,41 +36,30 @@ int replyCodeOf(std::string_view text) {
 
 void ReplyReader::begin() {
     m_code = 0;
-    m_first = true;
-}
-
-void ReplyReader::setText(std::string text) {
-    if (text.size() > kChunkSize) {
-        text.resize(kChunkSize);
-    }
-    m_text = std::move(text);
+    m_text.clear();
 }
 
 ReplyReader::Step ReplyReader::feed(std::string_view chunk) {
-    if (m_first) {
-        m_text.assign(chunk.substr(0, kChunkSize));
-        m_first = false;
-    } else {
-        if (m_text.size() + chunk.size() > kChunkSize) {
-            return Step::Overflow;
-        }
-        m_text.append(chunk);
+    m_buffer.append(chunk);
+    return next();
+}
+
+ReplyReader::Step ReplyReader::next() {
+    const std::size_t end = replyEnd(m_buffer);
+    const std::size_t length = end == std::string::npos ? m_buffer.size() : end;
+    if (length > kChunkSize) {
+        // The stream cannot be followed past a reply we refused to hold.
+        m_buffer.clear();
+        return Step::Overflow;
     }
+    m_text.assign(m_buffer, 0, length);
     // Read from the joined text, so that a code split over two chunks ("25",
     // "0 OK") is still read whole.
     m_code = replyCodeOf(m_text);
-    if (m_text.empty() || m_text.back() != '\n') {
+    if (end == std::string::npos) {
         return Step::More;
     }
-    std::size_t lineStart = 0;
-    if (m_text.size() >= 2) {
-        std::size_t prevEnd = m_text.rfind('\n', m_text.size() - 2);
-        lineStart = prevEnd == std::string::npos ? 0 : prevEnd + 1;
-    }
-    std::string_view lastLine = std::string_view(m_text).substr(lineStart);
-    if (lastLine.size() > 3 && lastLine[3] == '-') {
-        return Step::More;
-    }
+    m_buffer.erase(0, end);
     return isErrorCode() ? Step::ErrorReply : Step::Complete;
 }
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "codec.h"
-#include "engine.h"
+#include "dialogue.h"
 #include "sasl.h"
 
 namespace zeph {
@@ -37,18 +37,10 @@ std::string base64Line(std::string_view bytes) {
 
 }  // namespace
 
-bool MailEngine::authenticate(const std::string& ehloReply) {
-    int mode = 0;
-    int method = 0;
-    std::string user;
-    std::string password;
-    {
-        std::lock_guard lock(m_settingsMutex);
-        mode = m_authMode;
-        method = m_authMethod;
-        user = m_authUser;
-        password = m_authPassword;
-    }
+bool SmtpDialogue::authenticate(const std::string& ehloReply) {
+    const int mode = m_settings.authMode;
+    const int method = m_settings.authMethod;
+    const std::string& user = m_settings.authUser;
     Method chosen = (method >= kPlain && method <= kCramMd5) ? static_cast<Method>(method)
                                                              : offeredMethod(ehloReply);
     if (mode == -101) {
@@ -64,27 +56,25 @@ bool MailEngine::authenticate(const std::string& ehloReply) {
         case kNone:
             break;  // nothing we know is offered: go on unauthenticated
         case kPlain:
-            ok = expectReply("AUTH PLAIN " + authPlainPayload(user, password) + "\r\n", 235);
+            ok = m_io.expectReply(
+                "AUTH PLAIN " + authPlainPayload(user, m_settings.authPassword) + "\r\n", 235);
             break;
         case kLogin:
             // The challenges ("Username:", "Password:") carry nothing we need.
-            ok = expectReply("AUTH LOGIN\r\n", 334) && expectReply(base64Line(user), 334) &&
-                 expectReply(base64Line(password), 235);
+            ok = m_io.expectReply("AUTH LOGIN\r\n", 334) &&
+                 m_io.expectReply(base64Line(user), 334) &&
+                 m_io.expectReply(base64Line(m_settings.authPassword), 235);
             break;
         case kCramMd5: {
-            ok = expectReply("AUTH CRAM-MD5\r\n", 334);
+            ok = m_io.expectReply("AUTH CRAM-MD5\r\n", 334);
             if (ok) {
-                std::string challenge;
-                {
-                    std::lock_guard lock(m_replyMutex);
-                    challenge = decodeChallenge(m_reply.text());
-                }
-                ok = expectReply(cramMd5Response(user, password, challenge) + "\r\n", 235);
+                const std::string challenge = decodeChallenge(m_io.replyText());
+                ok = m_io.expectReply(
+                    cramMd5Response(user, m_settings.authPassword, challenge) + "\r\n", 235);
             }
             break;
         }
     }
-    std::fill(password.begin(), password.end(), '\0');
     return ok;
 }
 

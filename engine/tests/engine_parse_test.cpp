@@ -79,6 +79,36 @@ TEST(ReplyReader, RefusesToGrowPastTheBufferAndKeepsTheTextSoFar) {
     EXPECT_EQ(r.text(), "250 OK\r\n");
 }
 
+TEST(ReplyReader, TakesPipelinedRepliesOneAtATime) {
+    ReplyReader r;
+    r.begin();
+    // Three replies, the last cut in the middle of its second line.
+    ASSERT_EQ(r.feed("250 reset\r\n550-no\r\n550 such user\r\n250-a\r\n25"), Step::Complete);
+    EXPECT_EQ(r.text(), "250 reset\r\n");
+    r.begin();
+    EXPECT_EQ(r.next(), Step::ErrorReply);
+    EXPECT_EQ(r.text(), "550-no\r\n550 such user\r\n");
+    EXPECT_EQ(r.code(), 550);
+    r.begin();
+    EXPECT_EQ(r.next(), Step::More);
+    EXPECT_EQ(r.text(), "250-a\r\n25") << "the part received so far";
+    EXPECT_EQ(r.feed("0 b\r\n354 go\r\n"), Step::Complete);
+    EXPECT_EQ(r.text(), "250-a\r\n250 b\r\n");
+    EXPECT_TRUE(r.hasUnread());
+    r.discardUnread();
+    r.begin();
+    EXPECT_EQ(r.next(), Step::More);
+    EXPECT_EQ(r.text(), "");
+
+    // Only the reply being read is bounded, not what follows it.
+    const std::string big = "250-" + std::string(1500, 'x') + "\r\n250 end\r\n";
+    r.begin();
+    EXPECT_EQ(r.feed(big + big.substr(0, 1000)), Step::Complete);
+    r.begin();
+    EXPECT_EQ(r.feed(big.substr(1000)), Step::Complete);
+    EXPECT_EQ(r.text(), big);
+}
+
 TEST(AddressExtraction, FindsTheAddressesOfHeaderValues) {
     struct Row {
         std::string value;

@@ -20,7 +20,7 @@ using test::Script;
 using test::Step;
 using Clock = std::chrono::steady_clock;
 
-// What the engine calls itself in HELO/EHLO, and in the ABNORMAL text.
+// What the engine calls itself in EHLO/HELO, and in the ABNORMAL text.
 std::string localName(const char* fallback) {
     char buffer[128] = {};
     if (::gethostname(buffer, sizeof buffer - 1) != 0) {
@@ -39,8 +39,8 @@ Step greet() {
 Step on(std::string expect, std::string reply) {
     return {std::move(expect), {std::move(reply)}};
 }
-Step helo() {
-    return on("HELO ", "250 hello\r\n");
+Step ehlo() {
+    return on("EHLO ", "250 hello\r\n");
 }
 
 // RSET .. terminator for one message whose recipients all pass.
@@ -103,7 +103,7 @@ protected:
 
 TEST_F(Session, SendsTheEnvelopeAndGoesOnPastRefusedRecipients) {
     Script s = {greet(),
-                helo(),
+                ehlo(),
                 on("RSET\r\n", "250 reset\r\n"),
                 on("MAIL FROM:", "250 ok\r\n"),
                 on("RCPT TO:", "250 ok\r\n"),
@@ -129,7 +129,7 @@ TEST_F(Session, SendsTheEnvelopeAndGoesOnPastRefusedRecipients) {
 
     std::string sent = server.received();
     std::string transcript = sent.substr(before);
-    EXPECT_EQ(sent.substr(0, before), "HELO " + localName("ZEPHM") + "\r\n");
+    EXPECT_EQ(sent.substr(0, before), "EHLO " + localName("ZEPHM") + "\r\n");
     const std::string envelope =
         "RSET\r\nMAIL FROM:<s@x.jp>\r\nRCPT TO:<a@x.jp>\r\nRCPT TO:<b@y.jp>\r\n"
         "RCPT TO:<c@z.jp>\r\nRCPT TO:<d@w.jp>\r\nDATA\r\n";
@@ -157,35 +157,47 @@ TEST_F(Session, ReadsMultiLineGreetingsToTheirLastLine) {
     };
     for (const auto& chunks : greetings) {
         SCOPED_TRACE(chunks.front());
-        FakeSmtp server({{Step{"", chunks}, helo()}});
+        FakeSmtp server({{Step{"", chunks}, ehlo()}});
         ASSERT_EQ(connect(server), 1);
-        // Had a greeting line been left unread, it would answer HELO.
+        // Had a greeting line been left unread, it would answer EHLO.
         ASSERT_EQ(engine.sendStart(1), 1);
         EXPECT_STREQ(engine.smtpResult(), "250 hello");
         EXPECT_EQ(engine.abort(), 1);
     }
 }
 
-TEST_F(Session, JudgesTheHeloReply) {
+TEST_F(Session, GreetsWithEhloFallsBackToHeloAndJudgesTheReply) {
     const std::string name = localName("NONAME");
     struct Row {
-        std::string reply;
+        std::string ehlo;
+        std::string helo;  // the reply to HELO; empty: no HELO may be sent
         int result;
         std::string text;
         int sockError;
         int pos;
     };
+    const std::string abnormal = " ABNORMAL CMD::[HELO " + name + "]";
     const std::vector<Row> rows = {
-        {"501 who are you\r\n", 1, "501 ABNORMAL CMD::[HELO " + name + "]", 0, 0},
-        {"220 what\r\n", 0, "220 ABNORMAL CMD::[HELO " + name + "]", 0, 0},
-        {"421 go away\r\n", 0, "421 go away", kErrServerRefused, kPosServerRefused},
-        {"250-split\r\n", 1, "250-split", 0, 0},
+        {"250-split\r\n", "", 1, "250-split", 0, 0},
+        {"501 who are you\r\n", "", 1, "501" + abnormal, 0, 0},
+        {"220 what\r\n", "", 0, "220" + abnormal, 0, 0},
+        {"421 go away\r\n", "", 0, "421 go away", kErrServerRefused, kPosServerRefused},
+        {"550 not you\r\n", "", 0, "550 not you", kErrServerRefused, kPosServerRefused},
+        // A server that does not know EHLO: HELO, judged by the same rule,
+        // and the refusal of EHLO leaves no error position behind.
+        {"500 unknown\r\n", "250 hello\r\n", 1, "250 hello", 0, 0},
+        {"502 not here\r\n", "501 odd\r\n", 1, "501" + abnormal, 0, 0},
+        {"500 unknown\r\n", "220 what\r\n", 0, "220" + abnormal, 0, 0},
+        {"502 not here\r\n", "421 bye\r\n", 0, "421 bye", kErrServerRefused, kPosServerRefused},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.reply);
-        Script s = {greet(), on("HELO ", row.reply)};
-        if (row.reply.starts_with("250-")) {
+        SCOPED_TRACE(row.ehlo + row.helo);
+        Script s = {greet(), on("EHLO ", row.ehlo)};
+        if (row.ehlo.starts_with("250-")) {
             s.back().chunks.emplace_back("250 done\r\n");
+        }
+        if (!row.helo.empty()) {
+            s.push_back(on("HELO ", row.helo));
         }
         FakeSmtp server({s});
         MailEngine fresh;
@@ -195,13 +207,21 @@ TEST_F(Session, JudgesTheHeloReply) {
         EXPECT_STREQ(fresh.smtpResult(), row.text.c_str());
         EXPECT_EQ(fresh.sockError(), row.sockError);
         EXPECT_EQ(fresh.errorPos(), row.pos);
+        std::string expected = "EHLO " + localName("ZEPHM") + "\r\n";
+        if (!row.helo.empty()) {
+            expected += "HELO " + localName("ZEPHM") + "\r\n";
+            // The rewritten text leaves the server's own words within reach.
+            EXPECT_EQ(fresh.serverReply(), row.helo);
+        }
+        fresh.abort();
+        EXPECT_EQ(server.received(), expected);
     }
 }
 
 TEST_F(Session, ReportsSilenceAClosedConnectionAndAnOversizedReply) {
     engine.setRecvTimeOutSec(1);
     {
-        FakeSmtp server({{greet(), Step{"HELO ", {}}}});
+        FakeSmtp server({{greet(), Step{"EHLO ", {}}}});
         ASSERT_EQ(connect(server), 1);
         auto start = Clock::now();
         EXPECT_EQ(engine.sendStart(1), 0);
@@ -210,7 +230,7 @@ TEST_F(Session, ReportsSilenceAClosedConnectionAndAnOversizedReply) {
         engine.abort();
     }
     {
-        FakeSmtp server({{greet(), helo(), Step{"RSET\r\n", {}, true}}});
+        FakeSmtp server({{greet(), ehlo(), Step{"RSET\r\n", {}, true}}});
         ASSERT_EQ(connect(server), 1);
         ASSERT_EQ(engine.sendStart(1), 1);
         message("a@x.jp");
@@ -219,7 +239,7 @@ TEST_F(Session, ReportsSilenceAClosedConnectionAndAnOversizedReply) {
         engine.abort();
     }
     {
-        FakeSmtp server({{greet(), Step{"HELO ", test::endlessMultiline(3000)}}});
+        FakeSmtp server({{greet(), Step{"EHLO ", test::endlessMultiline(3000)}}});
         ASSERT_EQ(connect(server), 1);
         EXPECT_EQ(engine.sendStart(1), 0);
         EXPECT_EQ(engine.errorPos(), kPosReplyTooLong);
@@ -228,7 +248,7 @@ TEST_F(Session, ReportsSilenceAClosedConnectionAndAnOversizedReply) {
     }
     {
         // A refusal whose last line never comes is still a refusal.
-        FakeSmtp server({{greet(), on("HELO ", "554-no\r\n")}});
+        FakeSmtp server({{greet(), on("EHLO ", "554-no\r\n")}});
         ASSERT_EQ(connect(server), 1);
         EXPECT_EQ(engine.sendStart(1), 0);
         expectErrors(kErrServerRefused, 554, kPosServerRefused);
@@ -240,7 +260,7 @@ TEST_F(Session, StopEndsAnyWaitWithinMilliseconds) {
     // The first line of a reply whose rest never comes: the engine is surely
     // waiting for more when it is stopped.
     FakeSmtp server(
-        {{greet(), on("HELO ", "250-partial\r\n")}, concat({greet(), helo()}, transaction(1))});
+        {{greet(), on("EHLO ", "250-partial\r\n")}, concat({greet(), ehlo()}, transaction(1))});
     ASSERT_EQ(connect(server), 1);
     ASSERT_EQ(engine.sendStart(0), 1);
     ASSERT_TRUE(tarn::test::waitUntil([&] { return engine.replyCode() == 250; }));
@@ -270,7 +290,7 @@ TEST_F(Session, StopEndsAnyWaitWithinMilliseconds) {
 }
 
 TEST_F(Session, RefusesASecondJobWhileOneRuns) {
-    FakeSmtp server({{greet(), Step{"HELO ", {}}}});
+    FakeSmtp server({{greet(), Step{"EHLO ", {}}}});
     ASSERT_EQ(connect(server), 1);
     ASSERT_EQ(engine.sendStart(0), 1);
     message("a@x.jp");
@@ -288,10 +308,10 @@ TEST_F(Session, RefusesASecondJobWhileOneRuns) {
 
 TEST_F(Session, AbortDuringAJobStopsItBeforeClosingTheSocket) {
     engine.setRecvTimeOutSec(60);
-    FakeSmtp server({{greet(), Step{"HELO ", {}}}});
+    FakeSmtp server({{greet(), Step{"EHLO ", {}}}});
     ASSERT_EQ(connect(server), 1);
     ASSERT_EQ(engine.sendStart(0), 1);
-    ASSERT_TRUE(server.waitReceived("HELO "));
+    ASSERT_TRUE(server.waitReceived("EHLO "));
     auto start = Clock::now();
     EXPECT_EQ(engine.abort(), 1);
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
@@ -313,7 +333,7 @@ TEST_F(Session, EndedWorkerRefusesJobsUntilStartedAgain) {
 TEST_F(Session, MeasureOnlyCountsWithoutANetwork) {
     engine.setPort(0);
     ASSERT_EQ(engine.connect("nowhere.invalid", 1), 1);
-    EXPECT_EQ(engine.sendStart(1), 0) << "no reply is read, so HELO never gets 250";
+    EXPECT_EQ(engine.sendStart(1), 0) << "no reply is read, so EHLO never gets 250";
     EXPECT_EQ(engine.replyCode(), 0);
     message("a@x.jp, b@y.jp");
     int size = engine.getSendSize();
@@ -351,7 +371,7 @@ TEST_F(Session, ConnectGuards) {
 }
 
 TEST_F(Session, SendNeedsToFromAndAnAcceptedRecipient) {
-    FakeSmtp server({{greet(), helo(), on("RSET\r\n", "250 ok\r\n"), on("MAIL FROM:", "250 ok\r\n"),
+    FakeSmtp server({{greet(), ehlo(), on("RSET\r\n", "250 ok\r\n"), on("MAIL FROM:", "250 ok\r\n"),
                       on("RCPT TO:", "550 no\r\n"), on("RCPT TO:", "550 no\r\n")}});
     ASSERT_EQ(connect(server), 1);
     ASSERT_EQ(engine.sendStart(1), 1);
@@ -360,7 +380,7 @@ TEST_F(Session, SendNeedsToFromAndAnAcceptedRecipient) {
         m.setHeader("To", "a@x.jp");
     });
     EXPECT_EQ(engine.send(1), 0);
-    expectErrors(0, 250, 0);  // still those of HELO
+    expectErrors(0, 250, 0);  // still those of EHLO
     EXPECT_FALSE(server.received().ends_with("RSET\r\n"));
 
     // "山田" alone: no usable sender.
@@ -454,11 +474,12 @@ TEST_F(Session, AuthenticatesWithTheChosenMethod) {
 }
 
 TEST_F(Session, AuthWithoutAPasswordStaysOff) {
-    FakeSmtp server({{greet(), helo()}});
+    FakeSmtp server({{greet(), on("EHLO ", "250-fake\r\n250 AUTH PLAIN\r\n")}});
     EXPECT_EQ(engine.setSmtpAuth(1, "tim", nullptr, 1), 0);
     ASSERT_EQ(connect(server), 1);
     ASSERT_EQ(engine.sendStart(1), 1);
-    EXPECT_TRUE(server.received().starts_with("HELO "));
+    engine.abort();
+    EXPECT_EQ(server.received(), "EHLO " + localName("ZEPHM") + "\r\n");
 }
 
 }  // namespace

@@ -6,6 +6,8 @@ target_link_libraries(engine_fake_smtp PUBLIC Threads::Threads PRIVATE tarn::war
 tarn_add_test(NAME engine_parse_test SOURCES tests/engine_parse_test.cpp LIBS zeph_core)
 tarn_add_test(NAME engine_session_test SOURCES tests/engine_session_test.cpp
   LIBS zeph_core engine_fake_smtp tarn::testsupport)
+tarn_add_test(NAME engine_pipelining_test SOURCES tests/engine_pipelining_test.cpp
+  LIBS zeph_core engine_fake_smtp tarn::engine_test_servers)
 tarn_add_test(NAME engine_recorder_test SOURCES tests/engine_recorder_test.cpp
   LIBS tarn::engine tarn::testsupport)
 tarn_add_fuzzer(NAME reply_fuzz SOURCES fuzz/reply_fuzz.cpp LIBS zeph_core

@@ -7,7 +7,7 @@ Run it with Debian's interpreter (TARN_TEST_PYTHON, /usr/bin/python3):
                    [--auth USER:PASSWORD]... [--auth-required]
                    [--mechanisms PLAIN,LOGIN,CRAM-MD5]
                    [--cert CERT.pem --key KEY.pem [--implicit-tls]]
-                   [--refuse ADDRESS]...
+                   [--refuse ADDRESS]... [--pipelining]
 
 Once listening it prints one line "READY <port>" on stdout (port 0 picks a free
 port) and serves until killed (SIGTERM).
@@ -18,7 +18,9 @@ from 1: "N.eml" holds the DATA bytes as received (after dot-unstuffing), and
 "connection"} ("connection" numbers the TCP connections from 1).
 --refuse answers RCPT TO for that address with "550 5.1.1 Mailbox unavailable".
 The .json file is written last, by rename, so its presence means the message is
-complete.
+complete. --pipelining adds PIPELINING (RFC 2920) to the EHLO reply; aiosmtpd
+reads commands from a buffered stream, so batched commands are answered in
+order.
 
 --auth enables SMTP AUTH (without requiring TLS) for the given accounts; the
 mechanisms default to PLAIN, LOGIN and CRAM-MD5 (CRAM-MD5 is implemented here;
@@ -43,12 +45,20 @@ from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
 
 class Recorder:
-    def __init__(self, folder, accounts, mechanisms, refused=()):
+    def __init__(self, folder, accounts, mechanisms, refused=(), pipelining=False):
         self.folder = folder
+        self.pipelining = pipelining
         self.refused = {r.lower() for r in refused}
         self.accounts = accounts
         self.mechanisms = mechanisms
         self.count = 0
+
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        # With a hook of its own aiosmtpd leaves remembering the name to it.
+        session.host_name = hostname
+        if self.pipelining:
+            responses.insert(len(responses) - 1, "250-PIPELINING")
+        return responses
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if address.lower() in self.refused:
@@ -111,12 +121,13 @@ def main():
     p.add_argument("--key")
     p.add_argument("--implicit-tls", action="store_true")
     p.add_argument("--refuse", action="append", default=[], metavar="ADDRESS")
+    p.add_argument("--pipelining", action="store_true")
     a = p.parse_args()
 
     os.makedirs(a.dir, exist_ok=True)
     accounts = dict(x.split(":", 1) for x in a.auth)
     mechanisms = [m.strip().upper() for m in a.mechanisms.split(",") if m.strip()]
-    handler = Recorder(a.dir, accounts, mechanisms, a.refuse)
+    handler = Recorder(a.dir, accounts, mechanisms, a.refuse, a.pipelining)
     connections = [0]
     excluded = [m for m in ("PLAIN", "LOGIN", "CRAM-MD5") if m not in mechanisms or not accounts]
 

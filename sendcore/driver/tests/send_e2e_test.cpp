@@ -122,7 +122,8 @@ TEST_F(SendRun, MergesRunsTheScriptMarksRefusedAndLogsEveryLine) {
         "SMTPName:127.0.0.1, PortNo:" +
         std::to_string(fx.settings().defaultAccount.PortNo) +
         "\n"
-        "SMTPサーバに接続しました。\n\t:250 ";
+        // The first line of the EHLO reply, which lists extensions below it.
+        "SMTPサーバに接続しました。\n\t:250-";
     ASSERT_EQ(log.substr(0, expectedHead.size()), expectedHead);
     std::string expectedTail =
         "--- 送信開始 [TS] ---\n"
