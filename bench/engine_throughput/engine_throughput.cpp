@@ -6,6 +6,8 @@
 //       smtp-source's -l SIZE payload
 //   engine_throughput HOST PORT --messages FILE
 //       the messages of FILE (send_run_inputs writes those of `tarn send`)
+//   --lock-step (last) turns PIPELINING off: every command waits for its reply
+//       even where the server offers it.
 // Prints "messages=N bytes_per_message=B polls_per_message=P". The benchmarks
 // time the whole process from outside, as they time the programs it is
 // compared with.
@@ -113,11 +115,12 @@ void report(const char* step) {
 int main(int argc, char** argv) {
     auto usage = [] {
         std::fprintf(stderr,
-                     "usage: engine_throughput HOST PORT COUNT SIZE\n"
-                     "       engine_throughput HOST PORT --messages FILE\n");
+                     "usage: engine_throughput HOST PORT COUNT SIZE [--lock-step]\n"
+                     "       engine_throughput HOST PORT --messages FILE [--lock-step]\n");
         return 2;
     };
-    const std::optional<int> port = argc == 5 ? parseInt(argv[2]) : std::nullopt;
+    const bool lockStep = argc == 6 && std::string_view(argv[5]) == "--lock-step";
+    const std::optional<int> port = argc == 5 || lockStep ? parseInt(argv[2]) : std::nullopt;
     if (!port) {
         return usage();
     }
@@ -141,6 +144,7 @@ int main(int argc, char** argv) {
     ZEPH_SetWaitMillSec(0, 0);
     ZEPH_SetEncodeType(0);
     ZEPH_SetPort(*port);
+    ZEPH_SetPipelining(lockStep ? 0 : 1);
     if (!runJob(ZEPH_Connect(argv[1], 0))) {
         report("connect");
         return 1;

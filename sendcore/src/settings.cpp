@@ -66,6 +66,7 @@ constexpr Field kOptionFields[] = {
     {"LogOpenExeName", kSz, TARN_AT(SendSettings, LogOpenExeName)},
     {"MailCharset", kDw, TARN_AT(SendSettings, MailCharset)},
     {"HeloName", kSz, TARN_AT(SendSettings, HeloName)},
+    {"NoPipelining", kDw, TARN_AT(SendSettings, NoPipelining)},
 };
 
 constexpr Field kCheckFields[] = {

@@ -84,9 +84,9 @@ TEST(Settings, FreshRegistryLoadsAllZeroAndSavingCreatesEveryValue) {
     ASSERT_TRUE(store.saveCommon(cont).ok());
     ASSERT_TRUE(store.saveCheckParam(s.check).ok());
     RegistryFile reg = RegistryFile::load(store.path());
-    // Option 9 + the mail character set and greeting name; DefAccount and
+    // Option 9 + the mail character set, greeting name and pipelining; DefAccount and
     // Account1-10 17 + the security mode and CA file; Common 1; CheckParam 6.
-    EXPECT_EQ(reg.entries().size(), 11u + 11 * 19 + 1 + 6);
+    EXPECT_EQ(reg.entries().size(), 12u + 11 * 19 + 1 + 6);
     std::string text = readFile(store.path());
     EXPECT_NE(text.find("[Software\\Kestrel\\ZEPHV2\\Option\\Account10]\n"), std::string::npos);
     EXPECT_NE(text.find("\"SMTPName10\"=\"\"\n"), std::string::npos);
@@ -112,6 +112,7 @@ TEST(Settings, ReadsTheDocumentedValueNames) {
         {opt, "CustomUse", &s.CustomUse},
         {opt, "ScriptUse", &s.ScriptUse},
         {opt, "MailCharset", &s.MailCharset},
+        {opt, "NoPipelining", &s.NoPipelining},
         {def, "DefPortNo", &d.PortNo},
         {def, "DefUseFQDN", &d.UseFQDN},
         {def, "LANConnect", &d.dialUp.LANConnect},
@@ -208,6 +209,7 @@ TEST(Settings, FullyFilledRecordRoundTripsThroughTheFile) {
     s.ScriptUse = 1;
     s.MailCharset = kMailCharsetAutomatic;
     fill(s.HeloName, "mail.");
+    s.NoPipelining = 1;
     s.check.CheckMode = 1;
     s.check.CheckLogOutMode = 1;
     fill(s.check.CheckLogFileName, "/check/");

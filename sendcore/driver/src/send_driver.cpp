@@ -330,6 +330,7 @@ int Run::execute() {
     ZEPH_SetCAFile(caFile.c_str());
     ZEPH_SetCharset(mailCharset(m_settings));
     ZEPH_SetHeloName(greetingName(m_settings).c_str());
+    ZEPH_SetPipelining(m_settings.NoPipelining != 0 ? 0 : 1);
     const std::string smtpName = fieldText(m_account.SMTPName);
     if (ZEPH_Connect(smtpName.c_str(), 0) == 0) {
         ZEPH_Abort();

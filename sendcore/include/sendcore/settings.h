@@ -81,11 +81,15 @@ struct SendSettings {
     // private server's certificate; empty for none. Stored as DefCAFile / CAFilen.
     char defaultCaFile[260];
     char accountCaFile[10][260];
-    std::int32_t MailCharset;          // MailCharsetMode (registry Option\MailCharset)
+    std::int32_t MailCharset;  // MailCharsetMode (registry Option\MailCharset)
     // The name the SMTP session greets with (registry Option\HeloName, SZ): a
     // domain name or an address literal such as "[192.0.2.1]". Empty: the
     // machine's fully qualified name, else the sender address's domain.
     char HeloName[256];
+    // 1: every SMTP command waits for its reply even where the server offers
+    // PIPELINING (registry Option\NoPipelining, DWORD). 0, the default, lets
+    // the session pipeline; results and the log are the same either way.
+    std::int32_t NoPipelining;
 };
 
 #pragma pack(pop)
@@ -133,7 +137,8 @@ static_assert(offsetof(SendSettings, defaultCaFile) == 18208);
 static_assert(offsetof(SendSettings, accountCaFile) == 18468);
 static_assert(offsetof(SendSettings, MailCharset) == 21068);
 static_assert(offsetof(SendSettings, HeloName) == 21072);
-static_assert(sizeof(SendSettings) == 21328);
+static_assert(offsetof(SendSettings, NoPipelining) == 21328);
+static_assert(sizeof(SendSettings) == 21332);
 
 // The character set a send uses: MailCharset, with an unknown value read as
 // ISO-2022-JP.

@@ -1,0 +1,97 @@
+// One SMTP session through the engine's C++ class, the way a send job that
+// owns its engine drives it: every message queued one ahead of its turn, so
+// that a session which pipelines sends each message's commands with the
+// content of the one before it (one round trip per message).
+//   engine_queued HOST PORT COUNT SIZE
+//       COUNT messages whose body is SIZE bytes of 80-byte lines, as
+//       smtp-source's -l SIZE payload and engine_throughput's
+// Prints "messages=N bytes=B pipelining=0|1". Timed from outside like the rest.
+#include <charconv>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "engine.h"
+
+namespace {
+
+std::optional<int> parseInt(std::string_view text) {
+    int value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc{} || end != text.data() + text.size() || value < 0) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::string bodyOf(int size) {
+    std::string body;
+    for (int line = 1; static_cast<int>(body.size()) + 80 <= size; ++line) {
+        body += std::to_string(line % 10) + std::string(77, 'X') + "\r\n";
+    }
+    if (const int rest = size - static_cast<int>(body.size()); rest > 2) {
+        body += std::string(static_cast<std::size_t>(rest - 2), 'X') + "\r\n";
+    }
+    return body;
+}
+
+zeph::Message messageTo(int i, const std::string& body) {
+    zeph::Message m;
+    m.setDefaultHeader();
+    m.setHeader("To", "user" + std::to_string(i) + "@example.jp");
+    m.setHeader("From", "Sender <sender@example.jp>");
+    m.setHeader("Subject", "Monthly report");
+    m.setMessageId(nullptr);
+    m.setBody(body.c_str());
+    return m;
+}
+
+void report(zeph::MailEngine& engine, const char* step) {
+    std::fprintf(stderr, "%s failed [%d, %d, %d, %d] %s\n", step, engine.lastError(),
+                 engine.sockError(), engine.replyCode(), engine.errorPos(), engine.smtpResult());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const auto port = argc == 5 ? parseInt(argv[2]) : std::nullopt;
+    const auto count = argc == 5 ? parseInt(argv[3]) : std::nullopt;
+    const auto size = argc == 5 ? parseInt(argv[4]) : std::nullopt;
+    if (!port || !count || !size) {
+        std::fprintf(stderr, "usage: engine_queued HOST PORT COUNT SIZE\n");
+        return 2;
+    }
+    const std::string body = bodyOf(*size);
+    zeph::MailEngine engine;
+    engine.setRecvTimeOutSec(90);
+    engine.setWaitMillSec(0, 0);
+    engine.setPort(*port);
+    if (engine.connect(argv[1], 1) != 1) {
+        report(engine, "connect");
+        return 1;
+    }
+    if (engine.sendStart(1) != 1) {
+        report(engine, "session start");
+        return 1;
+    }
+    long long bytes = 0;
+    if (*count > 0) {
+        engine.queue(messageTo(1, body));
+    }
+    for (int i = 1; i <= *count; ++i) {
+        if (i < *count) {
+            engine.queue(messageTo(i + 1, body));
+        }
+        if (engine.sendQueued(1) != 1) {
+            report(engine, "send");
+            return 1;
+        }
+        bytes += engine.nowSendSize();
+    }
+    const bool pipelined = engine.pipelining();
+    engine.disconnect(1);
+    engine.abort();
+    std::printf("messages=%d bytes=%lld pipelining=%d\n", *count, bytes, pipelined ? 1 : 0);
+    return 0;
+}
