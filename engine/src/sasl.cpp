@@ -1,5 +1,6 @@
 #include "sasl.h"
 
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 
@@ -27,8 +28,20 @@ std::string toHex(const unsigned char* digest, std::size_t size) {
     return out;
 }
 
+// libcrypto set up without its clean-up at exit, as for TLS: that clean-up
+// would run before the engine's worker thread is joined and strand the
+// thread's libcrypto state. The thread frees its own state when it ends.
+bool cryptoReady() {
+    static const bool ready =
+        OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT | OPENSSL_INIT_LOAD_CONFIG, nullptr) == 1;
+    return ready;
+}
+
 // The MD5 of the parts one after another, as hex; empty when libcrypto fails.
 std::string md5HexOf(std::initializer_list<std::string_view> parts) {
+    if (!cryptoReady()) {
+        return {};
+    }
     const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(),
                                                                       EVP_MD_CTX_free);
     if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr) != 1) {
@@ -54,7 +67,7 @@ std::string md5Hex(std::string_view bytes) {
 }
 
 std::string hmacMd5Hex(std::string_view key, std::string_view data) {
-    if (key.size() > static_cast<std::size_t>(INT_MAX)) {
+    if (key.size() > static_cast<std::size_t>(INT_MAX) || !cryptoReady()) {
         return {};
     }
     // HMAC() wants a key pointer even for an empty key.
