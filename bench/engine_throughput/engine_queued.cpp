@@ -75,19 +75,38 @@ int main(int argc, char** argv) {
         report(engine, "session start");
         return 1;
     }
+    // Port 0: an engine that only counts, on the caller's thread.
+    zeph::MailEngine counter;
+    counter.setPort(0);
+    counter.connect("measure.invalid", 1);
+    auto measured = [&](const zeph::Message& m) {
+        counter.withMessage([&](zeph::Message& held) { held = m; });
+        return counter.getSendSize();
+    };
     long long bytes = 0;
+    zeph::Message next = messageTo(1, body);
+    int total = *count > 0 ? measured(next) : 0;
     if (*count > 0) {
-        engine.queue(messageTo(1, body));
+        engine.queue(next);
     }
     for (int i = 1; i <= *count; ++i) {
+        int nextTotal = 0;
         if (i < *count) {
-            engine.queue(messageTo(i + 1, body));
+            next = messageTo(i + 1, body);
+            nextTotal = measured(next);
+            engine.queue(next);
         }
         if (engine.sendQueued(1) != 1) {
             report(engine, "send");
             return 1;
         }
-        bytes += engine.nowSendSize();
+        if (engine.nowSendSize() != total) {
+            std::fprintf(stderr, "message %d: sent %d bytes, measured %d\n", i,
+                         engine.nowSendSize(), total);
+            return 1;
+        }
+        bytes += total;
+        total = nextTotal;
     }
     const bool pipelined = engine.pipelining();
     engine.disconnect(1);
