@@ -10,8 +10,8 @@
 // writer), the queued messages (m_queueMutex), the settings
 // (m_settingsMutex). The socket belongs to whoever holds the busy flag.
 //
-// One process may hold several engines: the exports work on instance(); the
-// send job runs one engine per parallel session.
+// One process may hold several engines, each with its own connection and
+// worker: the exports work on instance(); other instances are made directly.
 #pragma once
 
 #include <atomic>
