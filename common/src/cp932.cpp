@@ -1,6 +1,7 @@
 #include "common/cp932.h"
 
 #include "common/sjis.h"
+#include "common/utf8.h"
 
 #include <iconv.h>
 
@@ -28,18 +29,14 @@ private:
     iconv_t m_cd;
 };
 
-// Decodes one UTF-8 sequence at s[i] for error texts; returns the code point and its length.
+// The character at s[i] for an error text: its code point and length, or the
+// lone byte (as its value, length 1) when it starts no well-formed character.
 std::pair<unsigned, std::size_t> decodeUtf8(std::string_view s, std::size_t i) {
-    auto b = static_cast<unsigned char>(s[i]);
-    std::size_t n = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 1;
-    if (i + n > s.size()) {
-        return {b, 1};
+    const utf8::Decoded d = utf8::decode(s, i);
+    if (!d.valid) {
+        return {static_cast<unsigned char>(s[i]), 1};
     }
-    unsigned cp = n == 1 ? b : n == 2 ? (b & 0x1F) : n == 3 ? (b & 0x0F) : (b & 0x07);
-    for (std::size_t k = 1; k < n; ++k) {
-        cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-    }
-    return {cp, n};
+    return {static_cast<unsigned>(d.codePoint), d.length};
 }
 
 struct Outcome {
@@ -98,6 +95,15 @@ Result<std::string> fromUtf8(std::string_view utf8) {
     if (r.badOffset >= utf8.size()) {
         return makeError("UTF-8 の文字が途中で切れています。", static_cast<long long>(r.badOffset));
     }
+    if (!utf8::decode(utf8, r.badOffset).valid) {
+        // Not a character at all: naming it would put the broken byte into the text.
+        static constexpr char kHex[] = "0123456789ABCDEF";
+        const auto byte = static_cast<unsigned char>(utf8[r.badOffset]);
+        return makeError("UTF-8 として読めないバイト 0x" +
+                             std::string{kHex[byte >> 4], kHex[byte & 15]} + " があります (位置 " +
+                             std::to_string(r.badOffset) + ")。",
+                         static_cast<long long>(r.badOffset));
+    }
     auto [cp, n] = decodeUtf8(utf8, r.badOffset);
     char code[16];
     std::snprintf(code, sizeof code, "U+%04X", cp);
@@ -129,50 +135,6 @@ std::string firstUnrepresentable(std::string_view utf8) {
     char code[16];
     std::snprintf(code, sizeof code, "U+%04X", decodeUtf8(utf8, r.badOffset).first);
     return code;
-}
-
-bool isValidUtf8(std::string_view s, bool* hasMultiByte) {
-    bool multi = false;
-    std::size_t i = 0;
-    const std::size_t n = s.size();
-    while (i < n) {
-        auto c = static_cast<unsigned char>(s[i]);
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        multi = true;
-        std::size_t len = 0;
-        unsigned min = 0;
-        unsigned cp = 0;
-        if (c >= 0xC2 && c <= 0xDF) {
-            len = 2, cp = c & 0x1Fu, min = 0x80;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            len = 3, cp = c & 0x0Fu, min = 0x800;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            len = 4, cp = c & 0x07u, min = 0x10000;
-        } else {
-            return false;
-        }
-        if (n - i < len) {
-            return false;
-        }
-        for (std::size_t k = 1; k < len; ++k) {
-            auto t = static_cast<unsigned char>(s[i + k]);
-            if ((t & 0xC0u) != 0x80u) {
-                return false;
-            }
-            cp = (cp << 6) | (t & 0x3Fu);
-        }
-        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            return false;
-        }
-        i += len;
-    }
-    if (hasMultiByte != nullptr) {
-        *hasMultiByte = multi;
-    }
-    return true;
 }
 
 }  // namespace tarn::cp932

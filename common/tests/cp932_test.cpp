@@ -24,6 +24,11 @@ TEST(Cp932, UnrepresentableCharacterIsNamed) {
     EXPECT_NE(r.error().message.find("🍣"), std::string::npos);
     EXPECT_EQ(cp932::firstUnrepresentable("a😀"), "U+1F600");
     EXPECT_EQ(cp932::firstUnrepresentable("日本"), "");
+    // A byte that is not UTF-8 at all is named as a byte, never copied into the text.
+    auto bad = cp932::fromUtf8("ab\xE3\x41");
+    ASSERT_FALSE(bad.ok());
+    EXPECT_EQ(bad.error().offset, 2);
+    EXPECT_EQ(bad.error().message, "UTF-8 として読めないバイト 0xE3 があります (位置 2)。");
 }
 
 TEST(Cp932, BrokenShiftJisIsReportedOrReplaced) {

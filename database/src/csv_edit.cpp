@@ -4,6 +4,7 @@
 #include <variant>
 
 #include "common/cp932.h"
+#include "common/utf8.h"
 
 namespace tarn::db::detail {
 
@@ -63,7 +64,7 @@ Result<std::string> encodeCsvField(const DbValue& v, CsvEncoding encoding) {
     }
     std::string text;
     if (const auto* w = std::get_if<DbWideString>(&v)) {
-        if (!isValidUtf8(w->utf8)) {
+        if (!utf8::isValid(w->utf8)) {
             return makeError("the value is not valid UTF-8");
         }
         if (encoding == CsvEncoding::Utf8) {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/files.h"
+#include "common/utf8.h"
 
 namespace tarn::db {
 namespace {
@@ -77,8 +78,8 @@ Result<CsvTable> parseCsv(std::string bytes, CsvEncoding encoding, const CsvLimi
     const bool bom = std::string_view(bytes).substr(0, 3) == kBom;
     if (encoding == CsvEncoding::Auto) {
         bool multi = false;
-        encoding = (bom || (isValidUtf8(bytes, &multi) && multi)) ? CsvEncoding::Utf8
-                                                                  : CsvEncoding::ShiftJis;
+        encoding = (bom || (utf8::isValid(bytes, &multi) && multi)) ? CsvEncoding::Utf8
+                                                                    : CsvEncoding::ShiftJis;
     }
     if (encoding == CsvEncoding::Utf8 && bom) {
         pos = kBom.size();

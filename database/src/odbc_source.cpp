@@ -26,6 +26,7 @@
 #include "common/cp932.h"
 #include "common/files.h"
 #include "common/sjis.h"
+#include "common/utf8.h"
 #include "database/csv_reader.h"
 #include "database/db_connection.h"
 #include "source.h"
@@ -36,65 +37,14 @@ namespace {
 // Longest value read from one field; a longer one is an error, not a truncation.
 constexpr std::size_t kMaxFieldBytes = 1u << 20;
 
-std::u16string toUtf16(std::string_view utf8) {
-    std::u16string out;
-    out.reserve(utf8.size());
-    std::size_t i = 0;
-    while (i < utf8.size()) {
-        auto c = static_cast<unsigned char>(utf8[i]);
-        char32_t cp = 0xFFFD;
-        std::size_t len = 1;
-        if (c < 0x80) {
-            cp = c;
-        } else if ((c >> 5) == 0x6 && i + 1 < utf8.size()) {
-            cp = ((c & 0x1Fu) << 6) | (static_cast<unsigned char>(utf8[i + 1]) & 0x3Fu);
-            len = 2;
-        } else if ((c >> 4) == 0xE && i + 2 < utf8.size()) {
-            cp = ((c & 0x0Fu) << 12) | ((static_cast<unsigned char>(utf8[i + 1]) & 0x3Fu) << 6) |
-                 (static_cast<unsigned char>(utf8[i + 2]) & 0x3Fu);
-            len = 3;
-        } else if ((c >> 3) == 0x1E && i + 3 < utf8.size()) {
-            cp = ((c & 0x07u) << 18) | ((static_cast<unsigned char>(utf8[i + 1]) & 0x3Fu) << 12) |
-                 ((static_cast<unsigned char>(utf8[i + 2]) & 0x3Fu) << 6) |
-                 (static_cast<unsigned char>(utf8[i + 3]) & 0x3Fu);
-            len = 4;
-        }
-        i += len;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
-        }
-    }
-    return out;
-}
-
 void appendUtf8(std::string& out, const SQLWCHAR* s, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) {
         char32_t cp = s[i];
         if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
             ++i;
-        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-            cp = 0xFFFD;  // a lone surrogate from the driver
         }
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
+        utf8::append(out, cp);  // a lone surrogate half from the driver becomes U+FFFD
     }
 }
 
@@ -382,7 +332,7 @@ void setText(Param& p, std::string utf8, bool narrow, SQLSMALLINT columnType) {
     } else {
         p.cType = SQL_C_WCHAR;
         p.sqlType = isCharType(columnType) ? SQLSMALLINT{SQL_WVARCHAR} : columnType;
-        p.wide = toUtf16(utf8);
+        p.wide = utf8::toUtf16(utf8);
         p.ind = p.bufferBytes = static_cast<SQLLEN>(p.wide.size() * sizeof(char16_t));
         p.size = std::max<std::size_t>(p.wide.size(), 1);
     }
@@ -403,7 +353,7 @@ Result<Param> makeParam(const DbValue& v, SQLSMALLINT columnType, bool narrow) {
         }
         setText(p, std::move(u.value()), narrow, columnType);
     } else if (const auto* w = std::get_if<DbWideString>(&v)) {
-        if (!isValidUtf8(w->utf8)) {
+        if (!utf8::isValid(w->utf8)) {
             return makeError("the value is not valid UTF-8");
         }
         setText(p, w->utf8, narrow, columnType);
@@ -487,7 +437,7 @@ public:
     OdbcCursor(std::shared_ptr<OdbcLink> link, std::string queryUtf8, std::string quote)
         : m_link(std::move(link)),
           m_query(std::move(queryUtf8)),
-          m_wideQuery(toUtf16(m_query)),
+          m_wideQuery(utf8::toUtf16(m_query)),
           m_quote(std::move(quote)) {}
 
     Status execute() {
@@ -687,7 +637,7 @@ private:
             return;
         }
         std::string schema = m_target->schema, name = m_target->name;
-        std::u16string wideSchema = toUtf16(schema), wideName = toUtf16(name);
+        std::u16string wideSchema = utf8::toUtf16(schema), wideName = utf8::toUtf16(name);
         SQLRETURN rc =
             m_link->narrow
                 ? SQLPrimaryKeys(
@@ -809,7 +759,7 @@ private:
             return rollback(stmt.error());
         }
         std::string narrowSql = sql;
-        std::u16string wideSql = toUtf16(sql);
+        std::u16string wideSql = utf8::toUtf16(sql);
         SQLRETURN rc = m_link->narrow
                            ? SQLPrepare(stmt->get(), reinterpret_cast<SQLCHAR*>(narrowSql.data()),
                                         static_cast<SQLINTEGER>(narrowSql.size()))
@@ -1154,7 +1104,7 @@ Result<Handle> connect(const Handle& env, const std::string& utf8, bool narrow) 
     if (!dbc) {
         return dbc.error();
     }
-    std::u16string wide = toUtf16(utf8);
+    std::u16string wide = utf8::toUtf16(utf8);
     std::string bytes = utf8;
     SQLSMALLINT completedLen = 0;
     SQLRETURN rc;

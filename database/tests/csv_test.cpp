@@ -107,14 +107,5 @@ TEST(CsvReader, UnderTheDefaultLimitsA10MegabyteFieldIsRefused) {
         << t.error().message;
 }
 
-TEST(Utf8Check, RejectsMalformedSequences) {
-    EXPECT_TRUE(isValidUtf8("abc \xE3\x81\x82 \xF0\x9F\x8D\xA3"));
-    EXPECT_FALSE(isValidUtf8("\xC0\x80"));          // overlong
-    EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));      // surrogate
-    EXPECT_FALSE(isValidUtf8("\xE3\x81"));          // cut short
-    EXPECT_FALSE(isValidUtf8("\x82\xA0"));          // Shift_JIS あ
-    EXPECT_FALSE(isValidUtf8("\xF4\x90\x80\x80"));  // beyond U+10FFFF
-}
-
 }  // namespace
 }  // namespace tarn::db

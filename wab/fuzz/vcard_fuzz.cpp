@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "common/cp932.h"
+#include "common/utf8.h"
 #include "wab/vcard.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const auto& c : cards.value()) {
         for (const std::string* t : {&c.formattedName, &c.family, &c.given, &c.company,
                                      &c.department, &c.title, &c.email, &c.uid}) {
-            if (!tarn::cp932::isValidUtf8(*t) || t->size() > 3 * limits.maxLineBytes) {
+            if (!tarn::utf8::isValid(*t) || t->size() > 3 * limits.maxLineBytes) {
                 std::abort();
             }
         }

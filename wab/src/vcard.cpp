@@ -6,6 +6,7 @@
 
 #include "common/cp932.h"
 #include "common/sjis.h"
+#include "common/utf8.h"
 
 namespace tarn::wab {
 namespace {
@@ -188,7 +189,7 @@ Result<std::string> valueBytes(const Property& p, Charset fileCharset) {
         }
         return std::move(u.value());
     }
-    if (!cp932::isValidUtf8(bytes)) {
+    if (!utf8::isValid(bytes)) {
         return makeError("the value of " + p.name + " is not valid UTF-8");
     }
     return bytes;
@@ -340,7 +341,7 @@ Result<std::vector<Card>> parseVcards(std::string_view bytes, std::string_view f
     if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
         bytes.remove_prefix(3);
     }
-    const Charset fileCharset = cp932::isValidUtf8(bytes) ? Charset::Utf8 : Charset::ShiftJis;
+    const Charset fileCharset = utf8::isValid(bytes) ? Charset::Utf8 : Charset::ShiftJis;
 
     std::vector<Card> cards;
     LineReader reader(bytes, limits.maxLineBytes);

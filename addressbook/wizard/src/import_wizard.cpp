@@ -30,6 +30,7 @@
 #include <map>
 #include <thread>
 
+#include "common/utf8.h"
 #include "ui/sjis_text.h"
 
 namespace tarn::addressbook::wizard {
@@ -443,7 +444,7 @@ private:
         if (!head.empty() && static_cast<unsigned char>(head.back()) >= 0xC0) {
             head.pop_back();
         }
-        if (cp932::isValidUtf8(head, &multi) && multi) {
+        if (utf8::isValid(head, &multi) && multi) {
             return "このファイルは UTF-8 (BOM なし) のようです。";
         }
         return multi ? QString() : "このファイルは Shift_JIS のようです。";

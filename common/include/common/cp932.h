@@ -24,8 +24,4 @@ std::string toUtf8Lossy(std::string_view sjis);
 // The first character of utf8 that CP932 cannot hold, as "U+XXXX", or empty.
 std::string firstUnrepresentable(std::string_view utf8);
 
-// True when bytes are well-formed UTF-8 (no overlong forms, surrogates or code
-// points past U+10FFFF); hasMultiByte tells whether any non-ASCII character was seen.
-bool isValidUtf8(std::string_view bytes, bool* hasMultiByte = nullptr);
-
 }  // namespace tarn::cp932

@@ -73,6 +73,4 @@ Result<CsvTable> readCsvFile(const std::filesystem::path& path,
                              CsvEncoding encoding = CsvEncoding::Auto,
                              const CsvLimits& limits = {});
 
-using cp932::isValidUtf8;
-
 }  // namespace tarn::db

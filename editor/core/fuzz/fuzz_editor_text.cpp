@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/utf8.h"
 #include "editor/files.h"
 #include "editor/marks.h"
 #include "editor/rewrap.h"
@@ -47,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     const auto imported = tarn::editor::decodeTextFile(text);
-    if (imported.wasUtf8 && !tarn::editor::isValidUtf8(imported.utf8)) {
+    if (imported.wasUtf8 && !tarn::utf8::isValid(imported.utf8)) {
         __builtin_trap();
     }
     return 0;

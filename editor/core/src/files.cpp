@@ -6,6 +6,7 @@
 
 #include "common/cp932.h"
 #include "common/program.h"
+#include "common/utf8.h"
 
 namespace tarn::editor {
 
@@ -39,51 +40,13 @@ Result<std::string> attachmentPath(const std::filesystem::path& path) {
     return sjis;
 }
 
-bool isValidUtf8(std::string_view bytes) {
-    std::size_t i = 0;
-    while (i < bytes.size()) {
-        const auto b = static_cast<unsigned char>(bytes[i]);
-        if (b < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t n = 0;
-        unsigned cp = 0;
-        unsigned min = 0;
-        if ((b & 0xE0) == 0xC0) {
-            n = 2, cp = b & 0x1Fu, min = 0x80;
-        } else if ((b & 0xF0) == 0xE0) {
-            n = 3, cp = b & 0x0Fu, min = 0x800;
-        } else if ((b & 0xF8) == 0xF0) {
-            n = 4, cp = b & 0x07u, min = 0x10000;
-        } else {
-            return false;
-        }
-        if (i + n > bytes.size()) {
-            return false;
-        }
-        for (std::size_t k = 1; k < n; ++k) {
-            const auto c = static_cast<unsigned char>(bytes[i + k]);
-            if ((c & 0xC0) != 0x80) {
-                return false;
-            }
-            cp = cp << 6 | (c & 0x3Fu);
-        }
-        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            return false;
-        }
-        i += n;
-    }
-    return true;
-}
-
 ImportedText decodeTextFile(std::string_view bytes) {
     ImportedText text;
     constexpr std::string_view kBom = "\xEF\xBB\xBF";
     const bool bom = bytes.substr(0, kBom.size()) == kBom;
     const bool ascii = std::none_of(bytes.begin(), bytes.end(),
                                     [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
-    if (bom || (!ascii && isValidUtf8(bytes))) {
+    if (bom || (!ascii && utf8::isValid(bytes))) {
         text.wasUtf8 = true;
         text.utf8 = bom ? bytes.substr(kBom.size()) : bytes;
         return text;

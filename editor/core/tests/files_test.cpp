@@ -51,15 +51,6 @@ TEST(EditorFiles, BytesThatAreNeitherShowWhereTheyAre) {
     EXPECT_NE(t.utf8.find("end"), std::string::npos);
 }
 
-TEST(EditorFiles, Utf8Validation) {
-    EXPECT_TRUE(isValidUtf8("a あ 🍣"));
-    EXPECT_FALSE(isValidUtf8("\xC0\xAF"));          // overlong "/"
-    EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));      // a surrogate
-    EXPECT_FALSE(isValidUtf8("\xE3\x81"));          // cut short
-    EXPECT_FALSE(isValidUtf8("\xF4\x90\x80\x80"));  // past U+10FFFF
-    EXPECT_FALSE(isValidUtf8(sj("ﾃｽﾄです")));
-}
-
 TEST(EditorFiles, HandedBackPathsFitTheBufferAndShiftJis) {
     const std::string dir = "/home/送信/";
     auto ok = handBackPath(dir + "案内.tnm");

@@ -39,8 +39,6 @@ struct ImportedText {
 };
 ImportedText decodeTextFile(std::string_view bytes);
 
-bool isValidUtf8(std::string_view bytes);
-
 // The sample messages offered under "ひな形(&T)", in menu order (UTF-8).
 struct MessageTemplate {
     int commandId;
