@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <charconv>
 #include <cstring>
 #include <filesystem>
@@ -29,6 +28,7 @@
 #include "common/utf8.h"
 #include "database/csv_reader.h"
 #include "database/db_connection.h"
+#include "odbc_query.h"
 #include "source.h"
 
 namespace tarn::db::detail {
@@ -143,143 +143,7 @@ struct Column {
 };
 
 // ---------------------------------------------------------------------------
-// Writing: which table a query reads, and the statements that change it.
-
-struct TableRef {
-    std::string schema;  // UTF-8, without quotes; empty when not given
-    std::string name;
-    // As the query wrote it, quotes and all: an unquoted name keeps the case
-    // folding the server gives it.
-    std::string sql;
-};
-
-struct Token {
-    enum Kind { Word, Quoted, Literal, Punct } kind;
-    std::string text;  // a Word in upper case for keywords; a Quoted name unquoted
-    std::string raw;
-};
-
-// Splits SQL text into words, quoted names, string literals and single
-// punctuation characters; nothing when a quote is never closed.
-std::optional<std::vector<Token>> tokenize(std::string_view sql, char quote) {
-    std::vector<Token> out;
-    std::size_t i = 0;
-    const std::size_t n = sql.size();
-    auto isWordChar = [](char ch) {
-        return static_cast<unsigned char>(ch) >= 0x80 ||
-               std::isalnum(static_cast<unsigned char>(ch)) != 0 || ch == '_' || ch == '$' ||
-               ch == '#' || ch == '@';
-    };
-    while (i < n) {
-        const char ch = sql[i];
-        if (ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n') {
-            ++i;
-        } else if (ch == '\'' || (quote != 0 && ch == quote)) {
-            std::string text;
-            std::size_t j = i + 1;
-            for (;; ++j) {
-                if (j >= n) {
-                    return std::nullopt;
-                }
-                if (sql[j] == ch) {
-                    if (j + 1 < n && sql[j + 1] == ch) {
-                        text += ch;
-                        ++j;
-                        continue;
-                    }
-                    break;
-                }
-                text += sql[j];
-            }
-            out.push_back({ch == '\'' ? Token::Literal : Token::Quoted, std::move(text),
-                           std::string(sql.substr(i, j + 1 - i))});
-            i = j + 1;
-        } else if (isWordChar(ch)) {
-            std::size_t j = i;
-            while (j < n && isWordChar(sql[j])) {
-                ++j;
-            }
-            std::string raw(sql.substr(i, j - i));
-            out.push_back({Token::Word, sjis::asciiLower(raw), raw});
-            i = j;
-        } else {
-            out.push_back({Token::Punct, std::string(1, ch), std::string(1, ch)});
-            ++i;
-        }
-    }
-    return out;
-}
-
-// A dotted name (schema.table) starting at token i; i moves past it.
-std::optional<TableRef> dottedName(const std::vector<Token>& t, std::size_t& i) {
-    std::vector<std::string> parts;
-    std::string sql;
-    for (;;) {
-        if (i >= t.size() || (t[i].kind != Token::Word && t[i].kind != Token::Quoted)) {
-            return std::nullopt;
-        }
-        parts.push_back(t[i].kind == Token::Word ? t[i].raw : t[i].text);
-        sql += t[i].raw;
-        ++i;
-        if (i < t.size() && t[i].kind == Token::Punct && t[i].text == ".") {
-            sql += '.';
-            ++i;
-            continue;
-        }
-        break;
-    }
-    if (parts.size() > 2) {
-        return std::nullopt;  // catalog.schema.table: not worth guessing about
-    }
-    TableRef r;
-    r.sql = std::move(sql);
-    r.name = parts.back();
-    if (parts.size() == 2) {
-        r.schema = parts.front();
-    }
-    return r;
-}
-
-bool isKeyword(const Token& t, std::string_view lower) {
-    return t.kind == Token::Word && t.text == lower;
-}
-
-// The one table that "SELECT <columns> FROM <table> [WHERE ...] [ORDER BY ...]"
-// reads, so that its rows can be changed; nothing for any other query (joins,
-// grouping, DISTINCT, expressions in the column list).
-std::optional<TableRef> singleTable(std::string_view sql, char quote) {
-    auto tokens = tokenize(sql, quote);
-    if (!tokens || tokens->empty() || !isKeyword(tokens->front(), "select")) {
-        return std::nullopt;
-    }
-    const auto& t = *tokens;
-    std::size_t i = 1;
-    if (i < t.size() && (isKeyword(t[i], "distinct") || isKeyword(t[i], "top"))) {
-        return std::nullopt;
-    }
-    for (; i < t.size() && !isKeyword(t[i], "from"); ++i) {
-        if (t[i].kind == Token::Punct && t[i].text != "," && t[i].text != "*" && t[i].text != ".") {
-            return std::nullopt;
-        }
-    }
-    ++i;
-    auto table = dottedName(t, i);
-    if (!table) {
-        return std::nullopt;
-    }
-    if (i < t.size() && !isKeyword(t[i], "where") && !isKeyword(t[i], "order") &&
-        !(t[i].kind == Token::Punct && t[i].text == ";" && i + 1 == t.size())) {
-        return std::nullopt;
-    }
-    for (; i < t.size(); ++i) {
-        for (const char* k : {"join", "union", "group", "having", "intersect", "except"}) {
-            if (isKeyword(t[i], k)) {
-                return std::nullopt;
-            }
-        }
-    }
-    return table;
-}
+// Writing: the statements that change the table a query reads (odbc_query.h).
 
 // A value bound to a statement parameter; the buffers stay where they are
 // until the statement has run.
@@ -541,8 +405,7 @@ public:
 
     // Called once the query has run: whether, and how, its rows can be changed.
     void prepareWriting() {
-        const char q = m_quote.size() == 1 ? m_quote[0] : '\0';
-        m_target = singleTable(m_query, q);
+        m_target = singleTable(m_query, m_quote);
         if (!m_target) {
             m_writeReason =
                 "rows can be changed only in a record set on one table (a table name, or "
@@ -1054,10 +917,7 @@ public:
         }
         std::string quote = identifierQuote();
         // A bare table name reads the whole table, as it does for the file sources.
-        const auto tokens = tokenize(utf8.value(), quote.size() == 1 ? quote[0] : '\0');
-        std::size_t end = 0;
-        if (tokens && !tokens->empty() && !isKeyword(tokens->front(), "select") &&
-            dottedName(*tokens, end) && end == tokens->size()) {
+        if (isBareTableName(utf8.value(), quote)) {
             utf8.value() = "SELECT * FROM " + utf8.value();
         }
         auto cursor = std::make_unique<OdbcCursor>(m_link, std::move(utf8.value()), quote);

@@ -1,67 +1,65 @@
 #include "database/select_parser.h"
 
 #include "common/sjis.h"
+#include "sql_scanner.h"
 
 namespace tarn::db {
 namespace {
 
+using detail::SqlToken;
+
 constexpr std::size_t kMaxNameBytes = 4096;
 
-class Scanner {
+// The tokens of the query, read front to back.
+class Tokens {
 public:
-    explicit Scanner(std::string_view s) : m_s(s) {}
+    explicit Tokens(std::string_view text)
+        : m_text(text), m_tokens(detail::scanSql(text, {.nameQuotes = "`[", .shiftJis = true})) {}
 
-    void skipBlanks() {
-        while (m_pos < m_s.size() && isBlank(m_s[m_pos])) {
-            ++m_pos;
-        }
-    }
-    bool atEnd() {
-        skipBlanks();
-        return m_pos == m_s.size();
-    }
+    bool atEnd() const { return m_next == m_tokens.size(); }
+    // Where the next token starts (the end of the text after the last one).
+    std::size_t pos() const { return atEnd() ? m_text.size() : m_tokens[m_next].offset; }
+
     bool accept(char c) {
-        skipBlanks();
-        if (m_pos < m_s.size() && m_s[m_pos] == c) {
-            ++m_pos;
+        if (!atEnd() && m_tokens[m_next].isPunct(c)) {
+            ++m_next;
             return true;
         }
         return false;
     }
-    // A keyword must be followed by a blank or a quoting character.
+    // A keyword ends in a blank, the end, a quoted name or "*".
     bool acceptKeyword(std::string_view word) {
-        skipBlanks();
-        if (m_s.size() - m_pos < word.size() ||
-            !sjis::equalsIgnoreCase(m_s.substr(m_pos, word.size()), word)) {
+        if (atEnd() || !m_tokens[m_next].isKeyword(word)) {
             return false;
         }
-        std::size_t after = m_pos + word.size();
-        if (after < m_s.size() && !isBlank(m_s[after]) && m_s[after] != '`' && m_s[after] != '[' &&
-            m_s[after] != '*') {
-            return false;
+        const SqlToken& keyword = m_tokens[m_next];
+        if (m_next + 1 < m_tokens.size()) {
+            const SqlToken& after = m_tokens[m_next + 1];
+            if (after.offset == keyword.end() && after.kind != SqlToken::Kind::QuotedName &&
+                after.kind != SqlToken::Kind::Unclosed && !after.isPunct('*')) {
+                return false;
+            }
         }
-        m_pos = after;
+        ++m_next;
         return true;
     }
+    // A quoted name, or a run of characters up to a blank, a comma or a semicolon.
     Result<std::string> name() {
-        skipBlanks();
-        const std::size_t start = m_pos;
+        const std::size_t start = pos();
         std::string out;
-        if (m_pos < m_s.size() && (m_s[m_pos] == '`' || m_s[m_pos] == '[')) {
-            const char close = m_s[m_pos] == '`' ? '`' : ']';
-            std::size_t end = sjis::find(m_s, close, m_pos + 1);
-            if (end == std::string_view::npos) {
-                return error(start,
-                             std::string("a name opened with ") + m_s[start] + " is not closed");
-            }
-            out = std::string(m_s.substr(m_pos + 1, end - m_pos - 1));
-            m_pos = end + 1;
+        if (!atEnd() && m_tokens[m_next].kind == SqlToken::Kind::QuotedName) {
+            out = m_tokens[m_next++].text;
         } else {
-            while (m_pos < m_s.size() && !isBlank(m_s[m_pos]) && m_s[m_pos] != ',' &&
-                   m_s[m_pos] != ';') {
-                m_pos += sjis::charLength(m_s, m_pos);
+            std::size_t end = start;
+            while (!atEnd() && m_tokens[m_next].offset == end && !m_tokens[m_next].isPunct(',') &&
+                   !m_tokens[m_next].isPunct(';')) {
+                if (m_tokens[m_next].kind == SqlToken::Kind::Unclosed) {
+                    return error(
+                        end, std::string("a name opened with ") + m_text[end] + " is not closed");
+                }
+                end = m_tokens[m_next++].end();
             }
-            out = std::string(m_s.substr(start, m_pos - start));
+            out = std::string(m_text.substr(start, end - start));
         }
         if (out.empty()) {
             return error(start, "a name is missing");
@@ -77,18 +75,17 @@ public:
                              " (this source takes SELECT * or SELECT `a`,`b` FROM `table`)",
                          static_cast<long long>(at));
     }
-    std::size_t pos() const { return m_pos; }
 
 private:
-    static bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-    std::string_view m_s;
-    std::size_t m_pos = 0;
+    std::string_view m_text;
+    std::vector<SqlToken> m_tokens;
+    std::size_t m_next = 0;
 };
 
 }  // namespace
 
 Result<SelectQuery> parseSelect(std::string_view text) {
-    Scanner in(text);
+    Tokens in(text);
     SelectQuery q;
     if (!in.acceptKeyword("SELECT")) {
         // A bare table name opens the whole table.

@@ -40,9 +40,10 @@ TEST(SelectParser, ReadsShiftJisNamesWhoseTrailByteIsABackQuote) {
 }
 
 TEST(SelectParser, RefusesEverythingElseSayingWhere) {
-    for (const char* bad : {"SELECT * FROM `t` WHERE a = 1", "SELECT * FROM", "SELECT FROM `t`",
-                            "SELECT `a`, FROM `t`", "SELECT `a FROM t", "DELETE FROM t",
-                            "SELECT * FROM `t` ORDER BY a", "SELECT a b FROM t", "", "   "}) {
+    for (const char* bad :
+         {"SELECT * FROM `t` WHERE a = 1", "SELECT * FROM", "SELECT FROM `t`",
+          "SELECT `a`, FROM `t`", "SELECT `a FROM t", "DELETE FROM t",
+          "SELECT * FROM `t` ORDER BY a", "SELECT a b FROM t", "SELECT ab`c FROM t", "", "   "}) {
         auto q = parseSelect(bad);
         EXPECT_FALSE(q.ok()) << bad;
         if (!q.ok()) {
