@@ -20,7 +20,7 @@ extern const Command kRows;
 
 // One line per row in the text form: tabs and line breaks inside a value are
 // written as \t, \n and \r (and a backslash as \\).
-std::string escapeCell(std::string_view s) {
+std::string tabSeparatedCell(std::string_view s) {
     std::string o;
     for (char c : s) {
         switch (c) {
@@ -87,7 +87,7 @@ int runTables(const std::vector<std::string>& argv) {
     std::string o;
     for (int i = 0; i < conn.TableCount(); ++i) {
         o += conn.TableType(i).value_or("") + "\t" +
-             escapeCell(conn.TableNameUtf8(i).value_or("")) + "\n";
+             tabSeparatedCell(conn.TableNameUtf8(i).value_or("")) + "\n";
     }
     out(o);
     return kSuccess;
@@ -126,7 +126,7 @@ int runRows(const std::vector<std::string>& argv) {
     } else {
         std::string header;
         for (std::size_t i = 0; i < names.size(); ++i) {
-            header += (i ? "\t" : "") + escapeCell(names[i]);
+            header += (i ? "\t" : "") + tabSeparatedCell(names[i]);
         }
         out(header + "\n");
     }
@@ -147,7 +147,7 @@ int runRows(const std::vector<std::string>& argv) {
                 line += (i ? "," : "") + jsonString(names[static_cast<std::size_t>(i)]) + ":" +
                         jsonString(value);
             } else {
-                line += (i ? "\t" : "") + escapeCell(value);
+                line += (i ? "\t" : "") + tabSeparatedCell(value);
             }
         }
         out(line + (json ? "}" : "\n"));

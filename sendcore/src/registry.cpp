@@ -70,7 +70,9 @@ bool isPrintableUtf8(std::string_view s) {
     return true;
 }
 
-std::string quote(std::string_view utf8) {
+// A key name or string value as the registry file writes it: in double quotes,
+// with backslash escapes and other control bytes as \xHH.
+std::string registryQuoted(std::string_view utf8) {
     std::string o = "\"";
     for (char ch : utf8) {
         auto c = static_cast<unsigned char>(ch);
@@ -105,7 +107,7 @@ std::string quote(std::string_view utf8) {
 }
 
 // Reads a quoted string at s[i] (which must be '"'); i ends after the closing quote.
-bool unquote(std::string_view s, std::size_t& i, std::string& out, std::string& why) {
+bool readRegistryQuoted(std::string_view s, std::size_t& i, std::string& out, std::string& why) {
     out.clear();
     if (i >= s.size() || s[i] != '"') {
         why = "引用符で始まっていません";
@@ -178,7 +180,7 @@ std::string encodeValue(const RegValue& v) {
     if (utf8) {
         auto back = cp932::fromUtf8(*utf8);
         if (back && *back == v.text) {
-            return quote(*utf8);
+            return registryQuoted(*utf8);
         }
     }
     std::string o = "sjis:";
@@ -229,7 +231,7 @@ bool decodeValue(std::string_view rhs, RegValue& v, std::string& why) {
     }
     std::size_t i = 0;
     std::string utf8;
-    if (!unquote(rhs, i, utf8, why)) {
+    if (!readRegistryQuoted(rhs, i, utf8, why)) {
         return false;
     }
     if (i != rhs.size()) {
@@ -403,7 +405,7 @@ void RegistryFile::parseText(std::string_view text) {
             why = "壊れたキーの下の値です";
         } else if (current.key.empty()) {
             why = "キーの行より前に値があります";
-        } else if (unquote(line, i, value.name, why)) {
+        } else if (readRegistryQuoted(line, i, value.name, why)) {
             std::string_view rest = trimLeft(line.substr(i));
             if (!isPrintableUtf8(value.name) || value.name.empty()) {
                 why = "値の名前が正しくありません";
@@ -430,7 +432,7 @@ std::string RegistryFile::serialize() const {
             out += '\n';
         }
         for (const Line& l : s.lines) {
-            out += l.isValue ? quote(l.name) + "=" + encodeValue(l.value) : l.raw;
+            out += l.isValue ? registryQuoted(l.name) + "=" + encodeValue(l.value) : l.raw;
             out += '\n';
         }
     }
