@@ -103,16 +103,16 @@ int runSendCommand(const SendCommandOptions& o) {
     if (!doc) {
         return kFailure;
     }
-    // 1. The recipients the list view shows with status 正常.
+    // The recipients the list view shows with status 正常.
     const int n = static_cast<int>(doc->eligibleCount());
     if (n == 0) {
         return showSendError(kErrNoRecipients);
     }
-    // 2. The sender.
+    // The sender.
     if (fieldText(settings.defaultAccount.FromName).empty()) {
         return fail("送信者アカウントが設定されていません。");
     }
-    // 3. The send-contents file.
+    // The send-contents file.
     std::string contentsPath = loaded.contFileName;
     if (o.contents) {
         auto p = toSjis(*o.contents, "--contents");
@@ -157,7 +157,7 @@ int runSendCommand(const SendCommandOptions& o) {
         settings.defaultSecurity = kSecurityNone;
     }
 
-    // 4. The confirmation, with a preview for the first recipient.
+    // The confirmation, with a preview for the first recipient.
     BulkScriptHost host;
     {
         BookRecipients walk(*doc);
@@ -210,7 +210,7 @@ int runSendCommand(const SendCommandOptions& o) {
 
     installStopHandler();
     TerminalUi ui;
-    // 5. A timed send waits for its time.
+    // A timed send waits for its time.
     if (o.at) {
         auto planned = parsePlannedTime(*o.at);
         if (!planned) {
@@ -230,7 +230,7 @@ int runSendCommand(const SendCommandOptions& o) {
         }
     }
 
-    // 6. The run; statuses it wrote are saved back whatever its result.
+    // The run; statuses it wrote are saved back whatever its result.
     BookRecipients recipients(*doc);
     SendRunOptions options;
     options.recipientSourceName = std::filesystem::absolute(o.book).string();

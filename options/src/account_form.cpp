@@ -191,7 +191,7 @@ std::variant<AccountEntry, FieldProblem> readAccountForm(const AccountForm& form
     AccountEntry entry;
     AccountSettings& a = entry.settings;
 
-    // 1. SMTP server name.
+    // SMTP server name.
     if (form.smtpName.empty()) {
         return FieldProblem{F::SmtpName, std::string(text::kNoSmtpServer)};
     }
@@ -199,13 +199,13 @@ std::variant<AccountEntry, FieldProblem> readAccountForm(const AccountForm& form
         return *p;
     }
 
-    // 2. Port.
+    // Port.
     const std::optional<int> port = portValue(form.port);
     if (!port) {
         return FieldProblem{F::Port, std::string(text::kPortRange)};
     }
 
-    // 3. Sender name.
+    // Sender name.
     if (form.fromName.empty()) {
         return FieldProblem{F::FromName, std::string(text::kNoSenderName)};
     }
@@ -222,7 +222,7 @@ std::variant<AccountEntry, FieldProblem> readAccountForm(const AccountForm& form
         return *p;
     }
 
-    // 4. Sender address.
+    // Sender address.
     if (form.fromEMail.empty()) {
         return FieldProblem{F::FromEMail, std::string(text::kNoSenderAddress)};
     }
@@ -230,13 +230,13 @@ std::variant<AccountEntry, FieldProblem> readAccountForm(const AccountForm& form
         return *p;
     }
 
-    // 5. Account name ("省略した場合は、SMTPサーバー名がアカウント名となります。").
+    // Account name ("省略した場合は、SMTPサーバー名がアカウント名となります。").
     const std::string& account = form.account.empty() ? form.smtpName : form.account;
     if (auto p = checkFits(F::Account, "アカウント名", account, room(a.Account))) {
         return *p;
     }
 
-    // 6. The rest.
+    // The rest.
     if (form.security != kSecurityNone && form.security != kSecurityStartTls &&
         form.security != kSecurityTls) {
         return FieldProblem{F::Security, std::string(text::kUnknownSecurity)};

@@ -93,12 +93,12 @@ TestSendOutcome TestSend::run(const TestSendRequest& request,
     };
     const AccountSettings& account = request.account.settings;
 
-    // 1. The address.
+    // The address.
     if (request.to.empty()) {
         return outcome(Kind::NoAddress, std::string(text::kNoTestAddress));
     }
 
-    // 2. Dial-up, hung up when this run ends if the account's AutoCut says so.
+    // Dial-up, hung up when this run ends if the account's AutoCut says so.
     std::unique_ptr<DialUpConnection> dialUp;
     if (account.dialUp.LANConnect == 0) {
         stage(TestSendStage::DialUp);
@@ -112,7 +112,7 @@ TestSendOutcome TestSend::run(const TestSendRequest& request,
         return cancelledOutcome();
     }
 
-    // 3. POP before SMTP.
+    // POP before SMTP.
     if (account.PBSUse == 1) {
         stage(TestSendStage::PopBeforeSmtp);
         const std::string pop3 = fieldText(account.Pop3Name);
@@ -129,7 +129,7 @@ TestSendOutcome TestSend::run(const TestSendRequest& request,
         }
     }
 
-    // 4. Connect.
+    // Connect.
     stage(TestSendStage::Connect);
     const std::string host = fieldText(account.SMTPName);
     ConnectionFacts facts{host, account.PortNo, request.account.security, request.account.caFile,
@@ -163,7 +163,7 @@ TestSendOutcome TestSend::run(const TestSendRequest& request,
         return connectFailed(FailedJob::Connect);
     }
 
-    // 5. The session, with SMTP AUTH when SMTPAuth.txt is usable. Authentication
+    // The session, with SMTP AUTH when SMTPAuth.txt is usable. Authentication
     // is switched off otherwise, so that no earlier run's credentials linger.
     stage(TestSendStage::Start);
     const SmtpAuthFile auth =

@@ -107,7 +107,7 @@ int runAddressCheck(const SendSettings& settings, int targetCount, CheckSource& 
     const bool level2 = check.CheckMode == 1;
     const bool okLines = check.CheckLogOutMode == 0;
 
-    // 1. Settings and the log.
+    // Settings and the log.
     if (level2 && check.DNSAddress == 0) {
         return kErrDnsAddress;
     }
@@ -120,11 +120,11 @@ int runAddressCheck(const SendSettings& settings, int targetCount, CheckSource& 
     if (!log.open(logName, check.CheckLogCreateMode)) {
         return kErrLogOpen;
     }
-    // 2. Header and the start of level 1.
+    // Header and the start of level 1.
     log.checkHeader(options.documentTitle);
     log.levelStart(1);
 
-    // 3. The progress window; it goes on every return path.
+    // The progress window; it goes on every return path.
     struct WindowGuard {
         ProgressUi& ui;
         ~WindowGuard() { ui.close(); }
@@ -133,7 +133,7 @@ int runAddressCheck(const SendSettings& settings, int targetCount, CheckSource& 
     ui.setStatusLine(level2 ? sj("データ読み込み中...") : sj("チェックレベル１実行中..."));
     auto start = Clock::now();
 
-    // 4. The domain lists.
+    // The domain lists.
     verify::DomainChecker checker;
     if (options.listFolder.empty()) {
         checker.LoadProgramLists();
@@ -143,7 +143,7 @@ int runAddressCheck(const SendSettings& settings, int targetCount, CheckSource& 
         checker.LoadRegionalList(options.listFolder / verify::kRegionalListFile);
     }
 
-    // 5-6. Level 1.
+    // Level 1.
     int ok = 0;
     int ng = 0;
     int checked = 0;
@@ -217,7 +217,7 @@ int runAddressCheck(const SendSettings& settings, int targetCount, CheckSource& 
         return 0;
     };
 
-    // 8. Level 1 was the last level, or nothing is left for level 2.
+    // Level 1 was the last level, or nothing is left for level 2.
     if (!level2 || level2Entries.empty()) {
         log.close();
         return finished(ok, ng);

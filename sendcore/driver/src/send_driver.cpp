@@ -266,13 +266,13 @@ int Run::pause() {
 }
 
 int Run::execute() {
-    // 1. Custom headers.
+    // Custom headers.
     ZEPH_ClearCustomHeader();
     if (m_settings.CustomUse == 1) {
         ZEPH_LoadCustomHeader(m_options.customHeaderFile.c_str());
     }
 
-    // 2. The send log and its run header.
+    // The send log and its run header.
     const std::string logFileName = fieldText(m_settings.LogFileName);
     if (m_settings.LogFileMode != 0 && logFileName.empty()) {
         return kErrNoLogFileName;
@@ -291,7 +291,7 @@ int Run::execute() {
         }
     }
 
-    // 3. Attachments, once per run.
+    // Attachments, once per run.
     std::string attachList = engineAttachmentList(m_contents.attachments);
     if (attachList.empty()) {
         ZEPH_SetAttach("");
@@ -299,25 +299,25 @@ int Run::execute() {
         return kErrAttachment;
     }
 
-    // 4. Dial-up when the server is not on the LAN.
+    // Dial-up when the server is not on the LAN.
     auto dialled = dialIfNeeded(m_account, m_options.loadDialUp);
     if (!dialled) {
         return kErrDialUp;
     }
     m_dialUp = std::move(*dialled);
 
-    // 5. The progress window.
+    // The progress window.
     m_ui.open(sj("接続中..."));
     m_windowOpen = true;
 
-    // 6. POP before SMTP.
+    // POP before SMTP.
     if (m_account.PBSUse == 1) {
         if (int r = popBeforeSmtp(); r != 0) {
             return r;
         }
     }
 
-    // 7-9. Connect.
+    // Connect.
     m_ui.setStatusLine(sj("SMTPサーバーに接続中..."));
     m_ui.pump();
     ZEPH_SetWaitMillSec(m_settings.WaitMSec, 500);
@@ -343,7 +343,7 @@ int Run::execute() {
         return sessionFailed(false);
     }
 
-    // 10-11. SMTP AUTH and the session start.
+    // SMTP AUTH and the session start.
     applySmtpAuth(true);
     if (ZEPH_SendStart(0) == 0) {
         ZEPH_Abort();
@@ -353,7 +353,7 @@ int Run::execute() {
         return sessionFailed(false);
     }
 
-    // 12. The session is open.
+    // The session is open.
     m_ui.setTimeLine("");
     if (logging()) {
         m_log.connected(replyLine());
@@ -373,7 +373,7 @@ int Run::execute() {
         }
     }
 
-    // 13. The recipients.
+    // The recipients.
     m_runStart = Clock::now();
     const std::string from =
         fieldText(m_account.FromName) + " <" + fieldText(m_account.FromEMail) + ">";
@@ -466,7 +466,7 @@ int Run::execute() {
         }
     }
 
-    // 14. The end of the run.
+    // The end of the run.
     if (m_dialUp && m_dialUp->connected() && m_account.dialUp.AutoCut == 1) {
         m_dialUp->hangUp();
     }
