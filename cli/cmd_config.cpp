@@ -17,6 +17,15 @@ struct ValuePath {
     std::string name;
 };
 
+// The user's registry file; damaged lines it skips are shown as warnings.
+RegistryFile loadRegistry() {
+    RegistryFile reg = RegistryFile::load(RegistryFile::defaultPath());
+    for (const auto& w : reg.warnings()) {
+        err("警告: " + w + "\n");
+    }
+    return reg;
+}
+
 // "Option\DefAccount\DefSMTPName" (or with '/'): key below the root, then the value name.
 std::optional<ValuePath> parsePath(std::string text) {
     for (char& c : text) {
@@ -85,7 +94,7 @@ int runGet(const std::vector<std::string>& args) {
     if (!path) {
         return usageError(getCommand(), "キーが正しくありません: " + a.positional()[0]);
     }
-    RegistryFile reg = RegistryFile::load(RegistryFile::defaultPath());
+    RegistryFile reg = loadRegistry();
     const RegValue* v = reg.find(path->fullKey, path->name);
     if (v == nullptr) {
         return fail(a.positional()[0] + ": 値が設定されていません");
@@ -137,7 +146,7 @@ int runSet(const std::vector<std::string>& args) {
         }
         value = RegValue{RegType::Sz, std::move(*sjis), 0};
     }
-    RegistryFile reg = RegistryFile::load(RegistryFile::defaultPath());
+    RegistryFile reg = loadRegistry();
     if (!reg.set(path->fullKey, path->name, std::move(value))) {
         return usageError(setCommand(), "キーが正しくありません: " + keyText);
     }
@@ -152,7 +161,7 @@ int runShow(const std::vector<std::string>& args) {
     if (!args.empty()) {
         return fail("config show は引数を取りません");
     }
-    RegistryFile reg = RegistryFile::load(RegistryFile::defaultPath());
+    RegistryFile reg = loadRegistry();
     std::string text;
     for (const auto& e : reg.entries(kSettingsRoot)) {
         std::string key = e.key.substr(std::min(e.key.size(), kSettingsRoot.size() + 1));

@@ -47,6 +47,9 @@ LoadedSettings loadSettings() {
     if (r.imported) {
         err(std::string(kImportNoticeText) + "\n");
     }
+    for (const auto& w : r.warnings) {
+        err("警告: " + w + "\n");
+    }
     return s;
 }
 

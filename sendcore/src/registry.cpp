@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <iterator>
 #include <system_error>
@@ -322,7 +321,7 @@ fs::path RegistryFile::defaultPath() {
     return config / "tarn" / "registry";
 }
 
-RegistryFile RegistryFile::load(const fs::path& path, bool warnOnStderr) {
+RegistryFile RegistryFile::load(const fs::path& path) {
     RegistryFile reg;
     reg.m_path = path;
     std::error_code ec;
@@ -338,11 +337,6 @@ RegistryFile RegistryFile::load(const fs::path& path, bool warnOnStderr) {
     } else if (ec) {
         reg.m_unreadable = path.string() + ": " + ec.message();
         reg.m_warnings.push_back("レジストリファイルを読めません: " + reg.m_unreadable);
-    }
-    if (warnOnStderr) {
-        for (const auto& w : reg.m_warnings) {
-            std::fprintf(stderr, "警告: %s\n", w.c_str());
-        }
     }
     return reg;
 }

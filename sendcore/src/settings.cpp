@@ -372,13 +372,16 @@ SettingsStore::SettingsStore(std::filesystem::path registryPath)
     : m_path(std::move(registryPath)) {}
 
 SettingsLoadResult SettingsStore::load(SendSettings& settings, std::string& contFileName) const {
-    return readSettings(RegistryFile::load(m_path), settings, contFileName);
+    const RegistryFile reg = RegistryFile::load(m_path);
+    SettingsLoadResult r = readSettings(reg, settings, contFileName);
+    r.warnings = reg.warnings();
+    return r;
 }
 
 template <class Fn>
 Status SettingsStore::update(Fn&& change) const {
-    // Warnings about damaged lines were shown when the settings were loaded.
-    RegistryFile reg = RegistryFile::load(m_path, /*warnOnStderr=*/false);
+    // Warnings about damaged lines were handed out when the settings were loaded.
+    RegistryFile reg = RegistryFile::load(m_path);
     change(reg);
     return reg.save();
 }

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "common/cp932.h"
+#include "sendcore/settings.h"
 #include "testsupport.h"
 
 namespace tarn {
@@ -92,8 +93,13 @@ TEST(RegistryFile, DamagedLinesAreSkippedWarnedAndKeptOnSave) {
     fs::path path = dir / "registry";
     writeFile(path, original);
 
-    RegistryFile reg = RegistryFile::load(path, /*warnOnStderr=*/false);
+    testing::internal::CaptureStderr();
+    RegistryFile reg = RegistryFile::load(path);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");  // the caller decides what is shown
     EXPECT_EQ(reg.warnings().size(), 5u);
+    SendSettings settings;
+    std::string contFileName;
+    EXPECT_EQ(SettingsStore(path).load(settings, contFileName).warnings, reg.warnings());
     const std::string option = "Software\\Kestrel\\ZEPHV2\\Option";
     EXPECT_EQ(reg.getDword(option, "WaitMSec"), 1000u);
     EXPECT_EQ(reg.getDword(option, "WaitSec"), 0u);
@@ -110,7 +116,7 @@ TEST(RegistryFile, DamagedLinesAreSkippedWarnedAndKeptOnSave) {
           "\"ContFileName\"=\"/lost/where.tnm\"\n"}) {
         EXPECT_NE(saved.find(kept), std::string::npos) << kept << "\n" << saved;
     }
-    RegistryFile again = RegistryFile::load(path, false);
+    RegistryFile again = RegistryFile::load(path);
     EXPECT_EQ(again.getDword(option, "WaitCount"), 5u);
     EXPECT_EQ(again.warnings().size(), 5u);
 }
@@ -149,7 +155,7 @@ TEST(RegistryFile, UnreadableFileIsNeverOverwritten) {
     TempDir dir;
     fs::path path = dir / "registry";
     fs::create_directory(path);  // exists, but cannot be read as a file
-    RegistryFile reg = RegistryFile::load(path, false);
+    RegistryFile reg = RegistryFile::load(path);
     EXPECT_FALSE(reg.warnings().empty());
     reg.setDword(kKey, "DefPortNo", 25);
     EXPECT_FALSE(reg.save().ok());

@@ -43,8 +43,9 @@ public:
     static std::filesystem::path defaultPath();
 
     // Reads the file. A missing file is an empty registry. Warnings about
-    // damaged lines go to standard error when warnOnStderr is set, and are kept.
-    static RegistryFile load(const std::filesystem::path& path, bool warnOnStderr = true);
+    // damaged lines are kept in warnings(), for the caller to show; nothing is
+    // printed.
+    static RegistryFile load(const std::filesystem::path& path);
     // Reads text already in memory (no file behind it; save() fails).
     static RegistryFile parse(std::string_view text);
 

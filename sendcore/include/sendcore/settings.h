@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/result.h"
 #include "sendcore/registry.h"
@@ -191,6 +192,9 @@ struct SettingsLoadResult {
     // The previous generation's sender was imported: the caller shows
     // kImportNoticeText. Nothing was written back.
     bool imported = false;
+    // Damaged lines of the registry file (skipped, kept as they are), for the
+    // caller to show.
+    std::vector<std::string> warnings;
 };
 
 // On an in-memory registry. Loading zeroes `settings` and `contFileName` first;
