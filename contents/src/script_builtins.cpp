@@ -59,68 +59,68 @@ BuiltinResult runBuiltin(Builtin which, std::vector<ScriptValue>& args, ScriptHo
     auto dialogText = [&](std::size_t k) {
         return isStr(k) ? std::string_view(args[k].text) : std::string_view();
     };
-    const BuiltinResult bad{{}, kErrArguments};
+    auto bad = [] { return BuiltinResult{{}, kErrArguments}; };
 
     switch (which) {
         case Builtin::Str:
-            return n == 1 && isNum(0) ? text(decimal(args[0].number)) : bad;
+            return n == 1 && isNum(0) ? text(decimal(args[0].number)) : bad();
         case Builtin::Val:
             if (const std::string* s = oneString()) {
                 return number(japaneseNumeralValue(*s));
             }
-            return bad;
+            return bad();
         case Builtin::Space:
         case Builtin::Tab:
             if (const auto count = numberIn(1, 255)) {
                 return text(std::string(static_cast<std::size_t>(*count),
                                         which == Builtin::Space ? ' ' : '\t'));
             }
-            return bad;
+            return bad();
         case Builtin::Chr:
             if (const auto c = numberIn(0, 255)) {
                 return text(*c == 0 ? std::string() : std::string(1, static_cast<char>(*c)));
             }
-            return bad;
+            return bad();
         case Builtin::Trim:
             if (const std::string* s = oneString()) {
                 return text(trimBlanks(*s));
             }
-            return bad;
+            return bad();
         case Builtin::GetWord:
             if (!((n == 2 || n == 3) && isStr(0) && isNum(1) && (n == 2 || isStr(2))) ||
                 (n == 3 && args[2].text.empty())) {
-                return bad;
+                return bad();
             }
             return text(getWord(args[0].text, args[1].number,
                                 n == 3 ? std::string_view(args[2].text) : kDefaultWordDelimiters));
         case Builtin::Format:
             return n == 2 && isNum(0) && isStr(1)
                        ? text(formatPicture(args[0].number, args[1].text))
-                       : bad;
+                       : bad();
         case Builtin::ResTitle:
             if (const std::string* s = oneString()) {
                 return text(replyTitle(*s));
             }
-            return bad;
+            return bad();
         case Builtin::MonthName:
             if (const auto month = numberIn(1, 12)) {
                 return text(std::string(kMonthNames[*month - 1]));
             }
-            return bad;
+            return bad();
         case Builtin::WeekName:
         case Builtin::JweekName:
             if (const auto day = numberIn(0, 6)) {
                 return text(std::string(which == Builtin::WeekName ? kWeekNames[*day]
                                                                    : kJapaneseWeekNames[*day]));
             }
-            return bad;
+            return bad();
         case Builtin::GetDriveName:
         case Builtin::GetFolderName:
         case Builtin::GetBaseName:
         case Builtin::GetExtentName: {
             const std::string* s = oneString();
             if (s == nullptr) {
-                return bad;
+                return bad();
             }
             PathParts parts = splitPath(*s);
             return text(std::move(which == Builtin::GetDriveName    ? parts.drive
@@ -131,7 +131,7 @@ BuiltinResult runBuiltin(Builtin which, std::vector<ScriptValue>& args, ScriptHo
         case Builtin::IsExist: {
             const std::string* path = oneString();
             if (path == nullptr) {
-                return bad;
+                return bad();
             }
             // Script text is Shift_JIS; the file system's names are UTF-8.
             auto utf8 = cp932::toUtf8(*path);
@@ -141,29 +141,29 @@ BuiltinResult runBuiltin(Builtin which, std::vector<ScriptValue>& args, ScriptHo
         }
         case Builtin::MsgBox:
             if (!((n == 1 || n == 2) && isStr(0) && (n == 1 || isNum(1)))) {
-                return bad;
+                return bad();
             }
             return number(truth(host.MsgBox(args[0].text, n == 2 ? args[1].number : 0)));
         case Builtin::Execute:
             if (!((n == 1 || n == 2) && isStr(0) && (n == 1 || isStr(1)))) {
-                return bad;
+                return bad();
             }
             if (!host.Execute(args[0].text, n == 2 ? std::string_view(args[1].text) : "")) {
                 return {{}, kErrExecuteFailed};
             }
             return number(-1);
         case Builtin::OutputFileDialog:
-            return n <= 2 ? text(host.OutputFileDialog(dialogText(0), dialogText(1))) : bad;
+            return n <= 2 ? text(host.OutputFileDialog(dialogText(0), dialogText(1))) : bad();
         case Builtin::InputFileDialog:
-            return n <= 2 ? text(host.InputFileDialog(dialogText(0), dialogText(1))) : bad;
+            return n <= 2 ? text(host.InputFileDialog(dialogText(0), dialogText(1))) : bad();
         case Builtin::SelectDialog: {
             if (n < 3 || n > 6) {
-                return bad;
+                return bad();
             }
             std::vector<std::string> items;
             for (std::size_t k = 0; k < n; ++k) {
                 if (!isStr(k)) {
-                    return bad;
+                    return bad();
                 }
                 items.push_back(args[k].text);
             }
