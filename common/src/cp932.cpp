@@ -5,6 +5,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
@@ -45,10 +46,31 @@ struct Outcome {
     std::size_t badOffset = 0;
 };
 
-Outcome convert(const char* to, const char* from, std::string_view in, bool lossy,
+enum class Direction { fromCp932, toCp932 };
+
+// One descriptor per direction and thread, opened on first use and reset before each
+// conversion: opening one costs several times what converting a field's value does,
+// and readers convert every value.
+Iconv& descriptor(Direction d) {
+    thread_local Iconv fromCp932("UTF-8", "CP932");
+    thread_local Iconv toCp932("CP932", "UTF-8");
+    Iconv& cd = d == Direction::fromCp932 ? fromCp932 : toCp932;
+    if (cd.valid()) {
+        iconv(cd.get(), nullptr, nullptr, nullptr, nullptr);
+    }
+    return cd;
+}
+
+Outcome convert(Direction direction, std::string_view in, bool lossy,
                 std::string_view replacement) {
-    Iconv cd(to, from);
     Outcome r;
+    // ASCII reads the same in both: most values (addresses, numbers, dates) need no converter.
+    if (std::all_of(in.begin(), in.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        r.out.assign(in);
+        return r;
+    }
+    Iconv& cd = descriptor(direction);
     if (!cd.valid()) {
         r.ok = false;
         return r;
@@ -74,7 +96,7 @@ Outcome convert(const char* to, const char* from, std::string_view in, bool loss
             }
             r.out.append(replacement);
             std::size_t skip = 1;
-            if (from[0] == 'C' && srcLeft >= 2 && tarn::sjis::isLeadByte(*src)) {
+            if (direction == Direction::fromCp932 && srcLeft >= 2 && tarn::sjis::isLeadByte(*src)) {
                 skip = 2;
             }
             src += skip;
@@ -88,7 +110,7 @@ Outcome convert(const char* to, const char* from, std::string_view in, bool loss
 }  // namespace
 
 Result<std::string> fromUtf8(std::string_view utf8) {
-    Outcome r = convert("CP932", "UTF-8", utf8, false, "");
+    Outcome r = convert(Direction::toCp932, utf8, false, "");
     if (r.ok) {
         return std::move(r.out);
     }
@@ -113,7 +135,7 @@ Result<std::string> fromUtf8(std::string_view utf8) {
 }
 
 Result<std::string> toUtf8(std::string_view sjis) {
-    Outcome r = convert("UTF-8", "CP932", sjis, false, "");
+    Outcome r = convert(Direction::fromCp932, sjis, false, "");
     if (r.ok) {
         return std::move(r.out);
     }
@@ -124,11 +146,11 @@ Result<std::string> toUtf8(std::string_view sjis) {
 }
 
 std::string toUtf8Lossy(std::string_view sjis) {
-    return convert("UTF-8", "CP932", sjis, true, "\xEF\xBF\xBD").out;
+    return convert(Direction::fromCp932, sjis, true, "\xEF\xBF\xBD").out;
 }
 
 std::string firstUnrepresentable(std::string_view utf8) {
-    Outcome r = convert("CP932", "UTF-8", utf8, false, "");
+    Outcome r = convert(Direction::toCp932, utf8, false, "");
     if (r.ok || r.badOffset >= utf8.size()) {
         return {};
     }

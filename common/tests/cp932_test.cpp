@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <thread>
+
 using namespace tarn;
 
 TEST(Cp932, RoundTripIncludingExtensions) {
@@ -35,4 +38,27 @@ TEST(Cp932, BrokenShiftJisIsReportedOrReplaced) {
     EXPECT_FALSE(cp932::toUtf8("ab\x82").ok());  // lead byte cut off
     EXPECT_EQ(cp932::toUtf8Lossy("a\x82"), "a\xEF\xBF\xBD");
     EXPECT_EQ(cp932::toUtf8Lossy("\xA0z"), "\xEF\xBF\xBDz");
+}
+
+TEST(Cp932, EachConversionStartsAfreshInEveryThread) {
+    // A conversion that stops on a cut-off character leaves nothing behind for the next.
+    EXPECT_FALSE(cp932::toUtf8("\x93\xFA\x82").ok());
+    EXPECT_EQ(cp932::toUtf8("\x96\x7B").value(), "本");
+    EXPECT_FALSE(cp932::fromUtf8("日\xE6\x9C").ok());
+    EXPECT_EQ(cp932::fromUtf8("本").value(), "\x96\x7B");
+    EXPECT_EQ(cp932::toUtf8("a\\b~").value(), "a\\b~");  // ASCII as it is
+    // Threads converting at once each get their own converter.
+    auto convertMany = [](bool& same) {
+        for (int i = 0; i < 2000 && same; ++i) {
+            same = cp932::toUtf8("\x93\xFA\x96\x7B").value() == "日本" &&
+                   cp932::fromUtf8("日本").value() == "\x93\xFA\x96\x7B";
+        }
+    };
+    bool sameThere = true;
+    bool sameHere = true;
+    std::thread other(convertMany, std::ref(sameThere));
+    convertMany(sameHere);
+    other.join();
+    EXPECT_TRUE(sameThere);
+    EXPECT_TRUE(sameHere);
 }
