@@ -14,7 +14,7 @@ packages=(
   libzip-dev libexpat1-dev libxlsxwriter-dev python3-openpyxl
   dovecot-pop3d
   procps iproute2
-  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins xvfb xauth fonts-noto-cjk
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-translations-l10n xvfb xauth fonts-noto-cjk
   libfmt-dev adwaita-icon-theme xdotool
   media-types
   libemail-mime-perl libencode-eucjpms-perl mpack ripmime spamassassin

@@ -1,0 +1,92 @@
+#include "application.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QLabel>
+#include <QLibraryInfo>
+#include <QScreen>
+#include <QTimer>
+#include <QTranslator>
+
+#include "icons.h"
+#include "main_window.h"
+#include "message_boxes.h"
+
+namespace tarn::gpsend {
+
+namespace {
+
+// A borderless window with the product picture, centred, for 1000 ms.
+void showSplash() {
+    QLabel splash;
+    splash.setWindowFlags(Qt::SplashScreen | Qt::FramelessWindowHint);
+    splash.setPixmap(splashPicture());
+    splash.adjustSize();
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        splash.move(screen->geometry().center() - splash.rect().center());
+    }
+    splash.show();
+    QEventLoop wait;
+    QTimer::singleShot(1000, &wait, &QEventLoop::quit);
+    wait.exec();
+}
+
+}  // namespace
+
+int runApplication(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Kestrel"));
+    QApplication::setApplicationName(QStringLiteral("TarnGPSend"));
+    QApplication::setWindowIcon(applicationIcon());
+    // Qt's own dialogs (files, colours) in Japanese where the translation is installed.
+    QTranslator qtJapanese;
+    if (qtJapanese.load(QLocale(QLocale::Japanese), QStringLiteral("qtbase"), QStringLiteral("_"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QApplication::installTranslator(&qtJapanese);
+    }
+
+    // One running copy, and not beside the database-send application.
+    const InstanceLock lock = InstanceLock::acquire(Application::GroupSend);
+    if (!lock.held()) {
+        showMessage(nullptr, fromUtf8(kInstanceTitle), QString::fromStdString(lock.message()),
+                    QMessageBox::Warning);
+        return 1;
+    }
+
+    AppContext context;
+    context.profile = std::make_unique<Profile>();
+    if (context.store.load(context.settings, context.contFileName).imported) {
+        showMessage(nullptr, fromUtf8(kImportNoticeTitle), fromUtf8(kImportNoticeText),
+                    QMessageBox::Information);
+    }
+    // Dial-up is optional: without the system's service or the library the
+    // drivers report 507 when an account needs it.
+    if (auto dialUp = DialUpLibrary::load()) {
+        context.dialUp = *dialUp;
+    }
+
+    showSplash();
+    MainWindow window(context);
+    window.show();
+    if (argc > 1) {
+        window.openBook(QString::fromLocal8Bit(argv[1]));
+    }
+    window.checkFirstUse();
+    const int result = QApplication::exec();
+
+    // The settings record goes back to the registry file at exit.
+    for (const Status& saved : {context.store.saveOption(context.settings),
+                                context.store.saveCommon(context.contFileName),
+                                context.store.saveCheckParam(context.settings.check)}) {
+        if (!saved) {
+            showMessage(nullptr, QStringLiteral("ターノス"),
+                        QStringLiteral("設定を保存できませんでした。\n\n%1")
+                            .arg(QString::fromStdString(saved.error().message)),
+                        QMessageBox::Warning);
+            break;
+        }
+    }
+    return result;
+}
+
+}  // namespace tarn::gpsend

@@ -1,0 +1,6 @@
+// TarnGPSend: the group-send application.
+#include "application.h"
+
+int main(int argc, char** argv) {
+    return tarn::gpsend::runApplication(argc, argv);
+}
