@@ -1,12 +1,7 @@
 // The message editor (libTarnEdit.so, ZEPHEdit) and the options dialog
-// (libTarnOption.so, ZEPHOption), opened from the program folder when first
-// needed. A library that is not there leaves its command with a message that
-// says so; the application runs without it.
+// (libTarnOption.so, ZEPHOption), called with the application's settings.
 #pragma once
 
-#include <QString>
-
-#include <optional>
 #include <string>
 
 #include "sendcore/settings.h"
@@ -15,17 +10,11 @@ class QWidget;
 
 namespace tarn::gpsend {
 
-struct LibraryCall {
-    bool available = false;
-    int result = 0;
-    QString why;  // when not available: what is missing
-};
-
-// Calls ZEPHEdit with the default sender and `contFileName` (Shift_JIS, in and
-// out: the editor hands back the path it ended with).
-LibraryCall runMessageEditor(QWidget* parent, const SendSettings& settings,
-                             std::string& contFileName);
-// Calls ZEPHOption on `settings`; 1 means they were changed.
-LibraryCall runOptionsDialog(QWidget* parent, SendSettings& settings);
+// ZEPHEdit with the default sender and `contFileName` (Shift_JIS, in and out:
+// the editor hands back the path it ended with). Returns the editor's end
+// code (0 when it could not be shown).
+int runMessageEditor(QWidget* parent, const SendSettings& settings, std::string& contFileName);
+// ZEPHOption on `settings`; 1 means they were changed.
+int runOptionsDialog(QWidget* parent, SendSettings& settings);
 
 }  // namespace tarn::gpsend

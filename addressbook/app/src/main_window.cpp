@@ -788,30 +788,16 @@ void MainWindow::onTreePaste() {
 // --- the dialog libraries, help
 
 void MainWindow::onEditMessage() {
-    const LibraryCall call = runMessageEditor(this, m_context.settings, m_context.contFileName);
-    if (!call.available) {
-        showMessage(this, t(text::kAppTitle),
-                    t(text::kLibraryMissing)
-                        .arg(t("送信内容の作成"), QStringLiteral("libTarnEdit.so"), call.why),
-                    QMessageBox::Information);
-        return;
-    }
-    if (call.result != 0) {
+    const int end = runMessageEditor(this, m_context.settings, m_context.contFileName);
+    // Whatever path the editor ended with is the current send contents.
+    if (end != 0) {
         showCoreError(m_context.store.saveCommon(m_context.contFileName));
         updateCount();
     }
 }
 
 void MainWindow::onOptions() {
-    const LibraryCall call = runOptionsDialog(this, m_context.settings);
-    if (!call.available) {
-        showMessage(this, t(text::kAppTitle),
-                    t(text::kLibraryMissing)
-                        .arg(t("オプション設定"), QStringLiteral("libTarnOption.so"), call.why),
-                    QMessageBox::Information);
-        return;
-    }
-    if (call.result == 1) {
+    if (runOptionsDialog(this, m_context.settings) == 1) {
         showCoreError(m_context.store.saveOption(m_context.settings));
     }
 }
@@ -825,30 +811,19 @@ void MainWindow::checkFirstUse() {
     if (!fieldText(a.SMTPName).empty() && !fieldText(a.FromName).empty()) {
         return;
     }
-    const LibraryCall call = runOptionsDialog(this, m_context.settings);
-    if (!call.available) {
-        showMessage(this, t(text::kAppTitle), t(text::kFirstUse), QMessageBox::Information);
-        return;
-    }
-    if (call.result == 1) {
-        showCoreError(m_context.store.saveOption(m_context.settings));
-    }
+    onOptions();
 }
 
 void MainWindow::onHelpContents() {
-    const std::filesystem::path folder = programFolder();
-    for (const auto& candidate :
-         {folder / "help" / "index.html",
-          folder.parent_path() / "share" / "tarn" / "help" / "index.html"}) {
-        if (std::filesystem::exists(candidate)) {
-            QDesktopServices::openUrl(
-                QUrl::fromLocalFile(QString::fromStdString(candidate.string())));
-            return;
-        }
+    const std::filesystem::path help = programFolder() / "help";
+    const std::filesystem::path index = help / "index.html";
+    if (!std::filesystem::exists(index)) {
+        showMessage(this, t(text::kAppTitle),
+                    t(text::kHelpMissing).arg(QString::fromStdString(help.string())),
+                    QMessageBox::Warning);
+        return;
     }
-    showMessage(this, t(text::kAppTitle),
-                t(text::kHelpMissing).arg(QString::fromStdString((folder / "help").string())),
-                QMessageBox::Warning);
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(index.string())));
 }
 
 void MainWindow::onHelpAbout() {

@@ -102,8 +102,8 @@ public:
     std::vector<std::size_t> selectedRows() const;
     // Selects a tree item as a click would.
     void selectTreeItem(const addressbook::TreeSelection& selection);
-    // With no SMTP server or no sender name in the default account: the
-    // options dialog, or a message saying what to set.
+    // Once after start: with no SMTP server or no sender name in the default
+    // account, the options dialog opens by itself.
     void checkFirstUse();
     // Writes the window layout and sort into the profile.
     void saveLayout();

@@ -66,11 +66,6 @@ inline constexpr const char* kHelpAbout = "バージョン情報(&A)...";
 inline constexpr const char* kSaveChanges = "%1 への変更を保存しますか?";
 inline constexpr const char* kOpenFailed = "アドレス帳を開けませんでした。\n\n%1";
 inline constexpr const char* kSaveFailed = "アドレス帳を保存できませんでした。\n\n%1";
-inline constexpr const char* kLibraryMissing =
-    "%1の機能は、このコンピュータでは使用できません。\n（%2 が見つかりません。%3）";
-inline constexpr const char* kFirstUse =
-    "送信者アカウントが設定されていません。\n"
-    "[送信] メニューの [オプション設定] で、SMTP サーバー名と送信者名を設定してください。";
 inline constexpr const char* kHelpMissing = "ヘルプファイルが見つかりません。\n%1";
 inline constexpr const char* kUnrepresentable =
     "「%1」は、シフトJISで表せない文字を含むため保存できません: %2";

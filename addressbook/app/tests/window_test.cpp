@@ -590,6 +590,45 @@ private slots:
         QVERIFY(w.action(Cmd::Delete)->isEnabled());
     }
 
+    void theOptionsDialogOpensOnFirstUseAndTheEditorFromItsCommand() {
+        WindowFixture f;
+        MainWindow& w = f.window();
+        // The options dialog may open its account dialog over itself first:
+        // every dialog is cancelled until the options dialog itself is.
+        QStringList titles;
+        const Pending options = onNextModal([&](QWidget* modal) {
+            auto* d = qobject_cast<QDialog*>(modal);
+            if (d == nullptr) {
+                return false;
+            }
+            titles << d->windowTitle();
+            d->reject();
+            return d->windowTitle() == QStringLiteral("ターノス  - オプション設定");
+        });
+        w.checkFirstUse();  // the settings are empty: no server, no sender
+        QVERIFY(options.answered());
+        QCOMPARE(titles.last(), QStringLiteral("ターノス  - オプション設定"));
+        w.checkFirstUse();  // once only
+        tarn::setFieldText(f.context().settings.defaultAccount.FromName, sj("営業部"));
+
+        f.context().contFileName = sj("/nonexistent/案内.tnm");
+        QString editorTitle;
+        const Pending editor = onNextModal([&](QWidget* modal) {
+            auto* d = qobject_cast<QDialog*>(modal);
+            if (d == nullptr || qobject_cast<QMessageBox*>(modal) != nullptr) {
+                return false;
+            }
+            editorTitle = d->windowTitle();
+            // Closing an empty message, the editor asks whether to end anyway.
+            const Pending empty = answerNextBox(QMessageBox::Yes);
+            d->reject();
+            return true;
+        });
+        w.action(Cmd::EditMessage)->trigger();
+        QVERIFY(editor.answered());
+        QVERIFY2(!editorTitle.isEmpty(), "the message editor did not open");
+    }
+
     void theLayoutComesBackAtTheNextStart() {
         WindowFixture f;
         f.window().listView()->setColumnWidth(1, 177);
