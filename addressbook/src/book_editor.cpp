@@ -4,13 +4,16 @@
 #include <unordered_map>
 
 #include "common/cp932.h"
+#include "numbers.h"
 
 namespace tarn::addressbook {
 
 namespace {
 
-constexpr std::string_view kNewRecordRefusedText =
-    "アドレス帳に登録できるレコードは 99,999 件までです。新しいレコードは作成できません。";
+std::string newRecordRefusedText() {
+    return "アドレス帳に登録できるレコードは " + withThousands(CTarnSendDoc::kMaxRecords) +
+           " 件までです。新しいレコードは作成できません。";
+}
 
 }  // namespace
 
@@ -436,7 +439,7 @@ std::optional<std::string> RecordEditorSession::arrive(std::size_t row) {
             m_record = view.recordAt(m_row);
             load();
         }
-        return std::string(kNewRecordRefusedText);
+        return newRecordRefusedText();
     }
     m_row = row;
     m_record = r;

@@ -9,6 +9,7 @@
 #include "common/cp932.h"
 #include "common/files.h"
 #include "common/sjis.h"
+#include "numbers.h"
 
 namespace tarn::addressbook {
 
@@ -41,18 +42,6 @@ void trimTrailingBlanks(Record& r, Field f) {
     if (keep != t.size()) {
         r.setText(f, t.substr(0, keep));
     }
-}
-
-std::string withThousands(std::size_t n) {
-    const std::string digits = std::to_string(n);
-    std::string out;
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i > 0 && (digits.size() - i) % 3 == 0) {
-            out += ',';
-        }
-        out += digits[i];
-    }
-    return out;
 }
 
 // Folder numbers are 16 bits in the file and in every record.
@@ -650,6 +639,26 @@ Status CTarnSendDoc::moveFolder(std::size_t number, std::size_t before) {
     m_data.folders.erase(m_data.folders.begin() + static_cast<std::ptrdiff_t>(from));
     m_data.folders.insert(m_data.folders.begin() + static_cast<std::ptrdiff_t>(to),
                           std::move(moving));
+    renumberFolders(change);
+    return Ok{};
+}
+
+Status CTarnSendDoc::removeFolder(std::size_t number) {
+    if (auto ok = editable(); !ok) {
+        return ok;
+    }
+    if (folderByNumber(number) == nullptr) {
+        return noSuchFolder(number);
+    }
+    const ListChange change{ListChange::Kind::Removed, number - 1, 0};
+    m_data.folders.erase(m_data.folders.begin() + static_cast<std::ptrdiff_t>(number - 1));
+    renumberFolders(change);
+    return Ok{};
+}
+
+void CTarnSendDoc::renumberFolders(const ListChange& change) {
+    // Every record's folder number follows its folder; the records of a
+    // removed folder go to 0 ("なし").
     std::vector<std::size_t> changedAt;
     for (std::size_t p = 0; p < m_data.records.size(); ++p) {
         Record& r = *m_data.records[p];
@@ -668,36 +677,6 @@ Status CTarnSendDoc::moveFolder(std::size_t number, std::size_t before) {
         tell([&](DocumentListener& l) { l.recordsChanged(changedAt); });
     }
     changed();
-    return Ok{};
-}
-
-Status CTarnSendDoc::removeFolder(std::size_t number) {
-    if (auto ok = editable(); !ok) {
-        return ok;
-    }
-    if (folderByNumber(number) == nullptr) {
-        return noSuchFolder(number);
-    }
-    const ListChange change{ListChange::Kind::Removed, number - 1, 0};
-    m_data.folders.erase(m_data.folders.begin() + static_cast<std::ptrdiff_t>(number - 1));
-    std::vector<std::size_t> changedAt;
-    for (std::size_t p = 0; p < m_data.records.size(); ++p) {
-        Record& r = *m_data.records[p];
-        if (r.folder() == number) {
-            r.setFolder(0);
-            changedAt.push_back(p);
-        } else if (r.folder() > number) {
-            r.setFolder(static_cast<std::uint16_t>(r.folder() - 1));
-            changedAt.push_back(p);
-        }
-    }
-    clearUndo();
-    tell([&](DocumentListener& l) { l.foldersChanged(change); });
-    if (!changedAt.empty()) {
-        tell([&](DocumentListener& l) { l.recordsChanged(changedAt); });
-    }
-    changed();
-    return Ok{};
 }
 
 // --- groups

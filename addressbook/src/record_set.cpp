@@ -107,6 +107,14 @@ Result<std::vector<const Record*>> recordsOfSet(const CTarnSendDoc& doc,
     return records;
 }
 
+Result<std::vector<const Record*>> recordsOfSet(const CTarnSendDoc& doc, std::string_view bytes) {
+    auto entries = parseRecordSet(bytes);
+    if (!entries) {
+        return entries.error();
+    }
+    return recordsOfSet(doc, *entries);
+}
+
 std::string recordSetOf(const CTarnSendDoc& doc, std::span<const Record* const> records) {
     std::vector<RecordSetEntry> entries;
     entries.reserve(records.size());

@@ -27,6 +27,7 @@
 #include "addressbook/document.h"
 #include "common/archive.h"
 #include "common/cp932.h"
+#include "numbers.h"
 
 namespace tarn::addressbook {
 
@@ -159,18 +160,6 @@ private:
 
 std::size_t bounded(std::uint32_t count, const detail::Tn2Source& in, std::size_t minItemBytes) {
     return std::min<std::size_t>(count, in.remaining() / minItemBytes);
-}
-
-std::string withThousands(std::size_t n) {
-    const std::string digits = std::to_string(n);
-    std::string out;
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i > 0 && (digits.size() - i) % 3 == 0) {
-            out += ',';
-        }
-        out += digits[i];
-    }
-    return out;
 }
 
 }  // namespace

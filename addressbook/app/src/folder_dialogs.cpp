@@ -17,19 +17,6 @@
 
 namespace tarn::gpsend {
 
-namespace {
-
-QDialogButtonBox* okCancel(QDialog* dialog) {
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
-    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("OK"));
-    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("キャンセル"));
-    QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
-    return buttons;
-}
-
-}  // namespace
-
 IconChooser::IconChooser(int current, QWidget* parent)
     : QDialog(parent), m_list(new QListWidget(this)) {
     setWindowTitle(QStringLiteral("アイコン選択"));
@@ -52,7 +39,7 @@ IconChooser::IconChooser(int current, QWidget* parent)
     connect(m_list, &QListWidget::itemDoubleClicked, this, &IconChooser::accept);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_list);
-    layout->addWidget(okCancel(this));
+    layout->addWidget(okCancelButtons(this));
     resize(520, 330);
 }
 
@@ -91,7 +78,7 @@ FolderEditor::FolderEditor(Kind kind, int number, int icon, const QString& name,
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
-    layout->addWidget(okCancel(this));
+    layout->addWidget(okCancelButtons(this));
     m_nameEdit->setFocus();
 }
 

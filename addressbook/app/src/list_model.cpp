@@ -76,6 +76,13 @@ Qt::ItemFlags ListModel::flags(const QModelIndex& index) const {
     return f;
 }
 
+Result<std::vector<const addressbook::Record*>> recordsOfDrag(const addressbook::CTarnSendDoc& doc,
+                                                              const QMimeData& data) {
+    const QByteArray bytes = data.data(QString::fromLatin1(kRecordFormat));
+    return addressbook::recordsOfSet(
+        doc, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+}
+
 QStringList ListModel::mimeTypes() const {
     return {QString::fromLatin1(kRecordFormat)};
 }
@@ -129,14 +136,7 @@ bool ListModel::dropMimeData(const QMimeData* data, Qt::DropAction action, int r
     if (!canDropMimeData(data, action, row, column, parent)) {
         return false;
     }
-    const QByteArray bytes = data->data(QString::fromLatin1(kRecordFormat));
-    auto entries = addressbook::parseRecordSet(
-        std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
-    if (!entries) {
-        emit dropRefused(QString::fromStdString(entries.error().message));
-        return false;
-    }
-    auto records = addressbook::recordsOfSet(m_state.document(), *entries);
+    auto records = recordsOfDrag(m_state.document(), *data);
     if (!records) {
         emit dropRefused(QString::fromStdString(records.error().message));
         return false;

@@ -18,6 +18,10 @@ inline constexpr const char* kRecordFormat = "TarnRecordFormat";
 inline constexpr const char* kFolderFormat = "TarnFolderFormat";
 inline constexpr const char* kGroupFormat = "TarnGroupFormat";
 
+// The records of `doc` a drag of list rows carries, or why it no longer matches.
+Result<std::vector<const addressbook::Record*>> recordsOfDrag(const addressbook::CTarnSendDoc& doc,
+                                                              const QMimeData& data);
+
 class ListModel final : public QAbstractTableModel, private addressbook::ListViewObserver {
     Q_OBJECT
 

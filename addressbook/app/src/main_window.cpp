@@ -193,11 +193,11 @@ void MainWindow::buildActions() {
     m_list->addAction(action(Command::RecordEdit));
 
     makeAction(Command::FolderNew, text::kFolderNew, &MainWindow::onFolderNew);
-    makeAction(Command::FolderEdit, text::kFolderEdit, &MainWindow::onFolderEdit);
-    makeAction(Command::FolderDelete, text::kFolderDelete, &MainWindow::onFolderDelete);
+    makeAction(Command::FolderEdit, text::kFolderEdit, &MainWindow::onEditTreeItem);
+    makeAction(Command::FolderDelete, text::kFolderDelete, &MainWindow::onDeleteTreeItem);
     makeAction(Command::GroupNew, text::kGroupNew, &MainWindow::onGroupNew);
-    makeAction(Command::GroupEdit, text::kGroupEdit, &MainWindow::onGroupEdit);
-    makeAction(Command::GroupDelete, text::kGroupDelete, &MainWindow::onGroupDelete);
+    makeAction(Command::GroupEdit, text::kGroupEdit, &MainWindow::onEditTreeItem);
+    makeAction(Command::GroupDelete, text::kGroupDelete, &MainWindow::onDeleteTreeItem);
     makeAction(Command::TreePaste, text::kFolderPaste, &MainWindow::onTreePaste);
 
     makeAction(Command::EditMessage, text::kSendEditMessage, &MainWindow::onEditMessage);
@@ -691,80 +691,66 @@ void MainWindow::onRecordEdit() {
 }
 
 void MainWindow::onFolderNew() {
-    FolderEditor dialog(FolderEditor::Kind::Folder, static_cast<int>(m_doc.folders().size()) + 1,
-                        kFirstChoosableIcon, QString(), this);
-    if (dialog.exec() == QDialog::Accepted) {
-        auto added =
-            m_editor.newFolder(dialog.nameSjis(), static_cast<std::uint16_t>(dialog.icon()));
-        if (!added) {
-            showCoreError(added.error());
-        }
-    }
-}
-
-void MainWindow::onFolderEdit() {
-    const TreeSelection s = m_treeModel->selectionOf(m_tree->currentIndex());
-    const addressbook::Folder* f = m_doc.folderByNumber(s.index);
-    if (s.kind != TreeSelection::Kind::Folder || f == nullptr) {
-        return;
-    }
-    FolderEditor dialog(FolderEditor::Kind::Folder, static_cast<int>(s.index), f->icon,
-                        ui::fromSjis(f->name), this);
-    if (dialog.exec() == QDialog::Accepted) {
-        showCoreError(m_editor.editFolder(s.index, dialog.nameSjis(),
-                                          static_cast<std::uint16_t>(dialog.icon())));
-    }
-}
-
-void MainWindow::onFolderDelete() {
-    const TreeSelection s = m_treeModel->selectionOf(m_tree->currentIndex());
-    const addressbook::Folder* f = m_doc.folderByNumber(s.index);
-    if (s.kind != TreeSelection::Kind::Folder || f == nullptr) {
-        return;
-    }
-    if (askYesNo(this, t(text::kAppTitle), fromUtf8(addressbook::deleteFolderQuestion(f->name)),
-                 QMessageBox::Warning)) {
-        WaitCursor wait;
-        showCoreError(m_editor.deleteFolder(s.index));
-    }
+    newTreeItem(FolderEditor::Kind::Folder);
 }
 
 void MainWindow::onGroupNew() {
-    FolderEditor dialog(FolderEditor::Kind::Group, static_cast<int>(m_doc.groups().size()) + 1,
-                        kFirstChoosableIcon, QString(), this);
-    if (dialog.exec() == QDialog::Accepted) {
-        auto added =
-            m_editor.newGroup(dialog.nameSjis(), static_cast<std::uint16_t>(dialog.icon()));
-        if (!added) {
-            showCoreError(added.error());
-        }
+    newTreeItem(FolderEditor::Kind::Group);
+}
+
+void MainWindow::newTreeItem(FolderEditor::Kind kind) {
+    const bool folder = kind == FolderEditor::Kind::Folder;
+    const auto count = folder ? m_doc.folders().size() : m_doc.groups().size();
+    FolderEditor dialog(kind, static_cast<int>(count) + 1, kFirstChoosableIcon, QString(), this);
+    if (dialog.exec() != QDialog::Accepted) {
+        return;
+    }
+    const auto icon = static_cast<std::uint16_t>(dialog.icon());
+    auto added = folder ? m_editor.newFolder(dialog.nameSjis(), icon)
+                        : m_editor.newGroup(dialog.nameSjis(), icon);
+    if (!added) {
+        showCoreError(added.error());
     }
 }
 
-void MainWindow::onGroupEdit() {
+// The folder or group selected in the tree (the roots cannot be edited).
+void MainWindow::onEditTreeItem() {
     const TreeSelection s = m_treeModel->selectionOf(m_tree->currentIndex());
-    const addressbook::Group* g = m_doc.groupByIndex(s.index);
-    if (s.kind != TreeSelection::Kind::Group || g == nullptr) {
+    const bool folder = s.kind == TreeSelection::Kind::Folder;
+    const addressbook::Folder* f = folder ? m_doc.folderByNumber(s.index) : nullptr;
+    const addressbook::Group* g =
+        s.kind == TreeSelection::Kind::Group ? m_doc.groupByIndex(s.index) : nullptr;
+    if (f == nullptr && g == nullptr) {
         return;
     }
-    FolderEditor dialog(FolderEditor::Kind::Group, static_cast<int>(s.index) + 1, g->icon,
-                        ui::fromSjis(g->name), this);
-    if (dialog.exec() == QDialog::Accepted) {
-        showCoreError(m_editor.editGroup(s.index, dialog.nameSjis(),
-                                         static_cast<std::uint16_t>(dialog.icon())));
+    FolderEditor dialog(folder ? FolderEditor::Kind::Folder : FolderEditor::Kind::Group,
+                        static_cast<int>(folder ? s.index : s.index + 1),
+                        folder ? f->icon : g->icon, ui::fromSjis(folder ? f->name : g->name), this);
+    if (dialog.exec() != QDialog::Accepted) {
+        return;
     }
+    const auto icon = static_cast<std::uint16_t>(dialog.icon());
+    showCoreError(folder ? m_editor.editFolder(s.index, dialog.nameSjis(), icon)
+                         : m_editor.editGroup(s.index, dialog.nameSjis(), icon));
 }
 
-void MainWindow::onGroupDelete() {
+void MainWindow::onDeleteTreeItem() {
     const TreeSelection s = m_treeModel->selectionOf(m_tree->currentIndex());
-    const addressbook::Group* g = m_doc.groupByIndex(s.index);
-    if (s.kind != TreeSelection::Kind::Group || g == nullptr) {
+    const bool folder = s.kind == TreeSelection::Kind::Folder;
+    const addressbook::Folder* f = folder ? m_doc.folderByNumber(s.index) : nullptr;
+    const addressbook::Group* g =
+        s.kind == TreeSelection::Kind::Group ? m_doc.groupByIndex(s.index) : nullptr;
+    if (f == nullptr && g == nullptr) {
         return;
     }
-    if (askYesNo(this, t(text::kAppTitle), fromUtf8(addressbook::deleteFolderQuestion(g->name)),
-                 QMessageBox::Warning)) {
-        showCoreError(m_editor.deleteGroup(s.index));
+    // The same question for a group as for a folder.
+    if (!askYesNo(this, t(text::kAppTitle),
+                  fromUtf8(addressbook::deleteFolderQuestion(folder ? f->name : g->name)),
+                  QMessageBox::Warning)) {
+        return;
     }
+    WaitCursor wait;
+    showCoreError(folder ? m_editor.deleteFolder(s.index) : m_editor.deleteGroup(s.index));
 }
 
 void MainWindow::onTreePaste() {

@@ -26,6 +26,7 @@
 #include "addressbook/list_view_state.h"
 #include "application.h"
 #include "collation.h"
+#include "folder_dialogs.h"
 
 class QLabel;
 class QSplitter;
@@ -149,11 +150,10 @@ private:
     void onRecordNew();
     void onRecordEdit();
     void onFolderNew();
-    void onFolderEdit();
-    void onFolderDelete();
     void onGroupNew();
-    void onGroupEdit();
-    void onGroupDelete();
+    void newTreeItem(FolderEditor::Kind kind);
+    void onEditTreeItem();
+    void onDeleteTreeItem();
     void onTreePaste();
     void onEditMessage();
     void onOptions();

@@ -1,6 +1,7 @@
 #include "message_boxes.h"
 
 #include <QAbstractButton>
+#include <QPushButton>
 
 namespace tarn::gpsend {
 
@@ -49,6 +50,15 @@ QMessageBox::StandardButton askYesNoCancel(QWidget* parent, const QString& title
 void showMessage(QWidget* parent, const QString& title, const QString& text,
                  QMessageBox::Icon icon) {
     run(parent, title, text, icon, QMessageBox::Ok, QMessageBox::Ok);
+}
+
+QDialogButtonBox* okCancelButtons(QDialog* dialog) {
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
+    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("OK"));
+    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("キャンセル"));
+    QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    return buttons;
 }
 
 }  // namespace tarn::gpsend

@@ -1,6 +1,8 @@
 // Message boxes with Japanese buttons, whatever translations Qt has loaded.
 #pragma once
 
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QMessageBox>
 #include <QString>
 
@@ -18,5 +20,8 @@ QMessageBox::StandardButton askYesNoCancel(QWidget* parent, const QString& title
                                            const QString& text);
 void showMessage(QWidget* parent, const QString& title, const QString& text,
                  QMessageBox::Icon icon);
+
+// "OK" and "キャンセル" for a dialog, wired to accept and reject.
+QDialogButtonBox* okCancelButtons(QDialog* dialog);
 
 }  // namespace tarn::gpsend

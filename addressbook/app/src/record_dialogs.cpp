@@ -23,15 +23,6 @@ using addressbook::Field;
 
 namespace {
 
-QDialogButtonBox* okCancel(QDialog* dialog) {
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
-    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("OK"));
-    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("キャンセル"));
-    QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
-    return buttons;
-}
-
 QString title() {
     return QString::fromUtf8(text::kAppTitle);
 }
@@ -97,7 +88,7 @@ MembershipDialog::MembershipDialog(const addressbook::CTarnSendDoc& doc, std::ve
     grid->addWidget(m_out, 1, 2);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
-    layout->addWidget(okCancel(this));
+    layout->addWidget(okCancelButtons(this));
     fill();
 }
 
@@ -142,7 +133,7 @@ FreeFieldDialog::FreeFieldDialog(addressbook::CTarnSendDoc& doc, const addressbo
     }
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
-    layout->addWidget(okCancel(this));
+    layout->addWidget(okCancelButtons(this));
 }
 
 void FreeFieldDialog::startTitleEdit(std::size_t i) {
@@ -237,7 +228,7 @@ RecordEditorDialog::RecordEditorDialog(addressbook::BookEditor& editor, std::siz
     layout->addLayout(form);
     layout->addLayout(extra);
     layout->addLayout(moves);
-    layout->addWidget(okCancel(this));
+    layout->addWidget(okCancelButtons(this));
 
     connect(m_previous, &QPushButton::clicked, this, [this] { go(m_session.previousRow()); });
     connect(m_next, &QPushButton::clicked, this, [this] { go(m_session.nextRow()); });

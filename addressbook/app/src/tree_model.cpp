@@ -275,14 +275,7 @@ bool TreeModel::canDropMimeData(const QMimeData* data, Qt::DropAction action, in
 }
 
 bool TreeModel::dropRecords(const QMimeData* data, const TreeSelection& target) {
-    const QByteArray bytes = data->data(QString::fromLatin1(kRecordFormat));
-    auto entries = addressbook::parseRecordSet(
-        std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
-    if (!entries) {
-        emit dropRefused(QString::fromStdString(entries.error().message));
-        return false;
-    }
-    auto records = addressbook::recordsOfSet(m_doc, *entries);
+    auto records = recordsOfDrag(m_doc, *data);
     if (!records) {
         emit dropRefused(QString::fromStdString(records.error().message));
         return false;

@@ -363,6 +363,8 @@ private:
     Result<std::vector<std::size_t>> positionsOf(std::span<const Record* const> records) const;
     void changed();  // marks modified (and tells)
     void dropMembershipUndo();
+    // After a folder moved or went: records follow, undo is emptied, listeners told.
+    void renumberFolders(const ListChange& change);
     void endRun();
     template <class F>
     void tell(F&& f);

@@ -40,6 +40,9 @@ Result<std::vector<RecordSetEntry>> parseRecordSet(std::string_view bytes);
 Result<std::vector<const Record*>> recordsOfSet(const CTarnSendDoc& doc,
                                                 std::span<const RecordSetEntry> entries);
 
+// The same for the bytes of a drag: parsed, then matched.
+Result<std::vector<const Record*>> recordsOfSet(const CTarnSendDoc& doc, std::string_view bytes);
+
 // The records of `doc` as a record set, with their positions.
 std::string recordSetOf(const CTarnSendDoc& doc, std::span<const Record* const> records);
 
