@@ -168,6 +168,9 @@ void MainWindow::buildActions() {
     makeAction(Command::FileOpen, text::kFileOpen, &MainWindow::onOpen, QKeySequence::Open);
     makeAction(Command::FileSave, text::kFileSave, &MainWindow::onSave, QKeySequence::Save);
     makeAction(Command::FileSaveAs, text::kFileSaveAs, &MainWindow::onSaveAs);
+    makeAction(Command::FileImport, text::kFileImport, &MainWindow::onImport);
+    action(Command::FileImport)->setStatusTip(t(text::kFileImportTip));
+    action(Command::FileImport)->setIconText(t(text::kFileImportButton));
     makeAction(Command::FileExit, text::kFileExit, nullptr);
     connect(action(Command::FileExit), &QAction::triggered, this, &QWidget::close);
 
@@ -238,6 +241,8 @@ void MainWindow::buildMenus() {
     file->addAction(action(Command::FileOpen));
     file->addAction(action(Command::FileSave));
     file->addAction(action(Command::FileSaveAs));
+    file->addSeparator();
+    file->addAction(action(Command::FileImport));
     m_recentSeparator = file->addSeparator();
     for (QAction* r : m_recent) {
         file->addAction(r);
@@ -308,6 +313,7 @@ void MainWindow::buildToolBar() {
     for (Command c : {Command::FileNew, Command::FileOpen, Command::FileSave}) {
         m_toolBar->addAction(action(c));
     }
+    m_toolBar->addAction(action(Command::FileImport));
     m_toolBar->addSeparator();
     for (Command c : {Command::Cut, Command::Copy, Command::Paste, Command::Delete}) {
         m_toolBar->addAction(action(c));
@@ -392,6 +398,7 @@ void MainWindow::updateActions() {
     auto enable = [this](Command c, bool on) { action(c)->setEnabled(on); };
     enable(Command::FileNew, idle);
     enable(Command::FileOpen, idle);
+    enable(Command::FileImport, idle);
     enable(Command::Undo, idle && m_editor.canUndo());
     QString undo = QString::fromStdString(m_editor.undoText());
     action(Command::Undo)->setText(undo.section(QLatin1Char('\t'), 0, 0));
@@ -622,6 +629,15 @@ void MainWindow::onSaveAs() {
     if (!path.isEmpty()) {
         saveBookAs(path);
     }
+}
+
+void MainWindow::onImport() {
+    // A first run imports into the folder the list shows.
+    const TreeSelection shown = m_state.selection();
+    const int folder =
+        shown.kind == TreeSelection::Kind::Folder ? static_cast<int>(shown.index) : 0;
+    addressbook::wizard::ImportWizard wizard(m_doc, m_importState, folder, this);
+    wizard.exec();
 }
 
 // --- editing

@@ -27,6 +27,7 @@
 #include "application.h"
 #include "collation.h"
 #include "folder_dialogs.h"
+#include "wizard/import_wizard.h"
 
 class QLabel;
 class QSplitter;
@@ -49,6 +50,7 @@ public:
         FileOpen,
         FileSave,
         FileSaveAs,
+        FileImport,
         FileExit,
         Undo,
         Cut,
@@ -141,6 +143,7 @@ private:
     void onOpen();
     void onSave();
     void onSaveAs();
+    void onImport();
     void onUndo();
     void onCut();
     void onCopy();
@@ -181,6 +184,8 @@ private:
     std::array<QAction*, Profile::kRecentFiles> m_recent{};
     QAction* m_recentSeparator = nullptr;
     QString m_path;
+    // The import wizard starts with the choices of its last run.
+    addressbook::wizard::ImportWizardState m_importState;
     bool m_syncing = false;
     bool m_firstUseChecked = false;
 };

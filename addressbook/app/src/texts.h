@@ -33,6 +33,9 @@ inline constexpr const char* kFileNew = "新規作成(&N)";
 inline constexpr const char* kFileOpen = "開く(&O)...";
 inline constexpr const char* kFileSave = "上書き保存(&S)";
 inline constexpr const char* kFileSaveAs = "名前を付けて保存(&A)...";
+inline constexpr const char* kFileImport = "インポート(&I)...";
+inline constexpr const char* kFileImportTip = "データベースからインポートします";
+inline constexpr const char* kFileImportButton = "ｲﾝﾎﾟｰﾄ";
 inline constexpr const char* kFileExit = "アプリケーションの終了(&X)";
 inline constexpr const char* kRecentNone = "最近使ったファイル";
 

@@ -5,23 +5,29 @@
 #include <QAbstractItemModelTester>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMimeData>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSplitter>
 #include <QTableView>
 #include <QTest>
 #include <QTreeView>
 
+#include <filesystem>
+
+#include "common/program.h"
 #include "folder_dialogs.h"
 #include "list_model.h"
 #include "record_dialogs.h"
 #include "tree_model.h"
 #include "ui/sjis_text.h"
 #include "window_fixture.h"
+#include "wizard_driver.h"
 
 using namespace tarn::gpsend;
 using namespace tarn::gpsend::test;
@@ -627,6 +633,70 @@ private slots:
         w.action(Cmd::EditMessage)->trigger();
         QVERIFY(editor.answered());
         QVERIFY2(!editorTitle.isEmpty(), "the message editor did not open");
+    }
+
+    void importFromTheFileMenuFillsTheShownFolder() {
+        WindowFixture f;
+        MainWindow& w = f.window();
+        f.fillBook();
+        w.selectTreeItem(TreeSelection::folder(2));
+        const std::size_t before = f.doc().recordCount();
+        const std::size_t shownBefore = f.list().recordRowCount();
+        using tarn::addressbook::wizard::ImportWizard;
+        namespace drive = tarn::addressbook::wizard::test;
+        QStringList boxes;
+        const Pending wizard = onNext<ImportWizard>([&](ImportWizard* wz) {
+            wz->setField(QStringLiteral("kind"),
+                         static_cast<int>(tarn::addressbook::ImportKind::Csv));
+            wz->next();
+            drive::typeAndLeave(*wz, "file",
+                                QString::fromUtf8(TARN_TESTDATA) + "/csv/recipients_sjis.csv");
+            wz->next();
+            drive::mapSampleColumns(*wz);
+            drive::MessageBoxCatcher catcher;  // the row without an address is reported
+            drive::finish(*wz);
+            boxes = catcher.seen;
+        });
+        w.action(Cmd::FileImport)->trigger();
+        QVERIFY(wizard.answered());
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(f.doc().recordCount(), before + 11);
+        // Into the folder the list showed, and the list shows them at once.
+        QCOMPARE(f.doc().record(before).folder(), std::uint16_t{2});
+        QCOMPARE(f.list().recordRowCount(), shownBefore + 11);
+        QCOMPARE(w.countLabel()->text(),
+                 QStringLiteral("表示ﾚｺｰﾄﾞ %1 件").arg(shownBefore + 11, 5));
+        QVERIFY(w.isWindowModified());
+        QVERIFY(!w.action(Cmd::Undo)->isEnabled());  // an import is not undone
+        QCOMPARE(w.action(Cmd::FileImport)->statusTip(),
+                 QStringLiteral("データベースからインポートします"));
+    }
+
+    // The pages the Help menu, the message editor and the options dialogs open
+    // lie beside the program as they are installed, and no link among them is broken.
+    void theHelpPagesAreBesideTheProgramWithoutBrokenLinks() {
+        const std::filesystem::path help = tarn::programFolder() / "help";
+        for (const char* page : {"index.html", "html/MSGEDIT.htm", "html/OPT_ACO.htm"}) {
+            QVERIFY2(std::filesystem::is_regular_file(help / page), page);
+        }
+        const QRegularExpression link(QStringLiteral("href=\"([^\"#:]+)"));
+        int links = 0;
+        for (const auto& e : std::filesystem::recursive_directory_iterator(help)) {
+            if (e.path().extension() != ".html" && e.path().extension() != ".htm") {
+                continue;
+            }
+            QFile file(QString::fromStdString(e.path().string()));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            const QString html = QString::fromUtf8(file.readAll());
+            for (auto m = link.globalMatch(html); m.hasNext(); ++links) {
+                const std::filesystem::path target =
+                    e.path().parent_path() / m.next().captured(1).toStdString();
+                QVERIFY2(std::filesystem::exists(target),
+                         qPrintable(
+                             QString::fromStdString(e.path().string() + " -> " + target.string())));
+            }
+        }
+        QVERIFY(links > 20);
     }
 
     void theLayoutComesBackAtTheNextStart() {
