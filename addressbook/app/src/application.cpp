@@ -5,8 +5,11 @@
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QScreen>
+#include <QStringList>
 #include <QTimer>
 #include <QTranslator>
+
+#include <algorithm>
 
 #include "icons.h"
 #include "main_window.h"
@@ -55,7 +58,24 @@ int runApplication(int argc, char** argv) {
 
     AppContext context;
     context.profile = std::make_unique<Profile>();
-    if (context.store.load(context.settings, context.contFileName).imported) {
+    const SettingsLoadResult loaded = context.store.load(context.settings, context.contFileName);
+    if (!loaded.warnings.empty()) {
+        // Damaged lines were skipped and are kept as they are: say which (the
+        // first ten; a badly damaged file would not fit on the screen).
+        constexpr std::size_t kShown = 10;
+        QStringList lines;
+        for (std::size_t i = 0; i < std::min(loaded.warnings.size(), kShown); ++i) {
+            lines << QString::fromStdString(loaded.warnings[i]);
+        }
+        if (loaded.warnings.size() > kShown) {
+            lines << QStringLiteral("ほか %1 行").arg(loaded.warnings.size() - kShown);
+        }
+        showMessage(nullptr, QStringLiteral("ターノス"),
+                    QStringLiteral("設定ファイルに読めない行があります。\n\n%1")
+                        .arg(lines.join(QLatin1Char('\n'))),
+                    QMessageBox::Warning);
+    }
+    if (loaded.imported) {
         showMessage(nullptr, fromUtf8(kImportNoticeTitle), fromUtf8(kImportNoticeText),
                     QMessageBox::Information);
     }
