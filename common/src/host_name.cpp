@@ -21,7 +21,7 @@ std::string lookUpFullyQualifiedName() {
     if (::gethostname(buffer, sizeof buffer - 1) != 0) {
         return {};
     }
-    const std::string host(buffer);
+    std::string host(buffer);
     if (isDomainName(host)) {
         return host;
     }
@@ -36,7 +36,7 @@ std::string lookUpFullyQualifiedName() {
         return {};
     }
     std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owner(found, &::freeaddrinfo);
-    const std::string canonical = found->ai_canonname != nullptr ? found->ai_canonname : "";
+    std::string canonical = found->ai_canonname != nullptr ? found->ai_canonname : "";
     // "localhost.localdomain" and the like name no machine to anybody else.
     if (!isDomainName(canonical) || canonical.starts_with("localhost")) {
         return {};

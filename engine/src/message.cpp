@@ -649,7 +649,7 @@ bool Message::writeAttachment(ByteSink& sink, const std::string& path, std::stri
     std::string type(MediaTypes::system().typeOf(name));
     std::string raw;
     if (type.starts_with("text/") && file.isOpen()) {
-        constexpr std::size_t kSniffBytes = 64 * 1024;
+        constexpr std::size_t kSniffBytes = std::size_t{64} * 1024;
         InputFile head(path);
         if (head.read(raw, kSniffBytes) >= 0) {
             if (std::string charset = textCharset(raw); !charset.empty()) {

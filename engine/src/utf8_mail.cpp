@@ -12,7 +12,7 @@ namespace {
 constexpr std::string_view kWordStart = "=?UTF-8?B?";
 // Bytes of UTF-8 that fit one encoded-word of 75 characters ("=?UTF-8?B?" and
 // "?=" take 12).
-constexpr std::size_t kMaxWordBytes = (75 - 12) / 4 * 3;
+constexpr std::size_t kMaxWordBytes = std::size_t{75 - 12} / 4 * 3;
 
 bool isContinuationByte(unsigned char c) {
     return (c & 0xC0) == 0x80;
@@ -89,7 +89,7 @@ void encodePlainHeader(std::string_view line, std::string& out) {
         if (start == line.end()) {
             break;
         }
-        const std::size_t begin = static_cast<std::size_t>(start - line.begin());
+        const auto begin = static_cast<std::size_t>(start - line.begin());
         std::size_t end = begin;
         while (end < line.size() && isHigh(line[end])) {
             ++end;

@@ -11,6 +11,7 @@
 #include "common/sjis.h"
 #include "driver/personalise.h"
 #include "texts.h"
+#include "verify/address.h"
 
 namespace tarn::driver {
 namespace {
@@ -112,19 +113,10 @@ unsigned usedTags(std::string_view text) {
     return used;
 }
 
-// The address an entry names: the part in angle brackets when there is one,
-// without surrounding blanks, letters folded, as servers treat it.
+// The address an entry names, as the address check extracts it, letters
+// folded as servers treat them.
 std::string addressKey(std::string_view address) {
-    const std::size_t open = sjis::rfind(address, '<');
-    if (open != std::string_view::npos) {
-        address.remove_prefix(open + 1);
-        address = address.substr(0, sjis::find(address, '>'));
-    }
-    const std::size_t first = address.find_first_not_of(" \t");
-    const std::size_t last = address.find_last_not_of(" \t");
-    return first == std::string_view::npos
-               ? std::string()
-               : sjis::asciiLower(address.substr(first, last - first + 1));
+    return sjis::asciiLower(verify::ExtractAddress(address));
 }
 
 bool attachmentExists(const std::string& sjisPath) {
@@ -213,6 +205,9 @@ PreflightReport runPreflight(const SendSettings& settings, const contents::SendC
         }
     }
     const unsigned templateTags = usedTags(contents.subject) | usedTags(contents.body);
+    Found fixedText;
+    scan(contents.subject, fixedText);
+    scan(contents.body, fixedText);
 
     PersonalMessage message;
     Found found;
@@ -227,7 +222,6 @@ PreflightReport runPreflight(const SendSettings& settings, const contents::SendC
         ++report.checked;
         PreflightRecipient finding;
         finding.position = r.position;
-        finding.address = r.address;
         if (auto [it, added] = firstPosition.try_emplace(addressKey(r.address), r.position);
             !added) {
             finding.duplicateOf = it->second;
@@ -240,6 +234,7 @@ PreflightReport runPreflight(const SendSettings& settings, const contents::SendC
             finding.skipped = result == Personalised::kSkipped;
             finding.scriptFailed = result == Personalised::kScriptFailed;
             report.skippedCount += finding.skipped ? 1 : 0;
+            finding.address = r.address;
             report.recipients.push_back(std::move(finding));
             if (result == Personalised::kScriptFailed) {
                 break;  // the send stops here
@@ -249,8 +244,26 @@ PreflightReport runPreflight(const SendSettings& settings, const contents::SendC
 
         found.clear();
         scan(r.address, found);
-        scan(message.subject(), found);
-        scan(message.body(), found);
+        // Without a script the message is the fixed template with the values
+        // put in, so its characters are the template's (scanned once) and
+        // those of the values it uses; a value cut inside a character could
+        // join with the text after it, so then the whole message is scanned.
+        const bool byValues =
+            !script && std::none_of(r.values.begin(), r.values.end(), [](const std::string& v) {
+                return sjis::endsWithLoneLeadByte(v);
+            });
+        if (byValues) {
+            for (std::size_t i = 0; i < contents::kMergeFieldCount; ++i) {
+                if ((templateTags & (1u << i)) != 0) {
+                    scan(r.values[i], found);
+                }
+            }
+            found.extension.add(fixedText.extension);
+            found.noCode.add(fixedText.noCode);
+        } else {
+            scan(message.subject(), found);
+            scan(message.body(), found);
+        }
         found.extension.add(shared.extension);
         found.noCode.add(shared.noCode);
         const bool utf8 =
@@ -285,6 +298,7 @@ PreflightReport runPreflight(const SendSettings& settings, const contents::SendC
         report.emptyFieldCount += finding.emptyFields.empty() ? 0 : 1;
 
         if (finding.anything()) {
+            finding.address = r.address;
             report.recipients.push_back(std::move(finding));
         }
     }

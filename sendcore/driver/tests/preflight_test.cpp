@@ -66,6 +66,7 @@ contents::SendContents message(const std::string& subject, const std::string& bo
 
 std::vector<std::string> inUtf8(const std::vector<std::string>& lines) {
     std::vector<std::string> out;
+    out.reserve(lines.size());
     for (const auto& l : lines) {
         out.push_back(utf8(l));
     }
