@@ -12,6 +12,7 @@
 #include "common/cp932.h"
 #include "common/iso2022jp.h"
 #include "compose_interop.h"
+#include "mail_readers.h"
 #include "message.h"
 #include "testsupport.h"
 
@@ -104,19 +105,6 @@ std::vector<Case> corpus() {
     return cases;
 }
 
-// The readers' Unicode spellings of the same JIS cells (the wave dash and
-// friends) as code page 932 spells them, and 〓 for nothing else.
-std::string cp932Spelling(std::string s) {
-    static const std::pair<std::string, std::string> kSame[] = {
-        {"〜", "～"}, {"‖", "∥"}, {"−", "－"}, {"¢", "￠"}, {"£", "￡"}, {"¬", "￢"}};
-    for (const auto& [jis, cp932] : kSame) {
-        for (std::size_t p; (p = s.find(jis)) != std::string::npos;) {
-            s.replace(p, jis.size(), cp932);
-        }
-    }
-    return s;
-}
-
 std::string withoutFinalLineEnds(std::string s) {
     while (!s.empty() && (s.back() == '\r' || s.back() == '\n')) {
         s.pop_back();
@@ -143,50 +131,6 @@ public:
     }
     std::string out;
 };
-
-std::string unhex(const std::string& hex) {
-    std::string out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-        out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-    }
-    return out;
-}
-
-struct Read {
-    std::map<std::string, std::string> fields;
-    std::vector<std::map<std::string, std::string>> files;
-};
-
-Read perlRead(const fs::path& message, const std::string& decoder) {
-    auto r = tarn::test::run({"/usr/bin/perl",
-                              std::string(TARN_SOURCE_DIR) + "/engine/tests/perl_decode.pl",
-                              message.string(), decoder});
-    EXPECT_EQ(r.exitCode, 0) << decoder << ": " << r.err;
-    Read read;
-    std::size_t pos = 0;
-    while (pos < r.out.size()) {
-        const std::size_t end = r.out.find('\n', pos);
-        const std::string line = r.out.substr(pos, end - pos);
-        pos = end == std::string::npos ? r.out.size() : end + 1;
-        const std::size_t tab = line.find('\t');
-        const std::string key = line.substr(0, tab);
-        const std::string value = unhex(line.substr(tab + 1));
-        if (key == "name") {
-            read.files.emplace_back();
-        }
-        (key == "name" || key == "name-words" || key == "data" ? read.files.back()
-                                                               : read.fields)[key] = value;
-    }
-    return read;
-}
-
-std::set<std::string> savedFiles(const fs::path& dir) {
-    std::set<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir)) {
-        names.insert(e.path().filename().string());
-    }
-    return names;
-}
 
 class ReadersInterop : public ::testing::TestWithParam<int> {};
 
@@ -228,7 +172,7 @@ TEST_P(ReadersInterop, PerlCp50221MunpackAndRipmimeReadEveryCharacterBack) {
             stored.append(line.starts_with('.') ? line.substr(1) : line);
             pos = end;
         }
-        EXPECT_EQ(sink.out.find_first_of("\x0E\x0F"), std::string::npos) << "SO or SI";
+        mail_readers::expectWireSafe(stored);
         const fs::path eml = dir / ("message" + std::to_string(n) + ".eml");
         tarn::test::writeFile(eml, stored);
 
@@ -236,11 +180,8 @@ TEST_P(ReadersInterop, PerlCp50221MunpackAndRipmimeReadEveryCharacterBack) {
             mode == zeph::kCharsetUtf8 || (mode == zeph::kCharsetAutomatic && hasExtension(c));
         // Standard ISO-2022-JP readers for what they can read; cp50221 where
         // the message holds the extension rows.
-        const Read read = perlRead(eml, hasExtension(c) ? "cp50221" : "iso-2022-jp");
-        auto field = [&](const std::string& key) {
-            auto it = read.fields.find(key);
-            return it == read.fields.end() ? std::string("<missing>") : cp932Spelling(it->second);
-        };
+        const auto read = mail_readers::perlRead(eml, hasExtension(c) ? "cp50221" : "iso-2022-jp");
+        auto field = [&](const std::string& key) { return read.field(key); };
         EXPECT_EQ(field("charset"), utf8 ? "UTF-8" : "iso-2022-jp");
         EXPECT_EQ(field("subject"), c.expectedSubject);
         if (utf8 || !hasExtension(c)) {
@@ -259,59 +200,22 @@ TEST_P(ReadersInterop, PerlCp50221MunpackAndRipmimeReadEveryCharacterBack) {
         EXPECT_EQ(withoutFinalLineEnds(field("body")), withoutFinalLineEnds(expectedBody));
         ASSERT_EQ(read.files.size(), c.files.size());
         for (std::size_t i = 0; i < c.files.size(); ++i) {
-            EXPECT_EQ(cp932Spelling(read.files[i].at("name")), c.files[i].expected);
-            EXPECT_EQ(cp932Spelling(read.files[i].at("name-words")), c.files[i].expected);
+            EXPECT_EQ(mail_readers::cp932Spelling(read.files[i].at("name")), c.files[i].expected);
+            EXPECT_EQ(mail_readers::cp932Spelling(read.files[i].at("name-words")),
+                      c.files[i].expected);
             EXPECT_EQ(read.files[i].at("data"), c.files[i].bytes);
         }
 
-        // ripmime saves each file under its full name (by default also under
-        // every other name it finds for it); munpack, which writes ASCII
-        // names only (it turns every other byte, spaces included, into "X"),
-        // and turns CR LF of text files into LF, saves every file whole.
         if (c.files.empty()) {
             continue;
         }
-        const fs::path rip = dir / ("rip" + std::to_string(n));
-        const fs::path ripOne = dir / ("rip-one" + std::to_string(n));
-        const fs::path mun = dir / ("mun" + std::to_string(n));
-        for (const auto& d : {rip, ripOne, mun}) {
-            fs::create_directories(d);
-        }
-        auto ripped = tarn::test::run({"ripmime", "-i", eml.string(), "-d", rip.string()});
-        ASSERT_EQ(ripped.exitCode, 0) << ripped.err;
-        ripped = tarn::test::run(
-            {"ripmime", "--no-multiple-filenames", "-i", eml.string(), "-d", ripOne.string()});
-        ASSERT_EQ(ripped.exitCode, 0) << ripped.err;
-        auto unpacked = tarn::test::run({"munpack", "-q", "-C", mun.string(), eml.string()});
-        ASSERT_EQ(unpacked.exitCode, 0) << unpacked.err;
-        std::set<std::string> ripNames = savedFiles(ripOne);
-        std::erase_if(ripNames, [](const std::string& s) { return s.starts_with("textfile"); });
-        std::set<std::string> expectedNames;
-        const auto munpacked = savedFiles(mun);
+        std::vector<mail_readers::SavedFile> saved;
         for (const auto& f : c.files) {
-            expectedNames.insert(f.expected);
-            EXPECT_EQ(tarn::test::readFile(rip / f.expected), f.bytes) << f.expected;
-            EXPECT_EQ(tarn::test::readFile(ripOne / f.expected), f.bytes) << f.expected;
-            std::string unpackedBytes = f.bytes;
-            if (f.name.ends_with(".txt") || f.name.ends_with(".csv")) {
-                std::erase(unpackedBytes, '\r');
-            }
-            const bool ascii = std::all_of(f.expected.begin(), f.expected.end(),
-                                           [](char ch) { return (ch & 0x80) == 0; });
-            if (ascii) {
-                std::string munpackName = f.expected;
-                std::replace(munpackName.begin(), munpackName.end(), ' ', 'X');
-                EXPECT_EQ(tarn::test::readFile(mun / munpackName), unpackedBytes) << f.expected;
-            } else {
-                EXPECT_TRUE(std::any_of(munpacked.begin(), munpacked.end(),
-                                        [&](const std::string& s) {
-                                            return !s.ends_with(".desc") &&
-                                                   tarn::test::readFile(mun / s) == unpackedBytes;
-                                        }))
-                    << f.expected;
-            }
+            saved.push_back(
+                {f.expected, f.bytes, f.name.ends_with(".txt") || f.name.ends_with(".csv")});
         }
-        EXPECT_EQ(ripNames, expectedNames);
+        const fs::path work = dir / ("readers" + std::to_string(n));
+        mail_readers::expectSavedByRipmimeAndMunpack(eml, work, saved);
     }
 }
 

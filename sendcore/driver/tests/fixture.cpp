@@ -113,15 +113,16 @@ void RunFixture::writeBook(const std::vector<BookRow>& rows, const std::string& 
     addressbook::CTarnSendDoc doc;
     ASSERT_TRUE(doc.OnNewDocument(addressbook::defaultFreeFieldTitles()).ok());
     for (const auto& row : rows) {
+        auto text = [&](const std::string& s) { return row.shiftJis ? s : sj(s); };
         addressbook::Record r;
-        r.setText(addressbook::Field::Company, sj(row.company));
-        r.setText(addressbook::Field::Department, sj(row.department));
-        r.setText(addressbook::Field::Title, sj(row.title));
-        r.setText(addressbook::Field::Name, sj(row.name));
-        r.setText(addressbook::Field::Email, sj(row.email));
-        r.setText(addressbook::Field::Honorific, sj(row.honorific));
+        r.setText(addressbook::Field::Company, text(row.company));
+        r.setText(addressbook::Field::Department, text(row.department));
+        r.setText(addressbook::Field::Title, text(row.title));
+        r.setText(addressbook::Field::Name, text(row.name));
+        r.setText(addressbook::Field::Email, text(row.email));
+        r.setText(addressbook::Field::Honorific, text(row.honorific));
         for (std::size_t i = 0; i < row.free.size() && i < 10; ++i) {
-            r.setText(addressbook::freeField(i), sj(row.free[i]));
+            r.setText(addressbook::freeField(i), text(row.free[i]));
         }
         r.setStatus(row.status);
         r.setFolder(static_cast<std::uint16_t>(row.folder));

@@ -23,6 +23,9 @@ struct BookRow {
     std::vector<std::string> free;  // up to ten free fields
     int status = 0;
     int folder = 1;
+    // The texts are Shift_JIS already: codes no Unicode text converts to, such
+    // as the IBM Ⅱ (0xFA4B) files made on Windows can hold.
+    bool shiftJis = false;
 };
 
 // A decoded message, as Python's email package reads it.

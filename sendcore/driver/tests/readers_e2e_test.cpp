@@ -1,7 +1,7 @@
-// Whole sends as recipients' servers and readers meet them: SpamAssassin's
-// score of the demonstration messages, the greeting name a receiving server
-// records, Message-Ids of separate processes, and the pre-flight through
-// `tarn send`.
+// Whole sends as recipients' servers and readers meet them: the messages of
+// a real send read back by independent readers, SpamAssassin's score of the
+// demonstration messages, the greeting name a receiving server records,
+// Message-Ids of separate processes, and the pre-flight through `tarn send`.
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -9,6 +9,7 @@
 
 #include "common/host_name.h"
 #include "fixture.h"
+#include "mail_readers.h"
 
 using namespace tarn;
 using namespace tarn::test;
@@ -80,6 +81,171 @@ std::vector<Verdict> spamAssassin(const std::vector<std::string>& messages, cons
     }
     return verdicts;
 }
+
+// What a recipient should read, and the Shift_JIS that produces it.
+struct Person {
+    BookRow row;
+    std::string company, department, title, name, honorific, free1;  // as read, UTF-8
+    bool extension;  // holds characters only readers with the Microsoft extensions show
+};
+
+std::string kanjiLine(int characters) {
+    std::string line;
+    for (int i = 0; i < characters; ++i) {
+        line += i % 10 == 9 ? "。" : "漢";
+    }
+    return line;
+}
+
+// A send over SMTP to the recording server, in each character set setting:
+// every message as the server stored it, read back by Perl (standard
+// ISO-2022-JP or UTF-8, cp50221 only where the message holds the extension
+// rows), ripmime and munpack, every character compared.
+class RealSendReadBack : public ::testing::TestWithParam<int> {};
+
+TEST_P(RealSendReadBack, EveryRecipientReadsEveryCharacter) {
+    const int charset = GetParam();
+    RunFixture fx;
+    fx.startRecorder();
+    // IBM codes as Windows files hold them: 髙 0xFBFC, 﨑 0xFAB1, 德 0xFABA,
+    // and Ⅱ 0xFA4B, № 0xFA59, which have no code of their own in mail.
+    const std::string ibmRow = "\xFB\xFC" + sj("橋 ") + "\xFA\xB1" + sj("子");
+    const std::vector<Person> people = {
+        // The third message of the demonstration send.
+        {{"㈱ひかり通信",
+          "第Ⅱ営業部",
+          "主任",
+          "中村 優子",
+          "yuko@hikari.example.jp",
+          "様",
+          {"①資料送付済み"}},
+         "㈱ひかり通信",
+         "第Ⅱ営業部",
+         "主任",
+         "中村 優子",
+         "様",
+         "①資料送付済み",
+         true},
+        {{"\xFA\xBA" + sj("永商事"),
+          sj("第") + "\xFA\x4B" + sj("営業部"),
+          "",
+          ibmRow,
+          "takahashi@tokunaga.example.jp",
+          sj("様"),
+          {"\xFA\x59" + sj("1024")},
+          0,
+          1,
+          true},
+         "德永商事",
+         "第Ⅱ営業部",
+         "",
+         "髙橋 﨑子",
+         "様",
+         "№1024",
+         true},
+        {{"ｶﾞｷﾞ商会", "", "", "佐藤 一郎", "ichiro@example.com", "様", {"ｺﾞｰﾙﾄﾞ会員"}},
+         "ガギ商会",
+         "",
+         "",
+         "佐藤 一郎",
+         "様",
+         "ゴールド会員",
+         false},
+        {{"青葉電機株式会社", "総務部", "部長", "鈴木 誠", "suzuki@aoba.example.jp", "御中", {}},
+         "青葉電機株式会社",
+         "総務部",
+         "部長",
+         "鈴木 誠",
+         "御中",
+         "",
+         false},
+    };
+    std::vector<BookRow> rows;
+    for (const auto& p : people) {
+        rows.push_back(p.row);
+    }
+    fx.writeBook(rows);
+
+    // Attachments with Japanese names with spaces (one in half-width katakana).
+    const fs::path files = fx.path("files");
+    fs::create_directories(files);
+    const std::vector<mail_readers::SavedFile> attached = {
+        {"見積 書.pdf", "%PDF-1.4 binary \x01\x02\xFF", false},
+        {"ガイド 資料.txt", sj("ご案内\r\n会場: オンライン\r\n"), true},
+        {"report 2024.csv", "a,b\r\n1,2\r\n", true}};
+    const std::vector<std::string> onDisk = {"見積 書.pdf", "ｶﾞｲﾄﾞ 資料.txt", "report 2024.csv"};
+    std::string list;
+    for (std::size_t i = 0; i < onDisk.size(); ++i) {
+        writeFile(files / onDisk[i], attached[i].bytes);
+        list += (list.empty() ? "" : "\t") + sj((files / onDisk[i]).string());
+    }
+    const std::string longLine = kanjiLine(931);
+    contents::SendContents c;
+    c.subject = sj("【ご案内】&[会社名] &[名前]&[敬称]へ 新製品説明会のお知らせ");
+    c.body = sj("&[会社名]\r\n&[部署名] &[役職]\r\n&[名前] &[敬称]\r\n\r\n"
+                "平素は格別のお引き立てを賜り、厚く御礼申し上げます。\r\n\r\n"
+                "（会員区分：&[Freefield1]）\r\n\r\n") +
+             sj(longLine) + sj("\r\n.\r\n..二つ\r\n.から始まる行も正しく届きます。\r\n") +
+             sj("半角ｶﾀｶﾅも全角で届きます。\r\n");
+    c.cc = sj("経理部 <cc@example.jp>");
+    c.attachments = list;
+    fx.writeContents(c);
+    setFieldText(fx.settings().defaultAccount.FromName, sj("ターノス ｶﾞｷﾞ事務局"));
+    fx.settings().MailCharset = charset;
+    fx.saveSettings();
+    RunResult sent = fx.tarn({"send", fx.path("book.tn2").string(), "--yes"});
+    ASSERT_EQ(sent.exitCode, 0) << sent.out << sent.err;
+    ASSERT_EQ(fx.recordedCount(), static_cast<int>(people.size()));
+
+    for (std::size_t i = 0; i < people.size(); ++i) {
+        const Person& p = people[i];
+        SCOPED_TRACE(p.row.email);
+        const fs::path eml = fx.path("mail") / (std::to_string(i + 1) + ".eml");
+        const std::string stored = readFile(eml);
+        mail_readers::expectWireSafe(stored);
+        const bool utf8 =
+            charset == kMailCharsetUtf8 || (charset == kMailCharsetAutomatic && p.extension);
+        const auto read =
+            mail_readers::perlRead(eml, p.extension && !utf8 ? "cp50221" : "iso-2022-jp");
+        const std::string subject =
+            "【ご案内】" + p.company + " " + p.name + p.honorific + "へ 新製品説明会のお知らせ";
+        EXPECT_EQ(read.field("charset"), utf8 ? "UTF-8" : "iso-2022-jp");
+        EXPECT_EQ(read.field("subject"), subject);
+        if (utf8 || !p.extension) {
+            EXPECT_EQ(read.field("subject-mime"), subject);
+        }
+        EXPECT_EQ(read.field("to"), p.row.email);
+        EXPECT_EQ(read.field("from"), "ターノス ガギ事務局 <sender@example.com>");
+        EXPECT_EQ(read.field("cc"), "経理部 <cc@example.jp>");
+        // In ISO-2022-JP, ESC $ B, 496 characters and ESC ( B fill a line of
+        // 998 octets; the rest of the paragraph goes on the next line.
+        const std::string wireLine =
+            utf8 ? longLine : longLine.substr(0, 496 * 3) + "\r\n" + longLine.substr(496 * 3);
+        std::string body = read.field("body");
+        while (body.ends_with("\r\n")) {
+            body.resize(body.size() - 2);
+        }
+        EXPECT_EQ(body, p.company + "\r\n" + p.department + " " + p.title + "\r\n" + p.name + " " +
+                            p.honorific + "\r\n\r\n" +
+                            "平素は格別のお引き立てを賜り、厚く御礼申し上げます。\r\n\r\n" +
+                            "（会員区分：" + p.free1 + "）\r\n\r\n" + wireLine +
+                            "\r\n.\r\n..二つ\r\n.から始まる行も正しく届きます。\r\n" +
+                            "半角カタカナも全角で届きます。");
+        ASSERT_EQ(read.files.size(), attached.size());
+        for (std::size_t f = 0; f < attached.size(); ++f) {
+            EXPECT_EQ(mail_readers::cp932Spelling(read.files[f].at("name")), attached[f].expected);
+            EXPECT_EQ(mail_readers::cp932Spelling(read.files[f].at("name-words")),
+                      attached[f].expected);
+            EXPECT_EQ(read.files[f].at("data"), attached[f].bytes);
+        }
+        mail_readers::expectSavedByRipmimeAndMunpack(
+            eml, fx.path("readers" + std::to_string(i + 1)), attached);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Iso2022JpAutomaticUtf8, RealSendReadBack,
+                         ::testing::Values(kMailCharsetIso2022Jp, kMailCharsetAutomatic,
+                                           kMailCharsetUtf8));
 
 TEST(DemoMessages, SpamAssassinScoresEachBelowOneInBothCharacterSets) {
     TempDir dir;
