@@ -1,7 +1,11 @@
 // The pre-flight of a large send: N recipients (default 100,000) run through
 // personalisation and every check, against the same personalisation alone
 // (the per-recipient step every send does anyway), on the same recipients,
-// the same message and the same clock, best of three interleaved runs.
+// the same message and the same clock, best of three interleaved runs. The
+// budget of 3 seconds for 100,000 recipients is checked on the wall clock and,
+// as this machine may be shared, on the processor time of the pre-flight too.
+#include <time.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -91,6 +95,13 @@ double seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
 
+// Processor time of this thread, in seconds.
+double cpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -102,6 +113,7 @@ int main(int argc, char** argv) {
     const auto people = recipients(n);
     double worstRatio = 0;
     double worstSeconds = 0;
+    double worstCpuSeconds = 0;
     for (bool script : {false, true}) {
         SendSettings settings;
         std::memset(&settings, 0, sizeof settings);
@@ -109,6 +121,7 @@ int main(int argc, char** argv) {
         const contents::SendContents c = message(script);
         double bestPersonalise = 1e9;
         double bestPreflight = 1e9;
+        double bestPreflightCpu = 1e9;
         driver::PreflightReport report;
         for (int round = 0; round < 3; ++round) {
             // Personalisation alone, as the send does it per recipient, over
@@ -135,8 +148,10 @@ int main(int argc, char** argv) {
             }
             ListSource walk(people);
             t0 = Clock::now();
+            const double cpu0 = cpuSeconds();
             report = driver::runPreflight(settings, c, static_cast<int>(n), walk);
             bestPreflight = std::min(bestPreflight, seconds(Clock::now() - t0));
+            bestPreflightCpu = std::min(bestPreflightCpu, cpuSeconds() - cpu0);
         }
         if (report.checked != n) {
             std::fprintf(stderr, "preflight_bench: %d of %ld recipients checked\n", report.checked,
@@ -144,12 +159,15 @@ int main(int argc, char** argv) {
             return 1;
         }
         std::printf(
-            "script=%s recipients=%ld personalise_s=%.3f preflight_s=%.3f findings=%zu "
-            "(extension %d, empty fields %d, duplicates %d)\n",
-            script ? "on" : "off", n, bestPersonalise, bestPreflight, report.recipients.size(),
-            report.extensionCount, report.emptyFieldCount, report.duplicateCount);
+            "script=%s recipients=%ld personalise_s=%.3f preflight_s=%.3f preflight_cpu_s=%.3f "
+            "findings=%zu (extension %d, empty fields %d, duplicates %d)\n",
+            script ? "on" : "off", n, bestPersonalise, bestPreflight, bestPreflightCpu,
+            report.recipients.size(), report.extensionCount, report.emptyFieldCount,
+            report.duplicateCount);
         worstRatio = std::max(worstRatio, bestPreflight / bestPersonalise);
         worstSeconds = std::max(worstSeconds, bestPreflight * 100000.0 / static_cast<double>(n));
+        worstCpuSeconds =
+            std::max(worstCpuSeconds, bestPreflightCpu * 100000.0 / static_cast<double>(n));
     }
     // The checks (a scan of every message, its line lengths, the duplicate
     // map, the findings) on top of the personalisation every send does
@@ -157,5 +175,6 @@ int main(int argc, char** argv) {
     // of 100,000 recipients against the budget of a few (3) seconds.
     std::printf("preflight_vs_personalise ratio=%.2f goal=<=5.0\n", worstRatio);
     std::printf("preflight_100k_vs_3s ratio=%.2f goal=<=1.0\n", worstSeconds / 3.0);
+    std::printf("preflight_100k_cpu_vs_3s ratio=%.2f goal=<=1.0\n", worstCpuSeconds / 3.0);
     return 0;
 }

@@ -214,6 +214,10 @@ PreflightReport runPreflight(const SendSettings& settings, const contents::SendC
     CharList allExtension;
     CharList allNoCode;
     std::unordered_map<std::string, int> firstPosition;
+    // Sized for the run at once: growing it step by step rehashes every
+    // address so far, several times over for a large book.
+    constexpr int kReservedAddresses = 1 << 20;
+    firstPosition.reserve(static_cast<std::size_t>(std::clamp(n, 0, kReservedAddresses)));
     Recipient r;
     while (report.checked < n && recipients.next(r)) {
         if (!r.eligible) {
