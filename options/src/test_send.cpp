@@ -140,6 +140,9 @@ TestSendOutcome TestSend::run(const TestSendRequest& request,
     ZEPH_SetPort(account.PortNo);
     ZEPH_SetSecurity(request.account.security);
     ZEPH_SetCAFile(request.account.caFile.c_str());
+    // Greet as a send with this account would (never with a bare host name,
+    // which receiving servers score as spam).
+    ZEPH_SetHeloName(greetingName(std::string(), fieldText(account.FromEMail)).c_str());
     auto handOverRefused = [] {
         const int lastError = ZEPH_GetLastError();
         ZEPH_Abort();

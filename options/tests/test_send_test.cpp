@@ -15,6 +15,7 @@
 #include <tuple>
 
 #include "common/cp932.h"
+#include "common/host_name.h"
 #include "options/test_send.h"
 #include "options/texts.h"
 #include "test_servers.h"
@@ -87,6 +88,12 @@ TEST_F(TestSendTest, PlainTestMessageArrivesWithoutLeftoversOfASendRun) {
     EXPECT_NE(envelope->find("\"mail_from\": \"sender@example.jp\""), std::string::npos)
         << *envelope;
     EXPECT_NE(envelope->find("\"rcpt_tos\": [\"rcpt@example.jp\"]"), std::string::npos)
+        << *envelope;
+    // The greeting of a send with this account: the machine's full name, else
+    // the sender's domain; never the bare host name.
+    const std::string machine = fullyQualifiedHostName();
+    EXPECT_NE(envelope->find("\"helo\": \"" + (machine.empty() ? "example.jp" : machine) + "\""),
+              std::string::npos)
         << *envelope;
     const std::string message = server.message(1);
     EXPECT_NE(message.find("From: \"Tarn Test\" <sender@example.jp>"), std::string::npos)

@@ -244,13 +244,17 @@ MailCharsetMode mailCharset(const SendSettings& settings) {
 }
 
 std::string greetingName(const SendSettings& settings) {
-    if (std::string configured = fieldText(settings.HeloName); isGreetingName(configured)) {
+    return greetingName(fieldText(settings.HeloName), fieldText(settings.defaultAccount.FromEMail));
+}
+
+std::string greetingName(const std::string& configured, const std::string& fromEMail) {
+    if (isGreetingName(configured)) {
         return configured;
     }
     if (std::string fqdn = fullyQualifiedHostName(); !fqdn.empty()) {
         return fqdn;
     }
-    return addressDomain(fieldText(settings.defaultAccount.FromEMail));
+    return addressDomain(fromEMail);
 }
 
 SettingsLoadResult readSettings(const RegistryFile& reg, SendSettings& settings,

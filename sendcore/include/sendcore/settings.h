@@ -150,6 +150,9 @@ MailCharsetMode mailCharset(const SendSettings& settings);
 // name; else the domain of the sender address; empty when none of them is
 // usable (the engine then greets with the host name).
 std::string greetingName(const SendSettings& settings);
+// The same rule for a configured name and a sender address of their own (the
+// options dialog's test send of an account being edited).
+std::string greetingName(const std::string& configured, const std::string& fromEMail);
 
 // The text of a fixed field of a record (up to its first NUL).
 template <std::size_t N>
