@@ -149,6 +149,11 @@ std::string toUtf8Lossy(std::string_view sjis) {
     return convert(Direction::fromCp932, sjis, true, "\xEF\xBF\xBD").out;
 }
 
+std::filesystem::path pathFromSjis(std::string_view sjis) {
+    Result<std::string> utf8 = toUtf8(sjis);
+    return utf8 ? std::filesystem::path(*utf8) : std::filesystem::path(std::string(sjis));
+}
+
 std::string firstUnrepresentable(std::string_view utf8) {
     Outcome r = convert(Direction::toCp932, utf8, false, "");
     if (r.ok || r.badOffset >= utf8.size()) {

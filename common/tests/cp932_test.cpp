@@ -62,3 +62,12 @@ TEST(Cp932, EachConversionStartsAfreshInEveryThread) {
     EXPECT_TRUE(sameThere);
     EXPECT_TRUE(sameHere);
 }
+
+TEST(Cp932, ShiftJisPathsOpenUnderTheirUtf8Names) {
+    // "/tmp/送信/a.tnm" as the settings keep it, and a path of raw bytes that is
+    // not CP932 at all (kept, so that it still names the same file).
+    auto sjis = cp932::fromUtf8("/tmp/送信/a.tnm");
+    ASSERT_TRUE(sjis.ok());
+    EXPECT_EQ(cp932::pathFromSjis(*sjis).string(), "/tmp/送信/a.tnm");
+    EXPECT_EQ(cp932::pathFromSjis("/tmp/x\x82").string(), "/tmp/x\x82");
+}

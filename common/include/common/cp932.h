@@ -4,6 +4,7 @@
 // dropped or replaced silently: the failure names it and its byte offset.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,11 @@ Result<std::string> toUtf8(std::string_view sjis);
 
 // CP932 -> UTF-8 for display: bytes that are not CP932 become U+FFFD.
 std::string toUtf8Lossy(std::string_view sjis);
+
+// A path kept in Shift_JIS (settings, .tnm files, the core's texts) as the file
+// system names it: UTF-8. Bytes that are not CP932 are kept as they are, so a
+// path that came from the file system unconverted still opens.
+std::filesystem::path pathFromSjis(std::string_view sjis);
 
 // The first character of utf8 that CP932 cannot hold, as "U+XXXX", or empty.
 std::string firstUnrepresentable(std::string_view utf8);
