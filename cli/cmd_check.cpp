@@ -4,10 +4,9 @@
 
 #include "command.h"
 #include "common/cp932.h"
-#include "driver/check_driver.h"
-#include "driver/send_driver.h"
+#include "driver/book_sources.h"
+#include "driver/check_job.h"
 #include "run_support.h"
-#include "tarnmxvrfy.h"
 #include "terminal_ui.h"
 
 namespace tarn::cli {
@@ -35,9 +34,23 @@ int runCheck(const std::vector<std::string>& argv) {
         return usageError(kCheck, "アドレス帳 (.tn2) を一つ指定してください");
     }
     const std::filesystem::path bookPath = args.positional()[0];
-    LoadedSettings loaded = loadSettings();
-    SendSettings& settings = loaded.settings;
-    CheckSettings& check = settings.check;
+    auto doc = openBook(bookPath, args.value("folder"), args.value("group"));
+    if (!doc) {
+        return kFailure;
+    }
+    CheckJob::Setup setup;
+    setup.settings = loadSettings().settings;
+    setup.options.documentTitle = bookPath.filename().string();
+    if (auto sj = cp932::fromUtf8(setup.options.documentTitle)) {
+        setup.options.documentTitle = *sj;
+    }
+    CheckJob job(std::make_unique<BookCheckSource>(*doc), std::move(setup));
+    if (auto problem = job.prepare()) {
+        return showProblem(*problem);
+    }
+
+    // What the check-settings dialog would change.
+    CheckSettings& check = job.checkSettings();
     if (auto level = args.value("level")) {
         if (*level != "1" && *level != "2") {
             return usageError(kCheck, "--level は 1 か 2 です");
@@ -51,42 +64,26 @@ int runCheck(const std::vector<std::string>& argv) {
         }
         check.DNSAddress = ntohl(a.s_addr);
     }
-    if (check.CheckMode == 1 && MXIsValid() == 0) {
+    if (check.CheckMode == 1 && !CheckJob::levelTwoAvailable()) {
         return fail("DNS 検索 (レベル 2) はこのマシンでは使えません (UDP ソケットを開けません)。");
     }
-
-    auto doc = openBook(bookPath, args.value("folder"), args.value("group"));
-    if (!doc) {
-        return kFailure;
-    }
-    const int targets = static_cast<int>(doc->shownRecords().size());
-    if (targets == 0) {
-        return showSendError(kErrNoRecipients);
-    }
-    SettingsStore store;
-    if (auto saved = store.saveCheckParam(check); !saved) {
+    if (auto saved = SettingsStore().saveCheckParam(check); !saved) {
         err("tarn: 検証設定を保存できません: " + saved.error().message + "\n");
     }
-    const std::string question =
-        std::to_string(targets) + "件チェックを行います。\nよろしいですか？";
-    if (auto refused = refuseUnconfirmed(args.has("yes"), "check", question)) {
+    if (auto refused = refuseUnconfirmed(args.has("yes"), "check", fromSjis(job.question()))) {
         return *refused;
     }
 
     installStopHandler();
     TerminalUi ui;
-    BookCheckSource source(*doc);
-    CheckRunOptions options;
-    options.documentTitle = bookPath.filename().string();
-    if (auto sj = cp932::fromUtf8(options.documentTitle)) {
-        options.documentTitle = *sj;
-    }
-    int code = runAddressCheck(settings, targets, source, ui, options);
-    bool saved = saveBook(*doc, bookPath);
-    if (code != 0) {
-        return showSendError(code);
-    }
-    return saved ? kSuccess : kFailure;
+    job.start();
+    const int code = job.runToEnd(ui, [&job] {
+        if (takeStopRequest()) {
+            job.requestStop();
+        }
+    });
+    const bool saved = saveBook(*doc, bookPath);
+    return code == 0 && saved ? kSuccess : kFailure;
 }
 
 }  // namespace

@@ -6,12 +6,10 @@
 #include "command.h"
 #include "common/cp932.h"
 #include "common/program.h"
-#include "common/sjis.h"
 #include "contents/script.h"
-#include "contents/send_contents.h"
+#include "driver/book_sources.h"
 #include "driver/capture_server.h"
-#include "driver/preflight.h"
-#include "driver/send_driver.h"
+#include "driver/send_job.h"
 #include "driver/timed_send.h"
 #include "run_support.h"
 #include "terminal_ui.h"
@@ -103,16 +101,6 @@ int runSendCommand(const SendCommandOptions& o) {
     if (!doc) {
         return kFailure;
     }
-    // The recipients the list view shows with status 正常.
-    const int n = static_cast<int>(doc->eligibleCount());
-    if (n == 0) {
-        return showSendError(kErrNoRecipients);
-    }
-    // The sender.
-    if (fieldText(settings.defaultAccount.FromName).empty()) {
-        return fail("送信者アカウントが設定されていません。");
-    }
-    // The send-contents file.
     std::string contentsPath = loaded.contFileName;
     if (o.contents) {
         auto p = toSjis(*o.contents, "--contents");
@@ -120,26 +108,6 @@ int runSendCommand(const SendCommandOptions& o) {
             return kFailure;
         }
         contentsPath = *p;
-    }
-    contents::SendContents message;
-    if (contentsPath.empty() || contents::LoadSendContents(contentsPath, message) != 0) {
-        return fail("送信文がありません。" +
-                    (contentsPath.empty() ? std::string() : " (" + fromSjis(contentsPath) + ")"));
-    }
-    if (message.body.empty()) {
-        return fail("送信内容がありません。");
-    }
-    if (o.preflight) {
-        BookRecipients walk(*doc);
-        const PreflightReport report = runPreflight(settings, message, n, walk);
-        out(std::to_string(report.checked) + " 件の宛先を確認しました。\n");
-        for (const auto& line : report.summaryLines()) {
-            out("  " + fromSjis(line) + "\n");
-        }
-        for (const auto& line : report.detailLines()) {
-            out(fromSjis(line) + "\n");
-        }
-        return kSuccess;
     }
 
     // The capture server of a dry run takes the default account's place.
@@ -157,53 +125,71 @@ int runSendCommand(const SendCommandOptions& o) {
         settings.defaultSecurity = kSecurityNone;
     }
 
-    // The confirmation, with a preview for the first recipient.
     BulkScriptHost host;
-    {
-        BookRecipients walk(*doc);
-        Recipient first;
-        while (walk.next(first) && !first.eligible) {
+    SendJob::Setup setup;
+    setup.settings = settings;
+    setup.contentsPath = contentsPath;
+    setup.options.recipientSourceName = std::filesystem::absolute(o.book).string();
+    if (auto sj = cp932::fromUtf8(setup.options.recipientSourceName)) {
+        setup.options.recipientSourceName = *sj;
+    }
+    setup.options.customHeaderFile = besideProgram("CustmHeader.hdr");
+    setup.options.smtpAuthFile = besideProgram("SMTPAuth.txt");
+    setup.options.caFile = o.caFile;
+    setup.options.popPort = o.popPort;
+    setup.scriptHost = &host;
+    SendJob job(std::make_unique<BookRecipients>(*doc), std::move(setup));
+
+    // The checks and the confirmation, with the first recipient's message.
+    if (auto problem = job.prepare()) {
+        return showProblem(*problem);
+    }
+    const SendConfirmation& c = job.confirmation();
+    if (o.preflight) {
+        out(std::to_string(c.preflight.checked) + " 件の宛先を確認しました。\n");
+        for (const auto& line : c.preflight.summaryLines()) {
+            out("  " + fromSjis(line) + "\n");
         }
-        contents::MergeRequest merge;
-        merge.subjectTemplate = message.subject;
-        merge.bodyTemplate = message.body;
-        merge.values = first.values;
-        if (settings.ScriptUse == 1) {
-            contents::ScriptEngine engine(host);
-            merge.bodyTemplate.clear();
-            if (engine.LoadScript(message.body) == 1) {
-                engine.RunScript(merge.bodyTemplate, contents::makeMergeVariables(first.values));
-            }
+        for (const auto& line : c.preflight.detailLines()) {
+            out(fromSjis(line) + "\n");
         }
-        contents::ApplyMergeFields(merge);
-        const std::string& preview = merge.body;
-        out("以下の内容で送信を行います。よろしいですか？\n");
-        out("  送信内容: " + fromSjis(contentsPath) + "\n");
-        out("  件名:     " + fromSjis(message.subject) + "\n");
-        out("  送信者:   " + fromSjis(fieldText(settings.defaultAccount.FromName)) + " <" +
-            fromSjis(fieldText(settings.defaultAccount.FromEMail)) + ">\n");
-        out("  送信先:   " + std::to_string(n) + " 件" +
-            (o.dryRunDir ? " (試験送信: " + o.dryRunDir->string() + ")" : std::string()) + "\n");
-        std::string body = fromSjis(preview);
-        std::erase(body, '\r');
-        out("  ---- 本文 ----\n" + firstLines(body, 8) + "\n  --------------\n");
-        BookRecipients checkWalk(*doc);
-        const auto findings = runPreflight(settings, message, n, checkWalk).summaryLines();
-        for (const auto& line : findings) {
-            out("  確認: " + fromSjis(line) + "\n");
+        return kSuccess;
+    }
+    out(fromSjis(confirmationQuestion()) + "\n");
+    out("  送信内容: " + fromSjis(c.contentsPath) + "\n");
+    out("  件名:     " + fromSjis(c.subject) + "\n");
+    out("  送信者:   " + fromSjis(c.sender) + "\n");
+    out("  送信先:   " + std::to_string(c.recipients) + " 件" +
+        (o.dryRunDir ? " (試験送信: " + o.dryRunDir->string() + ")" : std::string()) + "\n");
+    switch (c.preview.state) {
+        case SendPreview::State::kMessage: {
+            std::string body = fromSjis(c.preview.body);
+            std::erase(body, '\r');
+            out("  ---- 本文 (" + fromSjis(c.preview.address) + ") ----\n" + firstLines(body, 8) +
+                "\n  --------------\n");
+            break;
         }
-        if (!findings.empty()) {
-            out("  (宛先ごとの一覧は --preflight で表示します)\n");
-        }
-        if (auto refused =
-                refuseUnconfirmed(o.yes, "send", "送信しますか？", "送信を取りやめました。")) {
-            return *refused;
-        }
+        case SendPreview::State::kNoMessage:
+            out("  (スクリプトがどの宛先にも本文を出力しないため、送信されるメールはありません)\n");
+            break;
+        case SendPreview::State::kScriptFailed:
+            out("  " + fromSjis(scriptErrorText()) + " " + c.preview.scriptError + "\n");
+            break;
+    }
+    const auto findings = c.preflight.summaryLines();
+    for (const auto& line : findings) {
+        out("  確認: " + fromSjis(line) + "\n");
+    }
+    if (!findings.empty()) {
+        out("  (宛先ごとの一覧は --preflight で表示します)\n");
+    }
+    if (auto refused =
+            refuseUnconfirmed(o.yes, "send", "送信しますか？", "送信を取りやめました。")) {
+        return *refused;
     }
     if (!o.dryRunDir) {
         // The confirmed file becomes the current send-contents file.
-        SettingsStore store;
-        if (auto saved = store.saveCommon(contentsPath); !saved) {
+        if (auto saved = job.rememberContentsFile(SettingsStore()); !saved) {
             err("tarn: 設定を保存できません: " + saved.error().message + "\n");
         }
     }
@@ -231,22 +217,14 @@ int runSendCommand(const SendCommandOptions& o) {
     }
 
     // The run; statuses it wrote are saved back whatever its result.
-    BookRecipients recipients(*doc);
-    SendRunOptions options;
-    options.recipientSourceName = std::filesystem::absolute(o.book).string();
-    if (auto sj = cp932::fromUtf8(options.recipientSourceName)) {
-        options.recipientSourceName = *sj;
-    }
-    options.contentsPath = contentsPath;
-    options.customHeaderFile = besideProgram("CustmHeader.hdr");
-    options.smtpAuthFile = besideProgram("SMTPAuth.txt");
-    options.caFile = o.caFile;
-    options.popPort = o.popPort;
-    options.scriptHost = &host;
-    int code = driver::runSend(settings, message, n, recipients, ui, options);
-    bool saved = saveBook(*doc, o.book);
+    job.start();
+    const int code = job.runToEnd(ui, [&job] {
+        if (takeStopRequest()) {
+            job.requestStop();
+        }
+    });
+    const bool saved = saveBook(*doc, o.book);
     if (code != 0) {
-        showSendError(code);
         return kFailure;
     }
     if (o.dryRunDir) {

@@ -160,4 +160,11 @@ int showSendError(int code) {
     return kFailure;
 }
 
+int showProblem(const driver::CommandProblem& problem) {
+    if (problem.code != 0) {
+        return showSendError(problem.code);
+    }
+    return fail(fromSjis(problem.text));
+}
+
 }  // namespace tarn::cli

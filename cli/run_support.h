@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "addressbook/document.h"
+#include "driver/send_job.h"
 #include "sendcore/settings.h"
 
 namespace tarn::cli {
@@ -49,6 +50,10 @@ void* dialogLibraryExport(const char* library, const char* symbol, std::string_v
 // The error box of a send error code on stderr: title "ターノス - エラー  (№%d)"
 // and the code's text (nothing for a code without one). Returns kFailure.
 int showSendError(int code);
+
+// Why a send or check stopped before its confirmation, on stderr (the error
+// box of a code, else the message). Returns kFailure.
+int showProblem(const driver::CommandProblem& problem);
 
 }  // namespace tarn::cli
 

@@ -31,6 +31,10 @@ void installStopHandler() {
     sigaction(SIGINT, &sa, nullptr);
 }
 
+bool takeStopRequest() {
+    return g_stopRequest.exchange(false);
+}
+
 TerminalUi::TerminalUi() : m_tty(::isatty(STDERR_FILENO) != 0) {}
 
 void TerminalUi::open(std::string_view title) {
@@ -110,13 +114,11 @@ void TerminalUi::endLine() {
     }
 }
 
-void TerminalUi::pump() {}
-
-bool TerminalUi::stopRequested() const {
+bool TerminalUi::cancelRequested() const {
     return g_stopRequest.load();
 }
 
-void TerminalUi::clearStopRequest() {
+void TerminalUi::clearCancelRequest() {
     g_stopRequest.store(false);
 }
 

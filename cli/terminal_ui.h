@@ -1,6 +1,7 @@
-// The progress window and questions of the drivers on a terminal: a progress
-// line on stderr, Ctrl-C as the stop button, "中止しますか？" asked on the
-// terminal (and answered Yes when there is none).
+// The progress window and questions of the send and check jobs on a terminal:
+// a progress line on stderr, Ctrl-C as the stop button, "中止しますか？" asked
+// on the terminal (and answered Yes when there is none). Everything here runs
+// on the main thread: Job::runToEnd calls it there.
 #pragma once
 
 #include <chrono>
@@ -14,6 +15,8 @@ namespace tarn::cli {
 
 // Installs the SIGINT handler that turns Ctrl-C into a stop request.
 void installStopHandler();
+// True once for each Ctrl-C since the last call (for Job::requestStop).
+bool takeStopRequest();
 
 class TerminalUi : public driver::ProgressUi, public driver::TimedWaitUi {
 public:
@@ -26,18 +29,16 @@ public:
     void setAddressLine(std::string_view text) override;
     void setRange(std::int64_t maximum) override;
     void setPosition(std::int64_t position) override;
-    void pump() override;
-    bool stopRequested() const override;
-    void clearStopRequest() override;
     bool askStop() override;
     void errorBox(std::string_view title, std::string_view text) override;
     void finish(std::string_view logPath, std::string_view viewer) override;
     void close() override;
 
     void showTimes(std::string_view planned, std::string_view now) override;
+    void pump() override {}
     bool startNowRequested() const override { return false; }
-    bool cancelRequested() const override { return stopRequested(); }
-    void clearCancelRequest() override { clearStopRequest(); }
+    bool cancelRequested() const override;
+    void clearCancelRequest() override;
 
 private:
     void redraw(bool force);

@@ -1,13 +1,11 @@
 #include "driver/check_driver.h"
 
-#include <array>
 #include <chrono>
 #include <cstring>
 #include <map>
-#include <thread>
 #include <unordered_set>
 
-#include "addressbook/document.h"
+#include "addressbook/record.h"
 #include "common/cp932.h"
 #include "common/program.h"
 #include "driver/send_driver.h"
@@ -38,13 +36,14 @@ const std::string& resultMessage(int code) {
 struct Level2Entry {
     int position;
     std::size_t key;
+    std::string stored;
     std::string extracted;
     std::string localPart;
     std::string domain;
 };
 
-Level2Entry makeLevel2Entry(int position, std::size_t key, const std::string& extracted) {
-    Level2Entry e{position, key, extracted, {}, {}};
+Level2Entry makeLevel2Entry(const CheckEntry& entry, const std::string& extracted) {
+    Level2Entry e{entry.position, entry.key, entry.stored, extracted, {}, {}};
     std::size_t at = extracted.find('@');  // the FIRST at-sign
     if (at != std::string::npos) {
         std::string_view local(extracted.data(), at);
@@ -65,44 +64,8 @@ Level2Entry makeLevel2Entry(int position, std::size_t key, const std::string& ex
 
 }  // namespace
 
-BookCheckSource::BookCheckSource(addressbook::CTarnSendDoc& doc) : m_doc(doc) {
-    if (doc.selectionKind() == addressbook::kSelectGroup) {
-        if (const auto* g =
-                doc.groupByIndex(static_cast<std::size_t>(std::max(0, doc.selectedGroup())));
-            g != nullptr && doc.selectedGroup() >= 0) {
-            m_walk = g->members;
-        }
-    } else {
-        m_walk.reserve(doc.recordCount());
-        for (std::size_t i = 0; i < doc.recordCount(); ++i) {
-            m_walk.push_back(&doc.record(i));
-        }
-    }
-}
-
-bool BookCheckSource::next(CheckEntry& entry) {
-    if (m_index >= m_walk.size()) {
-        return false;
-    }
-    const addressbook::Record* r = m_walk[m_index];
-    entry.key = m_index;
-    ++m_index;
-    entry.position = static_cast<int>(m_index);
-    entry.target = r->viewPosition() != 0;
-    entry.stored = std::string(r->email());
-    return true;
-}
-
-void BookCheckSource::setStatus(std::size_t key, int status) {
-    if (key < m_walk.size()) {
-        // Refused only while a run holds the document, which this walk never takes.
-        static_cast<void>(
-            m_doc.setStatuses(std::array{addressbook::StatusUpdate{m_walk[key], status}}));
-    }
-}
-
 int runAddressCheck(const SendSettings& settings, int targetCount, CheckSource& source,
-                    ProgressUi& ui, const CheckRunOptions& options) {
+                    JobChannel& ui, const CheckRunOptions& options) {
     const CheckSettings& check = settings.check;
     const bool level2 = check.CheckMode == 1;
     const bool okLines = check.CheckLogOutMode == 0;
@@ -117,17 +80,22 @@ int runAddressCheck(const SendSettings& settings, int targetCount, CheckSource& 
         return kErrNoLogFileName;
     }
     SendLog log(options.logClock);
-    if (!log.open(logName, check.CheckLogCreateMode)) {
+    if (!log.open(cp932::pathFromSjis(logName), check.CheckLogCreateMode)) {
         return kErrLogOpen;
     }
     // Header and the start of level 1.
     log.checkHeader(options.documentTitle);
     log.levelStart(1);
 
-    // The progress window; it goes on every return path.
+    // The progress window; it goes on every return path but the finished one.
     struct WindowGuard {
-        ProgressUi& ui;
-        ~WindowGuard() { ui.close(); }
+        JobChannel& ui;
+        bool finished = false;
+        ~WindowGuard() {
+            if (!finished) {
+                ui.close();
+            }
+        }
     } window{ui};
     ui.open(sj("検証中..."));
     ui.setStatusLine(level2 ? sj("データ読み込み中...") : sj("チェックレベル１実行中..."));
@@ -166,6 +134,8 @@ int runAddressCheck(const SendSettings& settings, int targetCount, CheckSource& 
         if (!level2) {
             ui.setAddressLine(format(sj("E-Mailアドレス : %s").c_str(), extracted.c_str()));
         }
+        RecipientResult result{entry.position, entry.stored, RecipientOutcome::kFailed,
+                               addressbook::kStatusDuplicate, verify::kDuplicateAddress};
         if (!earlier.insert(entry.stored).second) {
             log.addressFailed(entry.position, verify::kDuplicateAddress,
                               resultMessage(verify::kDuplicateAddress), extracted);
@@ -177,17 +147,26 @@ int runAddressCheck(const SendSettings& settings, int targetCount, CheckSource& 
             if (code != 0) {
                 log.addressFailed(entry.position, code, resultMessage(code), entry.stored);
                 source.setStatus(entry.key, addressbook::kStatusInvalid);
+                result.status = addressbook::kStatusInvalid;
+                result.code = code;
                 ++ng;
             } else {
                 ++ok;
                 if (level2) {
-                    level2Entries.push_back(makeLevel2Entry(entry.position, entry.key, extracted));
+                    level2Entries.push_back(makeLevel2Entry(entry, extracted));
                 } else if (okLines) {
                     log.addressPassed(entry.position, extracted);
                 }
+                result.outcome = RecipientOutcome::kPassed;
+                result.status = addressbook::kStatusNormal;
+                result.code = 0;
             }
         }
-        ui.pump();
+        // At level 2 a pass is only known once the DNS has answered.
+        if (result.outcome == RecipientOutcome::kFailed || !level2) {
+            ui.recipientDone(result);
+        }
+        ui.progress(RunProgress{1, targetCount, checked, ok, ng, entry.position, entry.stored});
         if (ui.stopRequested()) {
             ui.clearStopRequest();
             if (ui.askStop()) {
@@ -209,6 +188,7 @@ int runAddressCheck(const SendSettings& settings, int targetCount, CheckSource& 
     log.levelEnd(1, ok, ng);
 
     auto finished = [&](int okTotal, int ngTotal) {
+        window.finished = true;
         ui.setTitle(sj("検証完了"));
         ui.setAddressLine(format(sj("結果 [OK:%d件 NG:%d件]").c_str(), okTotal, ngTotal));
         ui.finish(logName,
@@ -265,28 +245,38 @@ int runAddressCheck(const SendSettings& settings, int targetCount, CheckSource& 
             ui.setPosition(okCount + ngCount);
             ui.setStatusLine(
                 format(sj("%d / %d 件 検証完了").c_str(), okCount + ngCount, targetCount));
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            ui.pump();
-            if (ui.stopRequested()) {
+            ui.progress(RunProgress{2, count, okCount + ngCount, okCount, ng + ngCount, 0, {}});
+            if (ui.waitForStop(std::chrono::milliseconds(10))) {
                 ui.clearStopRequest();
                 if (ui.askStop()) {
+                    // The resolver ends at once; what it has not decided stays
+                    // unchecked rather than being called a DNS failure.
+                    MXVerifyStop(&param);
                     cancelled = true;
                     break;
                 }
             }
         }
         ui.setPosition(count);
-        // A cancel does not stop the worker: every domain asked gets its answer.
         MXVerifyWait(&param);
     }
     for (std::size_t i = 0; i < items.size(); ++i) {
         const Level2Entry& e = level2Entries[i];
-        if (items[i].result < 0) {
-            log.addressFailed(e.position, items[i].result, resultMessage(items[i].result),
-                              e.extracted);
+        const int code = items[i].result;
+        if (cancelled && code == MXVERIFY_RESULT_UNDECIDED) {
+            continue;
+        }
+        if (code < 0) {
+            log.addressFailed(e.position, code, resultMessage(code), e.extracted);
             source.setStatus(e.key, addressbook::kStatusDnsError);
-        } else if (okLines) {
-            log.addressPassed(e.position, e.extracted);
+            ui.recipientDone({e.position, e.stored, RecipientOutcome::kFailed,
+                              addressbook::kStatusDnsError, code});
+        } else {
+            if (okLines) {
+                log.addressPassed(e.position, e.extracted);
+            }
+            ui.recipientDone(
+                {e.position, e.stored, RecipientOutcome::kPassed, addressbook::kStatusNormal, 0});
         }
     }
     const int okTotal = param.okCount;

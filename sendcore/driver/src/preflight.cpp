@@ -218,10 +218,9 @@ PreflightReport runPreflight(const SendSettings& settings, const contents::SendC
     // address so far, several times over for a large book.
     constexpr int kReservedAddresses = 1 << 20;
     firstPosition.reserve(static_cast<std::size_t>(std::clamp(n, 0, kReservedAddresses)));
-    Recipient r;
-    while (report.checked < n && recipients.next(r)) {
-        if (!r.eligible) {
-            continue;
+    recipients.visitEligible([&](const Recipient& r) {
+        if (report.checked >= n) {
+            return false;
         }
         ++report.checked;
         PreflightRecipient finding;
@@ -240,10 +239,8 @@ PreflightReport runPreflight(const SendSettings& settings, const contents::SendC
             report.skippedCount += finding.skipped ? 1 : 0;
             finding.address = r.address;
             report.recipients.push_back(std::move(finding));
-            if (result == Personalised::kScriptFailed) {
-                break;  // the send stops here
-            }
-            continue;
+            // The send stops at a script failure.
+            return result != Personalised::kScriptFailed;
         }
 
         found.clear();
@@ -305,7 +302,8 @@ PreflightReport runPreflight(const SendSettings& settings, const contents::SendC
             finding.address = r.address;
             report.recipients.push_back(std::move(finding));
         }
-    }
+        return true;
+    });
     report.extensionChars = allExtension.text;
     report.noCodeChars = allNoCode.text;
     return report;

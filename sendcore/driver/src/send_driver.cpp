@@ -1,12 +1,11 @@
 #include "driver/send_driver.h"
 
-#include <array>
 #include <chrono>
 #include <cstring>
 #include <optional>
-#include <thread>
 
-#include "addressbook/document.h"
+#include "addressbook/record.h"
+#include "common/cp932.h"
 #include "common/program.h"
 #include "driver/personalise.h"
 #include "sendcore/smtp_auth_file.h"
@@ -22,9 +21,10 @@ long long secondsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start).count();
 }
 
-void sleepOneMs() {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-}
+// What the engine reports for a job ended by ZEPH_Stop in its pause after an
+// accepted message (zeph.h).
+constexpr int kEngineStopped = -1;
+constexpr int kEngineStoppedAfterMessage = 7500;
 
 EngineErrorValues engineErrors() {
     EngineErrorValues e;
@@ -58,12 +58,29 @@ std::string engineAttachmentList(std::string_view attachments) {
     return list;
 }
 
-// Everything a run holds that must be released on every return path: the log,
-// the progress window and a dialled connection.
-class Run {
+// How a wait for an engine job ended.
+enum class Waited {
+    kDone,           // the job ended by itself
+    kStopConfirmed,  // the person stopped the run ("中止しますか？" Yes)
+    kStopDeclined,   // the person asked for a stop and then said No
+};
+
+// Which connection a session is opened for.
+enum class SessionStart {
+    kFirst,       // the run's first connection: its failures come before any message
+    kAfterStop,   // a stop the person declined closed the session
+    kAfterPause,  // the pause after WaitCount messages closed the session
+};
+
+// One send run on the job's worker thread. Everything it holds that must be
+// released on every return path (the log, the progress window, a dialled
+// connection) is released by its destructor. The phases are separate
+// functions: prepare, openSession, sendOne, pause, finish (each recipient's
+// message comes from personalise(), personalise.h).
+class SendRun {
 public:
-    Run(const SendSettings& settings, const contents::SendContents& contents, int n,
-        RecipientSource& recipients, ProgressUi& ui, const SendRunOptions& options)
+    SendRun(const SendSettings& settings, const contents::SendContents& contents, int n,
+            RecipientSource& recipients, JobChannel& ui, const SendRunOptions& options)
         : m_settings(settings),
           m_account(settings.defaultAccount),
           m_contents(contents),
@@ -71,9 +88,10 @@ public:
           m_recipients(recipients),
           m_ui(ui),
           m_options(options),
-          m_log(options.logClock) {}
+          m_log(options.logClock),
+          m_smtpName(fieldText(settings.defaultAccount.SMTPName)) {}
 
-    ~Run() {
+    ~SendRun() {
         if (m_windowOpen) {
             m_ui.close();
         }
@@ -83,189 +101,75 @@ public:
         m_log.close();
     }
 
-    Run(const Run&) = delete;
-    Run& operator=(const Run&) = delete;
+    SendRun(const SendRun&) = delete;
+    SendRun& operator=(const SendRun&) = delete;
 
     int execute();
 
 private:
-    bool logging() const { return m_settings.LogFileMode != 0 && m_log.isOpen(); }
-    // The connect or session-start job failed: the 5309 log line (then an empty
-    // line, or the result line on a reconnect), the 5302 box, 506.
-    int sessionFailed(bool reconnecting);
+    // Steps before the network: custom headers, the log and its header, the
+    // attachments, dial-up. 0 or the code to return.
+    int prepare();
+    // Connects and starts an SMTP session (with POP before SMTP where the
+    // account asks for it). 0, or the code that ends the run.
+    int openSession(SessionStart how, Clock::time_point since);
     int popBeforeSmtp();
-    // Waits for the connect job, showing the seconds since `since`.
-    // With stop handling (the first connection only) a confirmed stop gives 508
-    // and a declined one reconnects; returns 0 when the job has ended.
-    int waitForConnect(Clock::time_point since, bool handleStop);
+    // Waits for the running engine job. `since` set: the time line counts the
+    // seconds from it and the bar follows (the connect wait). A stop request
+    // closes the connection and asks.
+    Waited awaitEngineJob(std::optional<Clock::time_point> since);
     void applySmtpAuth(bool logIt);
-    int waitForJob();
-    // Closes nothing: connects, starts the session and checks both results, as
-    // after a pause or a declined stop. Returns 0 or 506.
-    int reconnect(Clock::time_point since);
+    // The connect or session-start job failed: the 5309 log line (then an empty
+    // line, or the result line once the session had started), the 5302 box, 506.
+    int sessionFailed();
+    // Closes the session. With pauseAfter the engine keeps its short pause
+    // after the disconnect (before a reconnect); a stop request cuts it short.
+    void disconnect(bool pauseAfter);
+    // Sends the personalised message to `r` and accounts for it. 0 to go on,
+    // else the code that ends the run.
+    int sendOne(const Recipient& r);
+    void accountResult(const Recipient& r, bool accepted);
+    // After a confirmed or declined stop: 508, or a fresh session.
+    int stopAnswered(bool yes);
     int pause();
-    int resultAndReturn(int code) {
-        if (logging()) {
+    int finish();
+    // Ends the run with `code`; once the session had started, the log gets the
+    // result line so that it always ends with the counts reached.
+    int end(int code) {
+        if (m_sessionStarted && logging()) {
             m_log.result(m_ok, m_ng);
         }
         return code;
     }
+    bool logging() const { return m_settings.LogFileMode != 0 && m_log.isOpen(); }
+    void reportProgress(const Recipient& r) {
+        m_ui.progress(RunProgress{0, m_n, m_sent, m_ok, m_ng, r.position, r.address});
+    }
+    void showElapsed();
 
     const SendSettings& m_settings;
     const AccountSettings& m_account;
     const contents::SendContents& m_contents;
     const int m_n;
     RecipientSource& m_recipients;
-    ProgressUi& m_ui;
+    JobChannel& m_ui;
     const SendRunOptions& m_options;
     SendLog m_log;
+    const std::string m_smtpName;
     std::unique_ptr<DialUpConnection> m_dialUp;
     bool m_windowOpen = false;
+    bool m_sessionStarted = false;
+    std::optional<contents::ScriptEngine> m_script;
+    contents::ScriptHost m_silentHost;
+    PersonalMessage m_message;
     int m_ok = 0;
     int m_ng = 0;
+    int m_sent = 0;
     Clock::time_point m_runStart;
     long long m_shownSecond = -1;
 };
 
-int Run::sessionFailed(bool reconnecting) {
-    if (logging()) {
-        m_log.connectFailed(engineErrors());
-        if (reconnecting) {
-            m_log.result(m_ok, m_ng);  // the log ends with the counts reached
-        } else {
-            m_log.emptyLine();
-        }
-    }
-    m_ui.errorBox(sj("ターノス - エラー"),
-                  format(sj("SMTPサーバの接続に失敗しました。 (%d)").c_str(), ZEPH_GetLastError()));
-    ZEPH_Abort();
-    return kErrConnect;
-}
-
-int Run::popBeforeSmtp() {
-    m_ui.setStatusLine(sj("Pop before SMTPを実行中..."));
-    m_ui.pump();
-    int r = ZEPH_PopBeforeSmtp(fieldText(m_account.Pop3Name).c_str(), m_options.popPort,
-                               fieldText(m_account.PBSUserID).c_str(),
-                               fieldText(m_account.PBSPassword).c_str(),
-                               m_account.PBSAPOP == 1 ? 1 : 0);
-    m_ui.pump();
-    if (r == 0) {
-        return 0;
-    }
-    ZEPH_Abort();
-    switch (r) {
-        case 1:
-            return kErrPopConnect;
-        case 2:
-            return kErrPopReceive;
-        case 3:
-            return kErrPopUser;
-        case 4:
-            return kErrPopPassword;
-        default:
-            return kErrConnect;
-    }
-}
-
-int Run::waitForConnect(Clock::time_point since, bool handleStop) {
-    m_ui.setRange(90);
-    long long shown = -1;
-    while (ZEPH_IsExecute() != 0) {
-        m_ui.pump();
-        if (handleStop && m_ui.stopRequested()) {
-            m_ui.clearStopRequest();
-            ZEPH_Disconnect(1);
-            ZEPH_Abort();
-            if (m_ui.askStop()) {
-                return kErrCancelled;
-            }
-            if (ZEPH_Connect(fieldText(m_account.SMTPName).c_str(), 0) == 0) {
-                ZEPH_Abort();
-                return kErrConnect;
-            }
-        }
-        long long s = secondsSince(since);
-        if (s != shown) {
-            shown = s;
-            m_ui.setTimeLine(format(sj("接続応答待ち( %d 秒経過) ").c_str(), static_cast<int>(s)));
-            m_ui.setPosition(s);
-        }
-    }
-    m_ui.setPosition(90);
-    m_ui.setTimeLine("");
-    return 0;
-}
-
-void Run::applySmtpAuth(bool logIt) {
-    SmtpAuthFile auth = readSmtpAuthFile(m_options.smtpAuthFile);
-    if (!auth.usable()) {
-        // Nothing from an earlier run of this process may linger in the engine.
-        ZEPH_SetSmtpAuth(0, nullptr, nullptr, 0);
-        return;
-    }
-    if (logIt && logging()) {
-        m_log.smtpAuth(auth.userId);
-    }
-    ZEPH_SetSmtpAuth(1, auth.userId.c_str(), auth.password.c_str(), auth.method);
-}
-
-int Run::waitForJob() {
-    while (ZEPH_IsExecute() != 0) {
-        // ZEPH_IsExecute itself yields (and wakes as soon as the job ends).
-    }
-    return ZEPH_GetResult();
-}
-
-int Run::reconnect(Clock::time_point since) {
-    if (ZEPH_Connect(fieldText(m_account.SMTPName).c_str(), 0) == 0) {
-        ZEPH_Abort();
-        return resultAndReturn(kErrConnect);
-    }
-    waitForConnect(since, false);
-    if (ZEPH_GetResult() == 0) {
-        return sessionFailed(true);
-    }
-    applySmtpAuth(false);
-    if (ZEPH_SendStart(0) == 0) {
-        ZEPH_Abort();
-        return resultAndReturn(kErrConnect);
-    }
-    if (waitForJob() == 0) {
-        return sessionFailed(true);
-    }
-    m_ui.setTimeLine("");
-    return 0;
-}
-
-int Run::pause() {
-    const auto pauseStart = Clock::now();
-    m_ui.setStatusLine(
-        format(sj("%d 秒ウエイト中(%d 件ごと)").c_str(), m_settings.WaitSec, m_settings.WaitCount));
-    ZEPH_Disconnect(1);
-    ZEPH_Abort();
-    const auto until =
-        pauseStart +
-        std::chrono::milliseconds(static_cast<long long>(std::max(0, m_settings.WaitSec)) * 1000);
-    while (Clock::now() < until) {
-        m_ui.pump();
-        if (m_ui.stopRequested()) {
-            m_ui.clearStopRequest();
-            if (m_ui.askStop()) {
-                return resultAndReturn(kErrCancelled);
-            }
-        }
-        sleepOneMs();
-    }
-    if (m_account.PBSUse == 1) {
-        if (int r = popBeforeSmtp(); r != 0) {
-            return r;
-        }
-    }
-    return reconnect(pauseStart);
-}
-
-int Run::execute() {
+int SendRun::prepare() {
     // Custom headers.
     ZEPH_ClearCustomHeader();
     if (m_settings.CustomUse == 1) {
@@ -278,14 +182,14 @@ int Run::execute() {
         return kErrNoLogFileName;
     }
     if (m_settings.LogFileMode > 0) {
-        if (!m_log.open(logFileName, m_settings.LogCreateMode)) {
+        if (!m_log.open(cp932::pathFromSjis(logFileName), m_settings.LogCreateMode)) {
             return kErrLogOpen;
         }
         m_log.runHeader(m_options.recipientSourceName, m_options.contentsPath,
                         fieldText(m_account.FromName), fieldText(m_account.FromEMail),
                         m_contents.subject);
         m_log.versionLine();
-        m_log.smtpServer(fieldText(m_account.SMTPName), m_account.PortNo);
+        m_log.smtpServer(m_smtpName, m_account.PortNo);
         if (m_account.PBSUse == 1) {
             m_log.popBeforeSmtp(fieldText(m_account.Pop3Name), fieldText(m_account.PBSUserID));
         }
@@ -305,168 +209,274 @@ int Run::execute() {
         return kErrDialUp;
     }
     m_dialUp = std::move(*dialled);
+    return 0;
+}
 
-    // The progress window.
-    m_ui.open(sj("接続中..."));
-    m_windowOpen = true;
+int SendRun::popBeforeSmtp() {
+    m_ui.setStatusLine(sj("Pop before SMTPを実行中..."));
+    // Blocking, bounded by the engine's own POP time-outs.
+    int r = ZEPH_PopBeforeSmtp(fieldText(m_account.Pop3Name).c_str(), m_options.popPort,
+                               fieldText(m_account.PBSUserID).c_str(),
+                               fieldText(m_account.PBSPassword).c_str(),
+                               m_account.PBSAPOP == 1 ? 1 : 0);
+    if (r == 0) {
+        return 0;
+    }
+    ZEPH_Abort();
+    switch (r) {
+        case 1:
+            return kErrPopConnect;
+        case 2:
+            return kErrPopReceive;
+        case 3:
+            return kErrPopUser;
+        case 4:
+            return kErrPopPassword;
+        default:
+            return kErrConnect;
+    }
+}
 
-    // POP before SMTP.
-    if (m_account.PBSUse == 1) {
-        if (int r = popBeforeSmtp(); r != 0) {
-            return r;
+void SendRun::disconnect(bool pauseAfter) {
+    ZEPH_SetWaitMillSec(m_settings.WaitMSec, pauseAfter ? 500 : 0);
+    if (ZEPH_Disconnect(0) != 0) {
+        while (ZEPH_IsExecute() != 0) {
+            if (m_ui.stopRequested()) {
+                ZEPH_Stop();  // only the pause is cut short; QUIT has been answered
+            }
         }
     }
-
-    // Connect.
-    m_ui.setStatusLine(sj("SMTPサーバーに接続中..."));
-    m_ui.pump();
+    ZEPH_Abort();
     ZEPH_SetWaitMillSec(m_settings.WaitMSec, 500);
-    ZEPH_SetRecvTimeOutSec(90);
-    ZEPH_SetEncodeType(0);
-    ZEPH_SetPort(m_account.PortNo);
-    ZEPH_SetSecurity(m_settings.defaultSecurity);
-    const std::string caFile =
-        m_options.caFile.empty() ? fieldText(m_settings.defaultCaFile) : m_options.caFile;
-    ZEPH_SetCAFile(caFile.c_str());
-    ZEPH_SetCharset(mailCharset(m_settings));
-    ZEPH_SetHeloName(greetingName(m_settings).c_str());
-    ZEPH_SetPipelining(m_settings.NoPipelining != 0 ? 0 : 1);
-    const std::string smtpName = fieldText(m_account.SMTPName);
-    if (ZEPH_Connect(smtpName.c_str(), 0) == 0) {
-        ZEPH_Abort();
-        return kErrNoSmtpServer;
-    }
-    if (int r = waitForConnect(Clock::now(), true); r != 0) {
-        return r;
-    }
-    if (ZEPH_GetResult() == 0) {
-        return sessionFailed(false);
-    }
+}
 
-    // SMTP AUTH and the session start.
-    applySmtpAuth(true);
-    if (ZEPH_SendStart(0) == 0) {
-        ZEPH_Abort();
-        return kErrConnect;
+Waited SendRun::awaitEngineJob(std::optional<Clock::time_point> since) {
+    if (since) {
+        m_ui.setRange(90);
     }
-    if (waitForJob() == 0) {
-        return sessionFailed(false);
-    }
-
-    // The session is open.
-    m_ui.setTimeLine("");
-    if (logging()) {
-        m_log.connected(replyLine());
-        m_log.sendStart();
-    }
-    m_ui.setTitle(sj("送信中..."));
-    std::optional<contents::ScriptEngine> script;
-    contents::ScriptHost silentHost;
-    if (m_settings.ScriptUse == 1) {
-        script.emplace(m_options.scriptHost != nullptr ? *m_options.scriptHost : silentHost);
-        // A script that does not compile would send its first lines alone to
-        // every recipient; the run stops before the first message instead.
-        if (script->LoadScript(m_contents.body) == 0) {
-            ZEPH_Disconnect(1);
-            ZEPH_Abort();
-            return resultAndReturn(kErrScript);
+    long long shown = -1;
+    while (ZEPH_IsExecute() != 0) {  // yields, and wakes as soon as the job ends
+        if (m_ui.stopRequested()) {
+            m_ui.clearStopRequest();
+            ZEPH_Abort();  // ends the connect or the session start at once
+            return m_ui.askStop() ? Waited::kStopConfirmed : Waited::kStopDeclined;
+        }
+        if (since) {
+            if (long long s = secondsSince(*since); s != shown) {
+                shown = s;
+                m_ui.setTimeLine(
+                    format(sj("接続応答待ち( %d 秒経過) ").c_str(), static_cast<int>(s)));
+                m_ui.setPosition(s);
+            }
         }
     }
+    if (since) {
+        m_ui.setPosition(90);
+        m_ui.setTimeLine("");
+    }
+    return Waited::kDone;
+}
 
-    // The recipients.
-    m_runStart = Clock::now();
-    const std::string from =
-        fieldText(m_account.FromName) + " <" + fieldText(m_account.FromEMail) + ">";
-    const std::string fromEMail = fieldText(m_account.FromEMail);
-    int sent = 0;
-    int batch = 0;
-    Recipient r;
-    PersonalMessage message;
-    while (sent < m_n && m_recipients.next(r)) {
-        if (!r.eligible) {
+void SendRun::applySmtpAuth(bool logIt) {
+    SmtpAuthFile auth = readSmtpAuthFile(m_options.smtpAuthFile);
+    if (!auth.usable()) {
+        // Nothing from an earlier run of this process may linger in the engine.
+        ZEPH_SetSmtpAuth(0, nullptr, nullptr, 0);
+        return;
+    }
+    if (logIt && logging()) {
+        m_log.smtpAuth(auth.userId);
+    }
+    ZEPH_SetSmtpAuth(1, auth.userId.c_str(), auth.password.c_str(), auth.method);
+}
+
+int SendRun::sessionFailed() {
+    if (logging()) {
+        m_log.connectFailed(engineErrors());
+        if (!m_sessionStarted) {
+            m_log.emptyLine();
+        }
+    }
+    m_ui.errorBox(sj("ターノス - エラー"),
+                  format(sj("SMTPサーバの接続に失敗しました。 (%d)").c_str(), ZEPH_GetLastError()));
+    ZEPH_Abort();
+    return end(kErrConnect);
+}
+
+int SendRun::openSession(SessionStart how, Clock::time_point since) {
+    if (how != SessionStart::kAfterStop && m_account.PBSUse == 1) {
+        if (int r = popBeforeSmtp(); r != 0) {
+            return end(r);
+        }
+    }
+    if (how == SessionStart::kFirst) {
+        m_ui.setStatusLine(sj("SMTPサーバーに接続中..."));
+        ZEPH_SetWaitMillSec(m_settings.WaitMSec, 500);
+        ZEPH_SetRecvTimeOutSec(90);
+        ZEPH_SetEncodeType(0);
+        ZEPH_SetPort(m_account.PortNo);
+        ZEPH_SetSecurity(m_settings.defaultSecurity);
+        const std::string caFile =
+            m_options.caFile.empty() ? fieldText(m_settings.defaultCaFile) : m_options.caFile;
+        ZEPH_SetCAFile(caFile.c_str());
+        ZEPH_SetCharset(mailCharset(m_settings));
+        ZEPH_SetHeloName(greetingName(m_settings).c_str());
+        ZEPH_SetPipelining(m_settings.NoPipelining != 0 ? 0 : 1);
+    }
+    // A declined stop starts the connection again from here.
+    for (bool again = false;; again = true) {
+        if (ZEPH_Connect(m_smtpName.c_str(), 0) == 0) {
+            ZEPH_Abort();
+            return end(how == SessionStart::kFirst && !again ? kErrNoSmtpServer : kErrConnect);
+        }
+        Waited w = awaitEngineJob(since);
+        if (w == Waited::kStopConfirmed) {
+            return end(kErrCancelled);
+        }
+        if (w == Waited::kStopDeclined) {
             continue;
         }
-        ++sent;
-        m_ui.setStatusLine(
-            format(sj("%d人中 %d人目のメッセージを送信中です。").c_str(), m_n, sent));
-        m_ui.setAddressLine(r.address);
-
-        ZEPH_SetDefaultHeader();
-        ZEPH_SetTo(r.address.c_str());
-        ZEPH_SetCc(m_contents.cc.c_str());
-        ZEPH_SetBcc(m_contents.bcc.c_str());
-        ZEPH_SetFrom(from.c_str());
-        ZEPH_SetMessageID(m_account.UseFQDN == 1 ? fromEMail.c_str() : nullptr);
-
-        const Personalised personalised =
-            personalise(m_contents, script ? &*script : nullptr, r.values, message);
-        if (personalised == Personalised::kScriptFailed) {
-            ZEPH_Disconnect(1);
+        if (ZEPH_GetResult() == 0) {
+            return sessionFailed();
+        }
+        applySmtpAuth(how == SessionStart::kFirst && !again);
+        if (ZEPH_SendStart(0) == 0) {
             ZEPH_Abort();
-            return resultAndReturn(kErrScript);
+            return end(kErrConnect);
         }
-        if (personalised == Personalised::kSkipped) {
-            continue;  // no message for this recipient, and not counted as failed
+        w = awaitEngineJob(std::nullopt);
+        if (w == Waited::kStopConfirmed) {
+            return end(kErrCancelled);
         }
-        ZEPH_SetSubject(message.subject().c_str());
-        ZEPH_SetBody(message.body().c_str());
+        if (w == Waited::kStopDeclined) {
+            continue;
+        }
+        if (ZEPH_GetResult() == 0) {
+            return sessionFailed();
+        }
+        break;
+    }
+    m_ui.setTimeLine("");
+    if (how == SessionStart::kFirst) {
+        if (logging()) {
+            m_log.connected(replyLine());
+            m_log.sendStart();
+        }
+        m_sessionStarted = true;
+    }
+    return 0;
+}
 
-        const int size = ZEPH_GetSendSize();
-        m_ui.setRange(size);
-        m_ui.setAddressLine(format(sj("送信アドレス : %s").c_str(), r.address.c_str()));
-        bool stop = false;
-        if (ZEPH_Send(0) != 0) {
-            while (ZEPH_IsExecute() != 0) {
-                m_ui.setPosition(ZEPH_GetNowSendSize());
-                m_ui.pump();
-                stop = stop || m_ui.stopRequested();
-            }
+void SendRun::accountResult(const Recipient& r, bool accepted) {
+    RecipientResult result{r.position, r.address, RecipientOutcome::kSent, 0, 0};
+    if (accepted) {
+        ++m_ok;
+        if (m_settings.LogFileMode >= 2) {
+            m_log.messageSent(r.position, r.address);
         }
-        m_ui.setPosition(size);
-
-        if (ZEPH_GetResult() != 0) {
-            ++m_ok;
-            if (m_settings.LogFileMode >= 2) {
-                m_log.messageSent(r.position, r.address);
-            }
-        } else {
-            ++m_ng;
-            if (m_settings.LogFileMode != 0) {
-                EngineErrorValues e = engineErrors();
-                m_log.messageFailed(r.position, r.address, e,
-                                    e.smtpReplyCode != 0 ? replyLine() : "");
-            }
-            m_recipients.markSendFailed();
+    } else {
+        ++m_ng;
+        EngineErrorValues e = engineErrors();
+        if (m_settings.LogFileMode != 0) {
+            m_log.messageFailed(r.position, r.address, e, e.smtpReplyCode != 0 ? replyLine() : "");
         }
+        m_recipients.markSendFailed();
+        result.outcome = RecipientOutcome::kRefused;
+        result.status = addressbook::kStatusSendError;
+        result.code = e.lastError;
+    }
+    m_ui.recipientDone(result);
+    reportProgress(r);
+}
 
-        m_ui.pump();
-        if (stop || m_ui.stopRequested()) {
-            m_ui.clearStopRequest();
-            ZEPH_Disconnect(1);
-            ZEPH_Abort();
-            if (m_ui.askStop()) {
-                return resultAndReturn(kErrCancelled);
+int SendRun::sendOne(const Recipient& r) {
+    ZEPH_SetSubject(m_message.subject().c_str());
+    ZEPH_SetBody(m_message.body().c_str());
+    const int size = ZEPH_GetSendSize();
+    m_ui.setRange(size);
+    m_ui.setAddressLine(format(sj("送信アドレス : %s").c_str(), r.address.c_str()));
+
+    // A stop during the message is asked at once; the message goes on meanwhile.
+    bool asked = false;
+    std::optional<bool> answer;
+    bool interrupted = false;
+    if (ZEPH_Send(0) != 0) {
+        while (ZEPH_IsExecute() != 0) {
+            m_ui.setPosition(ZEPH_GetNowSendSize());
+            if (!asked && m_ui.stopRequested()) {
+                m_ui.clearStopRequest();
+                m_ui.postStopQuestion();
+                asked = true;
             }
-            if (int rc = reconnect(Clock::now()); rc != 0) {
-                return rc;
-            }
-        }
-
-        if (long long s = secondsSince(m_runStart); s != m_shownSecond) {
-            m_shownSecond = s;
-            m_ui.setTimeLine(format(sj("送信中( %s 経過) ").c_str(), elapsedText(s).c_str()));
-        }
-
-        ++batch;
-        if (m_settings.WaitCount >= 1 && batch == m_settings.WaitCount && sent < m_n) {
-            batch = 0;
-            if (int rc = pause(); rc != 0) {
-                return rc;
+            if (asked && !answer) {
+                answer = m_ui.stopAnswer();
+                if (answer && *answer) {
+                    ZEPH_Stop();
+                    interrupted = true;
+                }
             }
         }
     }
+    m_ui.setPosition(size);
 
-    // The end of the run.
+    bool accepted = ZEPH_GetResult() != 0;
+    if (interrupted && !accepted) {
+        // Stopped in the pause after the message: the server had accepted it.
+        accepted = ZEPH_GetSockLastError() == kEngineStopped &&
+                   ZEPH_GetLastErrorPos() == kEngineStoppedAfterMessage;
+    }
+    if (!interrupted || accepted) {
+        accountResult(r, accepted);
+    }
+    // Otherwise the message was cut off by the person: not sent, not refused.
+
+    if (asked) {
+        disconnect(false);
+        return stopAnswered(answer ? *answer : m_ui.awaitStopAnswer());
+    }
+    if (m_ui.stopRequested()) {
+        m_ui.clearStopRequest();
+        disconnect(false);
+        return stopAnswered(m_ui.askStop());
+    }
+    return 0;
+}
+
+int SendRun::stopAnswered(bool yes) {
+    if (yes) {
+        return end(kErrCancelled);
+    }
+    return openSession(SessionStart::kAfterStop, Clock::now());
+}
+
+int SendRun::pause() {
+    const auto pauseStart = Clock::now();
+    m_ui.setStatusLine(
+        format(sj("%d 秒ウエイト中(%d 件ごと)").c_str(), m_settings.WaitSec, m_settings.WaitCount));
+    disconnect(true);
+    const auto until =
+        pauseStart +
+        std::chrono::milliseconds(static_cast<long long>(std::max(0, m_settings.WaitSec)) * 1000);
+    for (auto now = Clock::now(); now < until; now = Clock::now()) {
+        if (m_ui.waitForStop(std::chrono::duration_cast<std::chrono::milliseconds>(until - now) +
+                             std::chrono::milliseconds(1))) {
+            m_ui.clearStopRequest();
+            if (m_ui.askStop()) {
+                return end(kErrCancelled);
+            }
+        }
+    }
+    return openSession(SessionStart::kAfterPause, pauseStart);
+}
+
+void SendRun::showElapsed() {
+    if (long long s = secondsSince(m_runStart); s != m_shownSecond) {
+        m_shownSecond = s;
+        m_ui.setTimeLine(format(sj("送信中( %s 経過) ").c_str(), elapsedText(s).c_str()));
+    }
+}
+
+int SendRun::finish() {
     if (m_dialUp && m_dialUp->connected() && m_account.dialUp.AutoCut == 1) {
         m_dialUp->hangUp();
     }
@@ -474,9 +484,7 @@ int Run::execute() {
         format(sj("送信完了( %s ) ").c_str(), elapsedText(secondsSince(m_runStart)).c_str()));
     // The pause after a disconnect keeps reconnects polite; nothing follows
     // this one, so the run does not wait for it.
-    ZEPH_SetWaitMillSec(m_settings.WaitMSec, 0);
-    ZEPH_Disconnect(1);
-    ZEPH_Abort();
+    disconnect(false);
     if (logging()) {
         m_log.sendEnd();
         m_log.result(m_ok, m_ng);
@@ -485,9 +493,81 @@ int Run::execute() {
     m_ui.setTitle(sj("送信完了"));
     m_ui.setAddressLine(format(sj("結果 [OK:%d件 NG:%d件]").c_str(), m_ok, m_ng));
     m_ui.setStatusLine(format(sj("%d 件の送信が完了しました。").c_str(), m_n));
-    std::string viewer = fieldText(m_settings.LogOpenExeName);
-    m_ui.finish(m_settings.LogFileMode != 0 ? logFileName : std::string(), viewer);
+    m_ui.finish(m_settings.LogFileMode != 0 ? fieldText(m_settings.LogFileName) : std::string(),
+                fieldText(m_settings.LogOpenExeName));
+    m_windowOpen = false;  // the person closes the finished window
     return kSendOk;
+}
+
+int SendRun::execute() {
+    if (int r = prepare(); r != 0) {
+        return r;
+    }
+    m_ui.open(sj("接続中..."));
+    m_windowOpen = true;
+    if (int r = openSession(SessionStart::kFirst, Clock::now()); r != 0) {
+        return r;
+    }
+
+    m_ui.setTitle(sj("送信中..."));
+    if (m_settings.ScriptUse == 1) {
+        m_script.emplace(m_options.scriptHost != nullptr ? *m_options.scriptHost : m_silentHost);
+        // A script that does not compile would send its first lines alone to
+        // every recipient; the run stops before the first message instead.
+        if (m_script->LoadScript(m_contents.body) == 0) {
+            disconnect(false);
+            return end(kErrScript);
+        }
+    }
+
+    m_runStart = Clock::now();
+    const std::string from =
+        fieldText(m_account.FromName) + " <" + fieldText(m_account.FromEMail) + ">";
+    const std::string fromEMail = fieldText(m_account.FromEMail);
+    int batch = 0;
+    Recipient r;
+    while (m_sent < m_n && m_recipients.next(r)) {
+        if (!r.eligible) {
+            continue;
+        }
+        ++m_sent;
+        m_ui.setStatusLine(
+            format(sj("%d人中 %d人目のメッセージを送信中です。").c_str(), m_n, m_sent));
+        m_ui.setAddressLine(r.address);
+        reportProgress(r);
+
+        ZEPH_SetDefaultHeader();
+        ZEPH_SetTo(r.address.c_str());
+        ZEPH_SetCc(m_contents.cc.c_str());
+        ZEPH_SetBcc(m_contents.bcc.c_str());
+        ZEPH_SetFrom(from.c_str());
+        ZEPH_SetMessageID(m_account.UseFQDN == 1 ? fromEMail.c_str() : nullptr);
+
+        const Personalised p =
+            personalise(m_contents, m_script ? &*m_script : nullptr, r.values, m_message);
+        if (p == Personalised::kScriptFailed) {
+            disconnect(false);
+            return end(kErrScript);
+        }
+        if (p == Personalised::kSkipped) {
+            // No message for this recipient; counted towards N, not as failed.
+            m_ui.recipientDone({r.position, r.address, RecipientOutcome::kSkipped, 0, 0});
+            continue;
+        }
+        if (int rc = sendOne(r); rc != 0) {
+            return rc;
+        }
+        showElapsed();
+
+        ++batch;
+        if (m_settings.WaitCount >= 1 && batch == m_settings.WaitCount && m_sent < m_n) {
+            batch = 0;
+            if (int rc = pause(); rc != 0) {
+                return rc;
+            }
+        }
+    }
+    return finish();
 }
 
 }  // namespace
@@ -535,52 +615,9 @@ std::string sendErrorText(int code) {
     }
 }
 
-BookRecipients::BookRecipients(addressbook::CTarnSendDoc& doc) : m_doc(doc) {}
-
-bool BookRecipients::next(Recipient& recipient) {
-    using addressbook::Record;
-    const Record* record = nullptr;
-    if (m_doc.selectionKind() == addressbook::kSelectGroup) {
-        const auto* group =
-            m_doc.groupByIndex(static_cast<std::size_t>(std::max(0, m_doc.selectedGroup())));
-        if (group == nullptr || m_doc.selectedGroup() < 0 || m_index >= group->members.size()) {
-            return false;
-        }
-        record = group->members[m_index];
-    } else {
-        if (m_index >= m_doc.recordCount()) {
-            return false;
-        }
-        record = &m_doc.record(m_index);
-    }
-    ++m_index;
-    m_current = record;
-    recipient.position = static_cast<int>(m_index);
-    recipient.eligible =
-        record->viewPosition() != 0 && record->status() == addressbook::kStatusNormal;
-    recipient.address = std::string(record->email());
-    recipient.values[0] = record->company();
-    recipient.values[1] = record->department();
-    recipient.values[2] = record->title();
-    recipient.values[3] = record->name();
-    recipient.values[4] = record->honorific();
-    for (std::size_t i = 0; i < addressbook::kFreeFieldCount; ++i) {
-        recipient.values[5 + i] = record->freeFieldText(i);
-    }
-    return true;
-}
-
-void BookRecipients::markSendFailed() {
-    if (m_current != nullptr) {
-        // Refused only while a run holds the document, which this walk never takes.
-        static_cast<void>(m_doc.setStatuses(
-            std::array{addressbook::StatusUpdate{m_current, addressbook::kStatusSendError}}));
-    }
-}
-
 int runSend(const SendSettings& settings, const contents::SendContents& contents, int n,
-            RecipientSource& recipients, ProgressUi& ui, const SendRunOptions& options) {
-    Run run(settings, contents, n, recipients, ui, options);
+            RecipientSource& recipients, JobChannel& channel, const SendRunOptions& options) {
+    SendRun run(settings, contents, n, recipients, channel, options);
     return run.execute();
 }
 

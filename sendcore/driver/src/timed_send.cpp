@@ -14,24 +14,49 @@ std::optional<std::time_t> parsePlannedTime(std::string_view text) {
         6) {
         return std::nullopt;
     }
-    if (y < 1970 || mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 || mi > 59 ||
-        s < 0 || s > 59) {
+    return makePlannedTime(y, mo, d, h, mi, s);
+}
+
+std::optional<std::time_t> makePlannedTime(int year, int month, int day, int hour, int minute,
+                                           int second) {
+    if (year < 1970 || year > 9999 || month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 ||
+        hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59) {
         return std::nullopt;
     }
     std::tm t{};
-    t.tm_year = y - 1900;
-    t.tm_mon = mo - 1;
-    t.tm_mday = d;
-    t.tm_hour = h;
-    t.tm_min = mi;
-    t.tm_sec = s;
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_sec = second;
     t.tm_isdst = -1;
     std::time_t result = std::mktime(&t);
     // mktime normalises 31 February into March; such a date was not a real one.
-    if (result == static_cast<std::time_t>(-1) || t.tm_mday != d || t.tm_mon != mo - 1) {
+    if (result == static_cast<std::time_t>(-1) || t.tm_mday != day || t.tm_mon != month - 1) {
         return std::nullopt;
     }
     return result;
+}
+
+PlannedParts initialPlannedParts(std::time_t now) {
+    std::tm t{};
+    localtime_r(&now, &t);
+    t.tm_hour += 1;  // mktime carries 24 o'clock into the next day
+    t.tm_min = 0;
+    t.tm_sec = 0;
+    t.tm_isdst = -1;
+    std::time_t next = std::mktime(&t);
+    localtime_r(&next, &t);
+    return {t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, 0, 0};
+}
+
+std::string notInFutureTitle() {
+    return sj("ターノス - 時間指定送信");
+}
+
+std::string notInFutureText() {
+    return sj("現在時刻よりも後の時刻を指定して下さい。");
 }
 
 std::string timeText(std::time_t time) {
@@ -51,14 +76,20 @@ long long minuteOf(std::time_t time) {
 }
 }  // namespace
 
+TimedWait::TimedWait(std::time_t planned)
+    : m_planned(planned), m_plannedMinute(minuteOf(planned)), m_plannedText(timeText(planned)) {}
+
+bool TimedWait::due(std::time_t now) const {
+    return minuteOf(now) >= m_plannedMinute;
+}
+
 TimedWaitResult waitForPlannedTime(std::time_t planned, TimedWaitUi& ui, const Clock& clock) {
     if (planned <= clock.now()) {
-        ui.errorBox(sj("ターノス - 時間指定送信"), sj("現在時刻よりも後の時刻を指定して下さい。"));
+        ui.errorBox(notInFutureTitle(), notInFutureText());
         return TimedWaitResult::NotInFuture;
     }
-    const std::string plannedText = timeText(planned);
-    ui.showTimes(plannedText, timeText(clock.now()));
-    const long long plannedMinute = minuteOf(planned);
+    const TimedWait wait(planned);
+    ui.showTimes(wait.plannedText(), timeText(clock.now()));
     std::time_t lastTick = clock.now();
     for (;;) {
         ui.pump();
@@ -74,10 +105,10 @@ TimedWaitResult waitForPlannedTime(std::time_t planned, TimedWaitUi& ui, const C
         std::time_t now = clock.now();
         if (now != lastTick) {  // the once-a-second timer
             lastTick = now;
-            if (minuteOf(now) >= plannedMinute) {
+            if (wait.due(now)) {
                 return TimedWaitResult::Start;
             }
-            ui.showTimes(plannedText, timeText(now));
+            ui.showTimes(wait.plannedText(), timeText(now));
         }
         if (clock.sleep) {
             clock.sleep(50);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstring>
 
 #include "common/cp932.h"
@@ -27,24 +29,33 @@ public:
         std::string free1 = {};
     };
     explicit ListRecipients(std::vector<Entry> entries) : m_entries(std::move(entries)) {}
-    bool next(Recipient& r) override {
-        if (m_next >= m_entries.size()) {
-            return false;
-        }
-        const Entry& e = m_entries[m_next++];
-        r = Recipient{};
-        r.position = static_cast<int>(m_next);
-        r.eligible = !e.address.empty();
-        r.address = sj(e.address);
-        r.values[3] = sj(e.name);
-        r.values[5] = sj(e.free1);
-        return true;
+    int eligibleCount() override {
+        return static_cast<int>(std::count_if(m_entries.begin(), m_entries.end(),
+                                              [](const Entry& e) { return !e.address.empty(); }));
     }
+    void visitEligible(const std::function<bool(const Recipient&)>& visit) override {
+        for (std::size_t i = 0; i < m_entries.size(); ++i) {
+            const Entry& e = m_entries[i];
+            if (e.address.empty()) {
+                continue;
+            }
+            Recipient r;
+            r.position = static_cast<int>(i + 1);
+            r.eligible = true;
+            r.address = sj(e.address);
+            r.values[3] = sj(e.name);
+            r.values[5] = sj(e.free1);
+            if (!visit(r)) {
+                return;
+            }
+        }
+    }
+    // The pre-flight never runs a walk of its own.
+    bool next(Recipient&) override { return false; }
     void markSendFailed() override {}
 
 private:
     std::vector<Entry> m_entries;
-    std::size_t m_next = 0;
 };
 
 SendSettings settingsWith(MailCharsetMode charset, bool script = false) {

@@ -12,16 +12,11 @@
 #include <vector>
 
 #include "common/result.h"
-#include "driver/progress_ui.h"
+#include "driver/job.h"
 #include "driver/send_driver.h"
 #include "sendcore/dialup_loader.h"
 #include "sendcore/send_log.h"
 #include "sendcore/settings.h"
-
-namespace tarn::addressbook {
-class CTarnSendDoc;
-class Record;
-}  // namespace tarn::addressbook
 
 namespace tarn::driver {
 
@@ -32,26 +27,20 @@ struct CheckEntry {
     std::size_t key = 0;  // the source's handle for setStatus
 };
 
-// The records of a check in walk order.
+// The records of a check in walk order. As with RecipientSource, the document
+// is touched only on the caller's thread.
 class CheckSource {
 public:
     virtual ~CheckSource() = default;
+    // Caller's thread, before the run: the records the check takes.
+    virtual int targetCount() = 0;
+    // Caller's thread, when the run starts: the walk is fixed from here on.
+    virtual void beginRun() {}
+    // Worker thread, during the run.
     virtual bool next(CheckEntry& entry) = 0;
     virtual void setStatus(std::size_t key, int status) = 0;
-};
-
-// An address book as its list view shows it (group members in member order,
-// otherwise all records in document order).
-class BookCheckSource : public CheckSource {
-public:
-    explicit BookCheckSource(addressbook::CTarnSendDoc& doc);
-    bool next(CheckEntry& entry) override;
-    void setStatus(std::size_t key, int status) override;
-
-private:
-    addressbook::CTarnSendDoc& m_doc;
-    std::vector<const addressbook::Record*> m_walk;
-    std::size_t m_index = 0;
+    // Caller's thread, after the run (on every path): apply the statuses.
+    virtual void commit() {}
 };
 
 struct CheckRunOptions {
@@ -63,9 +52,10 @@ struct CheckRunOptions {
     SendLog::Clock logClock;
 };
 
-// Returns 0 on completion (also after a cancel during level 2) or 502, 503,
-// 505, 507, 508.
+// Runs the check on the calling (worker) thread, reporting through `channel`.
+// Returns 0 on completion (also after a stop during level 2) or 502, 503, 505,
+// 507, 508. CheckJob (check_job.h) is what callers use.
 int runAddressCheck(const SendSettings& settings, int targetCount, CheckSource& source,
-                    ProgressUi& ui, const CheckRunOptions& options);
+                    JobChannel& channel, const CheckRunOptions& options);
 
 }  // namespace tarn::driver

@@ -67,7 +67,8 @@ struct PreflightReport {
 };
 
 // Runs the pre-flight over the first `n` eligible recipients of `recipients`
-// with the default account of `settings`. Nothing is sent, shown or started:
+// (their caller's-thread walk, visitEligible) with the default account of
+// `settings`. Nothing is sent, shown or started:
 // the script's questions take their default answers and Execute starts nothing.
 PreflightReport runPreflight(const SendSettings& settings, const contents::SendContents& contents,
                              int n, RecipientSource& recipients);

@@ -14,15 +14,10 @@
 #include "contents/merge.h"
 #include "contents/script.h"
 #include "contents/send_contents.h"
-#include "driver/progress_ui.h"
+#include "driver/job.h"
 #include "sendcore/dialup_loader.h"
 #include "sendcore/send_log.h"
 #include "sendcore/settings.h"
-
-namespace tarn::addressbook {
-class CTarnSendDoc;
-class Record;
-}  // namespace tarn::addressbook
 
 namespace tarn::driver {
 
@@ -60,29 +55,28 @@ struct Recipient {
     contents::MergeValues values;
 };
 
-// The recipients of a run in walk order. The address book walks its records
-// (or a group's members); a database row source can take its place.
+// The recipients of a send. The address book gives its records as the list
+// view shows them (book_sources.h); a database row source can take its place.
+// Which thread calls what is part of the contract: the document is touched
+// only on the caller's thread.
 class RecipientSource {
 public:
     virtual ~RecipientSource() = default;
-    // The next entry of the walk, eligible or not; false at the end.
+
+    // Caller's thread, before the run: the number N a send takes, and its
+    // recipients in walk order until `visit` returns false (the preview).
+    virtual int eligibleCount() = 0;
+    virtual void visitEligible(const std::function<bool(const Recipient&)>& visit) = 0;
+    // Caller's thread, when the run starts: the walk is fixed from here on.
+    virtual void beginRun() {}
+
+    // Worker thread, during the run: the next entry of the walk, eligible or
+    // not (false at the end), and "the message of the last entry was refused".
     virtual bool next(Recipient& recipient) = 0;
-    // The current entry's message was refused ("送信エラー" where kept).
     virtual void markSendFailed() = 0;
-};
 
-// The walk over an address book as its list view shows it: a selected group's
-// members in member order, otherwise every record in document order.
-class BookRecipients : public RecipientSource {
-public:
-    explicit BookRecipients(addressbook::CTarnSendDoc& doc);
-    bool next(Recipient& recipient) override;
-    void markSendFailed() override;
-
-private:
-    addressbook::CTarnSendDoc& m_doc;
-    std::size_t m_index = 0;
-    const addressbook::Record* m_current = nullptr;  // the record of the last entry handed out
+    // Caller's thread, after the run (on every path): apply what the run did.
+    virtual void commit() {}
 };
 
 // The dial-up step the drivers share with the options dialog's test send.
@@ -104,16 +98,18 @@ struct SendRunOptions {
     int popPort = 110;
     // Loads the dial-up library when the account dials (default: the real one).
     DialUpLoader loadDialUp;
-    // The script's person-facing calls.
+    // The script's person-facing calls, made on the worker thread; the send job
+    // forwards them to the caller's thread.
     contents::ScriptHost* scriptHost = nullptr;
     // The log's clock (tests fix it).
     SendLog::Clock logClock;
 };
 
 // Runs a send of `contents` to `n` eligible recipients with the default
-// account of `settings`. Returns 0 or a send error code; on 0 the progress
-// window has been finished and closed by the person.
+// account of `settings`, on the calling (worker) thread, reporting through
+// `channel`. Returns 0 or a send error code; on 0 the progress window has been
+// given its finished state. SendJob (send_job.h) is what callers use.
 int runSend(const SendSettings& settings, const contents::SendContents& contents, int n,
-            RecipientSource& recipients, ProgressUi& ui, const SendRunOptions& options);
+            RecipientSource& recipients, JobChannel& channel, const SendRunOptions& options);
 
 }  // namespace tarn::driver

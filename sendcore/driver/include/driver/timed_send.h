@@ -1,4 +1,6 @@
-// Timed send: the planned start time and the wait until it has come.
+// Timed send: the planned start time and the wait until it has come. The wait
+// happens on the caller's thread before a send job starts; TimedWaitUi is
+// called only there.
 #pragma once
 
 #include <ctime>
@@ -13,10 +15,44 @@ namespace tarn::driver {
 // than silently moved to the next day.
 std::optional<std::time_t> parsePlannedTime(std::string_view text);
 
+// The local time of a date and a time of day; nullopt for a date that does
+// not exist or a time outside 0:00:00-23:59:59.
+std::optional<std::time_t> makePlannedTime(int year, int month, int day, int hour, int minute,
+                                           int second);
+
+// What the time dialog shows when it opens: one hour from now, to the hour.
+// In the last hour of a day that is 0:00 of the next day (not "24 時").
+struct PlannedParts {
+    int year, month, day, hour, minute, second;
+};
+PlannedParts initialPlannedParts(std::time_t now);
+
 // "%4d 年 %02d 月 %02d 日  %02d 時 %02d 分 %02d 秒です。" in Shift_JIS.
 std::string timeText(std::time_t t);
 
-// The waiting window ("時間指定送信"): both times, "今すぐ送信" and "キャンセル".
+// "現在時刻よりも後の時刻を指定して下さい。" under "ターノス - 時間指定送信".
+std::string notInFutureTitle();
+std::string notInFutureText();
+
+// The waiting window's rule: the send starts once the current time has
+// reached the planned time to the minute (seconds are not compared: 10:30:45
+// starts at the first tick after 10:30:00).
+class TimedWait {
+public:
+    explicit TimedWait(std::time_t planned);
+    std::time_t planned() const { return m_planned; }
+    const std::string& plannedText() const { return m_plannedText; }
+    bool due(std::time_t now) const;
+
+private:
+    std::time_t m_planned;
+    long long m_plannedMinute;
+    std::string m_plannedText;
+};
+
+// The waiting window ("時間指定送信") for a caller that waits in a loop
+// (`tarn`): both times, "今すぐ送信" and "キャンセル". A window with a timer of
+// its own uses TimedWait directly.
 class TimedWaitUi {
 public:
     virtual ~TimedWaitUi() = default;

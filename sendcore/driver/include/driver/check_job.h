@@ -1,0 +1,58 @@
+// The address check command as one job, the same for `tarn check` and the
+// windows:
+//
+//   CheckJob job(std::make_unique<BookCheckSource>(doc), setup);
+//   if (auto problem = job.prepare()) { show *problem; return; }
+//   edit job.checkSettings() (the check-settings dialog); save them;
+//   ask job.question() ("%d件チェックを行います。\nよろしいですか？");
+//   job.start(wake);
+//   ... job.dispatch(progressUi) on every wake, until it returns true ...
+//
+// As with SendJob, everything but the run itself happens on the caller's
+// thread, a non-zero result has been shown through errorBox, and the statuses
+// have been committed to the document when dispatch() reports the end.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "driver/check_driver.h"
+#include "driver/job.h"
+#include "driver/send_job.h"
+#include "sendcore/settings.h"
+
+namespace tarn::driver {
+
+class CheckJob : public Job {
+public:
+    struct Setup {
+        SendSettings settings{};  // the check settings may still be edited before start
+        CheckRunOptions options;
+    };
+
+    CheckJob(std::unique_ptr<CheckSource> source, Setup setup);
+    ~CheckJob() override;
+
+    // No target records (also: the group branch without a group): 510.
+    std::optional<CommandProblem> prepare();
+    int targetCount() const { return m_targets; }
+    // What the check-settings dialog edits before the run.
+    CheckSettings& checkSettings() { return m_setup.settings.check; }
+    // Whether level 2 can be offered (a UDP socket can be opened).
+    static bool levelTwoAvailable();
+    // "%d件チェックを行います。\nよろしいですか？" (Shift_JIS) and its title.
+    std::string question() const;
+    static std::string questionTitle();
+
+    void start(Wake wake = {});
+
+private:
+    void commit() override;
+
+    std::unique_ptr<CheckSource> m_source;
+    Setup m_setup;
+    int m_targets = 0;
+};
+
+}  // namespace tarn::driver
