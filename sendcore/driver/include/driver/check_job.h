@@ -13,9 +13,12 @@
 // have been committed to the document when dispatch() reports the end.
 #pragma once
 
+#include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "driver/check_driver.h"
 #include "driver/job.h"
@@ -23,6 +26,14 @@
 #include "sendcore/settings.h"
 
 namespace tarn::driver {
+
+// The first IPv4 "nameserver" line of a resolv.conf text, first octet in the
+// most significant byte as DNSAddress keeps it; 0 when there is none.
+std::uint32_t firstIpv4Nameserver(std::string_view resolvConf);
+// The same from the system's resolver configuration (the first 64 KiB of a
+// regular file); 0 when it cannot be read. The check-settings dialog offers it
+// when no DNS server has been set.
+std::uint32_t systemDnsServer(const std::filesystem::path& resolvConf = "/etc/resolv.conf");
 
 class CheckJob : public Job {
 public:
