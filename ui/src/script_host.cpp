@@ -1,10 +1,12 @@
 #include "ui/script_host.h"
 
+#include <QAbstractButton>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
 
 #include "contents/desktop.h"
+#include "ui/message_box.h"
 #include "ui/sjis_text.h"
 
 namespace tarn::ui {
@@ -15,24 +17,37 @@ const QString kTitle = QStringLiteral("ターノス スクリプト");
 }  // namespace
 
 void DialogScriptHost::ReportScriptError(int, int, std::string_view message) {
-    QMessageBox::critical(
-        m_parent, kTitle,
-        QString::fromUtf8(message.data(), static_cast<qsizetype>(message.size())));
+    tell(m_parent, kTitle,
+         QString::fromUtf8(message.data(), static_cast<qsizetype>(message.size())),
+         QMessageBox::Critical);
 }
 
 bool DialogScriptHost::MsgBox(std::string_view text, int kind) {
-    const auto buttons = kind == 1   ? QMessageBox::Ok | QMessageBox::Cancel
-                         : kind == 2 ? QMessageBox::Yes | QMessageBox::No
-                                     : QMessageBox::StandardButtons(QMessageBox::Ok);
-    const auto icon = kind == 1 || kind == 2 ? QMessageBox::Question : QMessageBox::Information;
-    QMessageBox box(icon, kTitle, fromSjis(text), buttons, m_parent);
-    const int answer = box.exec();
-    return answer == QMessageBox::Ok || answer == QMessageBox::Yes;
+    if (kind == 2) {
+        return askYesNo(m_parent, kTitle, fromSjis(text));
+    }
+    const auto buttons = kind == 1 ? QMessageBox::Ok | QMessageBox::Cancel
+                                   : QMessageBox::StandardButtons(QMessageBox::Ok);
+    QMessageBox box(kind == 1 ? QMessageBox::Question : QMessageBox::Information, kTitle,
+                    fromSjis(text), buttons, m_parent);
+    if (kind == 1) {
+        box.button(QMessageBox::Cancel)->setText(QStringLiteral("キャンセル"));
+    }
+    return box.exec() == QMessageBox::Ok;
 }
 
 bool DialogScriptHost::Execute(std::string_view program, std::string_view parameters) {
-    return contents::startDetached(contents::desktopOpenCommand(
-        fromSjis(program).toStdString(), fromSjis(parameters).toStdString()));
+    const QString target = fromSjis(program);
+    const QString args = fromSjis(parameters);
+    if (!askYesNo(m_parent, QStringLiteral("ターノス - 確認"),
+                  QStringLiteral("スクリプトが次のプログラムを起動しようとしています。\n"
+                                 "起動しますか？\n\n%1 %2")
+                      .arg(target, args),
+                  QMessageBox::Warning)) {
+        return false;
+    }
+    const auto argv = contents::desktopOpenCommand(target.toStdString(), args.toStdString());
+    return m_start ? m_start(argv) : contents::startDetached(argv);
 }
 
 std::string DialogScriptHost::OutputFileDialog(std::string_view title, std::string_view folder) {
@@ -46,16 +61,19 @@ std::string DialogScriptHost::InputFileDialog(std::string_view title, std::strin
 std::string DialogScriptHost::StrInputDialog(const std::vector<std::string>& arguments) {
     const QString prompt = arguments.empty() ? QString() : fromSjis(arguments[0]);
     const QString initial = arguments.size() > 1 ? fromSjis(arguments[1]) : QString();
-    bool ok = false;
-    const QString text =
-        QInputDialog::getText(m_parent, kTitle, prompt, QLineEdit::Normal, initial, &ok);
-    return ok ? toScript(text) : std::string();
+    QInputDialog dialog(m_parent);
+    dialog.setWindowTitle(kTitle);
+    dialog.setLabelText(prompt);
+    dialog.setTextValue(initial);
+    dialog.setOkButtonText(QStringLiteral("OK"));
+    dialog.setCancelButtonText(QStringLiteral("キャンセル"));
+    return dialog.exec() == QDialog::Accepted ? toScript(dialog.textValue()) : std::string();
 }
 
 std::string DialogScriptHost::toScript(const QString& text) const {
     auto sjis = toSjis(text);
     if (!sjis) {
-        QMessageBox::warning(m_parent, kTitle, QString::fromStdString(sjis.error().message));
+        tell(m_parent, kTitle, QString::fromStdString(sjis.error().message), QMessageBox::Warning);
         return {};
     }
     return std::move(*sjis);

@@ -2,7 +2,15 @@
 // boxes, file dialogs, a text prompt, and programs started with the desktop's
 // default action. For the windows that run a script (the editor's preview,
 // the applications' sends).
+//
+// Used on the GUI thread only: during a send the job forwards the script's
+// calls there. Execute asks the person before it starts anything: a mail
+// script comes with a message file, and never starts a program unseen.
 #pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
 
 #include "contents/script.h"
 
@@ -15,6 +23,11 @@ class DialogScriptHost : public contents::ScriptHost {
 public:
     // Dialogs are shown over `parent` (may be null).
     explicit DialogScriptHost(QWidget* parent) : m_parent(parent) {}
+
+    // Starts a program detached (default: contents::startDetached); tests replace it.
+    void setStarter(std::function<bool(const std::vector<std::string>&)> start) {
+        m_start = std::move(start);
+    }
 
     void ReportScriptError(int number, int line, std::string_view message) override;
     bool MsgBox(std::string_view text, int kind) override;
@@ -29,6 +42,7 @@ private:
     std::string toScript(const QString& text) const;
 
     QWidget* m_parent;
+    std::function<bool(const std::vector<std::string>&)> m_start;
 };
 
 }  // namespace tarn::ui

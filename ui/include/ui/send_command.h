@@ -1,0 +1,50 @@
+// The send command of a window: the job's checks (their boxes), the
+// confirmation, a timed send's wait, then the run with the progress window.
+// The sequence is the core's (SendJob); this shows it.
+//
+//   auto* cmd = new SendCommand(mainWindow, setup);
+//   connect(cmd, &JobCommand::runEnded, ...refresh the views...);
+//   connect(cmd, &JobCommand::finished, cmd, &QObject::deleteLater);
+//   if (!cmd->execute()) delete cmd;
+#pragma once
+
+#include <ctime>
+#include <functional>
+#include <memory>
+
+#include "driver/send_job.h"
+#include "sendcore/settings.h"
+#include "ui/job_command.h"
+#include "ui/script_host.h"
+
+namespace tarn::ui {
+
+struct SendCommandSetup {
+    driver::SendJob::Setup job;  // its scriptHost is the command's own
+    std::function<std::unique_ptr<driver::RecipientSource>()> recipients;
+    // Where the confirmed send-contents file is remembered (null: nowhere).
+    const SettingsStore* store = nullptr;
+    // The clock of the time dialogs (tests turn it).
+    std::function<std::time_t()> now;
+};
+
+class SendCommand : public JobCommand {
+    Q_OBJECT
+public:
+    SendCommand(QWidget* window, SendCommandSetup setup);
+    ~SendCommand() override;
+
+    // False when the command ended before the run (a box was shown, or the
+    // person cancelled); true once the run has started.
+    bool execute();
+
+    DialogScriptHost& scriptHost() { return m_host; }
+    driver::SendJob* job() const { return m_job.get(); }
+
+private:
+    SendCommandSetup m_setup;
+    DialogScriptHost m_host;
+    std::unique_ptr<driver::SendJob> m_job;
+};
+
+}  // namespace tarn::ui

@@ -1,0 +1,57 @@
+#include "ui/send_command.h"
+
+#include "driver/timed_send.h"
+#include "ui/message_box.h"
+#include "ui/send_dialogs.h"
+#include "ui/sjis_text.h"
+
+namespace tarn::ui {
+
+SendCommand::SendCommand(QWidget* window, SendCommandSetup setup)
+    : JobCommand(window), m_setup(std::move(setup)), m_host(window) {}
+
+SendCommand::~SendCommand() {
+    m_job.reset();  // waits for a worker that is still running
+}
+
+bool SendCommand::execute() {
+    driver::SendJob::Setup jobSetup = m_setup.job;
+    jobSetup.scriptHost = &m_host;
+    m_job = std::make_unique<driver::SendJob>(m_setup.recipients(), std::move(jobSetup));
+    if (auto problem = m_job->prepare()) {
+        showProblem(window(), *problem);
+        return false;
+    }
+
+    SendConfirmDialog confirm(*m_job, window(), m_setup.now);
+    if (confirm.exec() != QDialog::Accepted) {
+        return false;
+    }
+    if (m_setup.store != nullptr) {
+        if (auto saved = m_job->rememberContentsFile(*m_setup.store); !saved) {
+            tell(window(), QStringLiteral("ターノス - エラー"),
+                 QStringLiteral("送信内容ファイルの設定を保存できません: ") +
+                     QString::fromStdString(saved.error().message),
+                 QMessageBox::Warning);
+        }
+    }
+
+    if (confirm.choice() == SendConfirmDialog::Choice::kTimed) {
+        const std::time_t now = m_setup.now ? m_setup.now() : std::time(nullptr);
+        // The clock may have passed the time while the confirmation was open.
+        if (confirm.planned() <= now) {
+            tell(window(), fromSjis(driver::notInFutureTitle()),
+                 fromSjis(driver::notInFutureText()), QMessageBox::Warning);
+            return false;
+        }
+        WaitDialog wait(window(), confirm.planned(), m_setup.now);
+        if (wait.exec() != QDialog::Accepted) {
+            return false;
+        }
+    }
+
+    startRun(*m_job, [this](driver::Job::Wake wake) { m_job->start(std::move(wake)); });
+    return true;
+}
+
+}  // namespace tarn::ui
