@@ -34,8 +34,8 @@ int runCheck(const std::vector<std::string>& argv) {
         return usageError(kCheck, "アドレス帳 (.tn2) を一つ指定してください");
     }
     const std::filesystem::path bookPath = args.positional()[0];
-    auto doc = openBook(bookPath, args.value("folder"), args.value("group"));
-    if (!doc) {
+    auto book = openBook(bookPath, args.value("folder"), args.value("group"));
+    if (!book) {
         return kFailure;
     }
     CheckJob::Setup setup;
@@ -44,7 +44,7 @@ int runCheck(const std::vector<std::string>& argv) {
     if (auto sj = cp932::fromUtf8(setup.options.documentTitle)) {
         setup.options.documentTitle = *sj;
     }
-    CheckJob job(std::make_unique<BookCheckSource>(*doc), std::move(setup));
+    CheckJob job(std::make_unique<BookCheckSource>(*book->doc, *book->view), std::move(setup));
     if (auto problem = job.prepare()) {
         return showProblem(*problem);
     }
@@ -76,13 +76,15 @@ int runCheck(const std::vector<std::string>& argv) {
 
     installStopHandler();
     TerminalUi ui;
-    job.start();
+    if (auto started = job.start(); !started) {
+        return fail(started.error().message);
+    }
     const int code = job.runToEnd(ui, [&job] {
         if (takeStopRequest()) {
             job.requestStop();
         }
     });
-    const bool saved = saveBook(*doc, bookPath);
+    const bool saved = saveBook(*book->doc, bookPath);
     return code == 0 && saved ? kSuccess : kFailure;
 }
 

@@ -97,8 +97,8 @@ int runSendCommand(const SendCommandOptions& o) {
     using namespace tarn::driver;
     LoadedSettings loaded = loadSettings();
     SendSettings& settings = loaded.settings;
-    auto doc = openBook(o.book, o.folder, o.group);
-    if (!doc) {
+    auto book = openBook(o.book, o.folder, o.group);
+    if (!book) {
         return kFailure;
     }
     std::string contentsPath = loaded.contFileName;
@@ -138,7 +138,7 @@ int runSendCommand(const SendCommandOptions& o) {
     setup.options.caFile = o.caFile;
     setup.options.popPort = o.popPort;
     setup.scriptHost = &host;
-    SendJob job(std::make_unique<BookRecipients>(*doc), std::move(setup));
+    SendJob job(std::make_unique<BookRecipients>(*book->doc, *book->view), std::move(setup));
 
     // The checks and the confirmation, with the first recipient's message.
     if (auto problem = job.prepare()) {
@@ -217,13 +217,15 @@ int runSendCommand(const SendCommandOptions& o) {
     }
 
     // The run; statuses it wrote are saved back whatever its result.
-    job.start();
+    if (auto started = job.start(); !started) {
+        return fail(started.error().message);
+    }
     const int code = job.runToEnd(ui, [&job] {
         if (takeStopRequest()) {
             job.requestStop();
         }
     });
-    const bool saved = saveBook(*doc, o.book);
+    const bool saved = saveBook(*book->doc, o.book);
     if (code != 0) {
         return kFailure;
     }

@@ -53,11 +53,14 @@ LoadedSettings loadSettings() {
     return s;
 }
 
-std::optional<addressbook::CTarnSendDoc> openBook(const std::filesystem::path& path,
-                                                  const std::optional<std::string>& folder,
-                                                  const std::optional<std::string>& group) {
-    addressbook::CTarnSendDoc doc;
-    if (auto opened = doc.OnOpenDocument(path, addressbook::defaultFreeFieldTitles()); !opened) {
+std::optional<OpenedBook> openBook(const std::filesystem::path& path,
+                                   const std::optional<std::string>& folder,
+                                   const std::optional<std::string>& group) {
+    using addressbook::TreeSelection;
+    OpenedBook book;
+    book.doc = std::make_unique<addressbook::CTarnSendDoc>();
+    if (auto opened = book.doc->OnOpenDocument(path, addressbook::defaultFreeFieldTitles());
+        !opened) {
         fail("アドレス帳を開けません: " + path.string() + ": " + opened.error().message);
         return std::nullopt;
     }
@@ -65,47 +68,39 @@ std::optional<addressbook::CTarnSendDoc> openBook(const std::filesystem::path& p
         fail("--folder と --group は同時に指定できません");
         return std::nullopt;
     }
-    if (folder) {
-        auto name = toSjis(*folder, "--folder");
+    TreeSelection selection = TreeSelection::all();
+    if (folder || group) {
+        auto name = toSjis(folder ? *folder : *group, folder ? "--folder" : "--group");
         if (!name) {
             return std::nullopt;
         }
-        const auto& folders = doc.folders();
-        std::size_t number = 0;
-        for (std::size_t i = 0; i < folders.size(); ++i) {
-            if (folders[i].name == *name) {
-                number = i + 1;
-                break;
+        auto index = [&name](const auto& list) -> std::optional<std::size_t> {
+            for (std::size_t i = 0; i < list.size(); ++i) {
+                if (list[i].name == *name) {
+                    return i;
+                }
             }
-        }
-        if (number == 0) {
-            fail("フォルダが見つかりません: " + *folder);
             return std::nullopt;
-        }
-        doc.selectFolder(static_cast<std::int32_t>(number));
-    } else if (group) {
-        auto name = toSjis(*group, "--group");
-        if (!name) {
-            return std::nullopt;
-        }
-        const auto& groups = doc.groups();
-        int index = -1;
-        for (std::size_t i = 0; i < groups.size(); ++i) {
-            if (groups[i].name == *name) {
-                index = static_cast<int>(i);
-                break;
+        };
+        if (folder) {
+            auto i = index(book.doc->folders());
+            if (!i) {
+                fail("フォルダが見つかりません: " + *folder);
+                return std::nullopt;
             }
+            selection = TreeSelection::folder(*i + 1);
+        } else {
+            auto i = index(book.doc->groups());
+            if (!i) {
+                fail("グループが見つかりません: " + *group);
+                return std::nullopt;
+            }
+            selection = TreeSelection::group(*i);
         }
-        if (index < 0) {
-            fail("グループが見つかりません: " + *group);
-            return std::nullopt;
-        }
-        doc.selectGroup(index);
-    } else {
-        doc.selectAll();
     }
-    doc.assignViewPositions();
-    return doc;
+    book.view = std::make_unique<addressbook::ListViewState>(*book.doc);
+    book.view->select(selection);
+    return book;
 }
 
 bool saveBook(addressbook::CTarnSendDoc& doc, const std::filesystem::path& path) {

@@ -7,7 +7,10 @@
 #include <string>
 #include <string_view>
 
+#include <memory>
+
 #include "addressbook/document.h"
+#include "addressbook/list_view_state.h"
 #include "driver/send_job.h"
 #include "sendcore/settings.h"
 
@@ -19,11 +22,17 @@ struct LoadedSettings {
 };
 LoadedSettings loadSettings();
 
-// Opens BOOK.tn2 and selects what the list view would show: a folder or a group
-// by name (UTF-8), or every record. Prints the reason and returns nullopt on failure.
-std::optional<addressbook::CTarnSendDoc> openBook(const std::filesystem::path& path,
-                                                  const std::optional<std::string>& folder,
-                                                  const std::optional<std::string>& group);
+// An address book with the list view a window would show over it.
+struct OpenedBook {
+    std::unique_ptr<addressbook::CTarnSendDoc> doc;
+    std::unique_ptr<addressbook::ListViewState> view;
+};
+
+// Opens BOOK.tn2 and selects what the list view shows: a folder or a group by
+// name (UTF-8), or every record. Prints the reason and returns nullopt on failure.
+std::optional<OpenedBook> openBook(const std::filesystem::path& path,
+                                   const std::optional<std::string>& folder,
+                                   const std::optional<std::string>& group);
 
 // Saves the statuses a run wrote, atomically; prints the reason on failure.
 bool saveBook(addressbook::CTarnSendDoc& doc, const std::filesystem::path& path);

@@ -185,8 +185,8 @@ bool CheckCommand::execute() {
                   fromSjis(m_job->question()))) {
         return false;
     }
-    startRun(*m_job, [this](driver::Job::Wake wake) { m_job->start(std::move(wake)); });
-    return true;
+    return startRun(*m_job,
+                    [this](driver::Job::Wake wake) { return m_job->start(std::move(wake)); });
 }
 
 }  // namespace tarn::ui

@@ -1,6 +1,7 @@
 #include "ui/job_command.h"
 
 #include "ui/job_runner.h"
+#include "ui/message_box.h"
 #include "ui/progress_dialog.h"
 
 namespace tarn::ui {
@@ -19,7 +20,7 @@ void JobCommand::requestStop() {
     }
 }
 
-void JobCommand::startRun(driver::Job& job, const std::function<void(driver::Job::Wake)>& start) {
+bool JobCommand::startRun(driver::Job& job, const std::function<Status(driver::Job::Wake)>& start) {
     m_job = &job;
     m_progress = new ProgressDialog(m_window);
     m_progress->setStopHandler([this] { requestStop(); });
@@ -32,7 +33,13 @@ void JobCommand::startRun(driver::Job& job, const std::function<void(driver::Job
         }
     });
     m_running = true;
-    start(m_runner->wake());
+    if (auto started = start(m_runner->wake()); !started) {
+        m_running = false;
+        tell(m_window, QStringLiteral("ターノス - エラー"),
+             QString::fromStdString(started.error().message), QMessageBox::Warning);
+        return false;
+    }
+    return true;
 }
 
 void JobCommand::onEnded(int result) {

@@ -50,8 +50,8 @@ bool SendCommand::execute() {
         }
     }
 
-    startRun(*m_job, [this](driver::Job::Wake wake) { m_job->start(std::move(wake)); });
-    return true;
+    return startRun(*m_job,
+                    [this](driver::Job::Wake wake) { return m_job->start(std::move(wake)); });
 }
 
 }  // namespace tarn::ui

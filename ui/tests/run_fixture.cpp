@@ -65,6 +65,7 @@ std::string RunFixture::recorderOutput() const {
 }
 
 addressbook::CTarnSendDoc& RunFixture::book(const std::vector<Row>& rows) {
+    m_view.reset();
     static_cast<void>(m_doc.OnNewDocument(addressbook::defaultFreeFieldTitles()));
     for (const Row& row : rows) {
         addressbook::Record r;
@@ -75,8 +76,7 @@ addressbook::CTarnSendDoc& RunFixture::book(const std::vector<Row>& rows) {
         r.setStatus(row.status);
         static_cast<void>(m_doc.appendRecord(std::move(r)));
     }
-    m_doc.selectAll();
-    m_doc.assignViewPositions();
+    m_view = std::make_unique<addressbook::ListViewState>(m_doc);
     return m_doc;
 }
 

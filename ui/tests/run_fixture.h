@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "addressbook/document.h"
+#include "addressbook/list_view_state.h"
 #include "contents/send_contents.h"
 #include "sendcore/settings.h"
 #include "testsupport.h"
@@ -36,9 +37,10 @@ public:
     std::string recorded(int n) const;  // the raw .eml of message n (from 1)
     std::string recorderOutput() const;
 
-    // The document as the main window has it open, showing every record.
+    // The document as the main window has it open, with a list showing every record.
     addressbook::CTarnSendDoc& book(const std::vector<Row>& rows);
     addressbook::CTarnSendDoc& doc() { return m_doc; }
+    addressbook::ListViewState& view() { return *m_view; }
     // The send-contents file "message.tnm".
     void writeContents(const contents::SendContents& c, const std::string& name = "message.tnm");
 
@@ -49,6 +51,7 @@ private:
     tarn::test::TempDir m_tmp;
     std::unique_ptr<tarn::test::ChildProcess> m_recorder;
     addressbook::CTarnSendDoc m_doc;
+    std::unique_ptr<addressbook::ListViewState> m_view;
 };
 
 }  // namespace tarn::ui::test

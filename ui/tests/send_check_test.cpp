@@ -70,7 +70,9 @@ SendCommandSetup sendSetup(RunFixture& fx) {
     setup.job.contentsPath = sj(fx.path("message.tnm").string());
     setup.job.options.recipientSourceName = sj(fx.path("book.tn2").string());
     setup.job.options.smtpAuthFile = fx.path("no-SMTPAuth.txt");
-    setup.recipients = [&fx] { return std::make_unique<driver::BookRecipients>(fx.doc()); };
+    setup.recipients = [&fx] {
+        return std::make_unique<driver::BookRecipients>(fx.doc(), fx.view());
+    };
     return setup;
 }
 
@@ -384,7 +386,9 @@ private slots:
             CheckCommandSetup setup;
             setup.job.settings = fx.settings;
             setup.job.options.documentTitle = "book.tn2";
-            setup.source = [&fx] { return std::make_unique<driver::BookCheckSource>(fx.doc()); };
+            setup.source = [&fx] {
+                return std::make_unique<driver::BookCheckSource>(fx.doc(), fx.view());
+            };
             setup.store = &store;
             CheckCommand command(&window, setup);
             int ended = -1;

@@ -1,42 +1,24 @@
 #include "driver/book_sources.h"
 
-#include "addressbook/document.h"
-
 namespace tarn::driver {
 namespace {
 
-using addressbook::CTarnSendDoc;
 using addressbook::Record;
 
-struct WalkEntry {
+struct Shown {
     const Record* record;
-    int position;  // 1-based position in the walk
+    int position;  // 1-based position in the walk (records not shown still count)
 };
 
-// The records the list view shows, in walk order, with their positions in the
-// walk (records the list does not show still count).
-std::vector<WalkEntry> shownInWalkOrder(CTarnSendDoc& doc) {
-    std::vector<WalkEntry> walk;
-    auto add = [&walk](const Record* r, std::size_t index) {
-        if (r->viewPosition() != 0) {
-            walk.push_back({r, static_cast<int>(index + 1)});
+std::vector<Shown> shownInWalkOrder(const addressbook::ListViewState& view) {
+    std::vector<Shown> shown;
+    const std::vector<addressbook::WalkStep> walk = view.walk();
+    for (std::size_t i = 0; i < walk.size(); ++i) {
+        if (walk[i].viewPosition != 0) {
+            shown.push_back({walk[i].record, static_cast<int>(i + 1)});
         }
-    };
-    if (doc.selectionKind() == addressbook::kSelectGroup) {
-        const int selected = doc.selectedGroup();
-        const auto* group =
-            selected < 0 ? nullptr : doc.groupByIndex(static_cast<std::size_t>(selected));
-        if (group != nullptr) {
-            for (std::size_t i = 0; i < group->members.size(); ++i) {
-                add(group->members[i], i);
-            }
-        }
-        return walk;
     }
-    for (std::size_t i = 0; i < doc.recordCount(); ++i) {
-        add(&doc.record(i), i);
-    }
-    return walk;
+    return shown;
 }
 
 Recipient recipientOf(const Record& record, int position) {
@@ -55,30 +37,55 @@ Recipient recipientOf(const Record& record, int position) {
     return r;
 }
 
+// Takes the document for a run: refused while another run holds it.
+Status takeDocument(addressbook::CTarnSendDoc& doc, std::optional<addressbook::DocumentRun>& run) {
+    auto taken = doc.beginRun();
+    if (!taken) {
+        return taken.error();
+    }
+    run.emplace(std::move(*taken));
+    return Ok{};
+}
+
+// The statuses of a run into the document, then the document let go.
+void giveBack(std::optional<addressbook::DocumentRun>& run,
+              std::span<const addressbook::StatusUpdate> updates) {
+    if (run) {
+        // Only records of the run's own walk, which cannot have left the
+        // document while the run held it: nothing to refuse.
+        static_cast<void>(run->setStatuses(updates));
+        run.reset();
+    }
+}
+
 }  // namespace
 
 int BookRecipients::eligibleCount() {
-    return static_cast<int>(m_doc.eligibleCount());
+    return static_cast<int>(m_view.eligibleCount());
 }
 
 void BookRecipients::visitEligible(const std::function<bool(const Recipient&)>& visit) {
-    for (const WalkEntry& e : shownInWalkOrder(m_doc)) {
-        if (e.record->status() == addressbook::kStatusNormal &&
-            !visit(recipientOf(*e.record, e.position))) {
+    for (const Shown& s : shownInWalkOrder(m_view)) {
+        if (s.record->status() == addressbook::kStatusNormal &&
+            !visit(recipientOf(*s.record, s.position))) {
             return;
         }
     }
 }
 
-void BookRecipients::beginRun() {
+Status BookRecipients::beginRun() {
+    if (auto taken = takeDocument(m_doc, m_run); !taken) {
+        return taken;
+    }
     m_walk.clear();
     m_failed.clear();
     m_next = 0;
-    for (const WalkEntry& e : shownInWalkOrder(m_doc)) {
-        if (e.record->status() == addressbook::kStatusNormal) {
-            m_walk.push_back({e.record, recipientOf(*e.record, e.position)});
+    for (const Shown& s : shownInWalkOrder(m_view)) {
+        if (s.record->status() == addressbook::kStatusNormal) {
+            m_walk.push_back({s.record, recipientOf(*s.record, s.position)});
         }
     }
+    return Ok{};
 }
 
 bool BookRecipients::next(Recipient& recipient) {
@@ -91,29 +98,29 @@ bool BookRecipients::next(Recipient& recipient) {
 
 void BookRecipients::markSendFailed() {
     if (m_next > 0) {
-        m_failed.push_back(m_walk[m_next - 1].record);
+        m_failed.push_back({m_walk[m_next - 1].record, addressbook::kStatusSendError});
     }
 }
 
 void BookRecipients::commit() {
-    std::vector<addressbook::StatusUpdate> updates;
-    for (const Record* r : m_failed) {
-        updates.push_back({r, addressbook::kStatusSendError});
-    }
-    static_cast<void>(m_doc.setStatuses(updates));
+    giveBack(m_run, m_failed);
     m_failed.clear();
 }
 
 int BookCheckSource::targetCount() {
-    return static_cast<int>(shownInWalkOrder(m_doc).size());
+    return static_cast<int>(m_view.recipients().size());
 }
 
-void BookCheckSource::beginRun() {
+Status BookCheckSource::beginRun() {
+    if (auto taken = takeDocument(m_doc, m_run); !taken) {
+        return taken;
+    }
     m_walk.clear();
     m_next = 0;
-    for (const WalkEntry& e : shownInWalkOrder(m_doc)) {
-        m_walk.push_back({e.record, e.position, std::string(e.record->email()), -1});
+    for (const Shown& s : shownInWalkOrder(m_view)) {
+        m_walk.push_back({s.record, s.position, std::string(s.record->email()), -1});
     }
+    return Ok{};
 }
 
 bool BookCheckSource::next(CheckEntry& entry) {
@@ -142,7 +149,7 @@ void BookCheckSource::commit() {
         }
         e.status = -1;
     }
-    static_cast<void>(m_doc.setStatuses(updates));
+    giveBack(m_run, updates);
 }
 
 }  // namespace tarn::driver

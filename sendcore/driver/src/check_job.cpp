@@ -79,8 +79,10 @@ std::string CheckJob::questionTitle() {
     return sj("ターノス - 確認");
 }
 
-void CheckJob::start(Wake wake) {
-    m_source->beginRun();
+Status CheckJob::start(Wake wake) {
+    if (auto taken = m_source->beginRun(); !taken) {
+        return taken;
+    }
     startWorker(
         [this](JobChannel& channel) {
             const int code =
@@ -91,6 +93,7 @@ void CheckJob::start(Wake wake) {
             return code;
         },
         std::move(wake));
+    return Ok{};
 }
 
 void CheckJob::commit() {

@@ -208,8 +208,10 @@ void SendJob::makePreview() {
     });
 }
 
-void SendJob::start(Wake wake) {
-    m_recipients->beginRun();
+Status SendJob::start(Wake wake) {
+    if (auto taken = m_recipients->beginRun(); !taken) {
+        return taken;
+    }
     const int n = m_recipients->eligibleCount();
     m_setup.options.contentsPath = m_setup.contentsPath;
     startWorker(
@@ -230,6 +232,7 @@ void SendJob::start(Wake wake) {
             return code;
         },
         std::move(wake));
+    return Ok{};
 }
 
 void SendJob::commit() {

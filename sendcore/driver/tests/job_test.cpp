@@ -16,6 +16,7 @@
 #include <mutex>
 #include <thread>
 
+#include "addressbook/list_view_state.h"
 #include "driver/book_sources.h"
 #include "driver/check_job.h"
 #include "driver/send_job.h"
@@ -135,12 +136,12 @@ long long msBetween(SteadyClock::time_point a, SteadyClock::time_point b) {
     return std::chrono::duration_cast<Ms>(b - a).count();
 }
 
-addressbook::CTarnSendDoc openAll(const RunFixture& fx) {
-    addressbook::CTarnSendDoc doc = fx.readBook();
-    doc.selectAll();
-    doc.assignViewPositions();
-    return doc;
-}
+// The book as a window has it open, with a list showing every record.
+struct OpenBook {
+    explicit OpenBook(const RunFixture& fx) : doc(fx.readBook()), view(doc) {}
+    addressbook::CTarnSendDoc doc;
+    addressbook::ListViewState view;
+};
 
 SendJob::Setup sendSetup(RunFixture& fx) {
     SendJob::Setup setup;
@@ -186,8 +187,9 @@ TEST(SendJob, PreviewIsTheMessageTheRunSendsAndStatusesWaitForTheEnd) {
     fx.writeContents(c);
     fx.settings().ScriptUse = 1;
 
-    addressbook::CTarnSendDoc doc = openAll(fx);
-    SendJob job(std::make_unique<BookRecipients>(doc), sendSetup(fx));
+    OpenBook book(fx);
+    addressbook::CTarnSendDoc& doc = book.doc;
+    SendJob job(std::make_unique<BookRecipients>(doc, book.view), sendSetup(fx));
     ASSERT_FALSE(job.prepare().has_value());
     const SendConfirmation& confirmation = job.confirmation();
     EXPECT_EQ(confirmation.recipients, 4);
@@ -205,13 +207,24 @@ TEST(SendJob, PreviewIsTheMessageTheRunSendsAndStatusesWaitForTheEnd) {
     EXPECT_EQ(utf8(confirmation.preview.subject), company + "様へ");
 
     ScriptedProgress ui;
-    // While the run is on, the document still has the statuses it had.
+    // While the run is on, the document still has the statuses it had and
+    // refuses edits; a second run cannot take it either.
+    int refusedEdits = 0;
     ui.onResult = [&](const RecipientResult& r) {
-        EXPECT_EQ(doc.record(static_cast<std::size_t>(r.position - 1)).status(), 0)
-            << "a status reached the document during the run";
+        const auto& record = doc.record(static_cast<std::size_t>(r.position - 1));
+        EXPECT_EQ(record.status(), 0) << "a status reached the document during the run";
+        const addressbook::StatusUpdate edit{&record, addressbook::kStatusInvalid};
+        auto refused = doc.setStatuses(std::span(&edit, 1));
+        EXPECT_FALSE(refused.ok());
+        if (!refused.ok()) {
+            EXPECT_EQ(refused.error().message, addressbook::kRunInProgressText);
+            ++refusedEdits;
+        }
+        SendJob second(std::make_unique<BookRecipients>(doc, book.view), sendSetup(fx));
+        EXPECT_FALSE(second.start().ok());
     };
     WakeLoop loop;
-    job.start(loop.wake());
+    ASSERT_TRUE(job.start(loop.wake()).ok());
     loop.run(job, ui);
     ASSERT_EQ(job.result(), 0) << testing::PrintToString(ui.events);
 
@@ -247,8 +260,11 @@ TEST(SendJob, PreviewIsTheMessageTheRunSendsAndStatusesWaitForTheEnd) {
     EXPECT_TRUE(ui.saw("finish " + fx.path("send.log").string()));
     EXPECT_FALSE(ui.saw("close")) << "the finished window is closed by the person";
 
-    // The refused recipient is marked only now, on this thread.
+    EXPECT_EQ(refusedEdits, 4);
+    // The refused recipient is marked only now, on this thread; edits are
+    // taken again.
     EXPECT_EQ(doc.record(3).status(), 4);
+    EXPECT_FALSE(doc.runInProgress());
     EXPECT_EQ(doc.record(0).status(), 0);
     EXPECT_EQ(doc.record(2).status(), 2);
     EXPECT_TRUE(doc.isModified());
@@ -268,14 +284,15 @@ TEST(SendJob, AStopIsAskedWithin100MsAndYesEndsTheRunWithin100Ms) {
     // come while it rests, and the rest must not hold them up.
     fx.settings().WaitMSec = 1500;
 
-    addressbook::CTarnSendDoc doc = openAll(fx);
-    SendJob job(std::make_unique<BookRecipients>(doc), sendSetup(fx));
+    OpenBook book(fx);
+    addressbook::CTarnSendDoc& doc = book.doc;
+    SendJob job(std::make_unique<BookRecipients>(doc, book.view), sendSetup(fx));
     ASSERT_FALSE(job.prepare().has_value());
     ScriptedProgress ui;
     ui.answers = {false, true};  // go on after the first stop, end after the second
     WakeLoop loop;
     std::vector<SteadyClock::time_point> requested;
-    job.start(loop.wake());
+    ASSERT_TRUE(job.start(loop.wake()).ok());
     const auto ended = loop.run(job, ui, [&] {
         // A stop when the first message is in, and again when the second is.
         const std::size_t stops = requested.size();
@@ -325,14 +342,15 @@ TEST(SendJob, AStopWhileTheServerIsSilentEndsTheRunWithin100Ms) {
     fx.writeBook({{"会社", "", "", "宛先", "user@example.jp", "様", {}}});
     fx.writeContents(plainMessage());
     fx.settings().defaultAccount.PortNo = ntohs(a.sin_port);
-    addressbook::CTarnSendDoc doc = openAll(fx);
-    SendJob job(std::make_unique<BookRecipients>(doc), sendSetup(fx));
+    OpenBook book(fx);
+    addressbook::CTarnSendDoc& doc = book.doc;
+    SendJob job(std::make_unique<BookRecipients>(doc, book.view), sendSetup(fx));
     ASSERT_FALSE(job.prepare().has_value());
     ScriptedProgress ui;
     ui.answers = {true};
     WakeLoop loop;
     SteadyClock::time_point requested{};
-    job.start(loop.wake());
+    ASSERT_TRUE(job.start(loop.wake()).ok());
     const auto ended = loop.run(job, ui, [&] {
         if (requested == SteadyClock::time_point{} && ui.saw("open 接続中...")) {
             std::this_thread::sleep_for(Ms(200));  // well into the wait for the greeting
@@ -371,11 +389,12 @@ TEST(CheckJob, LevelTwoStoppedAgainstASilentDnsServerEndsWithin100Ms) {
     });
     fx.settings().check.CheckMode = 1;
     fx.settings().check.DNSAddress = 0x7F000001;  // 127.0.0.1
-    addressbook::CTarnSendDoc doc = openAll(fx);
+    OpenBook book(fx);
+    addressbook::CTarnSendDoc& doc = book.doc;
     CheckJob::Setup setup;
     setup.settings = fx.settings();
     setup.options.documentTitle = "book.tn2";
-    CheckJob job(std::make_unique<BookCheckSource>(doc), setup);
+    CheckJob job(std::make_unique<BookCheckSource>(doc, book.view), setup);
     ASSERT_FALSE(job.prepare().has_value());
     EXPECT_EQ(utf8(job.question()), "4件チェックを行います。\nよろしいですか？");
 
@@ -383,7 +402,7 @@ TEST(CheckJob, LevelTwoStoppedAgainstASilentDnsServerEndsWithin100Ms) {
     ui.answers = {true};
     WakeLoop loop;
     SteadyClock::time_point requested{};
-    job.start(loop.wake());
+    ASSERT_TRUE(job.start(loop.wake()).ok());
     const auto ended = loop.run(job, ui, [&] {
         if (requested == SteadyClock::time_point{} && queried()) {
             requested = SteadyClock::now();

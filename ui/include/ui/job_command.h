@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 
+#include "common/result.h"
 #include "driver/job.h"
 #include "ui/progress_dialog.h"
 
@@ -39,9 +40,10 @@ signals:
 protected:
     explicit JobCommand(QWidget* window);
     QWidget* window() const { return m_window; }
-    // Opens the progress window and starts `job` through `start` (its start
-    // function, given the runner's wake).
-    void startRun(driver::Job& job, const std::function<void(driver::Job::Wake)>& start);
+    // Starts `job` through `start` (its start function, given the runner's
+    // wake) with the progress window. False, with the reason shown, when the
+    // job refused to start (another run holds the document).
+    bool startRun(driver::Job& job, const std::function<Status(driver::Job::Wake)>& start);
 
 private:
     void onEnded(int result);

@@ -1,32 +1,35 @@
-// The address book as the recipients of a send or a check: the records the
-// list view shows, walked as the list shows them (the selected group's members
-// in member order, otherwise every record in document order).
+// The address book as the recipients of a send or a check: the records a list
+// view shows (a ListViewState), walked as it walks them: the selected group's
+// members in member order, otherwise every record in document order.
 //
-// The document is read and written only on the caller's thread: beginRun takes
-// a copy of what the run needs, the worker reads only that copy and notes the
-// statuses it gives, and commit writes them into the document after the run.
+// The document is read and written only on the caller's thread. beginRun
+// takes the document's run guard (every edit is refused until the run is
+// over) and a copy of what the run needs; the worker reads only that copy and
+// notes the statuses it gives; commit applies them through the guard after
+// the run and lets the document go.
 #pragma once
 
 #include <cstddef>
+#include <optional>
+#include <string>
 #include <vector>
 
+#include "addressbook/document.h"
+#include "addressbook/list_view_state.h"
 #include "driver/check_driver.h"
 #include "driver/send_driver.h"
-
-namespace tarn::addressbook {
-class CTarnSendDoc;
-class Record;
-}  // namespace tarn::addressbook
 
 namespace tarn::driver {
 
 class BookRecipients : public RecipientSource {
 public:
-    explicit BookRecipients(addressbook::CTarnSendDoc& doc) : m_doc(doc) {}
+    // `view` shows what is sent; both must outlive the run.
+    BookRecipients(addressbook::CTarnSendDoc& doc, const addressbook::ListViewState& view)
+        : m_doc(doc), m_view(view) {}
 
     int eligibleCount() override;
     void visitEligible(const std::function<bool(const Recipient&)>& visit) override;
-    void beginRun() override;
+    Status beginRun() override;
     bool next(Recipient& recipient) override;
     void markSendFailed() override;
     // Refused recipients get "送信エラー" (4); the document is marked modified.
@@ -38,17 +41,20 @@ private:
         Recipient recipient;
     };
     addressbook::CTarnSendDoc& m_doc;
+    const addressbook::ListViewState& m_view;
+    std::optional<addressbook::DocumentRun> m_run;
     std::vector<Entry> m_walk;  // the eligible recipients, fixed by beginRun
     std::size_t m_next = 0;
-    std::vector<const addressbook::Record*> m_failed;
+    std::vector<addressbook::StatusUpdate> m_failed;
 };
 
 class BookCheckSource : public CheckSource {
 public:
-    explicit BookCheckSource(addressbook::CTarnSendDoc& doc) : m_doc(doc) {}
+    BookCheckSource(addressbook::CTarnSendDoc& doc, const addressbook::ListViewState& view)
+        : m_doc(doc), m_view(view) {}
 
     int targetCount() override;
-    void beginRun() override;
+    Status beginRun() override;
     bool next(CheckEntry& entry) override;
     void setStatus(std::size_t key, int status) override;
     // The statuses the check gave, into the document (modified when any changed).
@@ -62,6 +68,8 @@ private:
         int status;  // what the check gave; -1 while it gave nothing
     };
     addressbook::CTarnSendDoc& m_doc;
+    const addressbook::ListViewState& m_view;
+    std::optional<addressbook::DocumentRun> m_run;
     std::vector<Entry> m_walk;  // the target records, fixed by beginRun
     std::size_t m_next = 0;
 };

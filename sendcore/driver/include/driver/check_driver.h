@@ -35,7 +35,8 @@ public:
     // Caller's thread, before the run: the records the check takes.
     virtual int targetCount() = 0;
     // Caller's thread, when the run starts: the walk is fixed from here on.
-    virtual void beginRun() {}
+    // A refusal (the document is held by another run) means no run.
+    virtual Status beginRun() { return Ok{}; }
     // Worker thread, during the run.
     virtual bool next(CheckEntry& entry) = 0;
     virtual void setStatus(std::size_t key, int status) = 0;

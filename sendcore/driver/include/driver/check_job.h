@@ -1,11 +1,11 @@
 // The address check command as one job, the same for `tarn check` and the
 // windows:
 //
-//   CheckJob job(std::make_unique<BookCheckSource>(doc), setup);
+//   CheckJob job(std::make_unique<BookCheckSource>(doc, listView), setup);
 //   if (auto problem = job.prepare()) { show *problem; return; }
 //   edit job.checkSettings() (the check-settings dialog); save them;
 //   ask job.question() ("%d件チェックを行います。\nよろしいですか？");
-//   job.start(wake);
+//   job.start(wake);                // Status
 //   ... job.dispatch(progressUi) on every wake, until it returns true ...
 //
 // As with SendJob, everything but the run itself happens on the caller's
@@ -56,7 +56,9 @@ public:
     std::string question() const;
     static std::string questionTitle();
 
-    void start(Wake wake = {});
+    // Starts the run; the records' walk is fixed from here on. Refused (no
+    // run) while another run holds the document.
+    Status start(Wake wake = {});
 
 private:
     void commit() override;

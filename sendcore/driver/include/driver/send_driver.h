@@ -68,7 +68,8 @@ public:
     virtual int eligibleCount() = 0;
     virtual void visitEligible(const std::function<bool(const Recipient&)>& visit) = 0;
     // Caller's thread, when the run starts: the walk is fixed from here on.
-    virtual void beginRun() {}
+    // A refusal (the document is held by another run) means no run.
+    virtual Status beginRun() { return Ok{}; }
 
     // Worker thread, during the run: the next entry of the walk, eligible or
     // not (false at the end), and "the message of the last entry was refused".

@@ -1,11 +1,11 @@
 // The send command as one job, the same for `tarn send` and the windows:
 //
-//   SendJob job(std::make_unique<BookRecipients>(doc), setup);
+//   SendJob job(std::make_unique<BookRecipients>(doc, listView), setup);
 //   if (auto problem = job.prepare()) { show *problem; return; }
 //   show job.confirmation();        // "参照" -> job.chooseContentsFile(path)
 //   job.rememberContentsFile(store);
 //   (a timed send waits here: timed_send.h)
-//   job.start(wake);                // the run, on the job's worker thread
+//   job.start(wake);                // the run, on the job's worker thread (Status)
 //   ... job.dispatch(progressUi) on every wake, until it returns true ...
 //
 // Everything before start() runs on the caller's thread, including the
@@ -102,8 +102,9 @@ public:
     // settings had.
     Status rememberContentsFile(const SettingsStore& store) const;
 
-    // Starts the run; the recipients' walk is fixed from here on.
-    void start(Wake wake = {});
+    // Starts the run; the recipients' walk is fixed from here on. Refused (no
+    // run) while another run holds the document.
+    Status start(Wake wake = {});
 
 private:
     void commit() override;
