@@ -84,9 +84,15 @@ ProgressDialog::ProgressDialog(QWidget* parent)
       m_logButton(new QPushButton(QStringLiteral("ログ表示(&L)"), this)) {
     setModal(false);
     setMinimumWidth(460);
+    // Each line keeps its height when empty; measured with Japanese text,
+    // whose fallback font is taller than the Latin one.
+    const int lineHeight = [this] {
+        QLabel probe(QStringLiteral("送信アドレス : ｇ"), this);
+        return probe.sizeHint().height();
+    }();
     for (QLabel* l : {m_status, m_time, m_address, m_counts}) {
         l->setTextFormat(Qt::PlainText);
-        l->setMinimumHeight(l->fontMetrics().height());
+        l->setMinimumHeight(lineHeight);
     }
     m_address->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_bar->setTextVisible(false);
