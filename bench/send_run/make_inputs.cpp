@@ -12,9 +12,11 @@
 #include <string_view>
 
 #include "addressbook/document.h"
+#include "addressbook/list_view_state.h"
 #include "common/cp932.h"
 #include "contents/script.h"
 #include "contents/send_contents.h"
+#include "driver/book_sources.h"
 #include "driver/personalise.h"
 #include "driver/send_driver.h"
 #include "sendcore/settings.h"
@@ -44,20 +46,19 @@ bool writeMessages(const std::string& path, addressbook::CTarnSendDoc& doc,
     }
     std::ofstream out(path, std::ios::binary);
     auto field = [&out](std::string_view s) { out << s.size() << ':' << s; };
-    doc.selectAll();  // what `tarn send` shows without --folder or --group
-    doc.assignViewPositions();
-    driver::BookRecipients recipients(doc);
-    driver::Recipient r;
+    // What `tarn send` shows without --folder or --group.
+    addressbook::ListViewState view(doc);
+    view.select(addressbook::TreeSelection::all());
+    driver::BookRecipients recipients(doc, view);
     driver::PersonalMessage personal;
-    while (recipients.next(r)) {
-        if (!r.eligible) {
-            continue;
-        }
+    bool ok = true;
+    recipients.visitEligible([&](const driver::Recipient& r) {
         switch (driver::personalise(message, &script, r.values, personal)) {
             case driver::Personalised::kScriptFailed:
+                ok = false;
                 return false;
             case driver::Personalised::kSkipped:
-                continue;
+                return true;
             case driver::Personalised::kMessage:
                 break;
         }
@@ -65,6 +66,10 @@ bool writeMessages(const std::string& path, addressbook::CTarnSendDoc& doc,
         field(from);
         field(personal.subject());
         field(personal.body());
+        return true;
+    });
+    if (!ok) {
+        return false;
     }
     return static_cast<bool>(out.flush()) && out.tellp() > 0;
 }
