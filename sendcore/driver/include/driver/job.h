@@ -130,7 +130,6 @@ private:
     bool m_abandoned = false;
     bool m_workerEnded = false;
     std::optional<bool> m_answer;
-    bool m_questionOpen = false;
     std::uint64_t m_nextCall = 1;
     std::uint64_t m_callsDone = 0;  // ids up to this one have run (or were skipped)
     int m_workerResult = 0;
