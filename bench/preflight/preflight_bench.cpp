@@ -6,10 +6,12 @@
 // as this machine may be shared, on the processor time of the pre-flight too.
 #include <time.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -58,6 +60,17 @@ std::vector<driver::Recipient> recipients(long n) {
 class ListSource : public driver::RecipientSource {
 public:
     explicit ListSource(const std::vector<driver::Recipient>& list) : m_list(list) {}
+    int eligibleCount() override {
+        return static_cast<int>(std::count_if(m_list.begin(), m_list.end(),
+                                              [](const driver::Recipient& r) { return r.eligible; }));
+    }
+    void visitEligible(const std::function<bool(const driver::Recipient&)>& visit) override {
+        for (const driver::Recipient& r : m_list) {
+            if (r.eligible && !visit(r)) {
+                return;
+            }
+        }
+    }
     bool next(driver::Recipient& r) override {
         if (m_next >= m_list.size()) {
             return false;
