@@ -111,6 +111,9 @@ int runAddressCheck(const SendSettings& settings, int targetCount, CheckSource& 
         checker.LoadRegionalList(options.listFolder / verify::kRegionalListFile);
     }
 
+    const CheckLogStyle logStyle =
+        options.databaseRows ? CheckLogStyle::DatabaseSend : CheckLogStyle::GroupSend;
+
     // Level 1.
     int ok = 0;
     int ng = 0;
@@ -136,7 +139,7 @@ int runAddressCheck(const SendSettings& settings, int targetCount, CheckSource& 
         }
         RecipientResult result{entry.position, entry.stored, RecipientOutcome::kFailed,
                                addressbook::kStatusDuplicate, verify::kDuplicateAddress};
-        if (!earlier.insert(entry.stored).second) {
+        if (!options.databaseRows && !earlier.insert(entry.stored).second) {
             log.addressFailed(entry.position, verify::kDuplicateAddress,
                               resultMessage(verify::kDuplicateAddress), extracted);
             source.setStatus(entry.key, addressbook::kStatusDuplicate);
@@ -185,7 +188,7 @@ int runAddressCheck(const SendSettings& settings, int targetCount, CheckSource& 
         ui.setTimeLine(
             format(sj("検証完了( %s ) ").c_str(), elapsedText(secondsSince(start)).c_str()));
     }
-    log.levelEnd(1, ok, ng);
+    log.levelEnd(1, ok, ng, logStyle);
 
     auto finished = [&](int okTotal, int ngTotal) {
         window.finished = true;
@@ -281,7 +284,7 @@ int runAddressCheck(const SendSettings& settings, int targetCount, CheckSource& 
     }
     const int okTotal = param.okCount;
     const int ngTotal = ng + param.ngCount;
-    log.levelEnd(2, okTotal, ngTotal);
+    log.levelEnd(2, okTotal, ngTotal, logStyle);
     log.close();
     if (dialUp && dialUp->connected() && account.dialUp.AutoCut == 1) {
         dialUp->hangUp();

@@ -125,8 +125,8 @@ private:
     // Closes the session. With pauseAfter the engine keeps its short pause
     // after the disconnect (before a reconnect); a stop request cuts it short.
     void disconnect(bool pauseAfter);
-    // Sends the personalised message to `r` and accounts for it. 0 to go on,
-    // else the code that ends the run.
+    // Sends the personalised message to `r` (its headers and subject are set)
+    // and accounts for it. 0 to go on, else the code that ends the run.
     int sendOne(const Recipient& r);
     void accountResult(const Recipient& r, bool accepted);
     // After a confirmed or declined stop: 508, or a fresh session.
@@ -390,7 +390,6 @@ void SendRun::accountResult(const Recipient& r, bool accepted) {
 }
 
 int SendRun::sendOne(const Recipient& r) {
-    ZEPH_SetSubject(m_message.subject().c_str());
     ZEPH_SetBody(m_message.body().c_str());
     const int size = ZEPH_GetSendSize();
     m_ui.setRange(size);
@@ -492,7 +491,8 @@ int SendRun::finish() {
     m_log.close();
     m_ui.setTitle(sj("送信完了"));
     m_ui.setAddressLine(format(sj("結果 [OK:%d件 NG:%d件]").c_str(), m_ok, m_ng));
-    m_ui.setStatusLine(format(sj("%d 件の送信が完了しました。").c_str(), m_n));
+    m_ui.setStatusLine(format(sj("%d 件の送信が完了しました。").c_str(),
+                              m_options.databaseRows ? m_ok + m_ng : m_n));
     m_ui.finish(m_settings.LogFileMode != 0 ? fieldText(m_settings.LogFileName) : std::string(),
                 fieldText(m_settings.LogOpenExeName));
     m_windowOpen = false;  // the person closes the finished window
@@ -536,13 +536,6 @@ int SendRun::execute() {
         m_ui.setAddressLine(r.address);
         reportProgress(r);
 
-        ZEPH_SetDefaultHeader();
-        ZEPH_SetTo(r.address.c_str());
-        ZEPH_SetCc(m_contents.cc.c_str());
-        ZEPH_SetBcc(m_contents.bcc.c_str());
-        ZEPH_SetFrom(from.c_str());
-        ZEPH_SetMessageID(m_account.UseFQDN == 1 ? fromEMail.c_str() : nullptr);
-
         const Personalised p =
             personalise(m_contents, m_script ? &*m_script : nullptr, r.values, m_message);
         if (p == Personalised::kScriptFailed) {
@@ -553,6 +546,19 @@ int SendRun::execute() {
             // No message for this recipient; counted towards N, not as failed.
             m_ui.recipientDone({r.position, r.address, RecipientOutcome::kSkipped, 0, 0});
             continue;
+        }
+
+        ZEPH_SetDefaultHeader();
+        ZEPH_SetTo(r.address.c_str());
+        ZEPH_SetCc(m_contents.cc.c_str());
+        ZEPH_SetBcc(m_contents.bcc.c_str());
+        ZEPH_SetFrom(from.c_str());
+        if (m_options.databaseRows) {
+            ZEPH_SetSubject(m_message.subject().c_str());
+        }
+        ZEPH_SetMessageID(m_account.UseFQDN == 1 ? fromEMail.c_str() : nullptr);
+        if (!m_options.databaseRows) {
+            ZEPH_SetSubject(m_message.subject().c_str());
         }
         if (int rc = sendOne(r); rc != 0) {
             return rc;

@@ -51,6 +51,9 @@ struct CheckRunOptions {
     std::filesystem::path listFolder;
     DialUpLoader loadDialUp;
     SendLog::Clock logClock;
+    // The records are the rows of a table (the database-send application): no
+    // duplicate test, and the level-end lines in that application's form.
+    bool databaseRows = false;
 };
 
 // Runs the check on the calling (worker) thread, reporting through `channel`.

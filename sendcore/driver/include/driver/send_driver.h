@@ -104,6 +104,10 @@ struct SendRunOptions {
     contents::ScriptHost* scriptHost = nullptr;
     // The log's clock (tests fix it).
     SendLog::Clock logClock;
+    // The recipients are the rows of a table (the database-send application):
+    // the subject is handed to the engine before the Message-ID, and the final
+    // status line counts the messages sent and refused.
+    bool databaseRows = false;
 };
 
 // Runs a send of `contents` to `n` eligible recipients with the default

@@ -1,0 +1,97 @@
+// The rows of a table as the recipients of a send or the records of a check.
+//
+// A run reads its rows when it starts (beginRun), after any timed wait, so that
+// it sends to the table as it is then; the count and the preview read them
+// before the confirmation. Nothing is ever written back to the source: a
+// refused message is only counted and logged.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "dbsend/db_send.h"
+#include "driver/check_driver.h"
+#include "driver/send_driver.h"
+
+namespace tarn::dbsend {
+
+struct RowSourceOptions {
+    SourceSpec spec;
+    RowRange range;
+    // Skip rows whose address's domain is in the deny list (sends only).
+    bool deny = false;
+    std::filesystem::path denyFile;  // empty: DenyEmailDomain.txt beside the program
+};
+
+// One row as the send driver takes it: the row number as the log position,
+// the address, and the fifteen merge values.
+struct RowRead {
+    int code = 0;        // 0, or the application's error code (1, 2, 5, 7, 8, 104, 204, 305)
+    std::string detail;  // what the database layer said (UTF-8), for the terminal
+    std::vector<driver::Recipient> rows;
+};
+
+// Reads the rows of a run: the mapped fields of every row in the range, as
+// text, with the Excel types' lone LFs made CR LF, 名前 as surname directly
+// followed by given name, the page's honorific, and deny-listed rows left out.
+// A table without rows is 7; a start row beyond the last row is 8.
+RowRead readRows(const RowSourceOptions& options);
+
+// The deny list: lower-cased, sorted, once per run.
+class DenyList {
+public:
+    static DenyList load(const std::filesystem::path& file);
+    // The domain is the text after the first "@" up to a further "@"; an
+    // address without "@" is never denied.
+    bool denies(std::string_view address) const;
+    std::size_t size() const { return m_domains.size(); }
+
+private:
+    std::vector<std::string> m_domains;
+};
+
+class DbRecipients : public driver::RecipientSource {
+public:
+    explicit DbRecipients(RowSourceOptions options) : m_options(std::move(options)) {}
+
+    // Reads the rows for the count and the preview; 0 or an error code.
+    const RowRead& load();
+
+    int eligibleCount() override;
+    void visitEligible(const std::function<bool(const driver::Recipient&)>& visit) override;
+    // Reads the rows again for the run; refused with the code's text.
+    Status beginRun() override;
+    bool next(driver::Recipient& recipient) override;
+    void markSendFailed() override {}
+    int lastCode() const { return m_read.code; }
+
+private:
+    RowSourceOptions m_options;
+    RowRead m_read;
+    bool m_loaded = false;
+    std::size_t m_next = 0;
+};
+
+class DbCheckSource : public driver::CheckSource {
+public:
+    explicit DbCheckSource(RowSourceOptions options) : m_options(std::move(options)) {
+        m_options.deny = false;  // a check looks at every row
+    }
+    const RowRead& load();
+
+    int targetCount() override;
+    Status beginRun() override;
+    bool next(driver::CheckEntry& entry) override;
+    void setStatus(std::size_t, int) override {}  // rows have no status
+    int lastCode() const { return m_read.code; }
+
+private:
+    RowSourceOptions m_options;
+    RowRead m_read;
+    bool m_loaded = false;
+    std::size_t m_next = 0;
+};
+
+}  // namespace tarn::dbsend

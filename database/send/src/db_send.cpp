@@ -1,0 +1,327 @@
+#include "dbsend/db_send.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <set>
+
+#include "common/cp932.h"
+
+namespace tarn::dbsend {
+namespace {
+
+std::string sj(std::string_view utf8) {
+    auto converted = cp932::fromUtf8(utf8);
+    return converted ? *converted : std::string(utf8);
+}
+
+constexpr const char* kSlotLabels[kSlotCount] = {
+    "会社名",     "部署名",     "役職",       "宛名１（姓）", "宛名２（名）", "E-Mailアドレス",
+    "Freefield1", "Freefield2", "Freefield3", "Freefield4",   "Freefield5",   "Freefield6",
+    "Freefield7", "Freefield8", "Freefield9", "Freefield10"};
+
+std::string enclosed(const SourceSpec& spec, std::string_view name) {
+    if (spec.type != 0) {
+        return "`" + std::string(name) + "`";
+    }
+    if (!spec.enclose || spec.odbcQuote.empty()) {
+        return std::string(name);
+    }
+    // An identifier quote inside the name is doubled, as SQL escapes it.
+    std::string out = spec.odbcQuote;
+    for (char c : name) {
+        out += c;
+        if (std::string_view(&c, 1) == spec.odbcQuote) {
+            out += c;
+        }
+    }
+    return out + spec.odbcQuote;
+}
+
+std::string fromClause(const SourceSpec& spec) {
+    if (spec.type == 2 || spec.type == 3) {
+        return " FROM " + enclosed(spec, spec.table + "$");
+    }
+    return " FROM " + enclosed(spec, spec.table);
+}
+
+// A range box read as a number and cut to a whole row ("1.9" is 1; text that
+// is no number at all is 0, as the dialog's number reading gives).
+long long rowNumber(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+        text.remove_prefix(1);
+    }
+    double value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc{} || !std::isfinite(value)) {
+        return 0;
+    }
+    static_cast<void>(end);
+    if (value >= 9.2e18) {
+        return 9'200'000'000'000'000'000LL;
+    }
+    return value <= -9.2e18 ? -1 : static_cast<long long>(value);
+}
+
+}  // namespace
+
+std::string slotLabel(int slot) {
+    return slot >= 0 && slot < kSlotCount ? sj(kSlotLabels[slot]) : std::string();
+}
+
+std::optional<int> slotByLabel(std::string_view sjisLabel) {
+    for (int i = 0; i < kSlotCount; ++i) {
+        if (sjisLabel == slotLabel(i)) {
+            return i;
+        }
+    }
+    // The short names a terminal user types: 姓, 名, E-Mail, 1-based Freefield numbers.
+    if (sjisLabel == sj("姓")) {
+        return kSurname;
+    }
+    if (sjisLabel == sj("名")) {
+        return kGivenName;
+    }
+    if (sjisLabel == "E-Mail" || sjisLabel == "email") {
+        return kEmail;
+    }
+    return std::nullopt;
+}
+
+Page pageOf(int sourceType) {
+    switch (sourceType) {
+        case 0:
+            return Page::kOdbc;
+        case 1:
+            return Page::kAccess;
+        case 2:
+        case 3:
+            return Page::kExcel;
+        default:
+            return Page::kCsv;
+    }
+}
+
+std::optional<std::string> selectText(const SourceSpec& spec) {
+    std::string fields;
+    for (const std::string& f : spec.fields) {
+        if (!f.empty()) {
+            fields += (fields.empty() ? "" : ",") + enclosed(spec, f);
+        }
+    }
+    if (fields.empty()) {
+        return std::nullopt;
+    }
+    return "SELECT " + fields + fromClause(spec);
+}
+
+std::string allFieldsText(const SourceSpec& spec) {
+    return "SELECT *" + fromClause(spec);
+}
+
+int parseRange(std::string_view start, std::string_view end, RowRange& range) {
+    const long long from = rowNumber(start);
+    if (from < 1) {
+        return kErrBadStartRow;
+    }
+    const long long to = rowNumber(end);
+    if (to < 1) {
+        return kErrBadEndRow;
+    }
+    if (to < from) {
+        return kErrBadRange;
+    }
+    range = {from, to};
+    return 0;
+}
+
+std::string errorTitle(int code) {
+    std::string digits = std::to_string(code);
+    if (digits.size() < 3) {
+        digits.insert(0, 3 - digits.size(), ' ');
+    }
+    return sj("ターノス - エラー  (№") + digits + ")";
+}
+
+std::string errorText(int code) {
+    switch (code) {
+        case 1:
+            return sj("データベースファイルがオープンできません。");
+        case 2:
+            return sj("読み込みエラーです。");
+        case 3:
+            return sj("データベースファイルがクローズできません。");
+        case 4:
+            return sj("データベースファイル名が未入力です。");
+        case 5:
+            return sj("データベースがオープンできません。");
+        case 6:
+            return sj("レコードがオープンできません。");
+        case 7:
+            return sj("有効レコードが１件も存在しません。");
+        case 8:
+            return sj("レコードの移動に失敗しました。");
+        case 100:
+            return sj("シート名が選択されていません。");
+        case 101:
+            return sj("フィールド名が選択されていません。");
+        case 102:
+            return sj("存在しないフィールド名です。");
+        case 103:
+            return sj("同一フィールド名を選択しています。");
+        case 104:
+            return sj("シートがオープンできません。");
+        case 200:
+            return sj("データベース名が未入力です。");
+        case 201:
+            return sj("テーブル名が選択されていません。");
+        case 202:
+            return sj("フィールド名が選択されていません。");
+        case 203:
+            return sj("存在しないフィールド名です。");
+        case 204:
+            return sj("テーブルがオープンできません。");
+        case 205:
+            return sj("同一フィールド名を選択しています。");
+        case 206:
+            return sj("送信対象データが一件もありません。");
+        case 300:
+            return sj("インポート項目Noの値がマイナスです。");
+        case 301:
+            return sj("同一インポート項目Noが指定されています。");
+        case 302:
+            return sj("インポート項目Noを指定して下さい。");
+        case 303:
+            return sj("フルパス名で指定して下さい。");
+        case 304:
+            return sj("ファイル名を指定して下さい。");
+        case 305:
+            return sj("ファイルがオープンできません。");
+        case 306:
+            return sj("存在しないフィールド名です。");
+        case 307:
+            return sj("同一フィールド名を選択しています。");
+        case 308:
+            return sj("フィールド名が選択されていません。");
+        case 400:
+            return sj("E-Mailフィールドを設定してください");
+        case 500:
+            return sj("送信内容の読み込みに失敗しました。");
+        case 501:
+            return sj("送信内容ファイルを作成してください。");
+        case 502:
+            return sj("ログファイル名が未入力です。");
+        case 503:
+            return sj("ログファイルオープンエラー。");
+        case 504:
+            return sj("SMTPサーバー名が未入力です。");
+        case 505:
+            return sj("DNSアドレスエラー。");
+        case 506:
+            return sj("コネクトできません。");
+        case 507:
+            return sj("ダイヤルアップ接続に失敗しました。");
+        case 508:
+            return sj("キャンセルボタンが選択されました。");
+        case 509:
+            return sj("添付ファイルが見つかりません。");
+        case 510:
+            return sj("送信内容がありません。");
+        case 511:
+            return sj("POP3へのコネクトに失敗しました。");
+        case 512:
+            return sj("POP3の受信に失敗しました。");
+        case 513:
+            return sj("POP3のユーザーIDが違います。");
+        case 514:
+            return sj("POP3のパスワードが違います。");
+        case 800:
+            return sj("開始行の値が不正です。");
+        case 801:
+            return sj("終了行の値が不正です。");
+        case 802:
+            return sj("開始行・終了行の関係が不正です。");
+        case 803:
+            return sj("スクリプトエラーです。");
+        default:
+            return {};
+    }
+}
+
+int openErrorCode(Page page) {
+    switch (page) {
+        case Page::kOdbc:
+            return 5;
+        case Page::kCsv:
+            return kErrCsvOpen;
+        default:
+            return kErrDbOpen;
+    }
+}
+
+int tableErrorCode(Page page) {
+    switch (page) {
+        case Page::kExcel:
+            return kErrExcelSheetOpen;
+        case Page::kCsv:
+            return kErrCsvOpen;
+        default:
+            return kErrDbTableOpen;
+    }
+}
+
+std::optional<PageProblem> validatePage(Page page, const SourceSpec& spec,
+                                        const std::vector<std::string>& tableFields) {
+    using Box = PageProblem::Box;
+    struct Codes {
+        int noSource, noTable, noField, unknown, same;
+    };
+    Codes c{};
+    switch (page) {
+        case Page::kExcel:
+            c = {kErrNoFileName, kErrExcelNoSheet, kErrExcelNoField, kErrExcelUnknownField,
+                 kErrExcelSameField};
+            break;
+        case Page::kAccess:
+            c = {kErrNoFileName, kErrDbNoTable, kErrDbNoField, kErrDbUnknownField, kErrDbSameField};
+            break;
+        case Page::kOdbc:
+            c = {kErrDbNoName, kErrDbNoTable, kErrDbNoField, kErrDbUnknownField, kErrDbSameField};
+            break;
+        case Page::kCsv:
+            c = {kErrCsvNoFileName, kErrCsvNoFileName, kErrCsvNoField, kErrCsvUnknownField,
+                 kErrCsvSameField};
+            break;
+    }
+    if (spec.source.empty()) {
+        return PageProblem{c.noSource, Box::kSource, -1};
+    }
+    if (page == Page::kCsv && spec.source.front() != '/') {
+        return PageProblem{kErrCsvFullPath, Box::kSource, -1};
+    }
+    if (spec.table.empty()) {
+        return PageProblem{c.noTable, page == Page::kCsv ? Box::kSource : Box::kTable, -1};
+    }
+    if (tableFields.empty()) {
+        return PageProblem{c.noField, Box::kTable, -1};
+    }
+    std::set<std::string> chosen;
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+        const std::string& f = spec.fields[static_cast<std::size_t>(slot)];
+        if (f.empty()) {
+            continue;
+        }
+        if (std::find(tableFields.begin(), tableFields.end(), f) == tableFields.end()) {
+            return PageProblem{c.unknown, Box::kSlot, slot};
+        }
+        if (!chosen.insert(f).second) {
+            return PageProblem{c.same, Box::kSlot, slot};
+        }
+    }
+    if (spec.fields[kEmail].empty()) {
+        return PageProblem{kErrNoEmailField, Box::kSlot, kEmail};
+    }
+    return std::nullopt;
+}
+
+}  // namespace tarn::dbsend
