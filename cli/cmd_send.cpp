@@ -93,6 +93,100 @@ int runSend(const std::vector<std::string>& argv) {
 
 }  // namespace
 
+std::optional<int> confirmAndRunSend(driver::SendJob& job, const SendCommandOptions& o,
+                                     const std::vector<std::string>& extraLinesUtf8, int& runCode) {
+    using namespace tarn::driver;
+    // The checks and the confirmation, with the first recipient's message.
+    if (auto problem = job.prepare()) {
+        return showProblem(*problem);
+    }
+    const driver::SendConfirmation& c = job.confirmation();
+    if (o.preflight) {
+        out(std::to_string(c.preflight.checked) + " 件の宛先を確認しました。\n");
+        for (const auto& line : c.preflight.summaryLines()) {
+            out("  " + fromSjis(line) + "\n");
+        }
+        for (const auto& line : c.preflight.detailLines()) {
+            out(fromSjis(line) + "\n");
+        }
+        return kSuccess;
+    }
+    out(fromSjis(confirmationQuestion()) + "\n");
+    out("  送信内容: " + fromSjis(c.contentsPath) + "\n");
+    out("  件名:     " + fromSjis(c.subject) + "\n");
+    out("  送信者:   " + fromSjis(c.sender) + "\n");
+    out("  送信先:   " + std::to_string(c.recipients) + " 件" +
+        (o.dryRunDir ? " (試験送信: " + o.dryRunDir->string() + ")" : std::string()) + "\n");
+    switch (c.preview.state) {
+        case SendPreview::State::kMessage: {
+            std::string body = fromSjis(c.preview.body);
+            std::erase(body, '\r');
+            out("  ---- 本文 (" + fromSjis(c.preview.address) + ") ----\n" + firstLines(body, 8) +
+                "\n  --------------\n");
+            break;
+        }
+        case SendPreview::State::kNoMessage:
+            out("  (スクリプトがどの宛先にも本文を出力しないため、送信されるメールはありません)\n");
+            break;
+        case SendPreview::State::kScriptFailed:
+            out("  " + fromSjis(scriptErrorText()) + " " + c.preview.scriptError + "\n");
+            break;
+    }
+    const auto findings = c.preflight.summaryLines();
+    for (const auto& line : extraLinesUtf8) {
+        out("  " + line + "\n");
+    }
+    for (const auto& line : findings) {
+        out("  確認: " + fromSjis(line) + "\n");
+    }
+    if (!findings.empty()) {
+        out("  (宛先ごとの一覧は --preflight で表示します)\n");
+    }
+    if (auto refused =
+            refuseUnconfirmed(o.yes, "send", "送信しますか？", "送信を取りやめました。")) {
+        return *refused;
+    }
+    if (!o.dryRunDir) {
+        // The confirmed file becomes the current send-contents file.
+        if (auto saved = job.rememberContentsFile(SettingsStore()); !saved) {
+            err("tarn: 設定を保存できません: " + saved.error().message + "\n");
+        }
+    }
+
+    installStopHandler();
+    TerminalUi ui;
+    // A timed send waits for its time.
+    if (o.at) {
+        auto planned = parsePlannedTime(*o.at);
+        if (!planned) {
+            return fail("時刻は \"YYYY-MM-DD HH:MM:SS\" の形で指定してください: " + *o.at);
+        }
+        Clock clock;
+        clock.sleep = [](int ms) { ::usleep(static_cast<useconds_t>(ms) * 1000); };
+        switch (waitForPlannedTime(*planned, ui, clock)) {
+            case TimedWaitResult::NotInFuture:
+                return kFailure;
+            case TimedWaitResult::Cancelled:
+                out("\n送信を中止しました。\n");
+                return kFailure;
+            case TimedWaitResult::Start:
+                err("\n");
+                break;
+        }
+    }
+
+    // The run.
+    if (auto started = job.start(); !started) {
+        return fail(started.error().message);
+    }
+    runCode = job.runToEnd(ui, [&job] {
+        if (takeStopRequest()) {
+            job.requestStop();
+        }
+    });
+    return std::nullopt;
+}
+
 int runSendCommand(const SendCommandOptions& o) {
     using namespace tarn::driver;
     LoadedSettings loaded = loadSettings();
@@ -140,91 +234,10 @@ int runSendCommand(const SendCommandOptions& o) {
     setup.scriptHost = &host;
     SendJob job(std::make_unique<BookRecipients>(*book->doc, *book->view), std::move(setup));
 
-    // The checks and the confirmation, with the first recipient's message.
-    if (auto problem = job.prepare()) {
-        return showProblem(*problem);
+    int code = 0;
+    if (auto stopped = confirmAndRunSend(job, o, {}, code)) {
+        return *stopped;
     }
-    const SendConfirmation& c = job.confirmation();
-    if (o.preflight) {
-        out(std::to_string(c.preflight.checked) + " 件の宛先を確認しました。\n");
-        for (const auto& line : c.preflight.summaryLines()) {
-            out("  " + fromSjis(line) + "\n");
-        }
-        for (const auto& line : c.preflight.detailLines()) {
-            out(fromSjis(line) + "\n");
-        }
-        return kSuccess;
-    }
-    out(fromSjis(confirmationQuestion()) + "\n");
-    out("  送信内容: " + fromSjis(c.contentsPath) + "\n");
-    out("  件名:     " + fromSjis(c.subject) + "\n");
-    out("  送信者:   " + fromSjis(c.sender) + "\n");
-    out("  送信先:   " + std::to_string(c.recipients) + " 件" +
-        (o.dryRunDir ? " (試験送信: " + o.dryRunDir->string() + ")" : std::string()) + "\n");
-    switch (c.preview.state) {
-        case SendPreview::State::kMessage: {
-            std::string body = fromSjis(c.preview.body);
-            std::erase(body, '\r');
-            out("  ---- 本文 (" + fromSjis(c.preview.address) + ") ----\n" + firstLines(body, 8) +
-                "\n  --------------\n");
-            break;
-        }
-        case SendPreview::State::kNoMessage:
-            out("  (スクリプトがどの宛先にも本文を出力しないため、送信されるメールはありません)\n");
-            break;
-        case SendPreview::State::kScriptFailed:
-            out("  " + fromSjis(scriptErrorText()) + " " + c.preview.scriptError + "\n");
-            break;
-    }
-    const auto findings = c.preflight.summaryLines();
-    for (const auto& line : findings) {
-        out("  確認: " + fromSjis(line) + "\n");
-    }
-    if (!findings.empty()) {
-        out("  (宛先ごとの一覧は --preflight で表示します)\n");
-    }
-    if (auto refused =
-            refuseUnconfirmed(o.yes, "send", "送信しますか？", "送信を取りやめました。")) {
-        return *refused;
-    }
-    if (!o.dryRunDir) {
-        // The confirmed file becomes the current send-contents file.
-        if (auto saved = job.rememberContentsFile(SettingsStore()); !saved) {
-            err("tarn: 設定を保存できません: " + saved.error().message + "\n");
-        }
-    }
-
-    installStopHandler();
-    TerminalUi ui;
-    // A timed send waits for its time.
-    if (o.at) {
-        auto planned = parsePlannedTime(*o.at);
-        if (!planned) {
-            return fail("時刻は \"YYYY-MM-DD HH:MM:SS\" の形で指定してください: " + *o.at);
-        }
-        Clock clock;
-        clock.sleep = [](int ms) { ::usleep(static_cast<useconds_t>(ms) * 1000); };
-        switch (waitForPlannedTime(*planned, ui, clock)) {
-            case TimedWaitResult::NotInFuture:
-                return kFailure;
-            case TimedWaitResult::Cancelled:
-                out("\n送信を中止しました。\n");
-                return kFailure;
-            case TimedWaitResult::Start:
-                err("\n");
-                break;
-        }
-    }
-
-    // The run; statuses it wrote are saved back whatever its result.
-    if (auto started = job.start(); !started) {
-        return fail(started.error().message);
-    }
-    const int code = job.runToEnd(ui, [&job] {
-        if (takeStopRequest()) {
-            job.requestStop();
-        }
-    });
     const bool saved = saveBook(*book->doc, o.book);
     if (code != 0) {
         return kFailure;

@@ -84,4 +84,11 @@ struct SendCommandOptions {
 // saved back. Returns the exit code.
 int runSendCommand(const SendCommandOptions& options);
 
+// What every send command does with its job: the checks and the confirmation
+// (with extra lines of the caller's), the timed wait and the run. An exit code
+// when it ended before the run (declined, a problem, --preflight), else
+// nothing and the run's result in runCode.
+std::optional<int> confirmAndRunSend(driver::SendJob& job, const SendCommandOptions& options,
+                                     const std::vector<std::string>& extraLinesUtf8, int& runCode);
+
 }  // namespace tarn::cli

@@ -1,0 +1,306 @@
+// `tarn dbsend` and `tarn dbcheck`: the database-send application's send and
+// check on a terminal, over the rows of a workbook sheet, an Access or ODBC
+// table or a CSV file.
+#include <arpa/inet.h>
+
+#include <charconv>
+
+#include "command.h"
+#include "common/cp932.h"
+#include "common/program.h"
+#include "database/db_connection.h"
+#include "dbsend/db_send.h"
+#include "dbsend/db_sources.h"
+#include "driver/check_job.h"
+#include "driver/send_job.h"
+#include "run_support.h"
+#include "terminal_ui.h"
+
+namespace tarn::cli {
+namespace {
+
+int runDbSend(const std::vector<std::string>& argv);
+int runDbCheck(const std::vector<std::string>& argv);
+
+#define TARN_DB_SOURCE_USAGE                                                                                   \
+    "  --type    0 ODBC, 1 Access (.mdb), 2 Excel 5.0/95, 3 Excel 97-2003 (.xls),\n"                           \
+    "            4 CSV (--source にファイル、またはフォルダと --table にファイル名)\n"     \
+    "  --source  ファイル、フォルダ、または ODBC 接続文字列 (DSN=名前 など)\n"           \
+    "  --table   シート名 ($ なし)、テーブル名、CSV ファイル名\n"                            \
+    "  --map     項目=フィールド名 (繰り返し可)。項目は 会社名 部署名 役職 姓 名\n" \
+    "            E-Mail Freefield1..Freefield10 か番号 0-15。E-Mail は必須です\n"                     \
+    "  --from-row, --to-row  一部送信の開始行と終了行 (1～)\n"                                    \
+    "  --no-enclose  ODBC でテーブル名・フィールド名を囲みません\n"
+
+const Command kDbSend{
+    "dbsend",
+    "dbsend --type N --source S [--table T] --map SLOT=FIELD... [--honorific TEXT]\n"
+    "           [--from-row A --to-row B] [--deny] [--no-enclose] [--contents FILE.tnm]\n"
+    "           [--at \"YYYY-MM-DD HH:MM:SS\"] [--yes] [--preflight]\n"
+    "  データベースの行へ一通ずつ送信します (送信先には何も書き戻しません)。\n" TARN_DB_SOURCE_USAGE
+    "  --honorific  すべての行の敬称 (10 バイトまで)\n"
+    "  --deny    DenyEmailDomain.txt のドメインのアドレスには送信しません\n"
+    "  ほかはtarn send と同じです。送信中の Ctrl-C は中止ボタンです。",
+    "データベースの行へ一斉送信します", runDbSend};
+const Registration regSend(kDbSend);
+
+const Command kDbCheck{
+    "dbcheck",
+    "dbcheck --type N --source S [--table T] --map E-Mail=FIELD [--from-row A --to-row B]\n"
+    "           [--no-enclose] [--level 1|2] [--dns ADDRESS] [--yes]\n"
+    "  "
+    "データベースの行のメールアドレスを検証し、結果をチェックログに書きます。"
+    "\n" TARN_DB_SOURCE_USAGE "  --level と --dns は tarn check と同じです。",
+    "データベースの行のメールアドレスを検証します", runDbCheck};
+const Registration regCheck(kDbCheck);
+
+#undef TARN_DB_SOURCE_USAGE
+
+const std::vector<std::string> kSourceOptions{"type", "source",   "table",
+                                              "map",  "from-row", "to-row"};
+
+// The error box of this application on stderr, with what the database layer
+// said when there is something.
+int showDbError(int code, const std::string& detailUtf8 = {}) {
+    err(fromSjis(dbsend::errorTitle(code)) + "\n" + fromSjis(dbsend::errorText(code)) +
+        (detailUtf8.empty() ? "" : " (" + detailUtf8 + ")") + "\n");
+    return kFailure;
+}
+
+// The source and mapping of the options, checked as the page checks them.
+// An exit code when they do not make a source.
+std::optional<int> readSource(const Command& command, const Args& args,
+                              dbsend::RowSourceOptions& o) {
+    using namespace dbsend;
+    const auto type = args.value("type");
+    if (!type || type->size() != 1 || (*type)[0] < '0' || (*type)[0] > '4') {
+        return usageError(command, "--type は 0 から 4 です");
+    }
+    o.spec.type = (*type)[0] - '0';
+    const Page page = pageOf(o.spec.type);
+    auto source = toSjis(args.value("source").value_or(""), "--source");
+    auto table = toSjis(args.value("table").value_or(""), "--table");
+    if (!source || !table) {
+        return kFailure;
+    }
+    o.spec.source = *source;
+    o.spec.table = *table;
+    if (page == Page::kCsv && o.spec.table.empty() && !o.spec.source.empty()) {
+        // A CSV file: its folder is the source and its name the table.
+        const auto slash = o.spec.source.rfind('/');
+        if (slash != std::string::npos) {
+            o.spec.table = o.spec.source.substr(slash + 1);
+            o.spec.source.resize(slash == 0 ? 1 : slash);
+        }
+    }
+    o.spec.enclose = !args.has("no-enclose");
+    for (const std::string& m : args.values("map")) {
+        const auto eq = m.find('=');
+        auto label = toSjis(m.substr(0, eq == std::string::npos ? m.size() : eq), "--map");
+        if (!label) {
+            return kFailure;
+        }
+        std::optional<int> slot = slotByLabel(*label);
+        int number = -1;
+        if (auto [end, ec] = std::from_chars(label->data(), label->data() + label->size(), number);
+            ec == std::errc{} && end == label->data() + label->size() && number >= 0 &&
+            number < kSlotCount) {
+            slot = number;
+        }
+        if (eq == std::string::npos || !slot) {
+            return usageError(command, "--map は 項目=フィールド名 です: " + m);
+        }
+        auto field = toSjis(m.substr(eq + 1), "--map");
+        if (!field) {
+            return kFailure;
+        }
+        o.spec.fields[static_cast<std::size_t>(*slot)] = *field;
+    }
+    const auto from = args.value("from-row");
+    const auto to = args.value("to-row");
+    if (from || to) {
+        if (int code = parseRange(from.value_or("1"), to.value_or("999999999"), o.range)) {
+            return showDbError(code);
+        }
+    }
+
+    // The page's checks against the table's fields.
+    std::vector<std::string> fields;
+    if (!o.spec.source.empty() && !o.spec.table.empty()) {
+        db::DbConnection connection;
+        if (!connection.Open(o.spec.type, o.spec.source)) {
+            return showDbError(openErrorCode(page), connection.LastError().message);
+        }
+        if (o.spec.type == db::kOdbc) {
+            o.spec.odbcQuote = connection.IdentifierQuote();
+        }
+        db::DbRecordset set;
+        if (!set.Open(connection, allFieldsText(o.spec))) {
+            return showDbError(tableErrorCode(page), set.LastError().message);
+        }
+        for (int i = 0; i < set.FieldCount(); ++i) {
+            set.SelectField(i);
+            fields.push_back(set.FieldName().value_or(""));
+        }
+    }
+    if (auto problem = validatePage(page, o.spec, fields)) {
+        std::string where;
+        if (problem->box == PageProblem::Box::kSlot) {
+            where = fromSjis(slotLabel(problem->slot)) + ": " +
+                    fromSjis(o.spec.fields[static_cast<std::size_t>(problem->slot)]);
+        }
+        return showDbError(problem->code, where);
+    }
+    return std::nullopt;
+}
+
+// The data file (or ODBC source) as the log header names it.
+std::string sourceName(const dbsend::SourceSpec& spec) {
+    if (spec.type == db::kText) {
+        return (std::filesystem::path(spec.source) / spec.table).string();
+    }
+    return spec.source;
+}
+
+int runDbSend(const std::vector<std::string>& argv) {
+    using namespace tarn::driver;
+    std::vector<std::string> valueOptions = kSourceOptions;
+    valueOptions.insert(valueOptions.end(), {"honorific", "contents", "at"});
+    Args args(argv, valueOptions, {"deny", "yes", "preflight", "no-enclose"});
+    if (!args.ok()) {
+        return usageError(kDbSend, args.error());
+    }
+    if (!args.positional().empty()) {
+        return usageError(kDbSend, "余分な引数があります: " + args.positional()[0]);
+    }
+    dbsend::RowSourceOptions rows;
+    if (auto stopped = readSource(kDbSend, args, rows)) {
+        return *stopped;
+    }
+    auto honorific = toSjis(args.value("honorific").value_or(""), "--honorific");
+    if (!honorific) {
+        return kFailure;
+    }
+    if (honorific->size() > dbsend::kHonorificLimit) {
+        return usageError(kDbSend, "--honorific は 10 バイト (全角 5 文字) までです");
+    }
+    rows.spec.honorific = *honorific;
+    rows.deny = args.has("deny");
+
+    SendCommandOptions o;
+    o.contents = args.value("contents");
+    o.at = args.value("at");
+    o.yes = args.has("yes");
+    o.preflight = args.has("preflight");
+
+    LoadedSettings loaded = loadSettings();
+    std::string contentsPath = loaded.contFileName;
+    if (o.contents) {
+        auto p = toSjis(*o.contents, "--contents");
+        if (!p) {
+            return kFailure;
+        }
+        contentsPath = *p;
+    }
+    // The send-contents file before the rows: 501 without one, 500 when it
+    // cannot be read, 510 with an empty body.
+    if (contentsPath.empty()) {
+        return showDbError(kErrNoContentsFile);
+    }
+    contents::SendContents probe;
+    if (contents::LoadSendContents(cp932::pathFromSjis(contentsPath), probe) != 0) {
+        return showDbError(kErrReadContents);
+    }
+    if (probe.body.empty()) {
+        return showDbError(kErrNoRecipients);
+    }
+
+    auto recipients = std::make_unique<dbsend::DbRecipients>(rows);
+    if (const dbsend::RowRead& read = recipients->load(); read.code != 0) {
+        return showDbError(read.code, read.detail);
+    }
+    if (recipients->eligibleCount() == 0) {
+        return showDbError(dbsend::kErrDbNoData);  // every row on the deny list
+    }
+    SendJob::Setup setup;
+    setup.settings = loaded.settings;
+    setup.contentsPath = contentsPath;
+    setup.options.recipientSourceName = sourceName(rows.spec);
+    setup.options.customHeaderFile = besideProgram("CustmHeader.hdr");
+    setup.options.smtpAuthFile = besideProgram("SMTPAuth.txt");
+    setup.options.databaseRows = true;
+    SendJob job(std::move(recipients), std::move(setup));
+    const std::vector<std::string> extra{std::string(rows.deny ? "[x]" : "[ ]") +
+                                         " DenyEmailDomain.txt のアドレスには送信しない。"};
+    int code = 0;
+    if (auto stopped = confirmAndRunSend(job, o, extra, code)) {
+        return *stopped;
+    }
+    return code == 0 ? kSuccess : kFailure;
+}
+
+int runDbCheck(const std::vector<std::string>& argv) {
+    using namespace tarn::driver;
+    std::vector<std::string> valueOptions = kSourceOptions;
+    valueOptions.insert(valueOptions.end(), {"level", "dns"});
+    Args args(argv, valueOptions, {"yes", "no-enclose"});
+    if (!args.ok()) {
+        return usageError(kDbCheck, args.error());
+    }
+    if (!args.positional().empty()) {
+        return usageError(kDbCheck, "余分な引数があります: " + args.positional()[0]);
+    }
+    dbsend::RowSourceOptions rows;
+    if (auto stopped = readSource(kDbCheck, args, rows)) {
+        return *stopped;
+    }
+    auto source = std::make_unique<dbsend::DbCheckSource>(rows);
+    if (const dbsend::RowRead& read = source->load(); read.code != 0) {
+        return showDbError(read.code, read.detail);
+    }
+    CheckJob::Setup setup;
+    setup.settings = loadSettings().settings;
+    setup.options.documentTitle = sourceName(rows.spec);
+    setup.options.databaseRows = true;
+    CheckJob job(std::move(source), std::move(setup));
+    if (auto problem = job.prepare()) {
+        return showProblem(*problem);
+    }
+    CheckSettings& check = job.checkSettings();
+    if (auto level = args.value("level")) {
+        if (*level != "1" && *level != "2") {
+            return usageError(kDbCheck, "--level は 1 か 2 です");
+        }
+        check.CheckMode = *level == "2" ? 1 : 0;
+    }
+    if (auto dns = args.value("dns")) {
+        in_addr a{};
+        if (::inet_pton(AF_INET, dns->c_str(), &a) != 1) {
+            return usageError(kDbCheck, "--dns は IPv4 アドレスで指定してください: " + *dns);
+        }
+        check.DNSAddress = ntohl(a.s_addr);
+    }
+    if (check.CheckMode == 1 && !CheckJob::levelTwoAvailable()) {
+        return fail("DNS 検索 (レベル 2) はこのマシンでは使えません (UDP ソケットを開けません)。");
+    }
+    if (auto saved = SettingsStore().saveCheckParam(check); !saved) {
+        err("tarn: 検証設定を保存できません: " + saved.error().message + "\n");
+    }
+    if (auto refused = refuseUnconfirmed(args.has("yes"), "dbcheck", fromSjis(job.question()))) {
+        return *refused;
+    }
+    installStopHandler();
+    TerminalUi ui;
+    if (auto started = job.start(); !started) {
+        return fail(started.error().message);
+    }
+    const int code = job.runToEnd(ui, [&job] {
+        if (takeStopRequest()) {
+            job.requestStop();
+        }
+    });
+    return code == 0 ? kSuccess : kFailure;
+}
+
+}  // namespace
+}  // namespace tarn::cli
