@@ -49,18 +49,31 @@ int runCheck(const std::vector<std::string>& argv) {
         return showProblem(*problem);
     }
 
+    int code = 0;
+    if (auto stopped = configureAndRunCheck(job, kCheck, args, code)) {
+        return *stopped;
+    }
+    const bool saved = saveBook(*book->doc, bookPath);
+    return code == 0 && saved ? kSuccess : kFailure;
+}
+
+}  // namespace
+
+std::optional<int> configureAndRunCheck(driver::CheckJob& job, const Command& command,
+                                        const Args& args, int& runCode) {
+    using namespace tarn::driver;
     // What the check-settings dialog would change.
     CheckSettings& check = job.checkSettings();
     if (auto level = args.value("level")) {
         if (*level != "1" && *level != "2") {
-            return usageError(kCheck, "--level は 1 か 2 です");
+            return usageError(command, "--level は 1 か 2 です");
         }
         check.CheckMode = *level == "2" ? 1 : 0;
     }
     if (auto dns = args.value("dns")) {
         in_addr a{};
         if (::inet_pton(AF_INET, dns->c_str(), &a) != 1) {
-            return usageError(kCheck, "--dns は IPv4 アドレスで指定してください: " + *dns);
+            return usageError(command, "--dns は IPv4 アドレスで指定してください: " + *dns);
         }
         check.DNSAddress = ntohl(a.s_addr);
     }
@@ -70,7 +83,7 @@ int runCheck(const std::vector<std::string>& argv) {
     if (auto saved = SettingsStore().saveCheckParam(check); !saved) {
         err("tarn: 検証設定を保存できません: " + saved.error().message + "\n");
     }
-    if (auto refused = refuseUnconfirmed(args.has("yes"), "check", fromSjis(job.question()))) {
+    if (auto refused = refuseUnconfirmed(args.has("yes"), command.name, fromSjis(job.question()))) {
         return *refused;
     }
 
@@ -79,14 +92,12 @@ int runCheck(const std::vector<std::string>& argv) {
     if (auto started = job.start(); !started) {
         return fail(started.error().message);
     }
-    const int code = job.runToEnd(ui, [&job] {
+    runCode = job.runToEnd(ui, [&job] {
         if (takeStopRequest()) {
             job.requestStop();
         }
     });
-    const bool saved = saveBook(*book->doc, bookPath);
-    return code == 0 && saved ? kSuccess : kFailure;
+    return std::nullopt;
 }
 
-}  // namespace
 }  // namespace tarn::cli

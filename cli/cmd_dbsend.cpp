@@ -1,7 +1,6 @@
 // `tarn dbsend` and `tarn dbcheck`: the database-send application's send and
 // check on a terminal, over the rows of a workbook sheet, an Access or ODBC
 // table or a CSV file.
-#include <arpa/inet.h>
 
 #include <charconv>
 
@@ -266,39 +265,10 @@ int runDbCheck(const std::vector<std::string>& argv) {
     if (auto problem = job.prepare()) {
         return showProblem(*problem);
     }
-    CheckSettings& check = job.checkSettings();
-    if (auto level = args.value("level")) {
-        if (*level != "1" && *level != "2") {
-            return usageError(kDbCheck, "--level は 1 か 2 です");
-        }
-        check.CheckMode = *level == "2" ? 1 : 0;
+    int code = 0;
+    if (auto stopped = configureAndRunCheck(job, kDbCheck, args, code)) {
+        return *stopped;
     }
-    if (auto dns = args.value("dns")) {
-        in_addr a{};
-        if (::inet_pton(AF_INET, dns->c_str(), &a) != 1) {
-            return usageError(kDbCheck, "--dns は IPv4 アドレスで指定してください: " + *dns);
-        }
-        check.DNSAddress = ntohl(a.s_addr);
-    }
-    if (check.CheckMode == 1 && !CheckJob::levelTwoAvailable()) {
-        return fail("DNS 検索 (レベル 2) はこのマシンでは使えません (UDP ソケットを開けません)。");
-    }
-    if (auto saved = SettingsStore().saveCheckParam(check); !saved) {
-        err("tarn: 検証設定を保存できません: " + saved.error().message + "\n");
-    }
-    if (auto refused = refuseUnconfirmed(args.has("yes"), "dbcheck", fromSjis(job.question()))) {
-        return *refused;
-    }
-    installStopHandler();
-    TerminalUi ui;
-    if (auto started = job.start(); !started) {
-        return fail(started.error().message);
-    }
-    const int code = job.runToEnd(ui, [&job] {
-        if (takeStopRequest()) {
-            job.requestStop();
-        }
-    });
     return code == 0 ? kSuccess : kFailure;
 }
 

@@ -11,6 +11,7 @@
 
 #include "addressbook/document.h"
 #include "addressbook/list_view_state.h"
+#include "driver/check_job.h"
 #include "driver/send_job.h"
 #include "sendcore/settings.h"
 
@@ -88,6 +89,15 @@ int runSendCommand(const SendCommandOptions& options);
 // (with extra lines of the caller's), the timed wait and the run. An exit code
 // when it ended before the run (declined, a problem, --preflight), else
 // nothing and the run's result in runCode.
+// What every check command does with its prepared job: --level and --dns into
+// the check settings (saved, as the check-settings dialog saves them), the
+// question, then the run. An exit code when it ended before the run, else
+// nothing and the run's result in runCode.
+struct Command;
+class Args;
+std::optional<int> configureAndRunCheck(driver::CheckJob& job, const Command& command,
+                                        const Args& args, int& runCode);
+
 std::optional<int> confirmAndRunSend(driver::SendJob& job, const SendCommandOptions& options,
                                      const std::vector<std::string>& extraLinesUtf8, int& runCode);
 

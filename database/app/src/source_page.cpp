@@ -415,6 +415,7 @@ dbsend::MappingFile SourcePage::mappingFile() const {
 void SourcePage::applyMappingFile(const dbsend::MappingFile& file) {
     if (m_table != nullptr) {
         std::vector<std::string> tables;
+        tables.reserve(static_cast<std::size_t>(m_table->count()));
         for (int i = 0; i < m_table->count(); ++i) {
             tables.push_back(sjis(m_table->itemText(i)));
         }

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "common/cp932.h"
+#include "driver/send_driver.h"
 
 namespace tarn::dbsend {
 namespace {
@@ -205,46 +206,17 @@ std::string errorText(int code) {
             return sj("フィールド名が選択されていません。");
         case 400:
             return sj("E-Mailフィールドを設定してください");
-        case 500:
-            return sj("送信内容の読み込みに失敗しました。");
-        case 501:
-            return sj("送信内容ファイルを作成してください。");
-        case 502:
-            return sj("ログファイル名が未入力です。");
-        case 503:
-            return sj("ログファイルオープンエラー。");
-        case 504:
-            return sj("SMTPサーバー名が未入力です。");
-        case 505:
-            return sj("DNSアドレスエラー。");
-        case 506:
-            return sj("コネクトできません。");
-        case 507:
-            return sj("ダイヤルアップ接続に失敗しました。");
-        case 508:
-            return sj("キャンセルボタンが選択されました。");
-        case 509:
-            return sj("添付ファイルが見つかりません。");
         case 510:
             return sj("送信内容がありません。");
-        case 511:
-            return sj("POP3へのコネクトに失敗しました。");
-        case 512:
-            return sj("POP3の受信に失敗しました。");
-        case 513:
-            return sj("POP3のユーザーIDが違います。");
-        case 514:
-            return sj("POP3のパスワードが違います。");
         case 800:
             return sj("開始行の値が不正です。");
         case 801:
             return sj("終了行の値が不正です。");
         case 802:
             return sj("開始行・終了行の関係が不正です。");
-        case 803:
-            return sj("スクリプトエラーです。");
         default:
-            return {};
+            // The send's own codes, shown under the same title.
+            return code >= 500 ? driver::sendErrorText(code) : std::string();
     }
 }
 

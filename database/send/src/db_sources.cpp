@@ -174,7 +174,7 @@ RowRead readRows(const RowSourceOptions& options) {
     return out;
 }
 
-const RowRead& DbRecipients::load() {
+const RowRead& RowCache::load() {
     if (!m_loaded) {
         m_read = readRows(m_options);
         m_loaded = true;
@@ -182,67 +182,61 @@ const RowRead& DbRecipients::load() {
     return m_read;
 }
 
+Status RowCache::reload() {
+    m_read = {};  // the preview's rows go before the run's are read
+    m_read = readRows(m_options);
+    m_loaded = true;
+    m_next = 0;
+    if (m_read.code != 0) {
+        return refusal(m_read);
+    }
+    return Ok{};
+}
+
+driver::Recipient* RowCache::next() {
+    return m_next < m_read.rows.size() ? &m_read.rows[m_next++] : nullptr;
+}
+
+namespace {
+int clampedCount(std::size_t n) {
+    return static_cast<int>(std::min<std::size_t>(n, INT_MAX));
+}
+}  // namespace
+
 int DbRecipients::eligibleCount() {
-    return static_cast<int>(std::min<std::size_t>(load().rows.size(), INT_MAX));
+    return clampedCount(m_rows.size());
 }
 
 void DbRecipients::visitEligible(const std::function<bool(const driver::Recipient&)>& visit) {
-    for (const driver::Recipient& r : load().rows) {
+    for (const driver::Recipient& r : m_rows.load().rows) {
         if (!visit(r)) {
             break;
         }
     }
 }
 
-Status DbRecipients::beginRun() {
-    m_read = readRows(m_options);
-    m_loaded = true;
-    m_next = 0;
-    if (m_read.code != 0) {
-        return refusal(m_read);
-    }
-    return Ok{};
-}
-
 bool DbRecipients::next(driver::Recipient& recipient) {
-    if (m_next >= m_read.rows.size()) {
+    driver::Recipient* r = m_rows.next();
+    if (r == nullptr) {
         return false;
     }
-    recipient = std::move(m_read.rows[m_next++]);
+    recipient = std::move(*r);  // the run takes each row once
     return true;
 }
 
-const RowRead& DbCheckSource::load() {
-    if (!m_loaded) {
-        m_read = readRows(m_options);
-        m_loaded = true;
-    }
-    return m_read;
-}
-
 int DbCheckSource::targetCount() {
-    return static_cast<int>(std::min<std::size_t>(load().rows.size(), INT_MAX));
-}
-
-Status DbCheckSource::beginRun() {
-    m_read = readRows(m_options);
-    m_loaded = true;
-    m_next = 0;
-    if (m_read.code != 0) {
-        return refusal(m_read);
-    }
-    return Ok{};
+    return clampedCount(m_rows.size());
 }
 
 bool DbCheckSource::next(driver::CheckEntry& entry) {
-    if (m_next >= m_read.rows.size()) {
+    const driver::Recipient* r = m_rows.next();
+    if (r == nullptr) {
         return false;
     }
-    const driver::Recipient& r = m_read.rows[m_next];
-    entry.position = r.position;
+    entry.position = r->position;
     entry.target = true;
-    entry.stored = r.address;
-    entry.key = m_next++;
+    entry.stored = r->address;
+    entry.key = static_cast<std::size_t>(r->position);
     return true;
 }
 

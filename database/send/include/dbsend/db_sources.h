@@ -52,20 +52,18 @@ private:
     std::vector<std::string> m_domains;
 };
 
-class DbRecipients : public driver::RecipientSource {
+// The rows both sources hold: read once for the count and the preview, and
+// again when the run starts.
+class RowCache {
 public:
-    explicit DbRecipients(RowSourceOptions options) : m_options(std::move(options)) {}
-
-    // Reads the rows for the count and the preview; 0 or an error code.
+    explicit RowCache(RowSourceOptions options) : m_options(std::move(options)) {}
+    // 0 or an error code in code.
     const RowRead& load();
-
-    int eligibleCount() override;
-    void visitEligible(const std::function<bool(const driver::Recipient&)>& visit) override;
     // Reads the rows again for the run; refused with the code's text.
-    Status beginRun() override;
-    bool next(driver::Recipient& recipient) override;
-    void markSendFailed() override {}
-    int lastCode() const { return m_read.code; }
+    Status reload();
+    std::size_t size() { return load().rows.size(); }
+    // The next row of the run, or null at the end.
+    driver::Recipient* next();
 
 private:
     RowSourceOptions m_options;
@@ -74,24 +72,38 @@ private:
     std::size_t m_next = 0;
 };
 
-class DbCheckSource : public driver::CheckSource {
+class DbRecipients : public driver::RecipientSource {
 public:
-    explicit DbCheckSource(RowSourceOptions options) : m_options(std::move(options)) {
-        m_options.deny = false;  // a check looks at every row
-    }
-    const RowRead& load();
+    explicit DbRecipients(RowSourceOptions options) : m_rows(std::move(options)) {}
 
-    int targetCount() override;
-    Status beginRun() override;
-    bool next(driver::CheckEntry& entry) override;
-    void setStatus(std::size_t, int) override {}  // rows have no status
-    int lastCode() const { return m_read.code; }
+    const RowRead& load() { return m_rows.load(); }
+    int eligibleCount() override;
+    void visitEligible(const std::function<bool(const driver::Recipient&)>& visit) override;
+    Status beginRun() override { return m_rows.reload(); }
+    bool next(driver::Recipient& recipient) override;
+    void markSendFailed() override {}  // nothing is written back
 
 private:
-    RowSourceOptions m_options;
-    RowRead m_read;
-    bool m_loaded = false;
-    std::size_t m_next = 0;
+    RowCache m_rows;
+};
+
+class DbCheckSource : public driver::CheckSource {
+public:
+    // A check looks at every row: the deny list is for sends.
+    explicit DbCheckSource(RowSourceOptions options) : m_rows(withoutDeny(std::move(options))) {}
+
+    const RowRead& load() { return m_rows.load(); }
+    int targetCount() override;
+    Status beginRun() override { return m_rows.reload(); }
+    bool next(driver::CheckEntry& entry) override;
+    void setStatus(std::size_t, int) override {}  // rows have no status
+
+private:
+    static RowSourceOptions withoutDeny(RowSourceOptions o) {
+        o.deny = false;
+        return o;
+    }
+    RowCache m_rows;
 };
 
 }  // namespace tarn::dbsend
