@@ -21,15 +21,17 @@ namespace {
 int runDbSend(const std::vector<std::string>& argv);
 int runDbCheck(const std::vector<std::string>& argv);
 
-#define TARN_DB_SOURCE_USAGE                                                                                   \
-    "  --type    0 ODBC, 1 Access (.mdb), 2 Excel 5.0/95, 3 Excel 97-2003 (.xls),\n"                           \
-    "            4 CSV (--source にファイル、またはフォルダと --table にファイル名)\n"     \
-    "  --source  ファイル、フォルダ、または ODBC 接続文字列 (DSN=名前 など)\n"           \
-    "  --table   シート名 ($ なし)、テーブル名、CSV ファイル名\n"                            \
-    "  --map     項目=フィールド名 (繰り返し可)。項目は 会社名 部署名 役職 姓 名\n" \
-    "            E-Mail Freefield1..Freefield10 か番号 0-15。E-Mail は必須です\n"                     \
-    "  --from-row, --to-row  一部送信の開始行と終了行 (1～)\n"                                    \
+// clang-format off
+#define TARN_DB_SOURCE_USAGE                                                        \
+    "  --type    0 ODBC, 1 Access (.mdb), 2 Excel 5.0/95, 3 Excel 97-2003 (.xls),\n"  \
+    "            4 CSV (--source にファイル、またはフォルダと --table にファイル名)\n" \
+    "  --source  ファイル、フォルダ、または ODBC 接続文字列 (DSN=名前 など)\n"        \
+    "  --table   シート名 ($ なし)、テーブル名、CSV ファイル名\n"                     \
+    "  --map     項目=フィールド名 (繰り返し可)。項目は 会社名 部署名 役職 姓 名\n"   \
+    "            E-Mail Freefield1..Freefield10 か番号 0-15。E-Mail は必須です\n"    \
+    "  --from-row, --to-row  一部送信の開始行と終了行 (1～)\n"                        \
     "  --no-enclose  ODBC でテーブル名・フィールド名を囲みません\n"
+// clang-format on
 
 const Command kDbSend{
     "dbsend",
@@ -39,7 +41,7 @@ const Command kDbSend{
     "  データベースの行へ一通ずつ送信します (送信先には何も書き戻しません)。\n" TARN_DB_SOURCE_USAGE
     "  --honorific  すべての行の敬称 (10 バイトまで)\n"
     "  --deny    DenyEmailDomain.txt のドメインのアドレスには送信しません\n"
-    "  ほかはtarn send と同じです。送信中の Ctrl-C は中止ボタンです。",
+    "  ほかは tarn send と同じです。送信中の Ctrl-C は中止ボタンです。",
     "データベースの行へ一斉送信します", runDbSend};
 const Registration regSend(kDbSend);
 
