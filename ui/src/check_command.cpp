@@ -173,6 +173,9 @@ bool CheckCommand::execute() {
     if (settings.exec() != QDialog::Accepted) {
         return false;
     }
+    if (m_setup.settingsAccepted) {
+        m_setup.settingsAccepted(m_job->checkSettings());
+    }
     if (m_setup.store != nullptr) {
         if (auto saved = m_setup.store->saveCheckParam(m_job->checkSettings()); !saved) {
             tell(window(), QStringLiteral("ターノス - エラー"),

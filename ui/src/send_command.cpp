@@ -27,6 +27,9 @@ bool SendCommand::execute() {
     if (confirm.exec() != QDialog::Accepted) {
         return false;
     }
+    if (m_setup.contentsConfirmed) {
+        m_setup.contentsConfirmed(m_job->confirmation().contentsPath);
+    }
     if (m_setup.store != nullptr) {
         if (auto saved = m_job->rememberContentsFile(*m_setup.store); !saved) {
             tell(window(), QStringLiteral("ターノス - エラー"),

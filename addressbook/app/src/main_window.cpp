@@ -21,6 +21,7 @@
 
 #include "common/program.h"
 #include "dialog_libraries.h"
+#include "driver/book_sources.h"
 #include "folder_dialogs.h"
 #include "icons.h"
 #include "list_model.h"
@@ -28,6 +29,8 @@
 #include "record_dialogs.h"
 #include "texts.h"
 #include "tree_model.h"
+#include "ui/check_command.h"
+#include "ui/send_command.h"
 #include "ui/sjis_text.h"
 
 namespace tarn::gpsend {
@@ -76,6 +79,9 @@ MainWindow::MainWindow(AppContext& context, QWidget* parent)
 }
 
 MainWindow::~MainWindow() {
+    // A run reads the document and the list state: it ends (its worker
+    // waited for) before they go, not with the window's children after them.
+    delete m_command.data();
     m_doc.removeListener(this);
     m_tree->setModel(nullptr);
     m_list->setModel(nullptr);
@@ -205,6 +211,12 @@ void MainWindow::buildActions() {
 
     makeAction(Command::EditMessage, text::kSendEditMessage, &MainWindow::onEditMessage);
     makeAction(Command::Options, text::kSendOptions, &MainWindow::onOptions);
+    makeAction(Command::SendMail, text::kSendMail, &MainWindow::onSendMail);
+    action(Command::SendMail)->setIconText(t(text::kSendMailButton));
+    makeAction(Command::CheckAddresses, text::kCheckAddresses, &MainWindow::onCheckAddresses);
+    action(Command::CheckAddresses)->setIconText(t(text::kCheckAddressesButton));
+    makeAction(Command::SendLog, text::kSendLog, &MainWindow::onSendLog);
+    makeAction(Command::CheckLog, text::kCheckLog, &MainWindow::onCheckLog);
 
     makeAction(Command::ViewToolBar, text::kViewToolBar, nullptr);
     makeAction(Command::ViewStatusBar, text::kViewStatusBar, nullptr);
@@ -279,11 +291,17 @@ void MainWindow::buildMenus() {
     QMenu* send = add(Menu::Send, text::kMenuSend);
     send->addAction(action(Command::EditMessage));
     send->addSeparator();
+    send->addAction(action(Command::CheckAddresses));
+    send->addAction(action(Command::SendMail));
+    send->addSeparator();
     send->addAction(action(Command::Options));
 
     QMenu* view = add(Menu::View, text::kMenuView);
     view->addAction(action(Command::ViewToolBar));
     view->addAction(action(Command::ViewStatusBar));
+    view->addSeparator();
+    view->addAction(action(Command::SendLog));
+    view->addAction(action(Command::CheckLog));
 
     QMenu* help = add(Menu::Help, text::kMenuHelp);
     help->addAction(action(Command::HelpContents));
@@ -320,6 +338,10 @@ void MainWindow::buildToolBar() {
     }
     m_toolBar->addSeparator();
     for (Command c : {Command::RecordNew, Command::RecordEdit, Command::EditMessage}) {
+        m_toolBar->addAction(action(c));
+    }
+    m_toolBar->addSeparator();
+    for (Command c : {Command::CheckAddresses, Command::SendMail}) {
         m_toolBar->addAction(action(c));
     }
     m_toolBar->addSeparator();
@@ -420,6 +442,9 @@ void MainWindow::updateActions() {
     for (QAction* r : m_recent) {
         r->setEnabled(idle);
     }
+    // One run at a time: the next waits until the last one's window is closed.
+    enable(Command::SendMail, idle && m_command == nullptr);
+    enable(Command::CheckAddresses, idle && m_command == nullptr);
 }
 
 void MainWindow::updateRecentFiles() {
@@ -802,6 +827,98 @@ void MainWindow::onOptions() {
     if (runOptionsDialog(this, m_context.settings) == 1) {
         showCoreError(m_context.store.saveOption(m_context.settings));
     }
+}
+
+// --- sending and checking
+
+// The book's path for the send log, or its title as the caption shows it for
+// the check log.
+std::string MainWindow::bookNameSjis(bool fullPath) const {
+    const QString name = m_path.isEmpty() ? t(text::kUntitled)
+                         : fullPath       ? m_path
+                                          : QFileInfo(m_path).fileName();
+    auto sjis = ui::toSjis(name);
+    return sjis ? *sjis : QFile::encodeName(name).toStdString();
+}
+
+void MainWindow::runCommand(ui::JobCommand* command, const std::function<bool()>& execute) {
+    m_command = command;
+    updateActions();
+    connect(command, &ui::JobCommand::runEnded, this, [this] {
+        // The statuses are in the document (the list has shown them already).
+        updateCount();
+        updateActions();
+    });
+    connect(command, &ui::JobCommand::finished, this, [this, command] {
+        command->deleteLater();
+        if (m_command == command) {
+            m_command = nullptr;
+        }
+        updateActions();
+    });
+    if (!execute()) {
+        // Ended before the run: a box was shown, or the person cancelled.
+        m_command = nullptr;
+        delete command;
+        updateActions();
+    }
+}
+
+void MainWindow::onSendMail() {
+    if (m_command != nullptr || m_doc.runInProgress()) {
+        return;
+    }
+    ui::SendCommandSetup setup;
+    setup.job.settings = m_context.settings;
+    setup.job.contentsPath = m_context.contFileName;
+    setup.job.options.recipientSourceName = bookNameSjis(true);
+    setup.job.options.customHeaderFile = besideProgram("CustmHeader.hdr");
+    setup.job.options.smtpAuthFile = besideProgram("SMTPAuth.txt");
+    if (m_context.dialUp) {
+        setup.job.options.loadDialUp =
+            [library = m_context.dialUp]() -> Result<std::shared_ptr<const DialUpLibrary>> {
+            return library;
+        };
+    }
+    setup.recipients = [this] { return std::make_unique<driver::BookRecipients>(m_doc, m_state); };
+    setup.store = &m_context.store;
+    setup.now = m_now;
+    setup.contentsConfirmed = [this](const std::string& path) {
+        m_context.contFileName = path;
+        updateCount();
+    };
+    auto* command = new ui::SendCommand(this, std::move(setup));
+    runCommand(command, [command] { return command->execute(); });
+}
+
+void MainWindow::onCheckAddresses() {
+    if (m_command != nullptr || m_doc.runInProgress()) {
+        return;
+    }
+    ui::CheckCommandSetup setup;
+    setup.job.settings = m_context.settings;
+    setup.job.options.documentTitle = bookNameSjis(false);
+    if (m_context.dialUp) {
+        setup.job.options.loadDialUp =
+            [library = m_context.dialUp]() -> Result<std::shared_ptr<const DialUpLibrary>> {
+            return library;
+        };
+    }
+    setup.source = [this] { return std::make_unique<driver::BookCheckSource>(m_doc, m_state); };
+    setup.store = &m_context.store;
+    setup.settingsAccepted = [this](const CheckSettings& check) {
+        m_context.settings.check = check;
+    };
+    auto* command = new ui::CheckCommand(this, std::move(setup));
+    runCommand(command, [command] { return command->execute(); });
+}
+
+void MainWindow::onSendLog() {
+    ui::showSendLog(this, m_context.settings, m_start);
+}
+
+void MainWindow::onCheckLog() {
+    ui::showCheckLog(this, m_context.settings, m_start);
 }
 
 void MainWindow::checkFirstUse() {

@@ -5,20 +5,23 @@
 //
 // Commands are QActions made in buildActions() and put into menus in
 // buildMenus(), the one place where the menu bar is laid out. A feature that
-// adds commands (sending, checking, logs) adds its actions there, or to the
-// menu it belongs in through menu(Menu::Send), and reads what it needs
-// through document(), listState() and context():
+// adds commands adds its actions there, or to the menu it belongs in through
+// menu(Menu::Send), and reads what it needs through document(), listState()
+// and context().
 //
-//   QAction* send = window.menu(MainWindow::Menu::Send)->addAction("送信(&S)...");
-//   connect(send, &QAction::triggered, [&] {
-//       auto run = window.document().beginRun();         // edits refused meanwhile
-//       for (const auto& step : window.listState().walk()) ...
-//   });
+// The send and check commands are the core's jobs shown by ui/'s commands:
+// the run goes on a worker thread while the window stays live; the document
+// refuses every edit until the run's statuses are in, and the window's
+// editing commands are off meanwhile.
 #pragma once
 
 #include <QMainWindow>
 
+#include <QPointer>
+
 #include <array>
+#include <ctime>
+#include <functional>
 #include <memory>
 
 #include "addressbook/book_editor.h"
@@ -27,6 +30,8 @@
 #include "application.h"
 #include "collation.h"
 #include "folder_dialogs.h"
+#include "ui/job_command.h"
+#include "ui/log_commands.h"
 #include "wizard/import_wizard.h"
 
 class QLabel;
@@ -69,6 +74,10 @@ public:
         TreePaste,
         EditMessage,
         Options,
+        SendMail,
+        CheckAddresses,
+        SendLog,
+        CheckLog,
         ViewToolBar,
         ViewStatusBar,
         HelpContents,
@@ -110,6 +119,13 @@ public:
     void checkFirstUse();
     // Writes the window layout and sort into the profile.
     void saveLayout();
+
+    // The send or check under way (its progress window still open), or null.
+    ui::JobCommand* runningCommand() const { return m_command; }
+    // Tests turn the clock of the timed send and replace the program starter
+    // of the log commands.
+    void setClock(std::function<std::time_t()> now) { m_now = std::move(now); }
+    void setProgramStarter(ui::ProgramStarter start) { m_start = std::move(start); }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -160,6 +176,14 @@ private:
     void onTreePaste();
     void onEditMessage();
     void onOptions();
+    void onSendMail();
+    void onCheckAddresses();
+    void onSendLog();
+    void onCheckLog();
+    // Runs `command` (a send or check command just made) and keeps it while
+    // its run and progress window last.
+    void runCommand(ui::JobCommand* command, const std::function<bool()>& execute);
+    std::string bookNameSjis(bool fullPath) const;
     void onHelpContents();
     void onHelpAbout();
     void editRecordAt(std::size_t row);
@@ -186,6 +210,9 @@ private:
     QString m_path;
     // The import wizard starts with the choices of its last run.
     addressbook::wizard::ImportWizardState m_importState;
+    QPointer<ui::JobCommand> m_command;
+    std::function<std::time_t()> m_now;
+    ui::ProgramStarter m_start;
     bool m_syncing = false;
     bool m_firstUseChecked = false;
 };

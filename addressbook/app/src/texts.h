@@ -58,6 +58,12 @@ inline constexpr const char* kFolderPaste = "貼り付け(&P)";
 
 inline constexpr const char* kSendEditMessage = "送信内容の作成(&M)...";
 inline constexpr const char* kSendOptions = "オプション設定(&O)...";
+inline constexpr const char* kSendMail = "メール送信(&M)...";
+inline constexpr const char* kSendMailButton = "送信";
+inline constexpr const char* kCheckAddresses = "メールアドレスチェック(&C)...";
+inline constexpr const char* kCheckAddressesButton = "ﾁｪｯｸ";
+inline constexpr const char* kSendLog = "送信ログファイルの確認(&L)";
+inline constexpr const char* kCheckLog = "チェックログファイルの確認(&C)";
 
 inline constexpr const char* kViewToolBar = "ツールバー(&T)";
 inline constexpr const char* kViewStatusBar = "ステータスバー(&S)";

@@ -1,15 +1,20 @@
 // Once on a real X server (xcb under Xvfb): the sample book in the main
-// window, the record editor and the folder editor, saved as screenshots for a
-// person to look at.
+// window, the record editor and the folder editor, and a send and a check
+// started from the window's menu (the send to the recording SMTP server),
+// saved as screenshots for a person to look at.
 #include <QLabel>
 #include <QPainter>
+#include <QPushButton>
 #include <QTableView>
 #include <QTest>
 
 #include "folder_dialogs.h"
 #include "icons.h"
+#include "modal_script.h"
 #include "record_dialogs.h"
+#include "run_fixture.h"
 #include "screenshot.h"
+#include "ui/progress_dialog.h"
 #include "ui/sjis_text.h"
 #include "window_fixture.h"
 
@@ -83,6 +88,76 @@ private slots:
         splash.show();
         QVERIFY(QTest::qWaitForWindowExposed(&splash));
         QVERIFY(!saveScreenshot(&splash, QStringLiteral("gpsend_splash")).isEmpty());
+    }
+
+    void aSendAndACheckFromTheMenu() {
+        QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
+        using tarn::ui::test::ModalScript;
+        tarn::ui::test::RunFixture fx;
+        QVERIFY2(fx.startRecorder({"--refuse", "info@tsubasa-butsuryu.example.co.jp"}),
+                 fx.recorderOutput().c_str());
+        tarn::contents::SendContents c;
+        c.subject = test::sj("【ご案内】&[会社名] &[名前]様 新製品説明会のお知らせ");
+        c.body = tarn::contents::normaliseBodyLineEnds(
+            test::sj("&[会社名]\n&[名前] 様\n\nいつもお世話になっております。\n"
+                     "来月の新製品説明会のご案内をお送りいたします。\n"));
+        fx.writeContents(c);
+        fx.settings.WaitMSec = 1500;  // slow enough to catch the run in the middle
+        test::WindowFixture f;
+        f.context().settings = fx.settings;
+        f.context().contFileName = test::sj(fx.path("message.tnm").string().c_str());
+        MainWindow& w = f.window();
+        w.resize(1100, 520);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(w.openBook(QStringLiteral(TARN_SOURCE_DIR "/samples/sample.tn2")));
+        const std::size_t records = f.doc().recordCount();
+
+        ModalScript modals;
+        modals.then(QStringLiteral("ターノス  確認"),
+                    [](QWidget* d) { ModalScript::press(d, QStringLiteral("送信")); });
+        w.action(MainWindow::Command::SendMail)->trigger();
+        QVERIFY2(modals.failures().isEmpty(), qPrintable(modals.failures().join('\n')));
+        tarn::ui::JobCommand* send = w.runningCommand();
+        QVERIFY(send != nullptr);
+        tarn::ui::ProgressDialog* progress = send->progressDialog();
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return fx.recordedCount() >= 1 &&
+                       progress->statusText().contains(QStringLiteral("人中"));
+            },
+            30000));
+        QTest::qWait(300);
+        QVERIFY(!saveScreenshot(progress, QStringLiteral("gpsend_send_running")).isEmpty());
+        QVERIFY(!saveScreenshot(&w, QStringLiteral("gpsend_window_during_send")).isEmpty());
+        QVERIFY(QTest::qWaitFor([&] { return progress->isFinished(); }, 120000));
+        QTest::qWait(300);
+        QVERIFY(!saveScreenshot(progress, QStringLiteral("gpsend_send_finished")).isEmpty());
+        progress->stopButton()->click();
+        QVERIFY(QTest::qWaitFor([&] { return w.runningCommand() == nullptr; }, 30000));
+        QCOMPARE(f.doc().recordCount(), records);
+        QCOMPARE(f.doc().record(4).status(), tarn::addressbook::kStatusSendError);
+        QTest::qWait(300);
+        QVERIFY(!saveScreenshot(&w, QStringLiteral("gpsend_window_after_send")).isEmpty());
+
+        modals
+            .then(QStringLiteral("メールアドレスチェックの設定"),
+                  [](QWidget* d) { ModalScript::press(d, QStringLiteral("OK")); })
+            .then(QStringLiteral("ターノス - 確認"),
+                  [](QWidget* d) { ModalScript::press(d, QStringLiteral("はい")); });
+        w.action(MainWindow::Command::CheckAddresses)->trigger();
+        QVERIFY2(modals.failures().isEmpty(), qPrintable(modals.failures().join('\n')));
+        tarn::ui::JobCommand* check = w.runningCommand();
+        QVERIFY(check != nullptr);
+        QVERIFY(QTest::qWaitFor([&] { return check->progressDialog()->isFinished(); }, 30000));
+        QTest::qWait(300);
+        QVERIFY(!saveScreenshot(check->progressDialog(), QStringLiteral("gpsend_check_finished"))
+                     .isEmpty());
+        check->progressDialog()->stopButton()->click();
+        QVERIFY(QTest::qWaitFor([&] { return w.runningCommand() == nullptr; }, 30000));
+        QTest::qWait(300);
+        QVERIFY(!saveScreenshot(&w, QStringLiteral("gpsend_window_after_check")).isEmpty());
+        f.doc().setModifiedFlag(false);
     }
 };
 

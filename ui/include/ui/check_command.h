@@ -60,6 +60,9 @@ struct CheckCommandSetup {
     driver::CheckJob::Setup job;
     std::function<std::unique_ptr<driver::CheckSource>()> source;
     const SettingsStore* store = nullptr;  // CheckParam is saved here (null: nowhere)
+    // Told the check settings the person accepted, for a window keeping the
+    // settings in memory.
+    std::function<void(const CheckSettings&)> settingsAccepted;
 };
 
 class CheckCommand : public JobCommand {

@@ -11,6 +11,7 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "driver/send_job.h"
 #include "sendcore/settings.h"
@@ -26,6 +27,9 @@ struct SendCommandSetup {
     const SettingsStore* store = nullptr;
     // The clock of the time dialogs (tests turn it).
     std::function<std::time_t()> now;
+    // Told the send-contents file the person confirmed (Shift_JIS), so that a
+    // window keeping the settings in memory keeps the same file.
+    std::function<void(const std::string&)> contentsConfirmed;
 };
 
 class SendCommand : public JobCommand {
