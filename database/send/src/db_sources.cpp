@@ -138,7 +138,7 @@ RowRead readRows(const RowSourceOptions& options) {
             }
             if (!set.SelectField(c) || !set.FieldAsText(value)) {
                 // A character Shift_JIS cannot hold is named, never dropped.
-                out.code = 2;
+                out.code = kErrRead;
                 out.detail = std::to_string(row) + "行目 " +
                              cp932::toUtf8Lossy(spec.fields[static_cast<std::size_t>(slot)]) +
                              ": " + describe(set.LastError());

@@ -78,6 +78,7 @@ std::string errorText(int code);
 // Codes of the database layer and the pages.
 enum ErrorCode : int {
     kErrDbOpen = 1,
+    kErrRead = 2,
     kErrRecordOpen = 6,
     kErrNoRows = 7,
     kErrMove = 8,
