@@ -230,6 +230,8 @@ bool MainDialog::send(bool partial) {
             new dbsend::DbRecipients(std::move(*source)));
     };
     setup.store = &m_context.store;
+    // A file chosen with 参照 in the confirmation is the current one from now on.
+    setup.contentsConfirmed = [this](const std::string& path) { m_context.contFileName = path; };
     auto* command = new ui::SendCommand(this, std::move(setup));
     connect(command, &ui::JobCommand::runEnded, this, [this](int result) {
         if (result == 0) {
@@ -265,14 +267,10 @@ bool MainDialog::check() {
         return std::unique_ptr<driver::CheckSource>(new dbsend::DbCheckSource(std::move(*source)));
     };
     setup.store = &m_context.store;
+    setup.settingsAccepted = [this](const CheckSettings& check) {
+        m_context.settings.check = check;
+    };
     auto* command = new ui::CheckCommand(this, std::move(setup));
-    // The check-settings dialog saved what it changed: take it back.
-    connect(command, &ui::JobCommand::runEnded, this, [this](int) {
-        SendSettings reloaded{};
-        std::string contents;
-        static_cast<void>(m_context.store.load(reloaded, contents));
-        m_context.settings.check = reloaded.check;
-    });
     connect(command, &ui::JobCommand::finished, command, &QObject::deleteLater);
     if (!command->execute()) {
         delete command;
