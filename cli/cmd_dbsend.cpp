@@ -233,11 +233,11 @@ int runDbSend(const std::vector<std::string>& argv) {
     SendJob job(std::move(recipients), std::move(setup));
     const std::vector<std::string> extra{std::string(rows.deny ? "[x]" : "[ ]") +
                                          " DenyEmailDomain.txt のアドレスには送信しない。"};
-    int code = 0;
-    if (auto stopped = confirmAndRunSend(job, o, extra, code)) {
+    SendRunOutcome outcome;
+    if (auto stopped = confirmAndRunSend(job, o, extra, outcome)) {
         return *stopped;
     }
-    return code == 0 ? kSuccess : kFailure;
+    return finishSendCommand(outcome, true);
 }
 
 int runDbCheck(const std::vector<std::string>& argv) {

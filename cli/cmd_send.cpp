@@ -17,6 +17,9 @@
 namespace tarn::cli {
 namespace {
 
+// The run went to its end but the server refused some of the messages.
+constexpr int kSomeRefused = 3;
+
 int runSend(const std::vector<std::string>& argv);
 
 const Command kSend{
@@ -34,7 +37,9 @@ const Command kSend{
     "              添付ファイルの有無などを一覧にします\n"
     "  --ca-file   サーバ証明書の確認に加える CA 証明書 (PEM)\n"
     "  --pop-port  POP before SMTP の POP3 ポート (既定 110)\n"
-    "  送信中の Ctrl-C は中止ボタンです。送信エラーの状態は BOOK.tn2 に書き戻します。",
+    "  送信中の Ctrl-C は中止ボタンです (SIGTERM と SIGHUP は確認なしの中止)。\n"
+    "  送信エラーの状態は BOOK.tn2 に書き戻します。最後の行は「結果 [OK:n件 NG:n件]」です。\n"
+    "  終了コード: 0 すべて送信、3 送信エラーの宛先あり、1 送信を中止・失敗、2 使い方の誤り",
     "アドレス帳の宛先へ一斉送信します", runSend};
 const Registration reg(kSend);
 
@@ -94,7 +99,8 @@ int runSend(const std::vector<std::string>& argv) {
 }  // namespace
 
 std::optional<int> confirmAndRunSend(driver::SendJob& job, const SendCommandOptions& o,
-                                     const std::vector<std::string>& extraLinesUtf8, int& runCode) {
+                                     const std::vector<std::string>& extraLinesUtf8,
+                                     SendRunOutcome& outcome) {
     using namespace tarn::driver;
     // The checks and the confirmation, with the first recipient's message.
     if (auto problem = job.prepare()) {
@@ -179,11 +185,13 @@ std::optional<int> confirmAndRunSend(driver::SendJob& job, const SendCommandOpti
     if (auto started = job.start(); !started) {
         return fail(started.error().message);
     }
-    runCode = job.runToEnd(ui, [&job] {
+    outcome.code = job.runToEnd(ui, [&job] {
         if (takeStopRequest()) {
             job.requestStop();
         }
     });
+    outcome.ok = ui.ok();
+    outcome.ng = ui.ng();
     return std::nullopt;
 }
 
@@ -234,20 +242,26 @@ int runSendCommand(const SendCommandOptions& o) {
     setup.scriptHost = &host;
     SendJob job(std::make_unique<BookRecipients>(*book->doc, *book->view), std::move(setup));
 
-    int code = 0;
-    if (auto stopped = confirmAndRunSend(job, o, {}, code)) {
+    SendRunOutcome outcome;
+    if (auto stopped = confirmAndRunSend(job, o, {}, outcome)) {
         return *stopped;
     }
     const bool saved = saveBook(*book->doc, o.book);
-    if (code != 0) {
-        return kFailure;
-    }
-    if (o.dryRunDir) {
+    if (outcome.code == 0 && o.dryRunDir) {
         capture.stop();
         out("保存したメール: " + std::to_string(capture.messageCount()) + " 通 (" +
             o.dryRunDir->string() + ")\n");
     }
-    return saved ? kSuccess : kFailure;
+    return finishSendCommand(outcome, saved);
+}
+
+int finishSendCommand(const SendRunOutcome& outcome, bool statusesStored) {
+    // The last line says what happened, whatever the ending.
+    out("結果 [OK:" + std::to_string(outcome.ok) + "件 NG:" + std::to_string(outcome.ng) + "件]\n");
+    if (outcome.code != 0 || !statusesStored) {
+        return kFailure;
+    }
+    return outcome.ng > 0 ? kSomeRefused : kSuccess;
 }
 
 }  // namespace tarn::cli

@@ -85,10 +85,6 @@ struct SendCommandOptions {
 // saved back. Returns the exit code.
 int runSendCommand(const SendCommandOptions& options);
 
-// What every send command does with its job: the checks and the confirmation
-// (with extra lines of the caller's), the timed wait and the run. An exit code
-// when it ended before the run (declined, a problem, --preflight), else
-// nothing and the run's result in runCode.
 // What every check command does with its prepared job: --level and --dns into
 // the check settings (saved, as the check-settings dialog saves them), the
 // question, then the run. An exit code when it ended before the run, else
@@ -98,7 +94,25 @@ class Args;
 std::optional<int> configureAndRunCheck(driver::CheckJob& job, const Command& command,
                                         const Args& args, int& runCode);
 
+// What a send run did: its result (0 or a send error code) and the messages
+// the server accepted and refused.
+struct SendRunOutcome {
+    int code = 0;
+    int ok = 0;
+    int ng = 0;
+};
+
+// What every send command does with its job: the checks and the confirmation
+// (with extra lines of the caller's), the timed wait and the run. An exit code
+// when it ended before the run (declined, a problem, --preflight), else
+// nothing and what the run did in `outcome`.
 std::optional<int> confirmAndRunSend(driver::SendJob& job, const SendCommandOptions& options,
-                                     const std::vector<std::string>& extraLinesUtf8, int& runCode);
+                                     const std::vector<std::string>& extraLinesUtf8,
+                                     SendRunOutcome& outcome);
+
+// The end of every send command: the last line "結果 [OK:n件 NG:n件]" and the
+// exit code: 0 every message went out, 3 the run went to its end but some
+// were refused, 1 the run stopped early or its statuses could not be stored.
+int finishSendCommand(const SendRunOutcome& outcome, bool statusesStored);
 
 }  // namespace tarn::cli

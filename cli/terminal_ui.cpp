@@ -13,8 +13,16 @@
 namespace tarn::cli {
 namespace {
 std::atomic<bool> g_stopRequest{false};
+std::atomic<bool> g_terminate{false};
 
 void onInterrupt(int) {
+    g_stopRequest.store(true);
+}
+
+// SIGTERM and SIGHUP (a shutdown, a closed terminal) end the run as a
+// confirmed stop: nobody is there to answer the question.
+void onTerminate(int) {
+    g_terminate.store(true);
     g_stopRequest.store(true);
 }
 
@@ -29,6 +37,13 @@ void installStopHandler() {
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = 0;  // no SA_RESTART: a pending read of the answer is interrupted
     sigaction(SIGINT, &sa, nullptr);
+    sa.sa_handler = onTerminate;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
+}
+
+bool terminationRequested() {
+    return g_terminate.load();
 }
 
 bool takeStopRequest() {
@@ -124,6 +139,10 @@ void TerminalUi::clearCancelRequest() {
 
 bool TerminalUi::askStop() {
     endLine();
+    if (g_terminate.load()) {
+        err("中止します (終了の合図を受けました)\n");
+        return true;
+    }
     if (::isatty(STDIN_FILENO) == 0) {
         err("中止しますか？ (端末がないため「はい」とみなします)\n");
         return true;
@@ -135,7 +154,7 @@ bool TerminalUi::askStop() {
         ssize_t n = ::read(STDIN_FILENO, &c, 1);
         if (n <= 0) {
             if (n < 0 && errno == EINTR) {
-                // A second Ctrl-C at the question means yes.
+                // A second Ctrl-C (or SIGTERM, SIGHUP) at the question means yes.
                 err("\n");
                 g_stopRequest.store(false);
                 return true;
@@ -149,6 +168,11 @@ bool TerminalUi::askStop() {
     }
     g_stopRequest.store(false);
     return answer == "y" || answer == "Y" || answer == "yes" || answer == "はい";
+}
+
+void TerminalUi::progress(const driver::RunProgress& progress) {
+    m_ok = progress.ok;
+    m_ng = progress.ng;
 }
 
 void TerminalUi::errorBox(std::string_view title, std::string_view text) {

@@ -13,8 +13,11 @@
 
 namespace tarn::cli {
 
-// Installs the SIGINT handler that turns Ctrl-C into a stop request.
+// Installs the signal handlers that turn Ctrl-C into a stop request (asked
+// on the terminal), and SIGTERM and SIGHUP into a confirmed stop.
 void installStopHandler();
+// True once SIGTERM or SIGHUP has arrived.
+bool terminationRequested();
 // True once for each Ctrl-C since the last call (for Job::requestStop).
 bool takeStopRequest();
 
@@ -29,6 +32,7 @@ public:
     void setAddressLine(std::string_view text) override;
     void setRange(std::int64_t maximum) override;
     void setPosition(std::int64_t position) override;
+    void progress(const driver::RunProgress& progress) override;
     bool askStop() override;
     void errorBox(std::string_view title, std::string_view text) override;
     void finish(std::string_view logPath, std::string_view viewer) override;
@@ -40,6 +44,10 @@ public:
     bool cancelRequested() const override;
     void clearCancelRequest() override;
 
+    // The run's counts as last reported: messages accepted and refused.
+    int ok() const { return m_ok; }
+    int ng() const { return m_ng; }
+
 private:
     void redraw(bool force);
     void endLine();
@@ -49,6 +57,7 @@ private:
     bool m_lineDirty = false;
     std::string m_title, m_status, m_time, m_address;
     std::int64_t m_max = 0, m_pos = 0;
+    int m_ok = 0, m_ng = 0;
     std::chrono::steady_clock::time_point m_lastDraw{};
 };
 

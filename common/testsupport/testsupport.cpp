@@ -209,6 +209,7 @@ bool ChildProcess::running() {
     pid_t r = ::waitpid(m_pid, &status, WNOHANG);
     if (r == m_pid) {
         m_pid = -1;
+        m_exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         return false;
     }
     return true;

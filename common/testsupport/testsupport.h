@@ -56,11 +56,14 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
     pid_t pid() const { return m_pid; }
     bool running();
+    // The exit code once running() has seen the end; -1 when killed by a signal.
+    int exitCode() const { return m_exitCode; }
     std::string output() const;  // stdout + stderr so far, for failure messages
     void stop();
 
 private:
     pid_t m_pid = -1;
+    int m_exitCode = -1;
     std::filesystem::path m_out, m_err;
 };
 

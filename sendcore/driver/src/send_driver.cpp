@@ -430,8 +430,16 @@ int SendRun::sendOne(const Recipient& r) {
     // Otherwise the message was cut off by the person: not sent, not refused.
 
     if (asked) {
-        disconnect(false);
-        return stopAnswered(answer ? *answer : m_ui.awaitStopAnswer());
+        const bool yes = answer ? *answer : m_ui.awaitStopAnswer();
+        if (yes || interrupted) {
+            // The person wants out, or the transaction was cut off: a QUIT to a
+            // server that may have stalled would hold the stop for the whole
+            // receive time-out, so the connection is simply closed.
+            ZEPH_Abort();
+        } else {
+            disconnect(false);
+        }
+        return stopAnswered(yes);
     }
     if (m_ui.stopRequested()) {
         m_ui.clearStopRequest();

@@ -78,7 +78,7 @@ protected:
 TEST_F(SendRun, MergesRunsTheScriptMarksRefusedAndLogsEveryLine) {
     fx.saveSettings();
     RunResult r = fx.tarn({"send", fx.path("book.tn2").string(), "--yes"});
-    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    ASSERT_EQ(r.exitCode, 3) << r.out << r.err;  // one recipient refused
 
     // Delivered: the first and the 御中 recipient; the refused one is marked 送信エラー.
     ASSERT_EQ(fx.recordedCount(), 2);
@@ -147,9 +147,9 @@ TEST_F(SendRun, ErrorsOnlyLogAppendsAndKeepsEarlierRuns) {
     fx.settings().LogFileMode = 1;
     fx.settings().LogCreateMode = 1;
     fx.saveSettings();
-    ASSERT_EQ(fx.tarn({"send", fx.path("book.tn2").string(), "--yes"}).exitCode, 0);
+    ASSERT_EQ(fx.tarn({"send", fx.path("book.tn2").string(), "--yes"}).exitCode, 3);
     fx.writeBook(fiveRows());  // statuses back to the start
-    ASSERT_EQ(fx.tarn({"send", fx.path("book.tn2").string(), "--yes"}).exitCode, 0);
+    ASSERT_EQ(fx.tarn({"send", fx.path("book.tn2").string(), "--yes"}).exitCode, 3);
     std::string log = maskedLog(fx.path("send.log"));
     EXPECT_EQ(log.find("送信完了\""), std::string::npos) << "mode 1 writes no success lines";
     const std::string failure =
