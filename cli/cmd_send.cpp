@@ -26,7 +26,8 @@ const Command kSend{
     "send",
     "send BOOK.tn2 [--contents FILE.tnm] [--folder NAME | --group NAME]\n"
     "           [--at \"YYYY-MM-DD HH:MM:SS\"] [--yes] [--dry-run DIR] [--ca-file PEM]\n"
-    "           [--preflight] [--pop-port PORT]\n"
+    "           [--preflight] [--pop-port PORT] [--resume | --restart] [--resend-uncertain]\n"
+    "           [--no-journal]\n"
     "  表示中 (--folder/--group、既定はすべて) の状態「正常」の宛先へ一通ずつ送信します。\n"
     "  設定はレジストリ (TARN_REGISTRY) の標準アカウントを使います。\n"
     "  --contents  送信内容ファイル (既定は前回の送信内容ファイル)\n"
@@ -37,6 +38,10 @@ const Command kSend{
     "              添付ファイルの有無などを一覧にします\n"
     "  --ca-file   サーバ証明書の確認に加える CA 証明書 (PEM)\n"
     "  --pop-port  POP before SMTP の POP3 ポート (既定 110)\n"
+    "  --resume    前回中断された送信を続きから行います (送信済みの宛先には送りません)\n"
+    "  --restart   前回の送信記録 (BOOK.tn2.journal) を捨てて最初から送信します\n"
+    "  --resend-uncertain  中断のため届いたかどうかわからない宛先にも送ります\n"
+    "  --no-journal  送信記録 (BOOK.tn2.journal) を残しません (中断後は続きから送信できません)\n"
     "  送信中の Ctrl-C は中止ボタンです (SIGTERM と SIGHUP は確認なしの中止)。\n"
     "  送信エラーの状態は BOOK.tn2 に書き戻します。最後の行は「結果 [OK:n件 NG:n件]」です。\n"
     "  終了コード: 0 すべて送信、3 送信エラーの宛先あり、1 送信を中止・失敗、2 使い方の誤り",
@@ -56,6 +61,29 @@ public:
     }
 };
 
+// The question about an interrupted earlier run, on the terminal. Without one
+// nothing is assumed: the person says --resume or --restart.
+class TerminalResumeUi : public driver::ResumeUi {
+public:
+    bool askResume(std::string_view title, std::string_view text) override {
+        err(fromSjis(title) + "\n" + fromSjis(text) + "\n");
+        if (::isatty(STDIN_FILENO) == 0) {
+            err("tarn send: 端末がないため確認できません。--resume (続きから) か --restart "
+                "(最初から) を指定してください。\n");
+            return false;
+        }
+        return confirmOnTerminal("続きから送信しますか？");
+    }
+    bool askSendUncertain(std::string_view title, std::string_view text,
+                          const std::vector<std::string>& addresses) override {
+        err(fromSjis(title) + "\n" + fromSjis(text) + "\n");
+        for (const auto& a : addresses) {
+            err("  " + fromSjis(a) + "\n");
+        }
+        return confirmOnTerminal("もう一度送信しますか？");
+    }
+};
+
 std::string firstLines(const std::string& utf8, int lines) {
     std::size_t pos = 0;
     for (int i = 0; i < lines && pos != std::string::npos; ++i) {
@@ -66,7 +94,7 @@ std::string firstLines(const std::string& utf8, int lines) {
 
 int runSend(const std::vector<std::string>& argv) {
     Args args(argv, {"contents", "folder", "group", "at", "dry-run", "ca-file", "pop-port"},
-              {"yes", "preflight"});
+              {"yes", "preflight", "resume", "restart", "resend-uncertain", "no-journal"});
     if (!args.ok()) {
         return usageError(kSend, args.error());
     }
@@ -85,6 +113,13 @@ int runSend(const std::vector<std::string>& argv) {
     }
     o.caFile = args.value("ca-file").value_or("");
     o.preflight = args.has("preflight");
+    if (args.has("resume") && args.has("restart")) {
+        return usageError(kSend, "--resume と --restart は同時に指定できません");
+    }
+    o.resume = args.has("resume");
+    o.restart = args.has("restart");
+    o.resendUncertain = args.has("resend-uncertain");
+    o.journal = !args.has("no-journal");
     if (auto port = args.value("pop-port")) {
         int value = 0;
         auto [end, ec] = std::from_chars(port->data(), port->data() + port->size(), value);
@@ -104,6 +139,10 @@ std::optional<int> confirmAndRunSend(driver::SendJob& job, const SendCommandOpti
     using namespace tarn::driver;
     // The checks and the confirmation, with the first recipient's message.
     if (auto problem = job.prepare()) {
+        if (job.settledByJournal()) {
+            out(fromSjis(problem->text) + "\n");
+            return kSuccess;
+        }
         return showProblem(*problem);
     }
     const driver::SendConfirmation& c = job.confirmation();
@@ -241,12 +280,36 @@ int runSendCommand(const SendCommandOptions& o) {
     setup.options.popPort = o.popPort;
     setup.scriptHost = &host;
     SendJob job(std::make_unique<BookRecipients>(*book->doc, *book->view), std::move(setup));
+    // A dry run sends nothing a later run should know about.
+    if (o.journal && !o.preflight && !o.dryRunDir) {
+        TerminalResumeUi resumeUi;
+        const auto how = o.resume    ? SendJob::EarlierRun::kResume
+                         : o.restart ? SendJob::EarlierRun::kRestart
+                                     : SendJob::EarlierRun::kAsk;
+        if (auto problem = job.useJournal(journalPathFor(o.book), how, resumeUi,
+                                          o.resendUncertain ? std::optional(true) : std::nullopt)) {
+            return showProblem(*problem);
+        }
+        for (const auto& a : job.uncertainLeftOut()) {
+            out("送信結果不明のため送信しません: " + fromSjis(a) + "\n");
+        }
+    }
 
     SendRunOutcome outcome;
     if (auto stopped = confirmAndRunSend(job, o, {}, outcome)) {
+        if (job.settledByJournal()) {
+            // Nothing was left to send: the journal's statuses are stored.
+            if (!saveBook(*book->doc, o.book)) {
+                return kFailure;
+            }
+            job.journalDone();
+        }
         return *stopped;
     }
     const bool saved = saveBook(*book->doc, o.book);
+    if (outcome.code == 0 && saved) {
+        job.journalDone();
+    }
     if (outcome.code == 0 && o.dryRunDir) {
         capture.stop();
         out("保存したメール: " + std::to_string(capture.messageCount()) + " 通 (" +

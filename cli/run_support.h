@@ -79,6 +79,10 @@ struct SendCommandOptions {
     std::string caFile;
     bool preflight = false;  // only list what the recipients would receive other than as written
     int popPort = 110;       // POP before SMTP
+    // An earlier run's journal: go on from where it stopped, or throw it away
+    // (neither: ask on the terminal); whether uncertain recipients are sent.
+    bool resume = false, restart = false, resendUncertain = false;
+    bool journal = true;  // keep BOOK.tn2.journal for a resume
 };
 
 // The send command: checks, confirmation, timed wait, the driver, statuses

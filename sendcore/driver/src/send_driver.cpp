@@ -374,6 +374,7 @@ void SendRun::accountResult(const Recipient& r, bool accepted) {
         if (m_settings.LogFileMode >= 2) {
             m_log.messageSent(r.position, r.address);
         }
+        m_recipients.messageAccepted(replyLine());
     } else {
         ++m_ng;
         EngineErrorValues e = engineErrors();
@@ -381,6 +382,7 @@ void SendRun::accountResult(const Recipient& r, bool accepted) {
             m_log.messageFailed(r.position, r.address, e, e.smtpReplyCode != 0 ? replyLine() : "");
         }
         m_recipients.markSendFailed();
+        m_recipients.messageRefused(e.smtpReplyCode, e.smtpReplyCode != 0 ? replyLine() : "");
         result.outcome = RecipientOutcome::kRefused;
         result.status = addressbook::kStatusSendError;
         result.code = e.lastError;
@@ -399,6 +401,10 @@ int SendRun::sendOne(const Recipient& r) {
     bool asked = false;
     std::optional<bool> answer;
     bool interrupted = false;
+    if (!m_recipients.messageCommitting()) {
+        disconnect(false);
+        return end(kErrJournal);
+    }
     if (ZEPH_Send(0) != 0) {
         while (ZEPH_IsExecute() != 0) {
             m_ui.setPosition(ZEPH_GetNowSendSize());
@@ -581,6 +587,7 @@ int SendRun::execute() {
             }
         }
     }
+    m_recipients.finishWalk();
     return finish();
 }
 
@@ -624,6 +631,8 @@ std::string sendErrorText(int code) {
             return sj("POP3のパスワードが違います。");
         case 803:
             return sj("スクリプトエラーです。");
+        case 520:
+            return sj("送信記録ファイルに書き込めません。送信を中止しました。");
         default:
             return {};
     }

@@ -135,6 +135,16 @@ std::optional<CommandProblem> SendJob::loadContents(const std::string& path) {
 std::optional<CommandProblem> SendJob::prepare() {
     m_confirmation = {};
     const int n = m_recipients->eligibleCount();
+    if (n == 0 && m_journalled != nullptr && m_journalled->resumes()) {
+        // The earlier run had settled everyone before it was cut off: only its
+        // statuses are left to store.
+        if (m_recipients->beginRun()) {
+            m_journalled->finishWalk();
+            m_recipients->commit();
+            m_settledByJournal = true;
+        }
+        return CommandProblem{0, sj("前回の送信で、すべての宛先の送信が終わっています。")};
+    }
     if (n == 0) {
         return CommandProblem{kErrNoRecipients, sendErrorText(kErrNoRecipients)};
     }
@@ -171,8 +181,8 @@ Status SendJob::rememberContentsFile(const SettingsStore& store) const {
 }
 
 void SendJob::makePreview() {
-    m_confirmation.preflight = runPreflight(m_setup.settings, m_contents,
-                                            m_confirmation.recipients, *m_recipients);
+    m_confirmation.preflight =
+        runPreflight(m_setup.settings, m_contents, m_confirmation.recipients, *m_recipients);
     SendPreview& preview = m_confirmation.preview;
     preview = {};
     PreviewScriptHost host(m_setup.scriptHost);
@@ -208,7 +218,62 @@ void SendJob::makePreview() {
     });
 }
 
+std::optional<CommandProblem> SendJob::useJournal(const std::filesystem::path& path, EarlierRun how,
+                                                  ResumeUi& ui, std::optional<bool> sendUncertain) {
+    JournalContents earlier;
+    std::error_code ec;
+    if (std::filesystem::exists(path, ec) && how == EarlierRun::kRestart) {
+        if (!std::filesystem::remove(path, ec)) {
+            return CommandProblem{0, sj("送信記録ファイルを削除できません。")};
+        }
+    } else if (std::filesystem::exists(path, ec)) {
+        auto read = readJournal(path);
+        if (!read) {
+            return CommandProblem{0, sj("送信記録ファイルを読めません。")};
+        }
+        earlier = std::move(*read);
+    }
+    // A run that ended before its first message (a refused login, no
+    // connection) leaves an empty journal: nothing to go on from.
+    if (!earlier.entries.empty()) {
+        const std::string title = sj("ターノス - 確認");
+        if (how == EarlierRun::kAsk && !ui.askResume(title, interruptedRunText(earlier))) {
+            return CommandProblem{0, sj("送信を取りやめました。")};
+        }
+        const std::vector<std::string> uncertain = earlier.uncertainAddresses();
+        if (!uncertain.empty() && !sendUncertain) {
+            sendUncertain = ui.askSendUncertain(title, uncertainQuestionText(earlier), uncertain);
+        }
+        if (!uncertain.empty() && !*sendUncertain) {
+            m_uncertainLeftOut = uncertain;
+        }
+    }
+    auto journalled = std::make_unique<JournalledRecipients>(
+        std::move(m_recipients), std::move(earlier), sendUncertain.value_or(false));
+    m_journalled = journalled.get();
+    m_recipients = std::move(journalled);
+    m_journalPath = path;
+    return std::nullopt;
+}
+
+void SendJob::journalDone() {
+    if (m_journalled == nullptr || (!m_settledByJournal && (!ended() || result() != 0))) {
+        return;
+    }
+    m_journalWriter.reset();
+    std::error_code ec;
+    std::filesystem::remove(m_journalPath, ec);
+}
+
 Status SendJob::start(Wake wake) {
+    if (m_journalled != nullptr) {
+        auto writer = JournalWriter::open(m_journalPath);
+        if (!writer) {
+            return writer.error();
+        }
+        m_journalWriter = std::move(*writer);
+        m_journalled->setWriter(m_journalWriter.get());
+    }
     if (auto taken = m_recipients->beginRun(); !taken) {
         return taken;
     }
@@ -236,6 +301,10 @@ Status SendJob::start(Wake wake) {
 }
 
 void SendJob::commit() {
+    if (m_journalWriter) {
+        // The last outcomes reach the disk with the statuses.
+        m_journalWriter->sync();
+    }
     m_recipients->commit();
 }
 

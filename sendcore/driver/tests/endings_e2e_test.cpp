@@ -85,6 +85,7 @@ TEST(SendEnding, TerminationSignalsStopAStalledRunAtOnceAndKeepTheStatuses) {
         ASSERT_TRUE(server.waitReceived("\r\n.\r\n", 0, std::chrono::seconds(20)))
             << tarn.output() << server.received();
         const auto signalled = std::chrono::steady_clock::now();
+        ASSERT_TRUE(tarn.running());
         ::kill(tarn.pid(), signal);
         ASSERT_TRUE(waitUntil([&] { return !tarn.running(); }, std::chrono::seconds(30)));
         const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(

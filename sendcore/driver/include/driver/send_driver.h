@@ -40,6 +40,9 @@ enum SendErrorCode : int {
     kErrPopUser = 513,
     kErrPopPassword = 514,
     kErrScript = 803,
+    // The send journal could not be written: the run stops rather than send
+    // messages it cannot account for.
+    kErrJournal = 520,
 };
 
 // "ターノス - エラー  (№%d)" and the code's text (Shift_JIS); empty text for a
@@ -75,6 +78,15 @@ public:
     // not (false at the end), and "the message of the last entry was refused".
     virtual bool next(Recipient& recipient) = 0;
     virtual void markSendFailed() = 0;
+    // Worker thread, around each message of the last entry (a journal keeps
+    // them): the message is about to be handed to the server (false: it could
+    // not be recorded, and the run must not send it), then its outcome.
+    virtual bool messageCommitting() { return true; }
+    virtual void messageAccepted(std::string_view reply) { (void)reply; }
+    virtual void messageRefused(int code, std::string_view reply) { (void)code, (void)reply; }
+    // Worker thread, when the run has taken its N recipients: the rest of the
+    // walk is not sent to, but a source may still have statuses to give there.
+    virtual void finishWalk() {}
 
     // Caller's thread, after the run (on every path): apply what the run did.
     virtual void commit() {}

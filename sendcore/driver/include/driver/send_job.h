@@ -26,6 +26,7 @@
 #include "driver/job.h"
 #include "driver/preflight.h"
 #include "driver/send_driver.h"
+#include "driver/send_journal.h"
 #include "sendcore/settings.h"
 
 namespace tarn::driver {
@@ -88,6 +89,29 @@ public:
     SendJob(std::unique_ptr<RecipientSource> recipients, Setup setup);
     ~SendJob() override;
 
+    // How a send treats the journal an earlier run left behind.
+    enum class EarlierRun {
+        kAsk,      // ask through the ResumeUi
+        kResume,   // go on from where it stopped (uncertain ones as asked)
+        kRestart,  // throw the journal away: everyone eligible is sent again
+    };
+    // Before prepare(): this run keeps a journal at `path` (journal.h). When
+    // an earlier run's journal is there, the send goes on from where it
+    // stopped or starts afresh, as `how` says or the person answers through
+    // `ui`; `sendUncertain` answers the uncertain question in advance. A
+    // problem means no send (cancelled, or the journal unreadable).
+    std::optional<CommandProblem> useJournal(const std::filesystem::path& path, EarlierRun how,
+                                             ResumeUi& ui, std::optional<bool> sendUncertain = {});
+    // The uncertain recipients the resumed run leaves out (Shift_JIS addresses).
+    const std::vector<std::string>& uncertainLeftOut() const { return m_uncertainLeftOut; }
+    // True when prepare() found that the earlier run had settled every
+    // recipient: there is nothing to send, and the journal's statuses have
+    // been committed (store them, then journalDone()).
+    bool settledByJournal() const { return m_settledByJournal; }
+    // After a run that went to its end (or settledByJournal) and whose
+    // statuses the caller has stored: the journal has served and is removed.
+    void journalDone();
+
     // The send command's checks, then the confirmation: no recipients (510),
     // no sender name, a send-contents file that cannot be read or has an empty
     // body. nullopt when the confirmation can be shown.
@@ -112,6 +136,11 @@ private:
     void makePreview();
 
     std::unique_ptr<RecipientSource> m_recipients;
+    JournalledRecipients* m_journalled = nullptr;  // m_recipients, when journalled
+    std::filesystem::path m_journalPath;
+    std::unique_ptr<JournalWriter> m_journalWriter;
+    std::vector<std::string> m_uncertainLeftOut;
+    bool m_settledByJournal = false;
     Setup m_setup;
     std::string m_initialContentsPath;
     contents::SendContents m_contents;

@@ -1,0 +1,343 @@
+#include "driver/send_journal.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <fstream>
+
+#include "common/cp932.h"
+#include "texts.h"
+
+namespace tarn::driver {
+namespace {
+
+constexpr std::string_view kFirstLine = "TARNJOURNAL 1";
+constexpr std::size_t kMaxLine = 4096;
+constexpr std::uintmax_t kMaxFile = 256U << 20U;
+
+// Bytes that would end a field or a line, and '%' itself, as "%XX".
+std::string escaped(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c <= 0x20 || c == '%' || c == 0x7F) {
+            out += '%';
+            out += kHex[c >> 4U];
+            out += kHex[c & 0x0FU];
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+bool unescaped(std::string_view text, std::string& out) {
+    out.clear();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out += text[i];
+            continue;
+        }
+        if (i + 2 >= text.size()) {
+            return false;
+        }
+        const int hi = hexValue(text[i + 1]);
+        const int lo = hexValue(text[i + 2]);
+        if (hi < 0 || lo < 0) {
+            return false;
+        }
+        out += static_cast<char>(hi * 16 + lo);
+        i += 2;
+    }
+    return true;
+}
+
+bool number(std::string_view text, int& value) {
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return ec == std::errc{} && end == text.data() + text.size() && value >= 0;
+}
+
+std::vector<std::string_view> fields(std::string_view line) {
+    std::vector<std::string_view> out;
+    while (!line.empty()) {
+        const auto space = line.find(' ');
+        out.push_back(line.substr(0, space));
+        if (space == std::string_view::npos) {
+            break;
+        }
+        line.remove_prefix(space + 1);
+    }
+    return out;
+}
+
+// One record line into `journal`; false when it is not one.
+bool readLine(std::string_view line, JournalContents& journal) {
+    const std::vector<std::string_view> f = fields(line);
+    if (f.size() < 3 || f[0].size() != 1) {
+        return false;
+    }
+    JournalKey key;
+    if (!number(f[1], key.position) || !unescaped(f[2], key.address)) {
+        return false;
+    }
+    JournalEntry entry;
+    switch (f[0][0]) {
+        case 'B':
+            if (f.size() != 3) {
+                return false;
+            }
+            // A commit never overrides an outcome already recorded.
+            journal.entries.try_emplace(std::move(key), entry);
+            return true;
+        case 'A':
+            if (f.size() != 4 || !unescaped(f[3], entry.reply)) {
+                return false;
+            }
+            entry.outcome = JournalOutcome::kAccepted;
+            break;
+        case 'R':
+            if (f.size() != 5 || !number(f[3], entry.code) || !unescaped(f[4], entry.reply)) {
+                return false;
+            }
+            entry.outcome = JournalOutcome::kRefused;
+            break;
+        default:
+            return false;
+    }
+    journal.entries.insert_or_assign(std::move(key), std::move(entry));
+    return true;
+}
+
+std::string keyFields(const JournalKey& key) {
+    return std::to_string(key.position) + ' ' + escaped(key.address);
+}
+
+}  // namespace
+
+int JournalContents::count(JournalOutcome outcome) const {
+    int n = 0;
+    for (const auto& [key, entry] : entries) {
+        n += entry.outcome == outcome ? 1 : 0;
+    }
+    return n;
+}
+
+std::vector<std::string> JournalContents::uncertainAddresses() const {
+    std::vector<std::string> out;
+    for (const auto& [key, entry] : entries) {
+        if (entry.outcome == JournalOutcome::kUncertain) {
+            out.push_back(key.address);
+        }
+    }
+    return out;
+}
+
+JournalContents parseJournal(std::string_view bytes) {
+    JournalContents journal;
+    bool first = true;
+    while (!bytes.empty()) {
+        const auto lf = bytes.find('\n');
+        // A line without its LF is the torn end of a write: damaged.
+        const std::string_view line = bytes.substr(0, lf);
+        bytes.remove_prefix(lf == std::string_view::npos ? bytes.size() : lf + 1);
+        const bool complete = lf != std::string_view::npos;
+        if (first) {
+            first = false;
+            if (line == kFirstLine && complete) {
+                continue;
+            }
+        }
+        if (!complete || line.size() > kMaxLine || !readLine(line, journal)) {
+            ++journal.damagedLines;
+        }
+    }
+    return journal;
+}
+
+Result<JournalContents> readJournal(const std::filesystem::path& path) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (ec) {
+        return makeError("送信記録ファイルを読めません: " + path.string());
+    }
+    if (size > kMaxFile) {
+        return makeError("送信記録ファイルが大きすぎます: " + path.string());
+    }
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) {
+        return makeError("送信記録ファイルを読めません: " + path.string());
+    }
+    if (bytes.compare(0, kFirstLine.size() + 1, std::string(kFirstLine) + '\n') != 0) {
+        return makeError("送信記録ファイルではありません: " + path.string());
+    }
+    return parseJournal(bytes);
+}
+
+std::filesystem::path journalPathFor(const std::filesystem::path& recipientsFile) {
+    std::filesystem::path p = recipientsFile;
+    p += ".journal";
+    return p;
+}
+
+Result<std::unique_ptr<JournalWriter>> JournalWriter::open(const std::filesystem::path& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return makeError("送信記録ファイルを作成できません: " + path.string() + " (" +
+                         std::strerror(errno) + ")");
+    }
+    std::unique_ptr<JournalWriter> writer(new JournalWriter(fd));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        return makeError("送信記録ファイルを作成できません: " + path.string());
+    }
+    if (st.st_size == 0) {
+        // A new journal: its name must survive a power cut too.
+        if (!writer->append(std::string(kFirstLine) + '\n') || !writer->sync()) {
+            return makeError("送信記録ファイルに書き込めません: " + path.string());
+        }
+        const std::filesystem::path folder =
+            path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+        const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dir >= 0) {
+            ::fsync(dir);
+            ::close(dir);
+        }
+    }
+    return writer;
+}
+
+JournalWriter::~JournalWriter() {
+    ::close(m_fd);
+}
+
+bool JournalWriter::append(const std::string& line) {
+    // One write per line: O_APPEND keeps it whole against other writers, and a
+    // kill can at worst tear the last line, which the reader skips.
+    std::size_t done = 0;
+    while (done < line.size()) {
+        const ssize_t n = ::write(m_fd, line.data() + done, line.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool JournalWriter::sync() {
+    return ::fdatasync(m_fd) == 0;
+}
+
+bool JournalWriter::begin(const JournalKey& key) {
+    return append("B " + keyFields(key) + '\n') && sync();
+}
+
+bool JournalWriter::accepted(const JournalKey& key, std::string_view reply) {
+    return append("A " + keyFields(key) + ' ' + escaped(reply) + '\n');
+}
+
+bool JournalWriter::refused(const JournalKey& key, int code, std::string_view reply) {
+    return append("R " + keyFields(key) + ' ' + std::to_string(code) + ' ' + escaped(reply) + '\n');
+}
+
+std::string interruptedRunText(const JournalContents& journal) {
+    return format(sj("前回の送信は中断されています。\n送信済み %d 件、送信エラー %d 件、"
+                     "送信結果不明 %d 件。\n続きから送信しますか？")
+                      .c_str(),
+                  journal.count(JournalOutcome::kAccepted), journal.count(JournalOutcome::kRefused),
+                  journal.count(JournalOutcome::kUncertain));
+}
+
+std::string uncertainQuestionText(const JournalContents& journal) {
+    return format(sj("次の %d 件は、送信中に中断されたため届いたかどうかわかりません。\n"
+                     "これらの宛先にもう一度送信しますか？")
+                      .c_str(),
+                  journal.count(JournalOutcome::kUncertain));
+}
+
+JournalledRecipients::JournalledRecipients(std::unique_ptr<RecipientSource> inner,
+                                           JournalContents earlier, bool sendUncertain)
+    : m_inner(std::move(inner)), m_earlier(std::move(earlier)), m_sendUncertain(sendUncertain) {}
+
+bool JournalledRecipients::settled(const Recipient& r) const {
+    const auto it = m_earlier.entries.find(JournalKey{r.position, r.address});
+    if (it == m_earlier.entries.end()) {
+        return false;
+    }
+    return it->second.outcome != JournalOutcome::kUncertain || !m_sendUncertain;
+}
+
+int JournalledRecipients::eligibleCount() {
+    int n = 0;
+    m_inner->visitEligible([&](const Recipient& r) {
+        n += settled(r) ? 0 : 1;
+        return true;
+    });
+    return n;
+}
+
+void JournalledRecipients::visitEligible(const std::function<bool(const Recipient&)>& visit) {
+    m_inner->visitEligible([&](const Recipient& r) { return settled(r) || visit(r); });
+}
+
+bool JournalledRecipients::next(Recipient& recipient) {
+    if (!m_inner->next(recipient)) {
+        return false;
+    }
+    m_current = JournalKey{recipient.position, recipient.address};
+    if (recipient.eligible && settled(recipient)) {
+        recipient.eligible = false;
+        const auto it = m_earlier.entries.find(m_current);
+        if (it->second.outcome == JournalOutcome::kRefused) {
+            // Refused before the earlier run could save it: the status now.
+            m_inner->markSendFailed();
+        }
+    }
+    return true;
+}
+
+void JournalledRecipients::finishWalk() {
+    // An entry neither settled nor sent waits for the next run, as it would
+    // without a journal; next() gives the settled ones their statuses.
+    Recipient r;
+    while (next(r)) {
+    }
+}
+
+bool JournalledRecipients::messageCommitting() {
+    return m_writer == nullptr || m_writer->begin(m_current);
+}
+
+void JournalledRecipients::messageAccepted(std::string_view reply) {
+    if (m_writer != nullptr) {
+        m_writer->accepted(m_current, reply);
+    }
+}
+
+void JournalledRecipients::messageRefused(int code, std::string_view reply) {
+    if (m_writer != nullptr) {
+        m_writer->refused(m_current, code, reply);
+    }
+}
+
+}  // namespace tarn::driver

@@ -1,0 +1,147 @@
+// The send journal's file and the recipients it leaves out on a resume.
+#include <gtest/gtest.h>
+
+#include "driver/send_journal.h"
+#include "testsupport.h"
+
+using namespace tarn;
+using namespace tarn::driver;
+using tarn::test::TempDir;
+
+namespace {
+
+// A walk of recipients that remembers which ones were marked refused.
+class ListSource : public RecipientSource {
+public:
+    explicit ListSource(std::vector<std::string> addresses) {
+        for (std::size_t i = 0; i < addresses.size(); ++i) {
+            Recipient r;
+            r.position = static_cast<int>(i + 1);
+            r.eligible = true;
+            r.address = addresses[i];
+            m_walk.push_back(r);
+        }
+    }
+    int eligibleCount() override { return static_cast<int>(m_walk.size()); }
+    void visitEligible(const std::function<bool(const Recipient&)>& visit) override {
+        for (const auto& r : m_walk) {
+            if (!visit(r)) {
+                return;
+            }
+        }
+    }
+    bool next(Recipient& r) override {
+        if (m_next == m_walk.size()) {
+            return false;
+        }
+        r = m_walk[m_next++];
+        return true;
+    }
+    void markSendFailed() override { failed->push_back(m_walk[m_next - 1].address); }
+
+    std::shared_ptr<std::vector<std::string>> failed = std::make_shared<std::vector<std::string>>();
+
+private:
+    std::vector<Recipient> m_walk;
+    std::size_t m_next = 0;
+};
+
+}  // namespace
+
+TEST(SendJournal, WhatTheWriterRecordsReadsBackAndATornEndIsSkipped) {
+    TempDir dir;
+    const auto path = journalPathFor(dir / "book.tn2");
+    EXPECT_EQ(path.filename(), "book.tn2.journal");
+    {
+        auto writer = JournalWriter::open(path);
+        ASSERT_TRUE(writer.ok()) << writer.error().message;
+        // An address and a reply with spaces, '%' and a line break stay whole.
+        ASSERT_TRUE((*writer)->begin({1, "a b%c@example.jp"}));
+        ASSERT_TRUE((*writer)->accepted({1, "a b%c@example.jp"}, "250 ok\r\nmore"));
+        ASSERT_TRUE((*writer)->begin({2, "b@example.jp"}));
+        ASSERT_TRUE((*writer)->refused({2, "b@example.jp"}, 550, "550 no such user"));
+        ASSERT_TRUE((*writer)->begin({3, "c@example.jp"}));
+    }
+    // A commit after an outcome (the same recipient sent again) does not undo it.
+    std::string bytes = test::readFile(path) + "B 1 a%20b%25c@example.jp\nA 4 d@exa";
+    test::writeFile(path, bytes);
+
+    auto read = readJournal(path);
+    ASSERT_TRUE(read.ok()) << read.error().message;
+    const JournalContents& j = *read;
+    EXPECT_EQ(j.damagedLines, 1);  // the torn last line
+    ASSERT_EQ(j.entries.size(), 3U);
+    const JournalEntry& a = j.entries.at({1, "a b%c@example.jp"});
+    EXPECT_EQ(a.outcome, JournalOutcome::kAccepted);
+    EXPECT_EQ(a.reply, "250 ok\r\nmore");
+    const JournalEntry& b = j.entries.at({2, "b@example.jp"});
+    EXPECT_EQ(b.outcome, JournalOutcome::kRefused);
+    EXPECT_EQ(b.code, 550);
+    EXPECT_EQ(j.uncertainAddresses(), std::vector<std::string>{"c@example.jp"});
+    EXPECT_EQ(j.count(JournalOutcome::kAccepted), 1);
+}
+
+TEST(SendJournal, HostileLinesAreCountedNotTrusted) {
+    const std::string longLine = "B 1 " + std::string(5000, 'x') + "\n";
+    JournalContents j = parseJournal(
+        "TARNJOURNAL 1\n"
+        "B -1 a@example.jp\n"         // negative position
+        "B 1\n"                       // no address
+        "A 1 a@example.jp\n"          // no reply field
+        "R 1 a@example.jp x reply\n"  // code not a number
+        "B 1 a%4@example.jp\n"        // broken escape
+        "B 1 a%zz@example.jp\n"       // not hex
+        "Q 1 a@example.jp\n"          // unknown record
+        "BB 1 a@example.jp\n" +
+        longLine + "B 2 ok@example.jp\n");
+    EXPECT_EQ(j.damagedLines, 9);
+    ASSERT_EQ(j.entries.size(), 1U);
+    EXPECT_EQ(j.entries.begin()->first.address, "ok@example.jp");
+
+    TempDir dir;
+    test::writeFile(dir / "x.journal", "not a journal\n");
+    EXPECT_FALSE(readJournal(dir / "x.journal").ok());
+    EXPECT_FALSE(readJournal(dir / "missing.journal").ok());
+}
+
+TEST(SendJournal, AResumedWalkLeavesOutWhatTheEarlierRunSettled) {
+    JournalContents earlier = parseJournal(
+        "TARNJOURNAL 1\n"
+        "B 1 a@example.jp\nA 1 a@example.jp 250\n"
+        "B 2 b@example.jp\nR 2 b@example.jp 550 550%20no\n"
+        "B 3 c@example.jp\n"
+        // Same address, other position: the book changed; it is not this one.
+        "B 9 d@example.jp\nA 9 d@example.jp 250\n");
+    for (bool sendUncertain : {false, true}) {
+        SCOPED_TRACE(sendUncertain);
+        auto inner = std::make_unique<ListSource>(std::vector<std::string>{
+            "a@example.jp", "b@example.jp", "c@example.jp", "d@example.jp"});
+        auto failed = inner->failed;
+        JournalledRecipients source(std::move(inner), earlier, sendUncertain);
+        EXPECT_EQ(source.eligibleCount(), sendUncertain ? 2 : 1);
+
+        TempDir dir;
+        auto writer = JournalWriter::open(dir / "j");
+        ASSERT_TRUE(writer.ok());
+        source.setWriter(writer->get());
+        std::vector<std::string> sent;
+        Recipient r;
+        while (source.next(r)) {
+            if (r.eligible) {
+                ASSERT_TRUE(source.messageCommitting());
+                source.messageAccepted("250 ok");
+                sent.push_back(r.address);
+            }
+        }
+        const std::vector<std::string> expected =
+            sendUncertain ? std::vector<std::string>{"c@example.jp", "d@example.jp"}
+                          : std::vector<std::string>{"d@example.jp"};
+        EXPECT_EQ(sent, expected);
+        // The refusal the earlier run could not save becomes a status now.
+        EXPECT_EQ(*failed, std::vector<std::string>{"b@example.jp"});
+        auto written = readJournal(dir / "j");
+        ASSERT_TRUE(written.ok());
+        EXPECT_EQ(written->count(JournalOutcome::kAccepted), static_cast<int>(sent.size()));
+        EXPECT_TRUE(written->entries.count({4, "d@example.jp"}) == 1);
+    }
+}
