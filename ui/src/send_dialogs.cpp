@@ -164,6 +164,8 @@ SendConfirmDialog::SendConfirmDialog(driver::SendJob& job, QWidget* parent, NowF
       m_count(new QLabel(this)),
       m_previewHead(new QLabel(this)),
       m_preview(new QPlainTextEdit(this)),
+      m_findings(new QLabel(this)),
+      m_details(new QPushButton(QStringLiteral("宛先ごとの一覧..."), this)),
       m_browse(new QPushButton(QStringLiteral("参照..."), this)),
       m_send(new QPushButton(QStringLiteral("送信"), this)),
       m_timed(new QPushButton(QStringLiteral("時間指定送信"), this)),
@@ -177,6 +179,9 @@ SendConfirmDialog::SendConfirmDialog(driver::SendJob& job, QWidget* parent, NowF
     m_preview->setReadOnly(true);
     m_preview->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     m_preview->setMinimumSize(520, 220);
+    m_findings->setTextFormat(Qt::PlainText);
+    m_findings->setWordWrap(true);
+    m_findings->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     auto* file = new QHBoxLayout;
     file->addWidget(m_path, 1);
@@ -199,6 +204,11 @@ SendConfirmDialog::SendConfirmDialog(driver::SendJob& job, QWidget* parent, NowF
     layout->addLayout(form);
     layout->addWidget(m_previewHead);
     layout->addWidget(m_preview, 1);
+    // What the pre-flight found in every recipient's message, before anything is sent.
+    auto* findings = new QHBoxLayout;
+    findings->addWidget(m_findings, 1);
+    findings->addWidget(m_details, 0, Qt::AlignTop);
+    layout->addLayout(findings);
     layout->addLayout(buttons);
 
     connect(m_browse, &QPushButton::clicked, this, &SendConfirmDialog::browse);
@@ -208,7 +218,32 @@ SendConfirmDialog::SendConfirmDialog(driver::SendJob& job, QWidget* parent, NowF
     });
     connect(m_timed, &QPushButton::clicked, this, &SendConfirmDialog::chooseTime);
     connect(m_cancel, &QPushButton::clicked, this, &SendConfirmDialog::reject);
+    connect(m_details, &QPushButton::clicked, this, &SendConfirmDialog::showDetails);
     refresh();
+}
+
+QString SendConfirmDialog::findingsText() const {
+    return m_findings->text();
+}
+
+void SendConfirmDialog::showDetails() {
+    QStringList lines;
+    for (const std::string& line : m_job.confirmation().preflight.detailLines()) {
+        lines << fromSjis(line);
+    }
+    QDialog list(this);
+    list.setWindowTitle(QStringLiteral("送信前の確認 - 宛先ごとの一覧"));
+    auto* text = new QPlainTextEdit(lines.join(QLatin1Char('\n')), &list);
+    text->setReadOnly(true);
+    text->setLineWrapMode(QPlainTextEdit::NoWrap);
+    text->setMinimumSize(560, 260);
+    auto* close = new QDialogButtonBox(QDialogButtonBox::Close, &list);
+    close->button(QDialogButtonBox::Close)->setText(QStringLiteral("閉じる"));
+    connect(close, &QDialogButtonBox::rejected, &list, &QDialog::reject);
+    auto* layout = new QVBoxLayout(&list);
+    layout->addWidget(text, 1);
+    layout->addWidget(close);
+    list.exec();
 }
 
 QString SendConfirmDialog::previewText() const {
@@ -225,6 +260,13 @@ void SendConfirmDialog::refresh() {
     m_subject->setText(fromSjis(c.subject));
     m_sender->setText(fromSjis(c.sender));
     m_count->setText(QStringLiteral("%1 件").arg(c.recipients));
+    QStringList findings;
+    for (const std::string& line : c.preflight.summaryLines()) {
+        findings << fromSjis(line);
+    }
+    m_findings->setText(findings.join(QLatin1Char('\n')));
+    m_findings->setVisible(!findings.isEmpty());
+    m_details->setVisible(!findings.isEmpty());
     switch (c.preview.state) {
         case driver::SendPreview::State::kMessage:
             m_previewHead->setText(QStringLiteral("プレビュー (%1 人目 : %2)")

@@ -39,10 +39,12 @@ private slots:
         QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
         RunFixture fx;
         QVERIFY2(fx.startRecorder(), fx.recorderOutput().c_str());
-        fx.book({{"佐藤 一郎", "ichiro@midori.example.co.jp", 0, "株式会社みどり商事"},
-                 {"鈴木 花子", "hanako@aoba.example.jp", 0, "青葉電機株式会社"},
-                 {"高橋 次郎", "jiro@tsubasa.example.co.jp", 0, "株式会社つばさ物流"},
-                 {"田中 三郎", "saburo@hikari.example.jp", 0, "ひかり通信株式会社"}});
+        fx.book(
+            {{"佐藤 一郎", "ichiro@midori.example.co.jp", 0, "株式会社みどり商事"},
+             {"鈴木 花子", "hanako@aoba.example.jp", 0, "青葉電機株式会社"},
+             {"高橋 次郎", "jiro@tsubasa.example.co.jp", 0, "株式会社つばさ物流"},
+             {"田中 三郎", "saburo@hikari.example.jp", 0, "ひかり通信株式会社"},
+             {"山本 四郎", "shiro@example.jp", 0, ""}});  // the pre-flight notes the empty company
         contents::SendContents c;
         c.subject = sj("【ご案内】&[会社名] &[名前]様 新製品説明会のお知らせ");
         c.body = contents::normaliseBodyLineEnds(

@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -242,6 +243,45 @@ private slots:
             kLimitMs));
         QVERIFY(!progress->isVisible());
         QVERIFY(finished);
+    }
+
+    void confirmationSummarisesThePreflightAndListsItOnRequest() {
+        RunFixture fx;
+        fx.book({{"一郎", "ichiro@example.jp"},
+                 {"二郎", "jiro@example.jp", 0, ""},  // no company for &[会社名]
+                 {"三郎", "ichiro@example.jp"}});
+        contents::SendContents c = message("&[会社名]\n&[名前] 様\n");
+        fx.writeContents(c);
+        QWidget window;
+        SendCommand command(&window, sendSetup(fx));
+        QString findings;
+        QString list;
+        bool cleanBefore = true;
+        ModalScript modals;
+        modals
+            .then(kConfirmation,
+                  [&](QWidget* w) {
+                      auto* d = qobject_cast<SendConfirmDialog*>(w);
+                      findings = d->findingsText();
+                      cleanBefore = !d->detailsButton()->isVisible();
+                      d->detailsButton()->click();
+                  })
+            .then(QStringLiteral("送信前の確認 - 宛先ごとの一覧"),
+                  [&](QWidget* w) {
+                      list = w->findChild<QPlainTextEdit*>()->toPlainText();
+                      ModalScript::press(w, QStringLiteral("閉じる"));
+                  })
+            .then(kConfirmation, press(QStringLiteral("キャンセル")));
+        QVERIFY(!command.execute());  // cancelled: nothing sent, nothing held
+        QVERIFY2(modals.failures().isEmpty(), qPrintable(modals.failures().join('\n')));
+        QVERIFY(modals.done());
+        QVERIFY(!cleanBefore);
+        // One line per kind of finding, the list one line per recipient.
+        QCOMPARE(findings.count(QLatin1Char('\n')), 1);
+        QVERIFY2(findings.contains(QStringLiteral("重複")), qPrintable(findings));
+        QVERIFY2(list.contains(QStringLiteral("jiro@example.jp")), qPrintable(list));
+        QVERIFY2(list.contains(QStringLiteral("ichiro@example.jp")), qPrintable(list));
+        QVERIFY(!fx.doc().runInProgress());
     }
 
     void timedSendRefusesAPastTimeThenWaitsAndStartsNow() {

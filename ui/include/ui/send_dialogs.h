@@ -93,6 +93,10 @@ public:
     QPushButton* browseButton() const { return m_browse; }
     QString previewText() const;
     QString contentsPathText() const;
+    // The pre-flight's findings, one line per kind (empty when clean), and the
+    // button that lists them recipient by recipient.
+    QString findingsText() const;
+    QPushButton* detailsButton() const { return m_details; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -103,6 +107,7 @@ private:
     void chooseTime();
     // "スクリプトエラーです。" under "ターノス - 確認".
     void showScriptError();
+    void showDetails();
 
     driver::SendJob& m_job;
     NowFn m_now;
@@ -112,6 +117,8 @@ private:
     QLabel* m_count;
     QLabel* m_previewHead;
     QPlainTextEdit* m_preview;
+    QLabel* m_findings;
+    QPushButton* m_details;
     QPushButton* m_browse;
     QPushButton* m_send;
     QPushButton* m_timed;
