@@ -48,7 +48,27 @@ ImportedText decodeTextFile(std::string_view bytes) {
                                     [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
     if (bom || (!ascii && utf8::isValid(bytes))) {
         text.wasUtf8 = true;
-        text.utf8 = bom ? bytes.substr(kBom.size()) : bytes;
+        const std::string_view body = bom ? bytes.substr(kBom.size()) : bytes;
+        if (utf8::isValid(body)) {
+            text.utf8 = body;
+            return text;
+        }
+        // A byte-order mark in front of bytes that are not UTF-8: each ill-formed
+        // byte is shown as U+FFFD and the first one is named, as for Shift_JIS,
+        // so that the window is never handed text that is not UTF-8.
+        text.utf8.reserve(body.size());
+        for (std::size_t i = 0; i < body.size();) {
+            const utf8::Decoded d = utf8::decode(body, i);
+            if (d.valid) {
+                text.utf8.append(body.substr(i, d.length));
+            } else {
+                utf8::append(text.utf8, utf8::kReplacement);
+                if (text.badOffset < 0) {
+                    text.badOffset = static_cast<long long>(kBom.size() + i);
+                }
+            }
+            i += d.length;
+        }
         return text;
     }
     auto strict = cp932::toUtf8(bytes);

@@ -49,6 +49,14 @@ TEST(EditorFiles, BytesThatAreNeitherShowWhereTheyAre) {
     EXPECT_EQ(t.utf8.substr(0, 9), "あいう");
     EXPECT_NE(t.utf8.find("\uFFFD"), std::string::npos);
     EXPECT_NE(t.utf8.find("end"), std::string::npos);
+
+    // A byte-order mark does not make the bytes behind it UTF-8.
+    ImportedText marked = decodeTextFile(
+        "\xEF\xBB\xBF"
+        "ok\x81\xF0\xA8 end");
+    EXPECT_TRUE(marked.wasUtf8);
+    EXPECT_EQ(marked.badOffset, 5);
+    EXPECT_EQ(marked.utf8, "ok\uFFFD\uFFFD\uFFFD end");
 }
 
 TEST(EditorFiles, HandedBackPathsFitTheBufferAndShiftJis) {

@@ -35,7 +35,8 @@ Result<std::string> attachmentPath(const std::filesystem::path& path);
 struct ImportedText {
     std::string utf8;  // for the window; line ends as in the file
     bool wasUtf8 = false;
-    long long badOffset = -1;  // first byte that is not Shift_JIS (shown as U+FFFD), else -1
+    long long badOffset = -1;  // first byte that is not Shift_JIS, or not UTF-8 after a
+                               // byte-order mark (shown as U+FFFD), else -1
 };
 ImportedText decodeTextFile(std::string_view bytes);
 
