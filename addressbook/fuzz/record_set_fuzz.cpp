@@ -1,8 +1,9 @@
 // Feeds arbitrary bytes to the record-set reader. Whatever it accepts must
-// write back to the same bytes, and every record it names by position must be
-// matched against a document without reading outside it.
+// write back to bytes that read back the same, and every record it names by
+// position must be matched against a document without reading outside it.
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 #include "addressbook/record_set.h"
@@ -16,7 +17,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         return 0;
     }
-    if (tarn::addressbook::serializeRecordSet(*parsed) != bytes) {
+    // A length may be written in a longer form than the writer uses, so the
+    // bytes written back need not be the input; read again, they must give the
+    // same records and the same bytes.
+    const std::string written = tarn::addressbook::serializeRecordSet(*parsed);
+    auto reread = tarn::addressbook::parseRecordSet(written);
+    if (!reread || tarn::addressbook::serializeRecordSet(*reread) != written) {
         std::abort();
     }
     tarn::addressbook::CTarnSendDoc doc;
