@@ -1,12 +1,9 @@
 #include "application.h"
 
 #include <QApplication>
-#include <QEventLoop>
 #include <QLabel>
 #include <QLibraryInfo>
-#include <QScreen>
 #include <QStringList>
-#include <QTimer>
 #include <QTranslator>
 
 #include <algorithm>
@@ -14,6 +11,7 @@
 #include "icons.h"
 #include "main_window.h"
 #include "message_boxes.h"
+#include "ui/splash.h"
 
 namespace tarn::gpsend {
 
@@ -22,16 +20,8 @@ namespace {
 // A borderless window with the product picture, centred, for 1000 ms.
 void showSplash() {
     QLabel splash;
-    splash.setWindowFlags(Qt::SplashScreen | Qt::FramelessWindowHint);
     splash.setPixmap(splashPicture());
-    splash.adjustSize();
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        splash.move(screen->geometry().center() - splash.rect().center());
-    }
-    splash.show();
-    QEventLoop wait;
-    QTimer::singleShot(1000, &wait, &QEventLoop::quit);
-    wait.exec();
+    ui::showSplash(splash);
 }
 
 }  // namespace

@@ -1,15 +1,13 @@
 #include "application.h"
 
 #include <QApplication>
-#include <QEventLoop>
 #include <QLabel>
 #include <QMessageBox>
-#include <QScreen>
-#include <QTimer>
 
 #include "database/db_connection.h"
 #include "main_dialog.h"
 #include "sendcore/single_instance.h"
+#include "ui/splash.h"
 
 namespace tarn::dbsendapp {
 namespace {
@@ -19,18 +17,10 @@ void showSplash() {
     QLabel splash(
         QStringLiteral("<div style='font-size:22pt;font-weight:bold'>ターノス</div>"
                        "<div style='font-size:13pt'>データベース送信</div>"));
-    splash.setWindowFlags(Qt::SplashScreen | Qt::FramelessWindowHint);
     splash.setAlignment(Qt::AlignCenter);
     splash.setStyleSheet(
         QStringLiteral("QLabel { background: #1f4e79; color: white; padding: 36px 64px; }"));
-    splash.adjustSize();
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        splash.move(screen->geometry().center() - splash.rect().center());
-    }
-    splash.show();
-    QEventLoop wait;
-    QTimer::singleShot(1000, &wait, &QEventLoop::quit);
-    wait.exec();
+    ui::showSplash(splash);
 }
 
 }  // namespace
