@@ -17,7 +17,8 @@ inline constexpr const char* kGroups = "グループ";
 // The record list's columns, in order.
 inline constexpr const char* kColumnHeaders[] = {"送信順", "名前", "アドレス", "フォルダ", "会社名",
                                                  "部署名", "役職", "敬称",     "状態"};
-inline constexpr int kColumnWidths[] = {50, 100, 130, 90, 90, 60, 60, 40, 60};
+// 状態 is wide enough for its longest text (二重登録エラー) in the desktop font.
+inline constexpr int kColumnWidths[] = {50, 100, 130, 90, 90, 60, 60, 40, 100};
 inline constexpr const char* kRecordCount = "表示ﾚｺｰﾄﾞ %1 件";
 
 // Menus.
