@@ -21,80 +21,17 @@
 #include "driver/check_job.h"
 #include "driver/send_job.h"
 #include "fixture.h"
+#include "scripted_doubles.h"
 
 using namespace tarn;
 using namespace tarn::driver;
 using namespace tarn::test;
+using tarn::driver::doubles::ScriptedProgress;
+using tarn::driver::doubles::ScriptedRecipients;
 using Ms = std::chrono::milliseconds;
 using SteadyClock = std::chrono::steady_clock;
 
 namespace {
-
-// A progress window scripted by the test. Every call must come on the thread
-// that created it (the caller's thread); each is recorded in order.
-class ScriptedProgress : public ProgressUi {
-public:
-    void open(std::string_view title) override { note("open " + utf8(std::string(title))); }
-    void setTitle(std::string_view title) override { note("title " + utf8(std::string(title))); }
-    void setStatusLine(std::string_view t) override { note("status " + utf8(std::string(t))); }
-    void setTimeLine(std::string_view) override { onThread(); }
-    void setAddressLine(std::string_view) override { onThread(); }
-    void setRange(std::int64_t) override { onThread(); }
-    void setPosition(std::int64_t) override { onThread(); }
-    void progress(const RunProgress& p) override {
-        onThread();
-        if (!progressSeen.empty() && progressSeen.back().level == p.level) {
-            EXPECT_GE(p.done, progressSeen.back().done);
-        }
-        progressSeen.push_back(p);
-    }
-    void recipientDone(const RecipientResult& r) override {
-        onThread();
-        results.push_back(r);
-        if (onResult) {
-            onResult(r);
-        }
-    }
-    bool askStop() override {
-        note("askStop");
-        askedAt.push_back(SteadyClock::now());
-        EXPECT_FALSE(answers.empty()) << "an unexpected question";
-        if (answers.empty()) {
-            return true;
-        }
-        const bool yes = answers.front();
-        answers.pop_front();
-        return yes;
-    }
-    void errorBox(std::string_view title, std::string_view text) override {
-        note("error " + utf8(std::string(title)) + " " + utf8(std::string(text)));
-    }
-    void finish(std::string_view logPath, std::string_view) override {
-        note("finish " + std::string(logPath));
-    }
-    void close() override { note("close"); }
-
-    bool saw(const std::string& event) const {
-        return std::find(events.begin(), events.end(), event) != events.end();
-    }
-
-    std::deque<bool> answers;
-    std::vector<std::string> events;
-    std::vector<RunProgress> progressSeen;
-    std::vector<RecipientResult> results;
-    std::vector<SteadyClock::time_point> askedAt;
-    std::function<void(const RecipientResult&)> onResult;
-
-private:
-    void onThread() {
-        EXPECT_EQ(std::this_thread::get_id(), m_thread) << "called off the caller's thread";
-    }
-    void note(std::string e) {
-        onThread();
-        events.push_back(std::move(e));
-    }
-    std::thread::id m_thread = std::this_thread::get_id();
-};
 
 // The caller's thread of a window: sleeps until the job wakes it, then
 // dispatches; `idle` runs between wake-ups (at least every 5 ms).
@@ -107,7 +44,8 @@ public:
             m_cv.notify_all();
         };
     }
-    SteadyClock::time_point run(Job& job, ProgressUi& ui, const std::function<void()>& idle = {}) {
+    SteadyClock::time_point run(Job& job, ScriptedProgress& ui,
+                                const std::function<void()>& idle = {}) {
         const auto limit = SteadyClock::now() + std::chrono::seconds(60);
         while (!job.dispatch(ui)) {
             {
@@ -123,6 +61,7 @@ public:
                 job.requestStop();
             }
         }
+        EXPECT_TRUE(ui.faults.empty()) << testing::PrintToString(ui.faults);
         return SteadyClock::now();
     }
 
@@ -268,6 +207,65 @@ TEST(SendJob, PreviewIsTheMessageTheRunSendsAndStatusesWaitForTheEnd) {
     EXPECT_EQ(doc.record(0).status(), 0);
     EXPECT_EQ(doc.record(2).status(), 2);
     EXPECT_TRUE(doc.isModified());
+}
+
+// The pacing rules are the driver's own: with a wait every second message the
+// session is closed and opened again after the second and the fourth, the
+// wait shown on the status line, and every message still reaches the server.
+TEST(SendJob, WaitCountTwoClosesAndReopensTheSessionAfterTheSecondAndFourth) {
+    RunFixture fx;
+    fx.startRecorder();
+    std::vector<ScriptedRecipients::Entry> entries;
+    for (int i = 1; i <= 5; ++i) {
+        ScriptedRecipients::Entry e{"user" + std::to_string(i) + "@example.com"};
+        e.values[3] = sj("宛先" + std::to_string(i));  // 名前
+        e.values[4] = sj("様");                        // 敬称
+        entries.push_back(std::move(e));
+    }
+    // An entry that is not eligible is walked past without a message.
+    entries.insert(entries.begin() + 2, {"hidden@example.com", false});
+    contents::SendContents c;
+    c.subject = sj("お知らせ");
+    c.body = sj("&[名前]&[敬称]\r\n本文です。\r\n");
+    fx.writeContents(c);
+    fx.settings().WaitCount = 2;
+    fx.settings().WaitSec = 1;
+
+    auto recipients = std::make_unique<ScriptedRecipients>(std::move(entries));
+    const auto log = recipients->log;
+    SendJob job(std::move(recipients), sendSetup(fx));
+    ASSERT_FALSE(job.prepare().has_value());
+    EXPECT_EQ(job.confirmation().recipients, 5);
+    ScriptedProgress ui;
+    WakeLoop loop;
+    ASSERT_TRUE(job.start(loop.wake()).ok());
+    loop.run(job, ui);
+    ASSERT_EQ(job.result(), 0) << testing::PrintToString(ui.events);
+
+    ASSERT_EQ(fx.recordedCount(), 5);
+    auto connection = [&](int n) {
+        std::string e = fx.envelope(n);
+        auto at = e.find("\"connection\": ");
+        return std::atoi(e.c_str() + at + 14);
+    };
+    const int c1 = connection(1);
+    EXPECT_EQ(connection(2), c1);
+    EXPECT_EQ(connection(3), c1 + 1);
+    EXPECT_EQ(connection(4), c1 + 1);
+    EXPECT_EQ(connection(5), c1 + 2);
+    EXPECT_EQ(fx.decode(3).to, "user3@example.com");
+    EXPECT_EQ(ui.events.end(), std::find_if(ui.events.begin(), ui.events.end(), [](auto& e) {
+                  return e.find("hidden@") != std::string::npos;
+              }));
+    const auto waits =
+        std::count(ui.events.begin(), ui.events.end(), "status 1 秒ウエイト中(2 件ごと)");
+    EXPECT_EQ(waits, 2) << testing::PrintToString(ui.events);
+    EXPECT_EQ(log->accepted, (std::vector<std::string>{"user1@example.com", "user2@example.com",
+                                                       "user3@example.com", "user4@example.com",
+                                                       "user5@example.com"}));
+    EXPECT_TRUE(log->refused.empty());
+    EXPECT_EQ(log->walked.size(), 6u);
+    EXPECT_TRUE(log->committed);
 }
 
 TEST(SendJob, AStopIsAskedWithin100MsAndYesEndsTheRunWithin100Ms) {

@@ -2,51 +2,14 @@
 #include <gtest/gtest.h>
 
 #include "driver/send_journal.h"
+#include "scripted_doubles.h"
 #include "testsupport.h"
 
 using namespace tarn;
 using namespace tarn::driver;
 using tarn::test::TempDir;
 
-namespace {
-
-// A walk of recipients that remembers which ones were marked refused.
-class ListSource : public RecipientSource {
-public:
-    explicit ListSource(std::vector<std::string> addresses) {
-        for (std::size_t i = 0; i < addresses.size(); ++i) {
-            Recipient r;
-            r.position = static_cast<int>(i + 1);
-            r.eligible = true;
-            r.address = addresses[i];
-            m_walk.push_back(r);
-        }
-    }
-    int eligibleCount() override { return static_cast<int>(m_walk.size()); }
-    void visitEligible(const std::function<bool(const Recipient&)>& visit) override {
-        for (const auto& r : m_walk) {
-            if (!visit(r)) {
-                return;
-            }
-        }
-    }
-    bool next(Recipient& r) override {
-        if (m_next == m_walk.size()) {
-            return false;
-        }
-        r = m_walk[m_next++];
-        return true;
-    }
-    void markSendFailed() override { failed->push_back(m_walk[m_next - 1].address); }
-
-    std::shared_ptr<std::vector<std::string>> failed = std::make_shared<std::vector<std::string>>();
-
-private:
-    std::vector<Recipient> m_walk;
-    std::size_t m_next = 0;
-};
-
-}  // namespace
+using tarn::driver::doubles::ScriptedRecipients;
 
 TEST(SendJournal, WhatTheWriterRecordsReadsBackAndATornEndIsSkipped) {
     TempDir dir;
@@ -114,9 +77,9 @@ TEST(SendJournal, AResumedWalkLeavesOutWhatTheEarlierRunSettled) {
         "B 9 d@example.jp\nA 9 d@example.jp 250\n");
     for (bool sendUncertain : {false, true}) {
         SCOPED_TRACE(sendUncertain);
-        auto inner = std::make_unique<ListSource>(std::vector<std::string>{
-            "a@example.jp", "b@example.jp", "c@example.jp", "d@example.jp"});
-        auto failed = inner->failed;
+        auto inner = std::make_unique<ScriptedRecipients>(ScriptedRecipients::addresses(
+            {"a@example.jp", "b@example.jp", "c@example.jp", "d@example.jp"}));
+        const auto log = inner->log;
         JournalledRecipients source(std::move(inner), earlier, sendUncertain);
         EXPECT_EQ(source.eligibleCount(), sendUncertain ? 2 : 1);
 
@@ -138,7 +101,7 @@ TEST(SendJournal, AResumedWalkLeavesOutWhatTheEarlierRunSettled) {
                           : std::vector<std::string>{"d@example.jp"};
         EXPECT_EQ(sent, expected);
         // The refusal the earlier run could not save becomes a status now.
-        EXPECT_EQ(*failed, std::vector<std::string>{"b@example.jp"});
+        EXPECT_EQ(log->refused, std::vector<std::string>{"b@example.jp"});
         auto written = readJournal(dir / "j");
         ASSERT_TRUE(written.ok());
         EXPECT_EQ(written->count(JournalOutcome::kAccepted), static_cast<int>(sent.size()));

@@ -7,10 +7,13 @@
 #include <cstring>
 
 #include "common/cp932.h"
+#include "scripted_doubles.h"
 #include "testsupport.h"
 
 namespace tarn::driver {
 namespace {
+
+using doubles::ScriptedRecipients;
 
 std::string sj(std::string_view utf8) {
     return cp932::fromUtf8(utf8).value();
@@ -20,43 +23,23 @@ std::string utf8(std::string_view sjis) {
     return cp932::toUtf8Lossy(sjis);
 }
 
-// Recipients from a list; an entry with an empty address is not eligible.
-class ListRecipients : public RecipientSource {
-public:
-    struct Entry {
-        std::string address;  // UTF-8
-        std::string name;     // UTF-8, the 名前 field
-        std::string free1 = {};
-    };
-    explicit ListRecipients(std::vector<Entry> entries) : m_entries(std::move(entries)) {}
-    int eligibleCount() override {
-        return static_cast<int>(std::count_if(m_entries.begin(), m_entries.end(),
-                                              [](const Entry& e) { return !e.address.empty(); }));
-    }
-    void visitEligible(const std::function<bool(const Recipient&)>& visit) override {
-        for (std::size_t i = 0; i < m_entries.size(); ++i) {
-            const Entry& e = m_entries[i];
-            if (e.address.empty()) {
-                continue;
-            }
-            Recipient r;
-            r.position = static_cast<int>(i + 1);
-            r.eligible = true;
-            r.address = sj(e.address);
-            r.values[3] = sj(e.name);
-            r.values[5] = sj(e.free1);
-            if (!visit(r)) {
-                return;
-            }
-        }
-    }
-    // The pre-flight never runs a walk of its own.
-    bool next(Recipient&) override { return false; }
-    void markSendFailed() override {}
-
-private:
-    std::vector<Entry> m_entries;
+// Recipients from a list (UTF-8); an entry with an empty address is not eligible.
+struct Named {
+    std::string address;
+    std::string name;  // the 名前 field
+    std::string free1 = {};
 };
+
+ScriptedRecipients walkOf(const std::vector<Named>& list) {
+    std::vector<ScriptedRecipients::Entry> entries;
+    for (const Named& n : list) {
+        ScriptedRecipients::Entry e{sj(n.address), !n.address.empty()};
+        e.values[3] = sj(n.name);
+        e.values[5] = sj(n.free1);
+        entries.push_back(std::move(e));
+    }
+    return ScriptedRecipients(std::move(entries));
+}
 
 SendSettings settingsWith(MailCharsetMode charset, bool script = false) {
     SendSettings s;
@@ -84,13 +67,13 @@ std::vector<std::string> inUtf8(const std::vector<std::string>& lines) {
     return out;
 }
 
-const std::vector<ListRecipients::Entry> kNames = {
+const std::vector<Named> kNames = {
     {"a@example.jp", "山田"}, {"b@example.jp", "㈱ひかり通信"}, {"", "not shown"},
     {"c@example.jp", "髙橋"}, {"d@example.jp", "佐藤"},         {"e@example.jp", "第Ⅱ営業部 ①"},
 };
 
 TEST(Preflight, ExtensionCharactersPerRecipientAndTheirOneLineSummary) {
-    ListRecipients walk(kNames);
+    ScriptedRecipients walk = walkOf(kNames);
     const auto c = message("&[名前]様へのご案内", "&[名前]様\r\n");
     const PreflightReport r = runPreflight(settingsWith(kMailCharsetIso2022Jp), c, 5, walk);
     EXPECT_EQ(r.checked, 5);
@@ -103,20 +86,20 @@ TEST(Preflight, ExtensionCharactersPerRecipientAndTheirOneLineSummary) {
     EXPECT_EQ(inUtf8(r.detailLines())[2], "6 件目 e@example.jp: 表示できない文字: Ⅱ(→II) ①(→(1))");
 
     // Automatic: those recipients get UTF-8 instead, the rest ISO-2022-JP.
-    ListRecipients again(kNames);
+    ScriptedRecipients again = walkOf(kNames);
     const PreflightReport a = runPreflight(settingsWith(kMailCharsetAutomatic), c, 5, again);
     EXPECT_EQ(inUtf8(a.summaryLines()),
               (std::vector<std::string>{"3 件の宛先へは、一部のメールソフトで表示できない文字を含む"
                                         "ため UTF-8 で送信します: ㈱髙Ⅱ①"}));
     // UTF-8: every reader shows them; nothing to say.
-    ListRecipients third(kNames);
+    ScriptedRecipients third = walkOf(kNames);
     EXPECT_TRUE(runPreflight(settingsWith(kMailCharsetUtf8), c, 5, third).clean());
 }
 
 TEST(Preflight, SharedTextCountsForEveryRecipientAndMissingFilesAreNamed) {
     test::TempDir dir;
     test::writeFile(dir / "here.txt", "x");
-    ListRecipients walk({{"a@example.jp", "山田"}, {"b@example.jp", "佐藤"}});
+    ScriptedRecipients walk = walkOf({{"a@example.jp", "山田"}, {"b@example.jp", "佐藤"}});
     auto c = message("ご案内", "本文\r\n");
     c.cc = sj("㈲経理 <cc@example.jp>");
     c.attachments = sj((dir / "here.txt").string()) + "\t" + sj((dir / "①資料.pdf").string());
@@ -133,9 +116,9 @@ TEST(Preflight, EmptyFieldsDuplicatesLongLinesAndCharactersWithoutACode) {
     for (int i = 0; i < 931; ++i) {
         longLine += "語";
     }
-    ListRecipients walk({{"Taro <T@Example.jp>", "山田"},
-                         {"t@example.jp", ""},
-                         {"u@example.jp", "外字\xEE\x80\x80", "x"}});
+    ScriptedRecipients walk = walkOf({{"Taro <T@Example.jp>", "山田"},
+                                      {"t@example.jp", ""},
+                                      {"u@example.jp", "外字\xEE\x80\x80", "x"}});
     // The user-defined character U+E000 is 0xF040 in code page 932.
     const auto c = message("ご案内", "&[名前]様 &[Freefield1]\r\n" + longLine + "\r\n");
     const PreflightReport r = runPreflight(settingsWith(kMailCharsetIso2022Jp), c, 3, walk);
@@ -152,7 +135,7 @@ TEST(Preflight, EmptyFieldsDuplicatesLongLinesAndCharactersWithoutACode) {
               "件目と同じ宛先");
     EXPECT_EQ(details[2], "3 件目 u@example.jp: 〓 になる文字: \xEE\x80\x80 / 折り返す行: 1");
     // A UTF-8 body is base64: its lines never need breaking.
-    ListRecipients again(std::vector<ListRecipients::Entry>{{"a@example.jp", "山田"}});
+    ScriptedRecipients again = walkOf({{"a@example.jp", "山田"}});
     EXPECT_EQ(runPreflight(settingsWith(kMailCharsetUtf8), c, 1, again).brokenLineCount, 0);
 }
 
@@ -166,11 +149,11 @@ TEST(Preflight, TheScriptRunsAsInTheSendWithoutAskingOrStartingAnything) {
                            "#x = MsgBox(\"続けますか\", 2)\r\n"
                            "#Execute \"notify-send\"\r\n"
                            "&[名前]様 (&[Freefield1])\r\n");
-    ListRecipients walk({{"a@example.jp", "山田", "会員"},
-                         {"b@example.jp", "佐藤", ""},
-                         {"c@example.jp", "", "会員"},
-                         {"d@example.jp", "鈴木", "stop"},
-                         {"e@example.jp", "伊藤", "会員"}});
+    ScriptedRecipients walk = walkOf({{"a@example.jp", "山田", "会員"},
+                                      {"b@example.jp", "佐藤", ""},
+                                      {"c@example.jp", "", "会員"},
+                                      {"d@example.jp", "鈴木", "stop"},
+                                      {"e@example.jp", "伊藤", "会員"}});
     const PreflightReport r = runPreflight(settingsWith(kMailCharsetIso2022Jp, true), c, 5, walk);
     EXPECT_EQ(r.checked, 4);  // the send stops at the failing recipient
     EXPECT_EQ(r.skippedCount, 1);
@@ -181,7 +164,7 @@ TEST(Preflight, TheScriptRunsAsInTheSendWithoutAskingOrStartingAnything) {
     EXPECT_EQ(utf8(r.summaryLines().back()),
               "4 件目の宛先でスクリプトエラーになり、送信はそこで止まります。");
 
-    ListRecipients none(std::vector<ListRecipients::Entry>{{"a@example.jp", "山田"}});
+    ScriptedRecipients none = walkOf({{"a@example.jp", "山田"}});
     const auto broken = message("x", "#x = \"open\r\n");
     const PreflightReport b =
         runPreflight(settingsWith(kMailCharsetIso2022Jp, true), broken, 1, none);

@@ -162,43 +162,6 @@ TEST_F(SendRun, ErrorsOnlyLogAppendsAndKeepsEarlierRuns) {
     EXPECT_NE(firstResult, std::string::npos) << log;
 }
 
-TEST(SendPacing, WaitCountTwoClosesAndReopensTheSessionAfterTheSecondAndFourth) {
-    RunFixture fx;
-    fx.startRecorder();
-    std::vector<BookRow> rows;
-    for (int i = 1; i <= 5; ++i) {
-        rows.push_back({"会社" + std::to_string(i),
-                        "",
-                        "",
-                        "宛先" + std::to_string(i),
-                        "user" + std::to_string(i) + "@example.com",
-                        "様",
-                        {}});
-    }
-    fx.writeBook(rows);
-    contents::SendContents c;
-    c.subject = sj("お知らせ");
-    c.body = sj("&[名前]&[敬称]\r\n本文です。\r\n");
-    fx.writeContents(c);
-    fx.settings().WaitCount = 2;
-    fx.settings().WaitSec = 1;
-    fx.saveSettings();
-    RunResult r = fx.tarn({"send", fx.path("book.tn2").string(), "--yes"});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    ASSERT_EQ(fx.recordedCount(), 5);
-    auto connection = [&](int n) {
-        std::string e = fx.envelope(n);
-        auto at = e.find("\"connection\": ");
-        return std::atoi(e.c_str() + at + 14);
-    };
-    const int c1 = connection(1);
-    EXPECT_EQ(connection(2), c1);
-    EXPECT_EQ(connection(3), c1 + 1);
-    EXPECT_EQ(connection(4), c1 + 1);
-    EXPECT_EQ(connection(5), c1 + 2);
-    EXPECT_NE(r.err.find("1 秒ウエイト中(2 件ごと)"), std::string::npos) << r.err;
-}
-
 TEST(SendFailures, AuthRefusedPopUnreachableAndNoRecipients) {
     RunFixture fx;
     fx.startRecorder({"--auth", "operator:right-password", "--mechanisms", "PLAIN,LOGIN"});
