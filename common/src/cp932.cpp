@@ -145,6 +145,27 @@ Result<std::string> toUtf8(std::string_view sjis) {
     return makeError(msg, static_cast<long long>(r.badOffset));
 }
 
+std::string fromUtf8Named(std::string_view utf8) {
+    std::string out;
+    while (!utf8.empty()) {
+        Outcome r = convert(Direction::toCp932, utf8, false, "");
+        out += r.out;
+        if (r.ok) {
+            break;
+        }
+        auto [cp, n] = decodeUtf8(utf8, r.badOffset);
+        char code[16];
+        if (n == 1 && cp >= 0x80) {
+            std::snprintf(code, sizeof code, "<%02X>", cp);
+        } else {
+            std::snprintf(code, sizeof code, "<U+%04X>", cp);
+        }
+        out += code;
+        utf8.remove_prefix(std::min(utf8.size(), r.badOffset + n));
+    }
+    return out;
+}
+
 std::string toUtf8Lossy(std::string_view sjis) {
     return convert(Direction::fromCp932, sjis, true, "\xEF\xBF\xBD").out;
 }

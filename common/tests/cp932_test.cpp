@@ -71,3 +71,10 @@ TEST(Cp932, ShiftJisPathsOpenUnderTheirUtf8Names) {
     EXPECT_EQ(cp932::pathFromSjis(*sjis).string(), "/tmp/送信/a.tnm");
     EXPECT_EQ(cp932::pathFromSjis("/tmp/x\x82").string(), "/tmp/x\x82");
 }
+
+TEST(Cp932, TextForDisplayNamesWhatShiftJisCannotHold) {
+    auto named = cp932::fromUtf8Named("パス/寿司🍣/\xFF.tn2");
+    auto expected = cp932::fromUtf8("パス/寿司<U+1F363>/<FF>.tn2");
+    ASSERT_TRUE(expected.ok());
+    EXPECT_EQ(named, *expected);
+}

@@ -16,6 +16,11 @@ namespace tarn::cp932 {
 // the error message names the character (e.g. "「🍣」(U+1F363) はシフトJISで表せません。").
 Result<std::string> fromUtf8(std::string_view utf8);
 
+// UTF-8 -> CP932 for a text to be shown or logged (messages that carry a path
+// or a library's reason): a character CP932 cannot hold is named as
+// "<U+XXXX>", never dropped; invalid UTF-8 bytes as "<XX>".
+std::string fromUtf8Named(std::string_view utf8);
+
 // CP932 -> UTF-8. Fails on a byte sequence that is not CP932.
 Result<std::string> toUtf8(std::string_view sjis);
 
