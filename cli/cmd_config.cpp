@@ -133,6 +133,10 @@ int runSet(const std::vector<std::string>& args) {
                 ": DWORD の値は -2147483648 から 4294967295 の整数か 0x で始まる16進数です: " +
                 valueText);
         }
+        if (known && *n > known->maxDword) {
+            return fail(keyText + " は 0 から " + std::to_string(known->maxDword) +
+                        " までの値です（指定された値: " + valueText + "）");
+        }
         value = RegValue{RegType::Dword, {}, *n};
     } else {
         auto sjis = toSjis(valueText, keyText);
@@ -146,11 +150,21 @@ int runSet(const std::vector<std::string>& args) {
         }
         value = RegValue{RegType::Sz, std::move(*sjis), 0};
     }
-    RegistryFile reg = loadRegistry();
-    if (!reg.set(path->fullKey, path->name, std::move(value))) {
+    bool badKey = false;
+    auto saved =
+        RegistryFile::update(RegistryFile::defaultPath(), [&](RegistryFile& reg) -> Status {
+            for (const auto& w : reg.warnings()) {
+                err("警告: " + w + "\n");
+            }
+            if (!reg.set(path->fullKey, path->name, std::move(value))) {
+                badKey = true;
+                return makeError("キーが正しくありません: " + keyText);
+            }
+            return Ok{};
+        });
+    if (badKey) {
         return usageError(setCommand(), "キーが正しくありません: " + keyText);
     }
-    auto saved = reg.save();
     if (!saved) {
         return fail(saved.error().message);
     }

@@ -4,12 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <iterator>
 #include <system_error>
 #include <utility>
 
 #include "common/cp932.h"
+#include "common/file_lock.h"
 #include "common/files.h"
 #include "common/sjis.h"
 
@@ -17,6 +19,10 @@ namespace tarn {
 namespace {
 
 namespace fs = std::filesystem;
+
+// A registry update holds the lock for milliseconds; one that waits this long
+// is stuck behind a process that stopped, and says so.
+constexpr auto kLockWait = std::chrono::seconds(10);
 
 // Far above any real settings file; a larger one is not read into memory.
 constexpr std::size_t kMaxFileBytes = std::size_t{16} << 20;
@@ -302,7 +308,37 @@ bool isReadOnlyFile(const fs::path& path) {
     return (st.st_mode & S_IWUSR) == 0 || ::access(path.c_str(), W_OK) != 0;
 }
 
+// The registry's folder, private to its owner, made when missing.
+Status makeFolder(const fs::path& path) {
+    std::error_code ec;
+    fs::path folder = path.parent_path();
+    if (!folder.empty() && !fs::exists(folder, ec)) {
+        fs::create_directories(folder, ec);
+        if (ec) {
+            return makeError(folder.string() + ": フォルダーを作れません: " + ec.message());
+        }
+        fs::permissions(folder, fs::perms::owner_all, ec);
+    }
+    return Ok{};
+}
+
 }  // namespace
+
+Status RegistryFile::update(const fs::path& path,
+                            const std::function<Status(RegistryFile&)>& change) {
+    if (auto made = makeFolder(path); !made) {
+        return made;
+    }
+    FileLock lock = FileLock::lock(path, kLockWait);
+    if (!lock.held()) {
+        return makeError("レジストリファイルをロックできません: " + lock.message());
+    }
+    RegistryFile reg = load(path);
+    if (auto changed = change(reg); !changed) {
+        return changed;
+    }
+    return reg.save();
+}
 
 fs::path RegistryFile::defaultPath() {
     if (const char* p = std::getenv("TARN_REGISTRY"); p != nullptr && *p != '\0') {
@@ -443,21 +479,18 @@ Status RegistryFile::save() const {
     if (m_readOnly || isReadOnlyFile(m_path)) {
         return makeError(m_path.string() + ": レジストリファイルは読み取り専用です");
     }
-    std::error_code ec;
-    fs::path folder = m_path.parent_path();
-    if (!folder.empty() && !fs::exists(folder, ec)) {
-        fs::create_directories(folder, ec);
-        if (ec) {
-            return makeError(folder.string() + ": フォルダーを作れません: " + ec.message());
-        }
-        fs::permissions(folder, fs::perms::owner_all, ec);
+    if (auto made = makeFolder(m_path); !made) {
+        return made;
     }
     std::string text = serialize();
     if (m_sections.front().lines.empty()) {
         text =
             "; tarn registry (UTF-8). It holds passwords as plain text: keep it private.\n" + text;
     }
-    return writeFileAtomically(m_path, text, 0600);
+    AtomicWriteOptions options;
+    options.mode = 0600;
+    options.forceMode = true;
+    return writeFileAtomically(m_path, text, options);
 }
 
 const RegistryFile::Section* RegistryFile::findSection(std::string_view key) const {

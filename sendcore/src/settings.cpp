@@ -359,7 +359,9 @@ std::optional<KnownValue> describeSettingsValue(std::string_view key, std::strin
         return std::nullopt;
     }
     if (sameName(name, securityName(n))) {
-        return known(kDw, 4);
+        KnownValue v = known(kDw, 4);
+        v.maxDword = kSecurityTls;
+        return v;
     }
     if (sameName(name, caFileName(n))) {
         return known(kSz, sizeof SendSettings::defaultCaFile);
@@ -370,6 +372,17 @@ std::optional<KnownValue> describeSettingsValue(std::string_view key, std::strin
         }
     }
     return std::nullopt;
+}
+
+Status checkDefaultSecurity(const SendSettings& settings) {
+    if (isKnownSecurityMode(settings.defaultSecurity)) {
+        return Ok{};
+    }
+    return makeError(
+        "標準アカウントの接続の保護 (DefSecurity) の値 " +
+        std::to_string(static_cast<std::uint32_t>(settings.defaultSecurity)) +
+        " は使えません。0 (なし)、1 (STARTTLS)、2 (SSL/TLS) のどれかを設定してください。"
+        "保護なしの接続にはしません。");
 }
 
 SettingsStore::SettingsStore(std::filesystem::path registryPath)
@@ -385,9 +398,10 @@ SettingsLoadResult SettingsStore::load(SendSettings& settings, std::string& cont
 template <class Fn>
 Status SettingsStore::update(Fn&& change) const {
     // Warnings about damaged lines were handed out when the settings were loaded.
-    RegistryFile reg = RegistryFile::load(m_path);
-    change(reg);
-    return reg.save();
+    return RegistryFile::update(m_path, [&](RegistryFile& reg) -> Status {
+        change(reg);
+        return Ok{};
+    });
 }
 
 Status SettingsStore::saveOption(const SendSettings& settings) const {

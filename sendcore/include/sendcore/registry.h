@@ -21,6 +21,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -54,6 +55,15 @@ public:
     // leaving the file as it was, when the file is read-only (no owner write
     // bit, or not writable by us) or existed but could not be read.
     Status save() const;
+
+    // Reads the file, lets `change` edit it and saves it, all under the
+    // registry's lock (file_lock.h), so that two programs changing values at
+    // once (a send saving ContFileName, `tarn config set`, a check saving
+    // CheckParam) both keep their change. A `change` that fails leaves the
+    // file as it was and its error is returned. Warnings about damaged lines
+    // are in the RegistryFile `change` receives, for it to show.
+    static Status update(const std::filesystem::path& path,
+                         const std::function<Status(RegistryFile&)>& change);
 
     bool readOnly() const { return m_readOnly; }
     const std::vector<std::string>& warnings() const { return m_warnings; }

@@ -49,6 +49,13 @@ struct CheckSettings {
 // Connection security of an account (stored as DefSecurity / Securityn).
 enum SecurityMode : std::int32_t { kSecurityNone = 0, kSecurityStartTls = 1, kSecurityTls = 2 };
 
+// The engine refuses any other value and keeps the connection as it was
+// (plain), so a send must never start with one: the password would go out
+// readable to a server that offers STARTTLS.
+constexpr bool isKnownSecurityMode(std::int32_t value) {
+    return value >= kSecurityNone && value <= kSecurityTls;
+}
+
 // The character set of sent mail: SendSettings::MailCharset, registry value
 // Option\MailCharset (DWORD). Any other value reads as ISO-2022-JP.
 //   0 ISO-2022-JP  as designed (the default): every reader shows JIS X 0208;
@@ -215,9 +222,14 @@ void writeDbSendKey(RegistryFile& reg, const DbSendSettings& db);
 // (`tarn config`). `key` is relative to kSettingsRoot ("Option\\DefAccount").
 struct KnownValue {
     RegType type;
-    std::size_t maxBytes;  // longest text the record keeps; 0: no limit (or a DWORD)
-    bool secret;           // a password: never shown
+    std::size_t maxBytes;                 // longest text the record keeps; 0: no limit (or a DWORD)
+    bool secret;                          // a password: never shown
+    std::uint32_t maxDword = 0xFFFFFFFF;  // a DWORD with a closed range 0..maxDword
 };
+
+// Nothing when the default account's security value can be used; otherwise
+// the reason a send stops with (UTF-8, naming the value and what it may be).
+Status checkDefaultSecurity(const SendSettings& settings);
 std::optional<KnownValue> describeSettingsValue(std::string_view key, std::string_view name);
 // True for the value names that hold passwords, known or not.
 bool isPasswordValueName(std::string_view name);
