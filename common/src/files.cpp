@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -230,20 +231,27 @@ Result<OpenedFile> openRegularFile(const std::filesystem::path& path) {
     return OpenedFile{fd.release(), st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 0};
 }
 
-Result<std::string> readWholeFile(const std::filesystem::path& path, std::size_t maxBytes) {
+namespace {
+
+// Reads a regular file up to maxBytes: a longer one is an error, or with
+// `sample` its first maxBytes bytes.
+Result<std::string> readRegularFile(const std::filesystem::path& path, std::size_t maxBytes,
+                                    bool sample) {
     auto opened = openRegularFile(path);
     if (!opened) {
         return opened.error();
     }
     Fd fd(opened->fd);
-    if (opened->size > maxBytes) {
+    if (opened->size > maxBytes && !sample) {
         return makeError(path.string() + " is larger than " + std::to_string(maxBytes) + " bytes");
     }
     std::string bytes;
-    bytes.reserve(opened->size);
+    bytes.reserve(std::min(opened->size, maxBytes));
     char buf[65536];
-    for (;;) {
-        ssize_t n = ::read(fd.get(), buf, sizeof buf);
+    while (bytes.size() < maxBytes || !sample) {
+        const std::size_t want =
+            sample ? std::min(sizeof buf, maxBytes - bytes.size()) : sizeof buf;
+        ssize_t n = ::read(fd.get(), buf, want);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -261,6 +269,16 @@ Result<std::string> readWholeFile(const std::filesystem::path& path, std::size_t
         bytes.append(buf, static_cast<std::size_t>(n));
     }
     return bytes;
+}
+
+}  // namespace
+
+Result<std::string> readWholeFile(const std::filesystem::path& path, std::size_t maxBytes) {
+    return readRegularFile(path, maxBytes, false);
+}
+
+Result<std::string> readFileStart(const std::filesystem::path& path, std::size_t maxBytes) {
+    return readRegularFile(path, maxBytes, true);
 }
 
 std::filesystem::path resolveSymlinks(const std::filesystem::path& path) {

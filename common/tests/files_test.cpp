@@ -269,4 +269,12 @@ TEST(Files, ReadersRefuseFifosAndDevicesAtOnce) {
     EXPECT_NE(fromDevice.error().message.find("not a regular file"), std::string::npos);
     EXPECT_FALSE(readWholeFile(dir.path()).ok());
     EXPECT_FALSE(readLineList(fifo).ok());
+    EXPECT_FALSE(readFileStart(fifo, 16).ok());
+    EXPECT_FALSE(readFileStart("/dev/zero", 16).ok());
+
+    // A sample of a regular file is its start, however long the file.
+    const fs::path text = dir / "long.csv";
+    test::writeFile(text, std::string(100000, 'a') + "b");
+    EXPECT_EQ(readFileStart(text, 5).value(), "aaaaa");
+    EXPECT_EQ(readFileStart(text, 200000).value().size(), 100001u);
 }

@@ -1,9 +1,11 @@
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <utility>
 
 #include "common/cp932.h"
+#include "common/files.h"
 #include "common/sjis.h"
 #include "database/db_connection.h"
 #include "source.h"
@@ -134,6 +136,15 @@ bool DbConnection::Open(int type, std::string_view source) {
         auto path = detail::sjisNameToUtf8(source);
         if (!path) {
             return fail(path.error());
+        }
+        if (type != kText) {
+            // An Access or Excel source is one file. The libraries that read them
+            // would wait for ever on a FIFO, and read a device without end.
+            auto file = openRegularFile(path.value());
+            if (!file) {
+                return fail(file.error());
+            }
+            ::close(file->fd);
         }
         if (type == kAccess) {
             opened = detail::openAccessSource(path.value());

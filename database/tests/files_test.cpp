@@ -2,9 +2,11 @@
 // Excel through FreeXL, CSV through our reader.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <filesystem>
+#include <sys/stat.h>
 
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
 #include <map>
 
 #include "db_helpers.h"
@@ -468,6 +470,23 @@ TEST(FileSources, DamagedOrMissingFilesFailCleanly) {
             EXPECT_FALSE(c.LastError().message.empty()) << name;
         }
         EXPECT_FALSE(opened && name.rfind("missing", 0) == 0) << name;
+    }
+}
+
+TEST(FileSources, FifosAndDevicesAreRefusedAtOnce) {
+    TempDir dir;
+    const auto fifo = dir / "pipe.xls";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const int type : {kExcel95, kExcel97, kAccess}) {
+        for (const std::string& path : {fifo.string(), std::string("/dev/urandom")}) {
+            SCOPED_TRACE(path);
+            const auto start = std::chrono::steady_clock::now();
+            DbConnection c;
+            EXPECT_FALSE(c.Open(type, path));
+            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+            EXPECT_NE(c.LastError().message.find("not a regular file"), std::string::npos)
+                << c.LastError().message;
+        }
     }
 }
 

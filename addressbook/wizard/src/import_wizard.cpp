@@ -26,10 +26,10 @@
 
 #include <atomic>
 #include <climits>
-#include <fstream>
 #include <map>
 #include <thread>
 
+#include "common/files.h"
 #include "common/utf8.h"
 #include "ui/sjis_text.h"
 
@@ -426,13 +426,12 @@ private:
 
     // What the CSV file looks like, so that a person sees the choice made.
     static QString detectedEncoding(const QString& path) {
-        std::ifstream in(path.toStdString(), std::ios::binary);
-        std::string head(64 * 1024, '\0');
-        in.read(head.data(), static_cast<std::streamsize>(head.size()));
-        head.resize(static_cast<std::size_t>(in.gcount()));
-        if (!in && head.empty()) {
+        // A FIFO or a device is no CSV file: never wait on one here.
+        auto sample = readFileStart(path.toStdString(), 64 * 1024);
+        if (!sample || sample->empty()) {
             return QString();
         }
+        std::string head = std::move(sample.value());
         if (head.rfind("\xEF\xBB\xBF", 0) == 0) {
             return "このファイルは UTF-8 (BOM 付き) です。";
         }

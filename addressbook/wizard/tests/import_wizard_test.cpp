@@ -10,6 +10,8 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
 
@@ -93,6 +95,20 @@ void ImportWizardTest::csvBothEncodingsAndMemory() {
     // Both encodings give the same records.
     for (std::size_t i = 0; i < 11; ++i) {
         QVERIFY(doc.record(i).sameData(doc.record(i + 11)));
+    }
+    // A FIFO named like a CSV file is looked at without waiting for a writer.
+    {
+        tarn::test::TempDir dir;
+        const std::filesystem::path fifo = dir / "pipe.csv";
+        QCOMPARE(::mkfifo(fifo.c_str(), 0600), 0);
+        ImportWizard w(doc, state, 0);
+        w.show();
+        toFilePage(w, ImportKind::Csv);
+        QElapsedTimer took;
+        took.start();
+        typeAndLeave(w, "file", QString::fromStdString(fifo.string()));
+        QVERIFY(took.elapsed() < 1000);
+        QCOMPARE(child<QLabel>(w, "detectedEncoding")->text(), QString());
     }
     const Record& r = doc.record(2);
     QCOMPARE(text(r.name()), QString("髙橋健太"));

@@ -18,6 +18,10 @@ namespace tarn {
 Result<std::string> readWholeFile(const std::filesystem::path& path,
                                   std::size_t maxBytes = std::size_t{1} << 31);
 
+// The first maxBytes bytes of a file (a sample to look at), refusing what
+// readWholeFile refuses except the length.
+Result<std::string> readFileStart(const std::filesystem::path& path, std::size_t maxBytes);
+
 // Opens a file for reading only if it is a regular file, without blocking on a
 // FIFO: the descriptor (close-on-exec, blocking again) and the file's size.
 struct OpenedFile {
