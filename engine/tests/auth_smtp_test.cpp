@@ -10,7 +10,7 @@
 #include "auth_script.h"
 #include "codec.h"
 #include "sasl.h"
-#include "test_servers.h"
+#include "smtp_recorder.h"
 #include "testsupport.h"
 #include "zeph.h"
 

@@ -22,8 +22,8 @@ protected:
     void SetUp() override {
         m_server = std::make_unique<ChildProcess>(
             std::vector<std::string>{TARN_TEST_PYTHON,
-                                     TARN_SOURCE_DIR "/engine/tests/smtp_recorder.py", "--dir",
-                                     (m_dir / "mail").string()},
+                                     TARN_SOURCE_DIR "/common/testsupport/smtp_recorder.py",
+                                     "--dir", (m_dir / "mail").string()},
             m_dir.path());
         ASSERT_TRUE(tarn::test::waitUntil([&] {
             const std::string out = m_server->output();

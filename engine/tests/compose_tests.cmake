@@ -15,6 +15,6 @@ tarn_add_test(NAME compose_send_test
 tarn_add_fuzzer(NAME media_types_fuzz SOURCES fuzz/media_types_fuzz.cpp LIBS zeph_core
   CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/media_types)
 tarn_add_test(NAME readers_interop_test
-  SOURCES tests/readers_interop_test.cpp tests/compose_interop.cpp tests/mail_readers.cpp
-  LIBS zeph_core tarn::testsupport
+  SOURCES tests/readers_interop_test.cpp tests/compose_interop.cpp
+  LIBS zeph_core tarn::test_servers
   TIMEOUT 300)

@@ -10,7 +10,7 @@
 
 #include "engine.h"
 #include "fake_smtp.h"
-#include "test_servers.h"
+#include "smtp_recorder.h"
 
 namespace zeph {
 namespace {

@@ -19,8 +19,8 @@ class Recorder {
 public:
     explicit Recorder(const std::vector<std::string>& extra = {}) {
         std::vector<std::string> argv = {TARN_TEST_PYTHON,
-                                         TARN_SOURCE_DIR "/engine/tests/smtp_recorder.py", "--dir",
-                                         (m_dir / "mail").string()};
+                                         TARN_SOURCE_DIR "/common/testsupport/smtp_recorder.py",
+                                         "--dir", (m_dir / "mail").string()};
         argv.insert(argv.end(), extra.begin(), extra.end());
         m_child = std::make_unique<ChildProcess>(argv, m_dir.path());
         bool ready = tarn::test::waitUntil(

@@ -7,7 +7,7 @@ tarn_add_test(NAME engine_parse_test SOURCES tests/engine_parse_test.cpp LIBS ze
 tarn_add_test(NAME engine_session_test SOURCES tests/engine_session_test.cpp
   LIBS zeph_core engine_fake_smtp tarn::testsupport)
 tarn_add_test(NAME engine_pipelining_test SOURCES tests/engine_pipelining_test.cpp
-  LIBS zeph_core engine_fake_smtp tarn::engine_test_servers)
+  LIBS zeph_core engine_fake_smtp tarn::test_servers)
 tarn_add_test(NAME engine_recorder_test SOURCES tests/engine_recorder_test.cpp
   LIBS tarn::engine tarn::testsupport)
 tarn_add_fuzzer(NAME reply_fuzz SOURCES fuzz/reply_fuzz.cpp LIBS zeph_core

@@ -20,8 +20,8 @@
 #include "modal_script.h"
 #include "options/texts.h"
 #include "options_dialog.h"
+#include "smtp_recorder.h"
 #include "test_send_dialog.h"
-#include "test_servers.h"
 
 using namespace tarn;
 using namespace tarn::options;

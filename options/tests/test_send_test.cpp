@@ -18,7 +18,7 @@
 #include "common/host_name.h"
 #include "options/test_send.h"
 #include "options/texts.h"
-#include "test_servers.h"
+#include "smtp_recorder.h"
 #include "testsupport.h"
 #include "zeph.h"
 

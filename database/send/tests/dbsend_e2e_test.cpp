@@ -2,7 +2,7 @@
 // against the recording SMTP server.
 #include <gtest/gtest.h>
 
-#include "fixture.h"
+#include "send_fixture.h"
 #include "testsupport.h"
 
 using namespace tarn;

@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "dnsmasq_server.h"
-#include "fixture.h"
+#include "send_fixture.h"
 
 using namespace tarn;
 using namespace tarn::test;

@@ -4,7 +4,7 @@
 
 #include "driver/check_job.h"
 #include "driver/log_viewer.h"
-#include "fixture.h"
+#include "send_fixture.h"
 
 using namespace tarn;
 using namespace tarn::driver;

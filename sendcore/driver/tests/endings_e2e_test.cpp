@@ -8,7 +8,7 @@
 #include <chrono>
 
 #include "fake_smtp.h"
-#include "fixture.h"
+#include "send_fixture.h"
 
 using namespace tarn;
 using namespace tarn::test;

@@ -20,8 +20,8 @@
 #include "driver/book_sources.h"
 #include "driver/check_job.h"
 #include "driver/send_job.h"
-#include "fixture.h"
 #include "scripted_doubles.h"
+#include "send_fixture.h"
 
 using namespace tarn;
 using namespace tarn::driver;

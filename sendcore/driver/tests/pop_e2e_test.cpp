@@ -14,7 +14,7 @@
 #include <string>
 #include <thread>
 
-#include "fixture.h"
+#include "send_fixture.h"
 
 using namespace tarn;
 using namespace tarn::test;

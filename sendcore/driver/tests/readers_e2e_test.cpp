@@ -8,8 +8,8 @@
 #include <thread>
 
 #include "common/host_name.h"
-#include "fixture.h"
 #include "mail_readers.h"
+#include "send_fixture.h"
 
 using namespace tarn;
 using namespace tarn::test;

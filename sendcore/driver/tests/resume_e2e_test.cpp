@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "driver/send_journal.h"
-#include "fixture.h"
+#include "send_fixture.h"
 
 using namespace tarn;
 using namespace tarn::test;

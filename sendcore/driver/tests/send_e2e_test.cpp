@@ -8,7 +8,7 @@
 
 #include <thread>
 
-#include "fixture.h"
+#include "send_fixture.h"
 #include "sendcore/send_log.h"
 
 using namespace tarn;

@@ -10,7 +10,7 @@
 
 #include <chrono>
 
-#include "fixture.h"
+#include "send_fixture.h"
 
 using namespace tarn;
 using namespace tarn::test;

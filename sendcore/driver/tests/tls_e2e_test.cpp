@@ -2,8 +2,8 @@
 // the default account's own CA file is what makes it trusted.
 #include <gtest/gtest.h>
 
-#include "fixture.h"
-#include "test_servers.h"
+#include "send_fixture.h"
+#include "smtp_recorder.h"
 
 using namespace tarn;
 using namespace tarn::test;

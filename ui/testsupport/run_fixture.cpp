@@ -29,7 +29,7 @@ RunFixture::RunFixture() {
 
 bool RunFixture::startRecorder(const std::vector<std::string>& extra) {
     std::vector<std::string> argv = {
-        TARN_TEST_PYTHON, std::string(TARN_SOURCE_DIR) + "/engine/tests/smtp_recorder.py",
+        TARN_TEST_PYTHON, std::string(TARN_SOURCE_DIR) + "/common/testsupport/smtp_recorder.py",
         "--dir",          path("mail").string(),
         "--port",         "0"};
     argv.insert(argv.end(), extra.begin(), extra.end());

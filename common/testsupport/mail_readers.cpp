@@ -36,7 +36,7 @@ std::string PerlRead::field(const std::string& key) const {
 
 PerlRead perlRead(const fs::path& message, const std::string& jisDecoder) {
     auto r = tarn::test::run({"/usr/bin/perl",
-                              std::string(TARN_SOURCE_DIR) + "/engine/tests/perl_decode.pl",
+                              std::string(TARN_SOURCE_DIR) + "/common/testsupport/perl_decode.pl",
                               message.string(), jisDecoder});
     EXPECT_EQ(r.exitCode, 0) << message << " " << jisDecoder << ": " << r.err;
     PerlRead read;

@@ -1,4 +1,4 @@
-#include "fixture.h"
+#include "send_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -51,7 +51,7 @@ RunFixture::RunFixture() : m_dir(m_tmp.path()), m_home(m_tmp.path() / "home") {
 
 int RunFixture::startRecorder(const std::vector<std::string>& extra) {
     std::vector<std::string> argv = {
-        TARN_TEST_PYTHON, std::string(TARN_SOURCE_DIR) + "/engine/tests/smtp_recorder.py",
+        TARN_TEST_PYTHON, std::string(TARN_SOURCE_DIR) + "/common/testsupport/smtp_recorder.py",
         "--dir",          (m_dir / "mail").string(),
         "--port",         "0"};
     argv.insert(argv.end(), extra.begin(), extra.end());

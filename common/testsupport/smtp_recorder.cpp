@@ -1,4 +1,4 @@
-#include "test_servers.h"
+#include "smtp_recorder.h"
 
 #include <chrono>
 
@@ -48,8 +48,8 @@ bool Certificates::openssl(std::vector<std::string> args) {
 
 SmtpRecorder::SmtpRecorder(const std::vector<std::string>& arguments) {
     std::vector<std::string> argv = {
-        TARN_TEST_PYTHON, std::string(TARN_SOURCE_DIR) + "/engine/tests/smtp_recorder.py", "--dir",
-        mailDir().string()};
+        TARN_TEST_PYTHON, std::string(TARN_SOURCE_DIR) + "/common/testsupport/smtp_recorder.py",
+        "--dir", mailDir().string()};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     m_process = std::make_unique<ChildProcess>(argv, m_dir.path());
     waitUntil([&] {
