@@ -22,6 +22,7 @@
  *                          -10 the socket did not become writable in time
  *                          -11 no reply within the receive time-out
  *                          -12 the server closed the connection
+ *                          -13 the commit hook held the message back
  *                          -20 TLS handshake failed
  *                          -21 the server's certificate was refused
  *                          -22 STARTTLS not offered or refused
@@ -42,6 +43,8 @@
  *                               progress for 2 seconds
  *                          2011 send failed
  *                          2012 stopped just after a send
+ *                          2013 the commit hook held the message back before
+ *                               its final "." (the connection is closed)
  *                          3000 no reply within the time-out (or stopped)
  *                          3001 receive failed, or the server closed
  *                          3900 stopped while a reply was read (the reply
@@ -105,6 +108,17 @@ ZEPH_API int ZEPH_SetHeloName(const char* name);
  * results and error values are the same either way. Returns 1, or 0
  * (unchanged) for other values. */
 ZEPH_API int ZEPH_SetPipelining(int on);
+
+/* Called on the engine's worker thread just before each message's final "."
+ * of DATA goes out, with and without PIPELINING: from then on the server may
+ * have taken the message, so a caller that keeps a record of what was sent
+ * commits it here. Returning 0 holds the message back: the connection is
+ * closed without the ".", so the server delivers nothing, and the send job
+ * fails with socket error -13. The hook must not call ZEPH_* functions. A
+ * null hook removes it; a running send job keeps the one it started with.
+ * Returns 1. */
+typedef int (*ZEPH_CommitHook)(void* context); /* NOLINT(modernize-use-using): C */
+ZEPH_API int ZEPH_SetCommitHook(ZEPH_CommitHook hook, void* context);
 
 /* Jobs. */
 ZEPH_API int ZEPH_Connect(const char* host, int wait);

@@ -32,6 +32,7 @@ enum SockError : int {
     kErrNotWritable = -10,
     kErrNoReply = -11,
     kErrClosedByPeer = -12,
+    kErrWithheld = -13,  // the commit hook held the message back before its "."
 };
 
 // Error positions: the step that failed.
@@ -45,6 +46,7 @@ enum ErrorPos : int {
     kPosNotWritable = 2010,
     kPosSend = 2011,
     kPosStoppedAfterSend = 2012,
+    kPosWithheld = 2013,
     kPosNoReply = 3000,
     kPosRecv = 3001,
     kPosStoppedInReply = 3900,

@@ -439,6 +439,14 @@ State SmtpDialogue::onContent() {
         }
         return State::Failed;
     }
+    if (m_beforeEndOfData && !m_beforeEndOfData()) {
+        // Without the "." the server discards what it has of the message;
+        // closing is the only way to end DATA short of delivering it.
+        m_io.close();
+        closed();
+        m_io.fail(kErrWithheld, kPosWithheld);
+        return State::Closed;
+    }
     std::string& tail = sink.pending();
     tail += "\r\n.\r\n";
     std::vector<Command> commands{Command::EndOfData};

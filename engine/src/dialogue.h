@@ -22,6 +22,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -90,6 +91,13 @@ public:
     bool quit();
     // The connection was closed (abort, or after QUIT).
     void closed();
+
+    // Called on the job's thread just before each message's final "." goes
+    // out (its content is already written): the moment from which the server
+    // may have taken the message. False holds the message back: the
+    // connection is closed without the ".", so nothing is delivered, and the
+    // job fails with kErrWithheld. Empty: no hook.
+    void setBeforeEndOfData(std::function<bool()> hook) { m_beforeEndOfData = std::move(hook); }
 
     State state() const { return m_state; }
     bool pipelining() const { return m_pipelining; }
@@ -164,6 +172,7 @@ private:
     Transaction m_tx;
     Envelope m_aheadEnvelope;  // the transaction opened ahead (state Ahead)
     long long m_aheadBytes = 0;
+    std::function<bool()> m_beforeEndOfData;
 };
 
 // The lines of a transaction: RSET, MAIL FROM, one RCPT TO per recipient and,

@@ -331,6 +331,11 @@ int MailEngine::setHeloName(const char* name) {
     return 1;
 }
 
+void MailEngine::setCommitHook(std::function<bool()> hook) {
+    std::lock_guard lock(m_settingsMutex);
+    m_commitHook = std::move(hook);
+}
+
 std::string MailEngine::greetingName() const {
     {
         std::lock_guard lock(m_settingsMutex);
@@ -420,6 +425,10 @@ bool MailEngine::sendOne(Message& message, const Envelope* following) {
     }
     if (message.findHeader("Date") == nullptr) {
         message.setDateNow();
+    }
+    {
+        std::lock_guard lock(m_settingsMutex);
+        m_dialogue.setBeforeEndOfData(m_commitHook);
     }
     bool ok = measuring() ? m_dialogue.measureMessage(message, *envelope)
                           : m_dialogue.sendMessage(message, *envelope, following);

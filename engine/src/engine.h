@@ -18,6 +18,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -68,6 +69,10 @@ public:
     int setHeloName(const char* name);
     // Whether sessions use PIPELINING when the server offers it (default on).
     void setPipelining(bool on) { m_pipelining.store(on); }
+    // The hook each send job calls just before a message's final "."
+    // (SmtpDialogue::setBeforeEndOfData); empty for none. Taken when a send
+    // job starts.
+    void setCommitHook(std::function<bool()> hook);
 
     // The message; setters hold the lock while they run.
     template <class F>
@@ -182,6 +187,7 @@ private:
     std::atomic<int> m_security{0};
     std::string m_caFile;
     std::string m_heloName;
+    std::function<bool()> m_commitHook;
 };
 
 // The envelope of a message from its From, To, Cc and Bcc values; nullopt

@@ -107,6 +107,17 @@ int ZEPH_SendStart(int wait) {
     return fenced(0, [&] { return MailEngine::instance().sendStart(wait); });
 }
 
+int ZEPH_SetCommitHook(ZEPH_CommitHook hook, void* context) {
+    return fenced(0, [&] {
+        if (hook == nullptr) {
+            MailEngine::instance().setCommitHook({});
+        } else {
+            MailEngine::instance().setCommitHook([hook, context] { return hook(context) != 0; });
+        }
+        return 1;
+    });
+}
+
 int ZEPH_Send(int wait) {
     return fenced(0, [&] { return MailEngine::instance().send(wait); });
 }

@@ -390,6 +390,72 @@ TEST_F(Queued, TheSettingKeepsLockStepWhereThePipelineIsOffered) {
     engine.abort();
 }
 
+// The commit hook runs once per message, after DATA was accepted and before
+// any byte of the final "." has gone out, lock-step and pipelined alike; a
+// hook that says no leaves the server without the "." and the connection
+// closed.
+TEST(CommitHook, RunsJustBeforeTheEndOfDataAndCanHoldTheMessageBack) {
+    for (bool pipelined : {false, true}) {
+        SCOPED_TRACE(pipelined ? "pipelined" : "lock-step");
+        const std::string ehlo =
+            pipelined ? "250-fake\r\n250-PIPELINING\r\n250 HELP\r\n" : "250 fake\r\n";
+        Script s = {{"", {"220 fake\r\n"}}, on("EHLO ", ehlo)};
+        if (pipelined) {
+            s.push_back({"RSET\r\nMAIL FROM:<s@x.jp>\r\nRCPT TO:<a@x.jp>\r\nDATA\r\n",
+                         {"250 reset\r\n250 ok\r\n250 ok\r\n354 go\r\n"}});
+            s.push_back(on("\r\n.\r\n", "250 queued\r\n"));
+            s.push_back({"RSET\r\nMAIL FROM:<s@x.jp>\r\nRCPT TO:<b@x.jp>\r\nDATA\r\n",
+                         {"250 reset\r\n250 ok\r\n250 ok\r\n354 go\r\n"}});
+        } else {
+            for (const char* rcpt : {"RCPT TO:<a", "RCPT TO:<b"}) {
+                s.push_back(on("RSET\r\n", "250 ok\r\n"));
+                s.push_back(on("MAIL FROM:", "250 ok\r\n"));
+                s.push_back(on(rcpt, "250 ok\r\n"));
+                s.push_back(on("DATA\r\n", "354 go\r\n"));
+                if (std::string(rcpt) == "RCPT TO:<a") {
+                    s.push_back(on("\r\n.\r\n", "250 queued\r\n"));
+                }
+            }
+        }
+        FakeSmtp server({s});
+        MailEngine engine;
+        engine.setPipelining(pipelined);
+        engine.setRecvTimeOutSec(5);
+        engine.setPort(server.port());
+        ASSERT_EQ(engine.connect("127.0.0.1", 1), 1);
+        ASSERT_EQ(engine.sendStart(1), 1);
+        int calls = 0;
+        bool allow = true;
+        std::string seenAtHook;
+        engine.setCommitHook([&] {
+            ++calls;
+            seenAtHook = server.received();
+            return allow;
+        });
+
+        engine.withMessage([](Message& m) { m = message("a@x.jp"); });
+        ASSERT_EQ(engine.send(1), 1) << engine.smtpResult();
+        EXPECT_EQ(calls, 1);
+        EXPECT_NE(seenAtHook.find("DATA\r\n"), std::string::npos);
+        EXPECT_EQ(seenAtHook.find("\r\n.\r\n"), std::string::npos) << "the hook came too late";
+
+        allow = false;
+        engine.withMessage([](Message& m) { m = message("b@x.jp"); });
+        EXPECT_EQ(engine.send(1), 0);
+        EXPECT_EQ(calls, 2);
+        EXPECT_EQ(engine.sockError(), kErrWithheld);
+        EXPECT_EQ(engine.errorPos(), kPosWithheld);
+        // The server saw the whole content but never its end.
+        ASSERT_TRUE(server.waitReceived("RCPT TO:<b@x.jp>"));
+        const std::string second = server.received().substr(server.received().find("<b@x.jp>"));
+        EXPECT_EQ(second.find("\r\n.\r\n"), std::string::npos);
+        // The connection is gone: a new one can be made at once.
+        engine.setCommitHook({});
+        EXPECT_EQ(engine.connect("127.0.0.1", 1), 1);
+        engine.abort();
+    }
+}
+
 // aiosmtpd offering PIPELINING: a thousand messages, one of them to a
 // refused recipient, each delivered once to its own recipient, through the
 // export's path (one message per job) and the send job's queue (each message

@@ -25,6 +25,13 @@ long long secondsSince(Clock::time_point start) {
 // accepted message (zeph.h).
 constexpr int kEngineStopped = -1;
 constexpr int kEngineStoppedAfterMessage = 7500;
+// A message held back by the commit hook.
+constexpr int kEngineWithheld = -13;
+
+// The engine's commit hook: the recipient source records the commit.
+int commitHook(void* recipients) {
+    return static_cast<RecipientSource*>(recipients)->messageCommitting() ? 1 : 0;
+}
 
 EngineErrorValues engineErrors() {
     EngineErrorValues e;
@@ -92,6 +99,7 @@ public:
           m_smtpName(fieldText(settings.defaultAccount.SMTPName)) {}
 
     ~SendRun() {
+        ZEPH_SetCommitHook(nullptr, nullptr);
         if (m_windowOpen) {
             m_ui.close();
         }
@@ -322,6 +330,7 @@ int SendRun::openSession(SessionStart how, Clock::time_point since) {
         ZEPH_SetCharset(mailCharset(m_settings));
         ZEPH_SetHeloName(greetingName(m_settings).c_str());
         ZEPH_SetPipelining(m_settings.NoPipelining != 0 ? 0 : 1);
+        ZEPH_SetCommitHook(&commitHook, &m_recipients);
     }
     // A declined stop starts the connection again from here.
     for (bool again = false;; again = true) {
@@ -401,7 +410,7 @@ int SendRun::sendOne(const Recipient& r) {
     bool asked = false;
     std::optional<bool> answer;
     bool interrupted = false;
-    if (!m_recipients.messageCommitting()) {
+    if (!m_recipients.messageStarting()) {
         disconnect(false);
         return end(kErrJournal);
     }
@@ -425,6 +434,11 @@ int SendRun::sendOne(const Recipient& r) {
     m_ui.setPosition(size);
 
     bool accepted = ZEPH_GetResult() != 0;
+    if (!accepted && ZEPH_GetSockLastError() == kEngineWithheld) {
+        // The journal could not record the commit: the message was held back.
+        ZEPH_Abort();
+        return end(kErrJournal);
+    }
     if (interrupted && !accepted) {
         // Stopped in the pause after the message: the server had accepted it.
         accepted = ZEPH_GetSockLastError() == kEngineStopped &&

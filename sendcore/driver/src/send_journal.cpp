@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cstring>
 #include <fstream>
+#include <set>
 
 #include "common/cp932.h"
 #include "texts.h"
@@ -86,9 +87,25 @@ std::vector<std::string_view> fields(std::string_view line) {
     return out;
 }
 
+// What the reader keeps between lines.
+struct ReadState {
+    std::string_view bootId;  // the running boot; empty when unknown
+    bool sameBoot = false;    // the lines since the last "S" were written on it
+    // Begun messages whose "." has not been recorded, written on this boot.
+    std::set<JournalKey> notSent;
+};
+
 // One record line into `journal`; false when it is not one.
-bool readLine(std::string_view line, JournalContents& journal) {
+bool readLine(std::string_view line, JournalContents& journal, ReadState& state) {
     const std::vector<std::string_view> f = fields(line);
+    if (f.size() == 2 && f[0] == "S") {
+        std::string boot;
+        if (!unescaped(f[1], boot)) {
+            return false;
+        }
+        state.sameBoot = !state.bootId.empty() && boot == state.bootId;
+        return true;
+    }
     if (f.size() < 3 || f[0].size() != 1) {
         return false;
     }
@@ -102,8 +119,22 @@ bool readLine(std::string_view line, JournalContents& journal) {
             if (f.size() != 3) {
                 return false;
             }
-            // A commit never overrides an outcome already recorded.
-            journal.entries.try_emplace(std::move(key), entry);
+            // A transaction begun never overrides an outcome already recorded,
+            // nor an earlier attempt whose "." went out.
+            if (journal.entries.try_emplace(key, entry).second) {
+                if (state.sameBoot) {
+                    state.notSent.insert(key);
+                }
+            } else if (!state.sameBoot) {
+                state.notSent.erase(key);
+            }
+            return true;
+        case 'C':
+            if (f.size() != 3) {
+                return false;
+            }
+            journal.entries.try_emplace(key, entry);
+            state.notSent.erase(key);
             return true;
         case 'A':
             if (f.size() != 4 || !unescaped(f[3], entry.reply)) {
@@ -117,9 +148,22 @@ bool readLine(std::string_view line, JournalContents& journal) {
             }
             entry.outcome = JournalOutcome::kRefused;
             break;
+        case 'D':
+            if (f.size() != 5 || !number(f[3], entry.code) || !unescaped(f[4], entry.reply)) {
+                return false;
+            }
+            // Not taken and not refused for good: as if never started, unless
+            // an earlier attempt already settled it.
+            if (auto it = journal.entries.find(key);
+                it != journal.entries.end() && it->second.outcome == JournalOutcome::kUncertain) {
+                journal.entries.erase(it);
+            }
+            state.notSent.erase(key);
+            return true;
         default:
             return false;
     }
+    state.notSent.erase(key);
     journal.entries.insert_or_assign(std::move(key), std::move(entry));
     return true;
 }
@@ -148,8 +192,10 @@ std::vector<std::string> JournalContents::uncertainAddresses() const {
     return out;
 }
 
-JournalContents parseJournal(std::string_view bytes) {
+JournalContents parseJournal(std::string_view bytes, std::string_view bootId) {
     JournalContents journal;
+    ReadState state;
+    state.bootId = bootId;
     bool first = true;
     while (!bytes.empty()) {
         const auto lf = bytes.find('\n');
@@ -163,11 +209,24 @@ JournalContents parseJournal(std::string_view bytes) {
                 continue;
             }
         }
-        if (!complete || line.size() > kMaxLine || !readLine(line, journal)) {
+        if (!complete || line.size() > kMaxLine || !readLine(line, journal, state)) {
             ++journal.damagedLines;
         }
     }
+    // Begun on this boot with no "C": the "." never went out.
+    for (const JournalKey& key : state.notSent) {
+        journal.entries.erase(key);
+    }
     return journal;
+}
+
+std::string currentBootId() {
+    std::ifstream in("/proc/sys/kernel/random/boot_id");
+    std::string id;
+    if (!std::getline(in, id) || id.size() > 64) {
+        return {};
+    }
+    return id;
 }
 
 Result<JournalContents> readJournal(const std::filesystem::path& path) {
@@ -187,7 +246,7 @@ Result<JournalContents> readJournal(const std::filesystem::path& path) {
     if (bytes.compare(0, kFirstLine.size() + 1, std::string(kFirstLine) + '\n') != 0) {
         return makeError("送信記録ファイルではありません: " + path.string());
     }
-    return parseJournal(bytes);
+    return parseJournal(bytes, currentBootId());
 }
 
 std::filesystem::path journalPathFor(const std::filesystem::path& recipientsFile) {
@@ -207,11 +266,13 @@ Result<std::unique_ptr<JournalWriter>> JournalWriter::open(const std::filesystem
     if (::fstat(fd, &st) != 0) {
         return makeError("送信記録ファイルを作成できません: " + path.string());
     }
-    if (st.st_size == 0) {
+    const bool created = st.st_size == 0;
+    if ((created && !writer->append(std::string(kFirstLine) + '\n')) ||
+        !writer->append("S " + escaped(currentBootId()) + '\n') || !writer->sync()) {
+        return makeError("送信記録ファイルに書き込めません: " + path.string());
+    }
+    if (created) {
         // A new journal: its name must survive a power cut too.
-        if (!writer->append(std::string(kFirstLine) + '\n') || !writer->sync()) {
-            return makeError("送信記録ファイルに書き込めません: " + path.string());
-        }
         const std::filesystem::path folder =
             path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
         const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -223,8 +284,49 @@ Result<std::unique_ptr<JournalWriter>> JournalWriter::open(const std::filesystem
     return writer;
 }
 
+JournalWriter::JournalWriter(int fd) : m_fd(fd), m_syncer([this] { syncLoop(); }) {}
+
 JournalWriter::~JournalWriter() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_quit = true;
+    }
+    m_cv.notify_all();
+    m_syncer.join();
     ::close(m_fd);
+}
+
+void JournalWriter::syncLoop() {
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_cv.wait(lock, [this] { return m_quit || m_requested > m_done; });
+        if (m_requested == m_done) {
+            return;  // quitting with nothing owed
+        }
+        // One sync covers every request made before it starts.
+        const std::uint64_t target = m_requested;
+        lock.unlock();
+        const bool ok = ::fdatasync(m_fd) == 0;
+        lock.lock();
+        m_done = target;
+        m_syncFailed = m_syncFailed || !ok;
+        m_cv.notify_all();
+    }
+}
+
+void JournalWriter::requestSync() {
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_requested;
+    }
+    m_cv.notify_all();
+}
+
+bool JournalWriter::awaitSync() {
+    std::unique_lock lock(m_mutex);
+    const std::uint64_t target = m_requested;
+    m_cv.wait(lock, [&] { return m_done >= target; });
+    return !m_syncFailed;
 }
 
 bool JournalWriter::append(const std::string& line) {
@@ -245,11 +347,19 @@ bool JournalWriter::append(const std::string& line) {
 }
 
 bool JournalWriter::sync() {
-    return ::fdatasync(m_fd) == 0;
+    return awaitSync() && ::fdatasync(m_fd) == 0;
 }
 
 bool JournalWriter::begin(const JournalKey& key) {
-    return append("B " + keyFields(key) + '\n') && sync();
+    if (!append("B " + keyFields(key) + '\n')) {
+        return false;
+    }
+    requestSync();
+    return true;
+}
+
+bool JournalWriter::committing(const JournalKey& key) {
+    return awaitSync() && append("C " + keyFields(key) + '\n');
 }
 
 bool JournalWriter::accepted(const JournalKey& key, std::string_view reply) {
@@ -258,6 +368,10 @@ bool JournalWriter::accepted(const JournalKey& key, std::string_view reply) {
 
 bool JournalWriter::refused(const JournalKey& key, int code, std::string_view reply) {
     return append("R " + keyFields(key) + ' ' + std::to_string(code) + ' ' + escaped(reply) + '\n');
+}
+
+bool JournalWriter::deferred(const JournalKey& key, int code, std::string_view reply) {
+    return append("D " + keyFields(key) + ' ' + std::to_string(code) + ' ' + escaped(reply) + '\n');
 }
 
 std::string interruptedRunText(const JournalContents& journal) {
@@ -324,8 +438,18 @@ void JournalledRecipients::finishWalk() {
     }
 }
 
-bool JournalledRecipients::messageCommitting() {
+bool JournalledRecipients::messageStarting() {
     return m_writer == nullptr || m_writer->begin(m_current);
+}
+
+bool JournalledRecipients::messageCommitting() {
+    return m_writer == nullptr || m_writer->committing(m_current);
+}
+
+void JournalledRecipients::messageDeferred(int code, std::string_view reply) {
+    if (m_writer != nullptr) {
+        m_writer->deferred(m_current, code, reply);
+    }
 }
 
 void JournalledRecipients::messageAccepted(std::string_view reply) {

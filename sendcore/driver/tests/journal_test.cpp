@@ -20,10 +20,19 @@ TEST(SendJournal, WhatTheWriterRecordsReadsBackAndATornEndIsSkipped) {
         ASSERT_TRUE(writer.ok()) << writer.error().message;
         // An address and a reply with spaces, '%' and a line break stay whole.
         ASSERT_TRUE((*writer)->begin({1, "a b%c@example.jp"}));
+        ASSERT_TRUE((*writer)->committing({1, "a b%c@example.jp"}));
         ASSERT_TRUE((*writer)->accepted({1, "a b%c@example.jp"}, "250 ok\r\nmore"));
         ASSERT_TRUE((*writer)->begin({2, "b@example.jp"}));
         ASSERT_TRUE((*writer)->refused({2, "b@example.jp"}, 550, "550 no such user"));
         ASSERT_TRUE((*writer)->begin({3, "c@example.jp"}));
+        ASSERT_TRUE((*writer)->committing({3, "c@example.jp"}));
+        // Begun but its "." never went out: not started, on this boot.
+        ASSERT_TRUE((*writer)->begin({5, "e@example.jp"}));
+        // Deferred, then begun again and cut off before its ".".
+        ASSERT_TRUE((*writer)->begin({6, "f@example.jp"}));
+        ASSERT_TRUE((*writer)->committing({6, "f@example.jp"}));
+        ASSERT_TRUE((*writer)->deferred({6, "f@example.jp"}, 451, "451 try later"));
+        ASSERT_TRUE((*writer)->begin({6, "f@example.jp"}));
     }
     // A commit after an outcome (the same recipient sent again) does not undo it.
     std::string bytes = test::readFile(path) + "B 1 a%20b%25c@example.jp\nA 4 d@exa";
@@ -42,6 +51,29 @@ TEST(SendJournal, WhatTheWriterRecordsReadsBackAndATornEndIsSkipped) {
     EXPECT_EQ(b.code, 550);
     EXPECT_EQ(j.uncertainAddresses(), std::vector<std::string>{"c@example.jp"});
     EXPECT_EQ(j.count(JournalOutcome::kAccepted), 1);
+
+    // After a restart a missing "C" proves nothing (it may have been lost
+    // with the page cache): every begun message without an outcome is
+    // uncertain, the deferred-then-begun one included.
+    const JournalContents rebooted = parseJournal(bytes, "another-boot");
+    EXPECT_EQ(rebooted.uncertainAddresses(),
+              (std::vector<std::string>{"c@example.jp", "e@example.jp", "f@example.jp"}));
+    EXPECT_EQ(parseJournal(bytes, "").count(JournalOutcome::kUncertain), 3);
+}
+
+TEST(SendJournal, AnEarlierAttemptWhoseEndWentOutStaysUncertain) {
+    // Run 1 sent the "." and was killed; run 2 (asked to send it again) was
+    // killed before its own ".": the first attempt may still have arrived.
+    const std::string bytes =
+        "TARNJOURNAL 1\nS boot1\nB 1 a@example.jp\nC 1 a@example.jp\n"
+        "S boot1\nB 1 a@example.jp\nB 2 b@example.jp\n";
+    const JournalContents j = parseJournal(bytes, "boot1");
+    EXPECT_EQ(j.uncertainAddresses(), std::vector<std::string>{"a@example.jp"});
+    // A journal written before a restart, continued after it: the lines
+    // before the second "S" are judged by their own boot.
+    const JournalContents mixed =
+        parseJournal("TARNJOURNAL 1\nS old\nB 1 a@example.jp\nS now\nB 2 b@example.jp\n", "now");
+    EXPECT_EQ(mixed.uncertainAddresses(), std::vector<std::string>{"a@example.jp"});
 }
 
 TEST(SendJournal, HostileLinesAreCountedNotTrusted) {
@@ -91,6 +123,7 @@ TEST(SendJournal, AResumedWalkLeavesOutWhatTheEarlierRunSettled) {
         Recipient r;
         while (source.next(r)) {
             if (r.eligible) {
+                ASSERT_TRUE(source.messageStarting());
                 ASSERT_TRUE(source.messageCommitting());
                 source.messageAccepted("250 ok");
                 sent.push_back(r.address);

@@ -78,12 +78,17 @@ public:
     // not (false at the end), and "the message of the last entry was refused".
     virtual bool next(Recipient& recipient) = 0;
     virtual void markSendFailed() = 0;
-    // Worker thread, around each message of the last entry (a journal keeps
-    // them): the message is about to be handed to the server (false: it could
-    // not be recorded, and the run must not send it), then its outcome.
+    // Around each message of the last entry (a journal keeps them). Worker
+    // thread: the message's transaction begins (false: it could not be
+    // recorded, and the run must not send it). The engine's thread, while the
+    // worker waits for the message: its final "." is about to go out (false
+    // holds it back). Worker thread: its outcome; a deferred message is tried
+    // again later in the run.
+    virtual bool messageStarting() { return true; }
     virtual bool messageCommitting() { return true; }
     virtual void messageAccepted(std::string_view reply) { (void)reply; }
     virtual void messageRefused(int code, std::string_view reply) { (void)code, (void)reply; }
+    virtual void messageDeferred(int code, std::string_view reply) { (void)code, (void)reply; }
     // Worker thread, when the run has taken its N recipients: the rest of the
     // walk is not sent to, but a source may still have statuses to give there.
     virtual void finishWalk() {}

@@ -7,26 +7,39 @@
 // Lines (Shift_JIS, LF-terminated; fields separated by one space; the address
 // and reply percent-escaped so that neither holds a space or a line break):
 //   "TARNJOURNAL 1"              first line
-//   "B <pos> <address>"          the message is about to be committed
+//   "S <boot>"                   a writer opened the file, on the boot <boot>
+//   "B <pos> <address>"          the message's transaction begins
+//   "C <pos> <address>"          its final "." goes out now
 //   "A <pos> <address> <reply>"  accepted, with the server's reply
 //   "R <pos> <address> <code> <reply>"  refused: the reply code (0: no reply)
-// <pos> is the recipient's position in the walk. A "B" without an outcome is
-// "uncertain": the server may or may not have taken the message.
+//   "D <pos> <address> <code> <reply>"  deferred: not taken this time, not
+//                                       refused for good either
+// <pos> is the recipient's position in the walk. A begun message without an
+// outcome is "uncertain" (the server may or may not have taken it) unless the
+// journal proves that its "." never went out: no "C" line, and the machine has
+// not restarted since (a "C" that write() took cannot be lost without a
+// restart, so its absence then is proof).
 //
-// Durability: every "B" is written and fdatasync'd before the engine starts
-// the message's transaction, so the record of a commit always reaches the disk
-// before the final "." can. Outcomes are written without a sync of their own;
-// the next "B" (or the end of the run) syncs them along, so after a power cut
-// at most the one message in flight is uncertain. A kill -9 loses nothing that
-// write() returned for: the kernel holds it.
+// Durability: the "B" line is written when the transaction begins and its
+// fdatasync runs on the writer's own thread meanwhile, overlapping the
+// envelope's round trips and the content; the engine's commit hook waits for
+// it before it lets the "." go out, and then writes the "C" line without a
+// sync. So the record that a message may have been taken is on disk before
+// the server can take it, and the previous message's outcome (written before
+// this "B") with it: after a power cut at most the one message in flight is
+// uncertain; after a kill -9 only one whose "." had gone out.
 #pragma once
 
 #include <compare>
+#include <condition_variable>
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "common/result.h"
@@ -60,34 +73,59 @@ struct JournalContents {
 };
 
 // Reads journal bytes; anything that is not a journal line is counted as
-// damaged and skipped. Bounded: lines over 4 KiB are damaged.
-JournalContents parseJournal(std::string_view bytes);
+// damaged and skipped. Bounded: lines over 4 KiB are damaged. `bootId` is the
+// running system's boot (currentBootId()); empty trusts no missing "C".
+JournalContents parseJournal(std::string_view bytes, std::string_view bootId = {});
 // Reads the journal at `path` (at most 256 MiB). An error when it cannot be
 // read or does not start with the journal's first line.
 Result<JournalContents> readJournal(const std::filesystem::path& path);
 
+// The identity of the running boot of the system (empty when unknown).
+std::string currentBootId();
+
 // The journal of the recipients kept in `recipientsFile`: "<file>.journal".
 std::filesystem::path journalPathFor(const std::filesystem::path& recipientsFile);
 
-// Appends to a journal. Not thread-safe: the run's worker is its one user.
+// Appends to a journal. One user at a time (the run's worker, and the
+// engine's thread inside the commit hook while the worker waits); the
+// fdatasync of a begun message runs on the writer's own thread.
 class JournalWriter {
 public:
-    // Opens (creating, with its first line, when missing) for appending.
+    // Opens (creating, with its first line, when missing) for appending, and
+    // records the boot it is written on.
     static Result<std::unique_ptr<JournalWriter>> open(const std::filesystem::path& path);
     ~JournalWriter();
     JournalWriter(const JournalWriter&) = delete;
     JournalWriter& operator=(const JournalWriter&) = delete;
 
-    // False when the line could not be written (or synced, for begin and sync).
+    // The transaction begins: the "B" line, whose sync starts in the
+    // background. False when it could not be written.
     bool begin(const JournalKey& key);
+    // Just before the final ".": waits for the sync begin() started, then the
+    // "C" line. False when either failed; the "." must not go out then.
+    bool committing(const JournalKey& key);
     bool accepted(const JournalKey& key, std::string_view reply);
     bool refused(const JournalKey& key, int code, std::string_view reply);
+    bool deferred(const JournalKey& key, int code, std::string_view reply);
+    // Everything written so far on disk.
     bool sync();
 
 private:
-    explicit JournalWriter(int fd) : m_fd(fd) {}
+    explicit JournalWriter(int fd);
     bool append(const std::string& line);
+    // The background sync: requested by begin(), awaited by committing().
+    void requestSync();
+    bool awaitSync();
+    void syncLoop();
+
     int m_fd;
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::uint64_t m_requested = 0;  // syncs asked for
+    std::uint64_t m_done = 0;       // syncs finished (covering request m_done)
+    bool m_syncFailed = false;
+    bool m_quit = false;
+    std::thread m_syncer;
 };
 
 // "前回の送信は中断されています。…" and the question about the uncertain
@@ -128,9 +166,11 @@ public:
     Status beginRun() override { return m_inner->beginRun(); }
     bool next(Recipient& recipient) override;
     void markSendFailed() override { m_inner->markSendFailed(); }
+    bool messageStarting() override;
     bool messageCommitting() override;
     void messageAccepted(std::string_view reply) override;
     void messageRefused(int code, std::string_view reply) override;
+    void messageDeferred(int code, std::string_view reply) override;
     // Refusals the earlier run recorded after the last recipient this run sent to.
     void finishWalk() override;
     void commit() override { m_inner->commit(); }
