@@ -67,6 +67,11 @@ constexpr Field kOptionFields[] = {
     {"MailCharset", kDw, TARN_AT(SendSettings, MailCharset)},
     {"HeloName", kSz, TARN_AT(SendSettings, HeloName)},
     {"NoPipelining", kDw, TARN_AT(SendSettings, NoPipelining)},
+    {"NoRetry", kDw, TARN_AT(SendSettings, NoRetry)},
+    {"QuotaPerHour", kDw, TARN_AT(SendSettings, QuotaPerHour)},
+    {"QuotaPerDay", kDw, TARN_AT(SendSettings, QuotaPerDay)},
+    {"JitterMSec", kDw, TARN_AT(SendSettings, JitterMSec)},
+    {"RecvTimeOutSec", kDw, TARN_AT(SendSettings, RecvTimeOutSec)},
 };
 
 constexpr Field kCheckFields[] = {

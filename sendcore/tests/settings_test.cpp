@@ -84,9 +84,10 @@ TEST(Settings, FreshRegistryLoadsAllZeroAndSavingCreatesEveryValue) {
     ASSERT_TRUE(store.saveCommon(cont).ok());
     ASSERT_TRUE(store.saveCheckParam(s.check).ok());
     RegistryFile reg = RegistryFile::load(store.path());
-    // Option 9 + the mail character set, greeting name and pipelining; DefAccount and
-    // Account1-10 17 + the security mode and CA file; Common 1; CheckParam 6.
-    EXPECT_EQ(reg.entries().size(), 12u + 11 * 19 + 1 + 6);
+    // Option 9 + the mail character set, greeting name, pipelining, retries,
+    // the two quotas, jitter and receive time-out; DefAccount and Account1-10
+    // 17 + the security mode and CA file; Common 1; CheckParam 6.
+    EXPECT_EQ(reg.entries().size(), 17u + 11 * 19 + 1 + 6);
     std::string text = readFile(store.path());
     EXPECT_NE(text.find("[Software\\Kestrel\\ZEPHV2\\Option\\Account10]\n"), std::string::npos);
     EXPECT_NE(text.find("\"SMTPName10\"=\"\"\n"), std::string::npos);
@@ -113,6 +114,11 @@ TEST(Settings, ReadsTheDocumentedValueNames) {
         {opt, "ScriptUse", &s.ScriptUse},
         {opt, "MailCharset", &s.MailCharset},
         {opt, "NoPipelining", &s.NoPipelining},
+        {opt, "NoRetry", &s.NoRetry},
+        {opt, "QuotaPerHour", &s.QuotaPerHour},
+        {opt, "QuotaPerDay", &s.QuotaPerDay},
+        {opt, "JitterMSec", &s.JitterMSec},
+        {opt, "RecvTimeOutSec", &s.RecvTimeOutSec},
         {def, "DefPortNo", &d.PortNo},
         {def, "DefUseFQDN", &d.UseFQDN},
         {def, "LANConnect", &d.dialUp.LANConnect},
@@ -210,6 +216,11 @@ TEST(Settings, FullyFilledRecordRoundTripsThroughTheFile) {
     s.MailCharset = kMailCharsetAutomatic;
     fill(s.HeloName, "mail.");
     s.NoPipelining = 1;
+    s.NoRetry = 1;
+    s.QuotaPerHour = 100;
+    s.QuotaPerDay = 2000;
+    s.JitterMSec = 700;
+    s.RecvTimeOutSec = 30;
     s.check.CheckMode = 1;
     s.check.CheckLogOutMode = 1;
     fill(s.check.CheckLogFileName, "/check/");

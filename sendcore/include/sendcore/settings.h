@@ -98,6 +98,22 @@ struct SendSettings {
     // PIPELINING (registry Option\NoPipelining, DWORD). 0, the default, lets
     // the session pipeline; results and the log are the same either way.
     std::int32_t NoPipelining;
+    // 1: a temporary failure (a 4xx reply, a lost connection) is final at
+    // once, as a refusal (registry Option\NoRetry, DWORD). 0, the default,
+    // defers the recipient and tries it again after the walk and twice more
+    // within about half an hour.
+    std::int32_t NoRetry;
+    // The default account's sending quota: at most this many messages in any
+    // hour / any 24 hours, counted across runs (Option\QuotaPerHour,
+    // Option\QuotaPerDay, DWORD); 0: no limit.
+    std::int32_t QuotaPerHour;
+    std::int32_t QuotaPerDay;
+    // A random pause of up to this many milliseconds between messages, on top
+    // of WaitMSec (Option\JitterMSec, DWORD); 0: none.
+    std::int32_t JitterMSec;
+    // Seconds a send waits for a server's reply (Option\RecvTimeOutSec,
+    // DWORD); 0: the usual 90.
+    std::int32_t RecvTimeOutSec;
 };
 
 #pragma pack(pop)
@@ -146,7 +162,12 @@ static_assert(offsetof(SendSettings, accountCaFile) == 18468);
 static_assert(offsetof(SendSettings, MailCharset) == 21068);
 static_assert(offsetof(SendSettings, HeloName) == 21072);
 static_assert(offsetof(SendSettings, NoPipelining) == 21328);
-static_assert(sizeof(SendSettings) == 21332);
+static_assert(offsetof(SendSettings, NoRetry) == 21332);
+static_assert(offsetof(SendSettings, QuotaPerHour) == 21336);
+static_assert(offsetof(SendSettings, QuotaPerDay) == 21340);
+static_assert(offsetof(SendSettings, JitterMSec) == 21344);
+static_assert(offsetof(SendSettings, RecvTimeOutSec) == 21348);
+static_assert(sizeof(SendSettings) == 21352);
 
 // The character set a send uses: MailCharset, with an unknown value read as
 // ISO-2022-JP.
