@@ -27,7 +27,7 @@ const Command kSend{
     "send BOOK.tn2 [--contents FILE.tnm] [--folder NAME | --group NAME]\n"
     "           [--at \"YYYY-MM-DD HH:MM:SS\"] [--yes] [--dry-run DIR] [--ca-file PEM]\n"
     "           [--preflight] [--pop-port PORT] [--resume | --restart] [--resend-uncertain]\n"
-    "           [--no-journal]\n"
+    "           [--no-journal] [--only-failed]\n"
     "  表示中 (--folder/--group、既定はすべて) の状態「正常」の宛先へ一通ずつ送信します。\n"
     "  設定はレジストリ (TARN_REGISTRY) の標準アカウントを使います。\n"
     "  --contents  送信内容ファイル (既定は前回の送信内容ファイル)\n"
@@ -42,6 +42,7 @@ const Command kSend{
     "  --restart   前回の送信記録 (BOOK.tn2.journal) を捨てて最初から送信します\n"
     "  --resend-uncertain  中断のため届いたかどうかわからない宛先にも送ります\n"
     "  --no-journal  送信記録 (BOOK.tn2.journal) を残しません (中断後は続きから送信できません)\n"
+    "  --only-failed 状態「送信エラー」の宛先だけに送り直します (送信できた宛先は「正常」に戻します)\n"
     "  送信中の Ctrl-C は中止ボタンです (SIGTERM と SIGHUP は確認なしの中止)。\n"
     "  送信エラーの状態は BOOK.tn2 に書き戻します。最後の行は「結果 [OK:n件 NG:n件]」です。\n"
     "  終了コード: 0 すべて送信、3 送信エラーの宛先あり、1 送信を中止・失敗、2 使い方の誤り",
@@ -94,7 +95,7 @@ std::string firstLines(const std::string& utf8, int lines) {
 
 int runSend(const std::vector<std::string>& argv) {
     Args args(argv, {"contents", "folder", "group", "at", "dry-run", "ca-file", "pop-port"},
-              {"yes", "preflight", "resume", "restart", "resend-uncertain", "no-journal"});
+              {"yes", "preflight", "resume", "restart", "resend-uncertain", "no-journal", "only-failed"});
     if (!args.ok()) {
         return usageError(kSend, args.error());
     }
@@ -120,6 +121,7 @@ int runSend(const std::vector<std::string>& argv) {
     o.restart = args.has("restart");
     o.resendUncertain = args.has("resend-uncertain");
     o.journal = !args.has("no-journal");
+    o.onlyFailed = args.has("only-failed");
     if (auto port = args.value("pop-port")) {
         int value = 0;
         auto [end, ec] = std::from_chars(port->data(), port->data() + port->size(), value);
@@ -279,7 +281,10 @@ int runSendCommand(const SendCommandOptions& o) {
     setup.options.caFile = o.caFile;
     setup.options.popPort = o.popPort;
     setup.scriptHost = &host;
-    SendJob job(std::make_unique<BookRecipients>(*book->doc, *book->view), std::move(setup));
+    SendJob job(std::make_unique<BookRecipients>(
+                    *book->doc, *book->view,
+                    o.onlyFailed ? BookSelection::kFailedOnly : BookSelection::kNormal),
+                std::move(setup));
     // A dry run sends nothing a later run should know about.
     if (o.journal && !o.preflight && !o.dryRunDir) {
         TerminalResumeUi resumeUi;

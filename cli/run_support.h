@@ -83,6 +83,7 @@ struct SendCommandOptions {
     // (neither: ask on the terminal); whether uncertain recipients are sent.
     bool resume = false, restart = false, resendUncertain = false;
     bool journal = true;  // keep BOOK.tn2.journal for a resume
+    bool onlyFailed = false;  // only the records with 送信エラー, set back to 正常 as each succeeds
 };
 
 // The send command: checks, confirmation, timed wait, the driver, statuses

@@ -21,10 +21,10 @@ std::vector<Shown> shownInWalkOrder(const addressbook::ListViewState& view) {
     return shown;
 }
 
-Recipient recipientOf(const Record& record, int position) {
+Recipient recipientOf(const Record& record, int position, int wantedStatus) {
     Recipient r;
     r.position = position;
-    r.eligible = record.status() == addressbook::kStatusNormal;
+    r.eligible = record.status() == wantedStatus;
     r.address = std::string(record.email());
     r.values[0] = record.company();
     r.values[1] = record.department();
@@ -60,14 +60,27 @@ void giveBack(std::optional<addressbook::DocumentRun>& run,
 
 }  // namespace
 
+int BookRecipients::wantedStatus() const {
+    return m_selection == BookSelection::kFailedOnly ? addressbook::kStatusSendError
+                                                     : addressbook::kStatusNormal;
+}
+
 int BookRecipients::eligibleCount() {
-    return static_cast<int>(m_view.eligibleCount());
+    if (m_selection == BookSelection::kNormal) {
+        return static_cast<int>(m_view.eligibleCount());
+    }
+    int n = 0;
+    visitEligible([&](const Recipient&) {
+        ++n;
+        return true;
+    });
+    return n;
 }
 
 void BookRecipients::visitEligible(const std::function<bool(const Recipient&)>& visit) {
     for (const Shown& s : shownInWalkOrder(m_view)) {
-        if (s.record->status() == addressbook::kStatusNormal &&
-            !visit(recipientOf(*s.record, s.position))) {
+        if (s.record->status() == wantedStatus() &&
+            !visit(recipientOf(*s.record, s.position, wantedStatus()))) {
             return;
         }
     }
@@ -78,11 +91,12 @@ Status BookRecipients::beginRun() {
         return taken;
     }
     m_walk.clear();
-    m_failed.clear();
+    m_updates.clear();
     m_next = 0;
+    m_current = 0;
     for (const Shown& s : shownInWalkOrder(m_view)) {
-        if (s.record->status() == addressbook::kStatusNormal) {
-            m_walk.push_back({s.record, recipientOf(*s.record, s.position)});
+        if (s.record->status() == wantedStatus()) {
+            m_walk.push_back({s.record, recipientOf(*s.record, s.position, wantedStatus())});
         }
     }
     return Ok{};
@@ -93,18 +107,34 @@ bool BookRecipients::next(Recipient& recipient) {
         return false;
     }
     recipient = m_walk[m_next++].recipient;
+    m_current = m_next;
     return true;
 }
 
+void BookRecipients::revisit(const Recipient& recipient) {
+    for (std::size_t i = 0; i < m_walk.size(); ++i) {
+        if (m_walk[i].recipient.position == recipient.position) {
+            m_current = i + 1;
+            return;
+        }
+    }
+}
+
 void BookRecipients::markSendFailed() {
-    if (m_next > 0) {
-        m_failed.push_back({m_walk[m_next - 1].record, addressbook::kStatusSendError});
+    if (m_current > 0) {
+        m_updates.push_back({m_walk[m_current - 1].record, addressbook::kStatusSendError});
+    }
+}
+
+void BookRecipients::markSent() {
+    if (m_current > 0 && m_selection == BookSelection::kFailedOnly) {
+        m_updates.push_back({m_walk[m_current - 1].record, addressbook::kStatusNormal});
     }
 }
 
 void BookRecipients::commit() {
-    giveBack(m_run, m_failed);
-    m_failed.clear();
+    giveBack(m_run, m_updates);
+    m_updates.clear();
 }
 
 int BookCheckSource::targetCount() {

@@ -1,13 +1,20 @@
 #include "driver/send_driver.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <optional>
+#include <random>
 
 #include "addressbook/record.h"
 #include "common/cp932.h"
 #include "common/program.h"
 #include "driver/personalise.h"
+#include "driver/retry_queue.h"
+#include "driver/run_clock.h"
+#include "driver/send_quota.h"
+#include "sendcore/registry.h"
 #include "sendcore/smtp_auth_file.h"
 #include "texts.h"
 #include "zeph.h"
@@ -27,11 +34,6 @@ constexpr int kEngineStopped = -1;
 constexpr int kEngineStoppedAfterMessage = 7500;
 // A message held back by the commit hook.
 constexpr int kEngineWithheld = -13;
-
-// The engine's commit hook: the recipient source records the commit.
-int commitHook(void* recipients) {
-    return static_cast<RecipientSource*>(recipients)->messageCommitting() ? 1 : 0;
-}
 
 EngineErrorValues engineErrors() {
     EngineErrorValues e;
@@ -76,14 +78,17 @@ enum class Waited {
 enum class SessionStart {
     kFirst,       // the run's first connection: its failures come before any message
     kAfterStop,   // a stop the person declined closed the session
-    kAfterPause,  // the pause after WaitCount messages closed the session
+    kAfterPause,  // the pause after WaitCount messages (or a wait) closed the session
+    kAfterLoss,   // the server closed the session, or it timed out
 };
 
 // One send run on the job's worker thread. Everything it holds that must be
 // released on every return path (the log, the progress window, a dialled
 // connection) is released by its destructor. The phases are separate
-// functions: prepare, openSession, sendOne, pause, finish (each recipient's
-// message comes from personalise(), personalise.h).
+// functions: prepare, openSession (the first session and every reconnection),
+// sendTo (personalise, then sendOne), retryDeferred, finish; the waits between
+// them (the pause after WaitCount messages, a quota, the jitter, the pause
+// before a retry round) all go through waitUntil.
 class SendRun {
 public:
     SendRun(const SendSettings& settings, const contents::SendContents& contents, int n,
@@ -96,7 +101,15 @@ public:
           m_ui(ui),
           m_options(options),
           m_log(options.logClock),
-          m_smtpName(fieldText(settings.defaultAccount.SMTPName)) {}
+          m_smtpName(fieldText(settings.defaultAccount.SMTPName)),
+          m_clock(options.clock != nullptr ? *options.clock : m_systemClock),
+          m_retry(settings.NoRetry != 0 ? RetryPlan::none() : RetryPlan::standard()),
+          m_quota(options.quotaStateFile.empty()
+                      ? RegistryFile::defaultPath().parent_path() / "send-quota"
+                      : options.quotaStateFile),
+          m_quotaLimits{std::max(0, settings.QuotaPerHour), std::max(0, settings.QuotaPerDay)},
+          m_quotaAccount(quotaAccountKey(m_smtpName, fieldText(settings.defaultAccount.FromEMail))),
+          m_random(std::random_device{}()) {}
 
     ~SendRun() {
         ZEPH_SetCommitHook(nullptr, nullptr);
@@ -133,13 +146,38 @@ private:
     // Closes the session. With pauseAfter the engine keeps its short pause
     // after the disconnect (before a reconnect); a stop request cuts it short.
     void disconnect(bool pauseAfter);
-    // Sends the personalised message to `r` (its headers and subject are set)
-    // and accounts for it. 0 to go on, else the code that ends the run.
-    int sendOne(const Recipient& r);
-    void accountResult(const Recipient& r, bool accepted);
+    // One step of the walk: the recipient's message made (personalise.h, the
+    // preview's very function), then sent. 0 to go on, else the code that
+    // ends the run.
+    int sendTo(const Recipient& r);
+    // The message's headers and body into the engine.
+    void setHeaders(const Recipient& r, const std::string& subject, const std::string& body);
+    // Sends `r` its message and accounts for it; `tries` counts the messages
+    // `r` was sent before. 0 to go on, else the code that ends the run.
+    int sendOne(const Recipient& r, int tries, const std::string& subject, const std::string& body);
+    // Accounts for the message just sent: accepted, refused, deferred, or
+    // (cut off by the person) neither.
+    void settle(const Recipient& r, int tries, bool interrupted, const std::string& subject,
+                const std::string& body);
+    void logNote(const std::string& text) {
+        if (logging()) {
+            m_log.write(m_log.timestamp() + " " + text + "\n");
+        }
+    }
+    void accountResult(const Recipient& r, bool accepted, const EngineErrorValues& e,
+                       const std::string& reply);
     // After a confirmed or declined stop: 508, or a fresh session.
     int stopAnswered(bool yes);
     int pause();
+    // The retry rounds of the deferred recipients, then the final failures of
+    // those still deferred.
+    int retryDeferred();
+    // Before a message: the quota's pause when the account has used it up,
+    // and the jitter.
+    int beforeMessage();
+    // Waits until `until`, showing `text` and what is left; the stop button
+    // asks as everywhere. 0, or the code that ends the run.
+    int waitUntil(RunClock::TimePoint until, const std::string& text);
     int finish();
     // Ends the run with `code`; once the session had started, the log gets the
     // result line so that it always ends with the counts reached.
@@ -154,6 +192,7 @@ private:
         m_ui.progress(RunProgress{0, m_n, m_sent, m_ok, m_ng, r.position, r.address});
     }
     void showElapsed();
+    static int commitHook(void* run);
 
     const SendSettings& m_settings;
     const AccountSettings& m_account;
@@ -167,14 +206,27 @@ private:
     std::unique_ptr<DialUpConnection> m_dialUp;
     bool m_windowOpen = false;
     bool m_sessionStarted = false;
+    bool m_sessionLost = false;  // the next message needs a fresh session
+    // Set by the commit hook on the engine's thread: the message's "." went out.
+    std::atomic<bool> m_committed{false};
     std::optional<contents::ScriptEngine> m_script;
     contents::ScriptHost m_silentHost;
     PersonalMessage m_message;
+    std::string m_from;
+    std::string m_fromEMail;
     int m_ok = 0;
     int m_ng = 0;
     int m_sent = 0;
+    int m_messages = 0;  // messages handed to the engine (for the jitter)
     Clock::time_point m_runStart;
     long long m_shownSecond = -1;
+    SystemRunClock m_systemClock;
+    RunClock& m_clock;
+    RetryQueue m_retry;
+    QuotaState m_quota;
+    const QuotaLimits m_quotaLimits;
+    const std::string m_quotaAccount;
+    std::mt19937 m_random;
 };
 
 int SendRun::prepare() {
@@ -320,7 +372,7 @@ int SendRun::openSession(SessionStart how, Clock::time_point since) {
     if (how == SessionStart::kFirst) {
         m_ui.setStatusLine(sj("SMTPサーバーに接続中..."));
         ZEPH_SetWaitMillSec(m_settings.WaitMSec, 500);
-        ZEPH_SetRecvTimeOutSec(90);
+        ZEPH_SetRecvTimeOutSec(m_settings.RecvTimeOutSec > 0 ? m_settings.RecvTimeOutSec : 90);
         ZEPH_SetEncodeType(0);
         ZEPH_SetPort(m_account.PortNo);
         ZEPH_SetSecurity(m_settings.defaultSecurity);
@@ -330,7 +382,7 @@ int SendRun::openSession(SessionStart how, Clock::time_point since) {
         ZEPH_SetCharset(mailCharset(m_settings));
         ZEPH_SetHeloName(greetingName(m_settings).c_str());
         ZEPH_SetPipelining(m_settings.NoPipelining != 0 ? 0 : 1);
-        ZEPH_SetCommitHook(&commitHook, &m_recipients);
+        ZEPH_SetCommitHook(&SendRun::commitHook, this);
     }
     // A declined stop starts the connection again from here.
     for (bool again = false;; again = true) {
@@ -376,22 +428,29 @@ int SendRun::openSession(SessionStart how, Clock::time_point since) {
     return 0;
 }
 
-void SendRun::accountResult(const Recipient& r, bool accepted) {
+int SendRun::commitHook(void* run) {
+    auto* self = static_cast<SendRun*>(run);
+    self->m_committed.store(true);
+    return self->m_recipients.messageCommitting() ? 1 : 0;
+}
+
+void SendRun::accountResult(const Recipient& r, bool accepted, const EngineErrorValues& e,
+                            const std::string& reply) {
     RecipientResult result{r.position, r.address, RecipientOutcome::kSent, 0, 0};
     if (accepted) {
         ++m_ok;
         if (m_settings.LogFileMode >= 2) {
             m_log.messageSent(r.position, r.address);
         }
-        m_recipients.messageAccepted(replyLine());
+        m_recipients.markSent();
+        m_recipients.messageAccepted(reply);
     } else {
         ++m_ng;
-        EngineErrorValues e = engineErrors();
         if (m_settings.LogFileMode != 0) {
-            m_log.messageFailed(r.position, r.address, e, e.smtpReplyCode != 0 ? replyLine() : "");
+            m_log.messageFailed(r.position, r.address, e, e.smtpReplyCode != 0 ? reply : "");
         }
         m_recipients.markSendFailed();
-        m_recipients.messageRefused(e.smtpReplyCode, e.smtpReplyCode != 0 ? replyLine() : "");
+        m_recipients.messageRefused(e.smtpReplyCode, e.smtpReplyCode != 0 ? reply : "");
         result.outcome = RecipientOutcome::kRefused;
         result.status = addressbook::kStatusSendError;
         result.code = e.lastError;
@@ -400,8 +459,89 @@ void SendRun::accountResult(const Recipient& r, bool accepted) {
     reportProgress(r);
 }
 
-int SendRun::sendOne(const Recipient& r) {
-    ZEPH_SetBody(m_message.body().c_str());
+void SendRun::setHeaders(const Recipient& r, const std::string& subject, const std::string& body) {
+    ZEPH_SetDefaultHeader();
+    ZEPH_SetTo(r.address.c_str());
+    ZEPH_SetCc(m_contents.cc.c_str());
+    ZEPH_SetBcc(m_contents.bcc.c_str());
+    ZEPH_SetFrom(m_from.c_str());
+    if (m_options.databaseRows) {
+        ZEPH_SetSubject(subject.c_str());
+    }
+    ZEPH_SetMessageID(m_account.UseFQDN == 1 ? m_fromEMail.c_str() : nullptr);
+    if (!m_options.databaseRows) {
+        ZEPH_SetSubject(subject.c_str());
+    }
+    ZEPH_SetBody(body.c_str());
+}
+
+int SendRun::sendTo(const Recipient& r) {
+    const Personalised p =
+        personalise(m_contents, m_script ? &*m_script : nullptr, r.values, m_message);
+    if (p == Personalised::kScriptFailed) {
+        disconnect(false);
+        return end(kErrScript);
+    }
+    if (p == Personalised::kSkipped) {
+        // No message for this recipient; counted towards N, not as failed.
+        m_ui.recipientDone({r.position, r.address, RecipientOutcome::kSkipped, 0, 0});
+        return 0;
+    }
+    return sendOne(r, 0, m_message.subject(), m_message.body());
+}
+
+void SendRun::settle(const Recipient& r, int tries, bool interrupted, const std::string& subject,
+                     const std::string& body) {
+    const EngineErrorValues e = engineErrors();
+    const std::string reply = replyLine();
+    bool accepted = ZEPH_GetResult() != 0;
+    if (interrupted && !accepted) {
+        // Stopped in the pause after the message: the server had accepted it.
+        accepted = e.socketError == kEngineStopped && e.errorPosition == kEngineStoppedAfterMessage;
+    }
+    if (m_committed.load() && m_quotaLimits.any()) {
+        // The server may count it, so the quota does: the "." went out.
+        if (auto recorded = m_quota.record(m_quotaAccount, m_clock.now()); !recorded) {
+            logNote(recorded.error().message);
+        }
+    }
+    if (accepted) {
+        accountResult(r, true, e, reply);
+        return;
+    }
+    if (interrupted) {
+        return;  // cut off by the person: not sent, not refused
+    }
+    const FailureKind kind = classifyFailure(e, m_committed.load());
+    if (sessionLost(e) || kind == FailureKind::kUnknown) {
+        // The next message gets a fresh session instead of failing at once on
+        // a closed connection (or waiting out the time-out on a dead one).
+        ZEPH_Abort();
+        m_sessionLost = true;
+    }
+    if (kind == FailureKind::kTemporary && m_retry.enabled()) {
+        m_recipients.messageDeferred(e.smtpReplyCode, e.smtpReplyCode != 0 ? reply : "");
+        logNote(format(sj("(%d) %s : 一時的なエラーのため後で再送信します。 %s").c_str(),
+                       r.position, r.address.c_str(),
+                       e.smtpReplyCode != 0 ? reply.c_str() : sj("(応答なし)").c_str()));
+        m_retry.defer({r, e, reply, tries + 1, subject, body});
+        return;
+    }
+    accountResult(r, false, e, reply);
+}
+
+int SendRun::sendOne(const Recipient& r, int tries, const std::string& subject,
+                     const std::string& body) {
+    if (int rc = beforeMessage(); rc != 0) {
+        return rc;
+    }
+    setHeaders(r, subject, body);
+    if (m_sessionLost) {
+        m_sessionLost = false;
+        if (int rc = openSession(SessionStart::kAfterLoss, Clock::now()); rc != 0) {
+            return rc;
+        }
+    }
     const int size = ZEPH_GetSendSize();
     m_ui.setRange(size);
     m_ui.setAddressLine(format(sj("送信アドレス : %s").c_str(), r.address.c_str()));
@@ -414,6 +554,8 @@ int SendRun::sendOne(const Recipient& r) {
         disconnect(false);
         return end(kErrJournal);
     }
+    m_committed.store(false);
+    ++m_messages;
     if (ZEPH_Send(0) != 0) {
         while (ZEPH_IsExecute() != 0) {
             m_ui.setPosition(ZEPH_GetNowSendSize());
@@ -433,21 +575,12 @@ int SendRun::sendOne(const Recipient& r) {
     }
     m_ui.setPosition(size);
 
-    bool accepted = ZEPH_GetResult() != 0;
-    if (!accepted && ZEPH_GetSockLastError() == kEngineWithheld) {
+    if (ZEPH_GetResult() == 0 && ZEPH_GetSockLastError() == kEngineWithheld) {
         // The journal could not record the commit: the message was held back.
         ZEPH_Abort();
         return end(kErrJournal);
     }
-    if (interrupted && !accepted) {
-        // Stopped in the pause after the message: the server had accepted it.
-        accepted = ZEPH_GetSockLastError() == kEngineStopped &&
-                   ZEPH_GetLastErrorPos() == kEngineStoppedAfterMessage;
-    }
-    if (!interrupted || accepted) {
-        accountResult(r, accepted);
-    }
-    // Otherwise the message was cut off by the person: not sent, not refused.
+    settle(r, tries, interrupted, subject, body);
 
     if (asked) {
         const bool yes = answer ? *answer : m_ui.awaitStopAnswer();
@@ -456,15 +589,113 @@ int SendRun::sendOne(const Recipient& r) {
             // server that may have stalled would hold the stop for the whole
             // receive time-out, so the connection is simply closed.
             ZEPH_Abort();
-        } else {
+        } else if (!m_sessionLost) {
             disconnect(false);
         }
+        m_sessionLost = false;
         return stopAnswered(yes);
     }
     if (m_ui.stopRequested()) {
         m_ui.clearStopRequest();
-        disconnect(false);
+        if (!m_sessionLost) {
+            disconnect(false);
+        }
+        m_sessionLost = false;
         return stopAnswered(m_ui.askStop());
+    }
+    return 0;
+}
+
+int SendRun::waitUntil(RunClock::TimePoint until, const std::string& text) {
+    m_ui.setStatusLine(text);
+    for (;;) {
+        const bool stopped = m_clock.waitUntil(
+            until, [this](std::chrono::milliseconds limit) { return m_ui.waitForStop(limit); },
+            [this, until](RunClock::TimePoint now) {
+                const auto left = std::chrono::ceil<std::chrono::seconds>(until - now).count();
+                m_ui.setTimeLine(
+                    format(sj("待機中( 残り %s ) ").c_str(), elapsedText(left).c_str()));
+            });
+        if (!stopped) {
+            return 0;
+        }
+        m_ui.clearStopRequest();
+        if (m_ui.askStop()) {
+            if (!m_sessionLost) {
+                disconnect(false);
+            }
+            return end(kErrCancelled);
+        }
+        m_ui.setStatusLine(text);
+    }
+}
+
+int SendRun::beforeMessage() {
+    if (m_settings.JitterMSec > 0 && m_messages > 0) {
+        std::uniform_int_distribution<int> jitter(0, m_settings.JitterMSec);
+        const auto until = m_clock.now() + std::chrono::milliseconds(jitter(m_random));
+        if (int rc = waitUntil(until, sj("送信間隔を調整中...")); rc != 0) {
+            return rc;
+        }
+    }
+    if (!m_quotaLimits.any()) {
+        return 0;
+    }
+    auto next = m_quota.nextAllowed(m_quotaAccount, m_quotaLimits, m_clock.now());
+    if (!next) {
+        logNote(next.error().message);
+        if (!m_sessionLost) {
+            disconnect(false);
+        }
+        return end(kErrQuotaState);
+    }
+    if (*next <= m_clock.now()) {
+        return 0;
+    }
+    // The session would time out meanwhile: closed now, opened again after.
+    if (m_sessionStarted && !m_sessionLost) {
+        disconnect(false);
+        m_sessionLost = true;
+    }
+    const std::time_t at = RunClock::Clock::to_time_t(*next);
+    std::tm local{};
+    localtime_r(&at, &local);
+    const std::string text =
+        format(sj("送信数の上限に達しました。%d/%d %02d:%02d に送信を再開します。").c_str(),
+               local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min);
+    logNote(text);
+    return waitUntil(*next, text);
+}
+
+int SendRun::retryDeferred() {
+    while (m_retry.roundDue()) {
+        const auto pause = m_retry.nextPause();
+        if (pause.count() > 0) {
+            // Minutes of silence would end the session anyway.
+            if (!m_sessionLost) {
+                disconnect(false);
+                m_sessionLost = true;
+            }
+            const std::string text =
+                format(sj("一時的なエラーの %d 件を再送信します (%d/%d 回目)。").c_str(),
+                       static_cast<int>(m_retry.waiting()), m_retry.nextRound(), m_retry.rounds());
+            if (int rc = waitUntil(m_clock.now() + pause, text); rc != 0) {
+                return rc;
+            }
+        }
+        for (DeferredRecipient& d : m_retry.takeRound()) {
+            m_ui.setStatusLine(
+                format(sj("%s に再送信中です。").c_str(), d.recipient.address.c_str()));
+            m_recipients.revisit(d.recipient);
+            if (int rc = sendOne(d.recipient, d.tries, d.subject, d.body); rc != 0) {
+                return rc;
+            }
+        }
+    }
+    // Still deferred after the last try: a send error, with the last reply.
+    for (const DeferredRecipient& d : m_retry.takeGivenUp()) {
+        m_recipients.revisit(d.recipient);
+        accountResult(d.recipient, false, d.error, d.reply);
     }
     return 0;
 }
@@ -493,6 +724,7 @@ int SendRun::pause() {
             }
         }
     }
+    m_sessionLost = false;
     return openSession(SessionStart::kAfterPause, pauseStart);
 }
 
@@ -549,9 +781,8 @@ int SendRun::execute() {
     }
 
     m_runStart = Clock::now();
-    const std::string from =
-        fieldText(m_account.FromName) + " <" + fieldText(m_account.FromEMail) + ">";
-    const std::string fromEMail = fieldText(m_account.FromEMail);
+    m_from = fieldText(m_account.FromName) + " <" + fieldText(m_account.FromEMail) + ">";
+    m_fromEMail = fieldText(m_account.FromEMail);
     int batch = 0;
     Recipient r;
     while (m_sent < m_n && m_recipients.next(r)) {
@@ -563,32 +794,7 @@ int SendRun::execute() {
             format(sj("%d人中 %d人目のメッセージを送信中です。").c_str(), m_n, m_sent));
         m_ui.setAddressLine(r.address);
         reportProgress(r);
-
-        const Personalised p =
-            personalise(m_contents, m_script ? &*m_script : nullptr, r.values, m_message);
-        if (p == Personalised::kScriptFailed) {
-            disconnect(false);
-            return end(kErrScript);
-        }
-        if (p == Personalised::kSkipped) {
-            // No message for this recipient; counted towards N, not as failed.
-            m_ui.recipientDone({r.position, r.address, RecipientOutcome::kSkipped, 0, 0});
-            continue;
-        }
-
-        ZEPH_SetDefaultHeader();
-        ZEPH_SetTo(r.address.c_str());
-        ZEPH_SetCc(m_contents.cc.c_str());
-        ZEPH_SetBcc(m_contents.bcc.c_str());
-        ZEPH_SetFrom(from.c_str());
-        if (m_options.databaseRows) {
-            ZEPH_SetSubject(m_message.subject().c_str());
-        }
-        ZEPH_SetMessageID(m_account.UseFQDN == 1 ? fromEMail.c_str() : nullptr);
-        if (!m_options.databaseRows) {
-            ZEPH_SetSubject(m_message.subject().c_str());
-        }
-        if (int rc = sendOne(r); rc != 0) {
+        if (int rc = sendTo(r); rc != 0) {
             return rc;
         }
         showElapsed();
@@ -600,6 +806,9 @@ int SendRun::execute() {
                 return rc;
             }
         }
+    }
+    if (int rc = retryDeferred(); rc != 0) {
+        return rc;
     }
     m_recipients.finishWalk();
     return finish();
@@ -647,6 +856,8 @@ std::string sendErrorText(int code) {
             return sj("スクリプトエラーです。");
         case 520:
             return sj("送信記録ファイルに書き込めません。送信を中止しました。");
+        case 521:
+            return sj("送信数の記録ファイルを読み書きできません。送信を中止しました。");
         default:
             return {};
     }

@@ -425,6 +425,8 @@ bool JournalledRecipients::next(Recipient& recipient) {
         if (it->second.outcome == JournalOutcome::kRefused) {
             // Refused before the earlier run could save it: the status now.
             m_inner->markSendFailed();
+        } else if (it->second.outcome == JournalOutcome::kAccepted) {
+            m_inner->markSent();
         }
     }
     return true;
@@ -436,6 +438,11 @@ void JournalledRecipients::finishWalk() {
     Recipient r;
     while (next(r)) {
     }
+}
+
+void JournalledRecipients::revisit(const Recipient& recipient) {
+    m_current = JournalKey{recipient.position, recipient.address};
+    m_inner->revisit(recipient);
 }
 
 bool JournalledRecipients::messageStarting() {

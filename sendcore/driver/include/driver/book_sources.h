@@ -21,18 +21,29 @@
 
 namespace tarn::driver {
 
+// Which shown records a send goes to.
+enum class BookSelection {
+    kNormal,      // status 正常 (0): the usual send
+    kFailedOnly,  // status 送信エラー (4): a send again to the failed; each one
+                  // accepted this time gets 正常 back
+};
+
 class BookRecipients : public RecipientSource {
 public:
     // `view` shows what is sent; both must outlive the run.
-    BookRecipients(addressbook::CTarnSendDoc& doc, const addressbook::ListViewState& view)
-        : m_doc(doc), m_view(view) {}
+    BookRecipients(addressbook::CTarnSendDoc& doc, const addressbook::ListViewState& view,
+                   BookSelection selection = BookSelection::kNormal)
+        : m_doc(doc), m_view(view), m_selection(selection) {}
 
     int eligibleCount() override;
     void visitEligible(const std::function<bool(const Recipient&)>& visit) override;
     Status beginRun() override;
     bool next(Recipient& recipient) override;
+    void revisit(const Recipient& recipient) override;
     void markSendFailed() override;
-    // Refused recipients get "送信エラー" (4); the document is marked modified.
+    void markSent() override;
+    // Refused recipients get "送信エラー" (4), and with kFailedOnly accepted
+    // ones "正常" (0); the document is marked modified.
     void commit() override;
 
 private:
@@ -40,12 +51,15 @@ private:
         const addressbook::Record* record;
         Recipient recipient;
     };
+    int wantedStatus() const;
     addressbook::CTarnSendDoc& m_doc;
     const addressbook::ListViewState& m_view;
+    BookSelection m_selection;
     std::optional<addressbook::DocumentRun> m_run;
     std::vector<Entry> m_walk;  // the eligible recipients, fixed by beginRun
     std::size_t m_next = 0;
-    std::vector<addressbook::StatusUpdate> m_failed;
+    std::size_t m_current = 0;  // 1-based index into m_walk of the entry messages concern
+    std::vector<addressbook::StatusUpdate> m_updates;
 };
 
 class BookCheckSource : public CheckSource {

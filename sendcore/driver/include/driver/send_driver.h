@@ -15,6 +15,7 @@
 #include "contents/script.h"
 #include "contents/send_contents.h"
 #include "driver/job.h"
+#include "driver/run_clock.h"
 #include "sendcore/dialup_loader.h"
 #include "sendcore/send_log.h"
 #include "sendcore/settings.h"
@@ -43,6 +44,9 @@ enum SendErrorCode : int {
     // The send journal could not be written: the run stops rather than send
     // messages it cannot account for.
     kErrJournal = 520,
+    // The quota's state file could not be read or written: the run stops
+    // rather than send past a limit it cannot count.
+    kErrQuotaState = 521,
 };
 
 // "ターノス - エラー  (№%d)" and the code's text (Shift_JIS); empty text for a
@@ -78,6 +82,13 @@ public:
     // not (false at the end), and "the message of the last entry was refused".
     virtual bool next(Recipient& recipient) = 0;
     virtual void markSendFailed() = 0;
+    // Worker thread: the message of the last entry was accepted (a source
+    // that selects its recipients by a failed status gives them back the
+    // normal one).
+    virtual void markSent() {}
+    // Worker thread: the calls that follow (the marks and the message hooks)
+    // concern `recipient`, an entry next() gave earlier, tried again.
+    virtual void revisit(const Recipient& recipient) { (void)recipient; }
     // Around each message of the last entry (a journal keeps them). Worker
     // thread: the message's transaction begins (false: it could not be
     // recorded, and the run must not send it). The engine's thread, while the
@@ -125,6 +136,12 @@ struct SendRunOptions {
     // the subject is handed to the engine before the Message-ID, and the final
     // status line counts the messages sent and refused.
     bool databaseRows = false;
+    // The clock of the run's waits (retry rounds, quota, jitter); null: the
+    // system's. Tests pass one that does not sleep.
+    RunClock* clock = nullptr;
+    // The quota's state file (send_quota.h); empty: "send-quota" beside the
+    // registry file.
+    std::filesystem::path quotaStateFile;
 };
 
 // Runs a send of `contents` to `n` eligible recipients with the default

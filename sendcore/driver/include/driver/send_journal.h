@@ -166,6 +166,8 @@ public:
     Status beginRun() override { return m_inner->beginRun(); }
     bool next(Recipient& recipient) override;
     void markSendFailed() override { m_inner->markSendFailed(); }
+    void markSent() override { m_inner->markSent(); }
+    void revisit(const Recipient& recipient) override;
     bool messageStarting() override;
     bool messageCommitting() override;
     void messageAccepted(std::string_view reply) override;
