@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "command.h"
+#include "driver/send_quota.h"
 #include "sendcore/registry.h"
 #include "sendcore/settings.h"
 
@@ -194,6 +195,71 @@ int runShow(const std::vector<std::string>& args) {
     return kSuccess;
 }
 
+// The default account's sending quota: shown, set from a preset, or set to
+// the numbers given.
+int runQuota(const std::vector<std::string>& argv);
+
+const Command kQuota{"config quota",
+                     "config quota [PRESET | --hour N --day N]\n"
+                     "  引数なし: 現在の上限と用意された設定を表示します\n"
+                     "  PRESET:   用意された設定の名前（一覧は引数なしで表示）\n"
+                     "  --hour N / --day N: 1時間 / 1日の上限（0 は上限なし）",
+                     "標準アカウントの送信数の上限（1時間・1日）を表示・設定します", runQuota};
+
+std::optional<std::uint32_t> limitValue(const std::optional<std::string>& text) {
+    std::uint32_t v = 0;
+    if (!text) {
+        return 0;
+    }
+    auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), v);
+    if (ec != std::errc{} || end != text->data() + text->size() || v > 1000000) {
+        return std::nullopt;
+    }
+    return v;
+}
+
+int runQuota(const std::vector<std::string>& argv) {
+    Args args(argv, {"hour", "day"}, {});
+    if (!args.ok() || args.positional().size() > 1 ||
+        (!args.positional().empty() && (args.has("hour") || args.has("day")))) {
+        return usageError(kQuota,
+                          args.ok() ? "プリセット名か --hour/--day のどちらかです" : args.error());
+    }
+    RegistryFile reg = loadRegistry();
+    const std::string key = std::string(kSettingsRoot) + "\\Option";
+    if (args.positional().empty() && !args.has("hour") && !args.has("day")) {
+        std::string text = "1時間: " + std::to_string(reg.getDword(key, "QuotaPerHour")) +
+                           " 通、1日: " + std::to_string(reg.getDword(key, "QuotaPerDay")) +
+                           " 通 (0 は上限なし)\n用意された設定:\n";
+        for (const auto& p : driver::quotaPresets()) {
+            text += std::string("  ") + p.name + "  " + fromSjis(p.description) + "\n";
+        }
+        out(text);
+        return kSuccess;
+    }
+    driver::QuotaLimits limits;
+    if (!args.positional().empty()) {
+        const driver::QuotaPreset* preset = driver::findQuotaPreset(args.positional()[0]);
+        if (preset == nullptr) {
+            return usageError(kQuota, "用意された設定にありません: " + args.positional()[0]);
+        }
+        limits = preset->limits;
+    } else {
+        const auto hour = limitValue(args.value("hour"));
+        const auto day = limitValue(args.value("day"));
+        if (!hour || !day) {
+            return usageError(kQuota, "上限は 0 から 1000000 の数です");
+        }
+        limits = {static_cast<int>(*hour), static_cast<int>(*day)};
+    }
+    reg.setDword(key, "QuotaPerHour", static_cast<std::uint32_t>(limits.perHour));
+    reg.setDword(key, "QuotaPerDay", static_cast<std::uint32_t>(limits.perDay));
+    if (auto saved = reg.save(); !saved) {
+        return fail(saved.error().message);
+    }
+    return kSuccess;
+}
+
 const Command kGet{
     "config get",
     "config get KEY\n  KEY: ZEPHV2 より下のパス（例 Option\\DefAccount\\DefSMTPName）",
@@ -214,6 +280,7 @@ const Command& setCommand() {
 const Registration kRegisterGet(kGet);
 const Registration kRegisterSet(kSet);
 const Registration kRegisterShow(kShow);
+const Registration kRegisterQuota(kQuota);
 
 }  // namespace
 }  // namespace tarn::cli

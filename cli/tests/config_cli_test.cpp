@@ -45,6 +45,23 @@ TEST_F(ConfigCommand, SetThenGetStringsAndNumbers) {
     EXPECT_NE(missing.err.find("DefEMail"), std::string::npos);
 }
 
+TEST_F(ConfigCommand, QuotaFromAPresetOrNumbers) {
+    ASSERT_EQ(tarn({"quota", "hosting"}).exitCode, 0);
+    EXPECT_EQ(tarn({"get", "Option\\QuotaPerHour"}).out, "100\n");
+    EXPECT_EQ(tarn({"get", "Option\\QuotaPerDay"}).out, "1000\n");
+    const RunResult shown = tarn({"quota"});
+    EXPECT_EQ(shown.exitCode, 0);
+    EXPECT_NE(shown.out.find("1時間: 100 通、1日: 1000 通"), std::string::npos) << shown.out;
+    EXPECT_NE(shown.out.find("free-mail"), std::string::npos) << shown.out;
+    ASSERT_EQ(tarn({"quota", "--day", "250"}).exitCode, 0);
+    EXPECT_EQ(tarn({"get", "Option\\QuotaPerHour"}).out, "0\n");
+    EXPECT_EQ(tarn({"get", "Option\\QuotaPerDay"}).out, "250\n");
+    // Nothing is written for a name or a number that is not one.
+    EXPECT_EQ(tarn({"quota", "unknown-provider"}).exitCode, 2);
+    EXPECT_EQ(tarn({"quota", "--hour", "-5"}).exitCode, 2);
+    EXPECT_EQ(tarn({"get", "Option\\QuotaPerDay"}).out, "250\n");
+}
+
 TEST_F(ConfigCommand, RefusesValuesTheRecordCannotHold) {
     ASSERT_EQ(tarn({"set", "Option\\DefAccount\\DefName", "before"}).exitCode, 0);
     std::string before = test::readFile(m_registry);
