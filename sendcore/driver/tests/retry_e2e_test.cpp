@@ -347,3 +347,60 @@ TEST(SendQuota, AnHourlyQuotaPausesTheRunAtItsLimitAndTheRunGoesOn) {
     EXPECT_GT(*full, clock.now());
     EXPECT_EQ(*state.nextAllowed(account, {0, 131}, clock.now()), clock.now());
 }
+
+TEST(SendQuota, AStopDuringTheQuotaPauseEndsTheRunAtOnce) {
+    // The hour's one message went out a minute ago: the run connects, then
+    // waits (about 59 minutes) before its first message, until SIGTERM.
+    Script s = greeting();
+    s.push_back(on("QUIT", "221 bye\r\n", true));
+    FakeSmtp server({s});
+    RunFixture fx;
+    fx.settings().defaultAccount.PortNo = server.port();
+    fx.settings().QuotaPerHour = 1;
+    fx.writeBook({{"甲", "", "", "一", "a@example.jp", "様", {}}});
+    fx.writeContents(plainMessage());
+    fx.saveSettings();
+    const auto minuteAgo = std::chrono::duration_cast<std::chrono::seconds>(
+        (RunClock::Clock::now() - std::chrono::minutes(1)).time_since_epoch());
+    writeFile(fx.path("send-quota"), "TARNQUOTA 1\n" + std::to_string(minuteAgo.count()) +
+                                         " 127.0.0.1/sender@example.com\n");
+
+    ChildProcess tarn({tarnPath(), "send", fx.path("book.tn2").string(), "--yes"}, fx.path("."),
+                      fx.env());
+    ASSERT_TRUE(waitUntil(
+        [&] { return tarn.output().find("送信数の上限に達しました。") != std::string::npos; },
+        std::chrono::seconds(20)))
+        << tarn.output();
+    const auto signalled = std::chrono::steady_clock::now();
+    ASSERT_TRUE(tarn.running());
+    ::kill(tarn.pid(), SIGTERM);
+    ASSERT_TRUE(waitUntil([&] { return !tarn.running(); }, std::chrono::seconds(30)));
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - signalled);
+    // The goal is 100 ms; the bound leaves room for a loaded machine.
+    EXPECT_LT(took.count(), 3000) << tarn.output();
+    RecordProperty("stop_ms", static_cast<int>(took.count()));
+    EXPECT_EQ(tarn.exitCode(), 1) << tarn.output();
+    EXPECT_EQ(server.received().find("RCPT"), std::string::npos);
+    EXPECT_EQ(fx.readBook().record(0).status(), 0);
+}
+
+TEST(SendQuota, TheJitterSpacesMessagesByAtMostItsLimit) {
+    RunFixture fx;
+    fx.startRecorder();
+    fx.writeBook({{"甲", "", "", "一", "a@example.jp", "様", {}},
+                  {"乙", "", "", "二", "b@example.jp", "様", {}},
+                  {"丙", "", "", "三", "c@example.jp", "様", {}},
+                  {"丁", "", "", "四", "d@example.jp", "様", {}},
+                  {"戊", "", "", "五", "e@example.jp", "様", {}}});
+    fx.writeContents(plainMessage());
+    fx.settings().JitterMSec = 60000;
+    const auto start = RunClock::Clock::now();
+    ManualRunClock clock(start);
+    RecordingProgress ui;
+    ASSERT_EQ(runInProcess(fx, clock, ui), 0);
+    EXPECT_EQ(fx.recordedCount(), 5);
+    // Four gaps of 0-60 s each (all four 0 ms has a chance of about 1e-19).
+    EXPECT_GT(clock.now() - start, std::chrono::milliseconds(0));
+    EXPECT_LE(clock.now() - start, std::chrono::minutes(4));
+}
