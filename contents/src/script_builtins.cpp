@@ -28,10 +28,10 @@ constexpr std::string_view kJapaneseWeekNames[] = {
 constexpr std::string_view kDefaultWordDelimiters = " \x81\x40,";  // space, "　", comma
 
 BuiltinResult text(std::string s) {
-    return {ScriptValue::ofString(std::move(s)), 0};
+    return {ScriptValue::ofString(std::move(s)), ScriptErrorNumber::None};
 }
 BuiltinResult number(std::int32_t v) {
-    return {ScriptValue::ofNumber(v), 0};
+    return {ScriptValue::ofNumber(v), ScriptErrorNumber::None};
 }
 }  // namespace
 
@@ -59,7 +59,7 @@ BuiltinResult runBuiltin(Builtin which, std::vector<ScriptValue>& args, ScriptHo
     auto dialogText = [&](std::size_t k) {
         return isStr(k) ? std::string_view(args[k].text) : std::string_view();
     };
-    auto bad = [] { return BuiltinResult{{}, kErrArguments}; };
+    auto bad = [] { return BuiltinResult{{}, ScriptErrorNumber::Arguments}; };
 
     switch (which) {
         case Builtin::Str:
@@ -149,7 +149,7 @@ BuiltinResult runBuiltin(Builtin which, std::vector<ScriptValue>& args, ScriptHo
                 return bad();
             }
             if (!host.Execute(args[0].text, n == 2 ? std::string_view(args[1].text) : "")) {
-                return {{}, kErrExecuteFailed};
+                return {{}, ScriptErrorNumber::ExecuteFailed};
             }
             return number(-1);
         case Builtin::OutputFileDialog:
@@ -180,7 +180,7 @@ BuiltinResult runBuiltin(Builtin which, std::vector<ScriptValue>& args, ScriptHo
         case Builtin::None:
             break;
     }
-    return {{}, kErrUndefined};
+    return {{}, ScriptErrorNumber::Undefined};
 }
 
 }  // namespace tarn::contents

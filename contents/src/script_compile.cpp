@@ -136,9 +136,9 @@ ScriptToken makePunct(char c) {
     return t;
 }
 
-// Tokenizes a statement line (the bytes after its "#"). Returns 0 or an error
-// number.
-int tokenize(std::string_view line, std::vector<ScriptToken>& out) {
+// Tokenizes a statement line (the bytes after its "#"). Returns None or the
+// error found.
+ScriptErrorNumber tokenize(std::string_view line, std::vector<ScriptToken>& out) {
     std::size_t i = 0;
     std::size_t count = 0;
     const std::size_t n = line.size();
@@ -150,10 +150,10 @@ int tokenize(std::string_view line, std::vector<ScriptToken>& out) {
             ++i;
         }
         if (i >= n || line[i] == '\'' || line[i] == '\r' || line[i] == '\n') {
-            return 0;
+            return ScriptErrorNumber::None;
         }
         if (count == kMaxTokens) {
-            return kErrTooManyTokens;
+            return ScriptErrorNumber::TooManyTokens;
         }
         const std::size_t start = i;
         const unsigned char c = byte(i);
@@ -173,7 +173,7 @@ int tokenize(std::string_view line, std::vector<ScriptToken>& out) {
                 i += step(i);
             }
             if (i >= n) {
-                return kErrUnclosedString;
+                return ScriptErrorNumber::UnclosedString;
             }
             out.push_back(makeString(line.substr(start + 1, i - start - 1)));
             ++i;
@@ -195,7 +195,7 @@ int ScriptEngine::LoadScript(std::string_view script) {
     m_lastError.reset();
     int lineNumber = 0;
     std::size_t pos = 0;
-    int error = 0;
+    ScriptErrorNumber error = ScriptErrorNumber::None;
     std::vector<ScriptToken> lineTokens;
     while (pos < script.size()) {
         if (script[pos] == '\n') {
@@ -230,12 +230,12 @@ int ScriptEngine::LoadScript(std::string_view script) {
             continue;
         }
         if (line.size() > kMaxStatementBytes) {
-            error = kErrLineTooLong;
+            error = ScriptErrorNumber::LineTooLong;
             break;
         }
         lineTokens.clear();
         error = tokenize(line.substr(1), lineTokens);
-        if (error != 0) {
+        if (error != ScriptErrorNumber::None) {
             break;
         }
         if (!lineTokens.empty()) {
@@ -247,7 +247,7 @@ int ScriptEngine::LoadScript(std::string_view script) {
         }
     }
     buildBlockTables();
-    if (error != 0) {
+    if (error != ScriptErrorNumber::None) {
         report(error, lineNumber);
         return 0;
     }

@@ -42,6 +42,8 @@ constexpr std::string_view kErrorTexts[] = {
     "出力が大きすぎます。",
     "実行が長すぎます。",
 };
+static_assert(std::size(kErrorTexts) == errorNumber(ScriptErrorNumber::TooManySteps) + 1,
+              "every error number has its text");
 
 }  // namespace
 
@@ -67,7 +69,8 @@ std::vector<ScriptVariable> makeMergeVariables(const MergeValues& values) {
 
 ScriptEngine::ScriptEngine() : ScriptEngine(silentHost()) {}
 
-void ScriptEngine::report(int number, int line) {
+void ScriptEngine::report(ScriptErrorNumber error, int line) {
+    const int number = errorNumber(error);
     m_lastError = ScriptError{number, line};
     m_host->ReportScriptError(number, line, formatScriptError(number, line));
 }

@@ -123,12 +123,13 @@ struct CompiledExpr {
     std::vector<ExprOperand> operands;
     std::vector<CompiledCall> calls;
     std::vector<PostfixStep> postfix;
-    int readError = 0;
+    ScriptErrorNumber readError = ScriptErrorNumber::None;
 };
 
 struct CompiledCall {
     Builtin builtin = Builtin::None;  // None: error 10 when called
-    int argumentError = 0;            // an empty or an eleventh argument: raised before any is run
+    // An empty or an eleventh argument: raised before any is run.
+    ScriptErrorNumber argumentError = ScriptErrorNumber::None;
     std::vector<CompiledExpr> arguments;
 };
 
@@ -140,7 +141,7 @@ inline std::int32_t truth(bool b) {
 // A built-in function's value, or the error number it fails with.
 struct BuiltinResult {
     ScriptValue value;
-    int error = 0;
+    ScriptErrorNumber error = ScriptErrorNumber::None;
 };
 // Checks the arguments and runs the function; the arguments may be moved from.
 BuiltinResult runBuiltin(Builtin which, std::vector<ScriptValue>& args, ScriptHost& host);

@@ -83,7 +83,7 @@ CompiledCall compileCall(const std::vector<ScriptToken>& tokens, const ScriptTok
         }
         if (i == start || c.arguments.size() == kMaxArguments) {
             c.arguments.clear();
-            c.argumentError = kErrArguments;
+            c.argumentError = ScriptErrorNumber::Arguments;
             return c;
         }
         c.arguments.push_back(compileExpr(tokens, start, i));
@@ -110,7 +110,7 @@ CompiledExpr compileExpr(const std::vector<ScriptToken>& tokens, std::size_t b, 
         }
         ops.push_back(op);
     };
-    auto failed = [&](int error) {
+    auto failed = [&](ScriptErrorNumber error) {
         x.readError = error;
         x.postfix.clear();
         return x;
@@ -128,7 +128,7 @@ CompiledExpr compileExpr(const std::vector<ScriptToken>& tokens, std::size_t b, 
                 } else if (i + 1 < e && tokens[i + 1].is('(')) {
                     const std::size_t close = closingParen(tokens, i + 1, e);
                     if (close == kNoLine) {
-                        return failed(kErrNoCloseParen);
+                        return failed(ScriptErrorNumber::NoCloseParen);
                     }
                     x.calls.push_back(compileCall(tokens, t, i + 2, close));
                     operand(ExprOperand::Kind::Call, i, x.calls.size() - 1);
@@ -148,7 +148,7 @@ CompiledExpr compileExpr(const std::vector<ScriptToken>& tokens, std::size_t b, 
                             ops.pop_back();
                         }
                         if (ops.empty()) {
-                            return failed(kErrNoOpenParen);
+                            return failed(ScriptErrorNumber::NoOpenParen);
                         }
                         ops.pop_back();
                         break;
@@ -187,14 +187,14 @@ CompiledExpr compileExpr(const std::vector<ScriptToken>& tokens, std::size_t b, 
                         }
                         break;
                     default:
-                        return failed(kErrBadToken);
+                        return failed(ScriptErrorNumber::BadToken);
                 }
                 break;
         }
     }
     while (!ops.empty()) {
         if (ops.back() == Op::LParen) {
-            return failed(kErrNoCloseParen);
+            return failed(ScriptErrorNumber::NoCloseParen);
         }
         operatorStep(ops.back());
         ops.pop_back();
@@ -283,7 +283,7 @@ public:
     // 1 for a normal end, 0 for `End`, kFailed after an error (see error()).
     int execute();
 
-    int error() const { return m_error; }
+    ScriptErrorNumber error() const { return m_error; }
     int currentLine() const { return m_line; }
 
 private:
@@ -320,28 +320,30 @@ private:
     }
 
     // Records the error that ends the run; false, for `return fail(...)`.
-    bool fail(int number) {
+    bool fail(ScriptErrorNumber number) {
         m_error = number;
         return false;
     }
-    int failedRun(int number) {
+    int failedRun(ScriptErrorNumber number) {
         m_error = number;
         return kFailed;
     }
-    Outcome failed(int number) {
+    Outcome failed(ScriptErrorNumber number) {
         m_error = number;
         return Outcome::Failed;
     }
 
     bool append(std::string_view bytes) {
         if (m_out.size() + bytes.size() > m_e.m_outputLimit) {
-            return fail(kErrOutputTooLarge);
+            return fail(ScriptErrorNumber::OutputTooLarge);
         }
         m_out.append(bytes);
         return true;
     }
 
-    bool countStep() { return ++m_steps <= m_e.m_stepLimit || fail(kErrTooManySteps); }
+    bool countStep() {
+        return ++m_steps <= m_e.m_stepLimit || fail(ScriptErrorNumber::TooManySteps);
+    }
 
     // The condition between b and e; false when it could not be evaluated.
     bool condition(std::size_t b, std::size_t e, bool& holds) {
@@ -350,7 +352,7 @@ private:
             return false;
         }
         if (!v.isNumber()) {
-            return fail(kErrBadCondition);
+            return fail(ScriptErrorNumber::BadCondition);
         }
         holds = v.number != 0;
         return true;
@@ -376,7 +378,7 @@ private:
     std::size_t m_depth = 0;
     std::uint64_t m_steps = 0;
     int m_line = 0;
-    int m_error = 0;
+    ScriptErrorNumber m_error = ScriptErrorNumber::None;
 };
 
 // The expression between b and e, read on its first run.
@@ -443,10 +445,10 @@ int ScriptEngine::Run::execute() {
         const std::size_t end = line.first + line.count;
         if (head.keyword == Keyword::Do) {
             if (line.count < 3 || tok(line.first + 1).keyword != Keyword::While) {
-                return failedRun(kErrSyntax);
+                return failedRun(ScriptErrorNumber::Syntax);
             }
             if (line.match == kNoLine || line.match >= f.end) {
-                return failedRun(kErrNoLoop);
+                return failedRun(ScriptErrorNumber::NoLoop);
             }
             f.pc = line.match + 1;
             const std::size_t bodyEnd = line.match;
@@ -461,14 +463,14 @@ int ScriptEngine::Run::execute() {
         }
         if (head.keyword == Keyword::If) {
             if (line.count < 3 || tok(end - 1).keyword != Keyword::Then) {
-                return failedRun(kErrSyntax);
+                return failedRun(ScriptErrorNumber::Syntax);
             }
             if (line.badElse != kNoLine && line.badElse < f.end) {
                 m_line = lines[line.badElse].sourceLine;
-                return failedRun(kErrSyntax);
+                return failedRun(ScriptErrorNumber::Syntax);
             }
             if (line.match == kNoLine || line.match >= f.end) {
-                return failedRun(kErrNoEndIf);
+                return failedRun(ScriptErrorNumber::NoEndIf);
             }
             f.pc = line.match + 1;
             const std::size_t match = line.match;
@@ -516,7 +518,7 @@ ScriptEngine::Run::Outcome ScriptEngine::Run::statement(const ScriptLine& line) 
     const ScriptToken& head = tok(b);
     if (head.kind != TokenKind::Word || head.text[0] == '_' || head.keyword == Keyword::And ||
         head.keyword == Keyword::Or) {
-        return failed(kErrSyntax);
+        return failed(ScriptErrorNumber::Syntax);
     }
     if (line.count == 1) {
         if (head.keyword == Keyword::End) {
@@ -525,7 +527,7 @@ ScriptEngine::Run::Outcome ScriptEngine::Run::statement(const ScriptLine& line) 
         if (head.keyword == Keyword::Print) {
             return append("\r\n") ? Outcome::Next : Outcome::Failed;
         }
-        return failed(kErrSyntax);
+        return failed(ScriptErrorNumber::Syntax);
     }
     const ScriptToken& second = tok(b + 1);
     if (line.count == 2 && head.keyword == Keyword::Exit) {
@@ -541,10 +543,10 @@ ScriptEngine::Run::Outcome ScriptEngine::Run::statement(const ScriptLine& line) 
     if (second.is('(')) {
         const std::size_t close = closingParen(m_e.m_tokens, b + 1, e);
         if (close == kNoLine) {
-            return failed(kErrNoCloseParen);
+            return failed(ScriptErrorNumber::NoCloseParen);
         }
         if (close != e - 1) {
-            return failed(kErrSyntax);
+            return failed(ScriptErrorNumber::Syntax);
         }
         return done(call(statementCall(b, b + 2, close), ignored));
     }
@@ -560,13 +562,13 @@ ScriptEngine::Run::Outcome ScriptEngine::Run::statement(const ScriptLine& line) 
             case Keyword::Jump:
             case Keyword::UpdateDataBase:
             case Keyword::CloseDataBase:
-                return failed(kErrUndefined);
+                return failed(ScriptErrorNumber::Undefined);
             default:
-                return failed(kErrSyntax);
+                return failed(ScriptErrorNumber::Syntax);
         }
     }
     if (line.count < 3) {
-        return failed(kErrSyntax);
+        return failed(ScriptErrorNumber::Syntax);
     }
     ScriptValue value;
     if (!evaluate(b + 2, e, value)) {
@@ -598,10 +600,10 @@ bool ScriptEngine::Run::print(std::size_t b, std::size_t e, bool lineEnd) {
                 continue;
             }
         } else if (depth > 0) {
-            return fail(kErrNoCloseParen);
+            return fail(ScriptErrorNumber::NoCloseParen);
         }
         if (i == start) {
-            return fail(kErrOperatorPosition);  // an empty item
+            return fail(ScriptErrorNumber::OperatorPosition);  // an empty item
         }
         ScriptValue v;
         if (!evaluate(start, i, v) || !append(v.isNumber() ? std::string_view(decimal(v.number))
@@ -615,7 +617,7 @@ bool ScriptEngine::Run::print(std::size_t b, std::size_t e, bool lineEnd) {
 
 bool ScriptEngine::Run::mailText(std::size_t b, std::size_t e) {
     if (e - b != 1 || tok(b).kind != TokenKind::String) {
-        return fail(kErrSyntax);
+        return fail(ScriptErrorNumber::Syntax);
     }
     const std::string_view text = tok(b).stringValue();
     std::size_t copied = 0;  // text before this position is already in the output
@@ -632,7 +634,7 @@ bool ScriptEngine::Run::mailText(std::size_t b, std::size_t e) {
                 continue;
             }
             if (v.value.isNumber()) {
-                return fail(kErrTypeMismatch);
+                return fail(ScriptErrorNumber::TypeMismatch);
             }
             if (!append(text.substr(copied, i - copied)) || !append(v.value.text)) {
                 return false;
@@ -670,7 +672,7 @@ bool ScriptEngine::Run::run(const CompiledExpr& x, ScriptValue& result) {
             case ExprOperand::Kind::Variable: {
                 const Variable* v = findVariable(tok(o.token));
                 if (v == nullptr) {
-                    return fail(kErrUndefined);
+                    return fail(ScriptErrorNumber::Undefined);
                 }
                 item.ref = &v->value;
                 break;
@@ -683,7 +685,7 @@ bool ScriptEngine::Run::run(const CompiledExpr& x, ScriptValue& result) {
                 break;
         }
     }
-    if (x.readError != 0) {
+    if (x.readError != ScriptErrorNumber::None) {
         return fail(x.readError);
     }
 
@@ -695,7 +697,7 @@ bool ScriptEngine::Run::run(const CompiledExpr& x, ScriptValue& result) {
             continue;
         }
         if (stack.size() < 2) {
-            return fail(kErrOperatorPosition);
+            return fail(ScriptErrorNumber::OperatorPosition);
         }
         if (!operate(step.op, stack[stack.size() - 2], stack.back().value())) {
             return false;
@@ -703,7 +705,7 @@ bool ScriptEngine::Run::run(const CompiledExpr& x, ScriptValue& result) {
         stack.pop_back();
     }
     if (stack.size() != 1) {
-        return fail(kErrOperatorPosition);
+        return fail(ScriptErrorNumber::OperatorPosition);
     }
     Item& last = stack.back();
     if (last.ref != nullptr) {
@@ -718,7 +720,7 @@ bool ScriptEngine::Run::run(const CompiledExpr& x, ScriptValue& result) {
 bool ScriptEngine::Run::operate(Op op, Item& lhsItem, const ScriptValue& rhs) {
     const ScriptValue& lhs = lhsItem.value();
     if (lhs.type != rhs.type) {
-        return fail(kErrTypeMismatch);
+        return fail(ScriptErrorNumber::TypeMismatch);
     }
     const bool numbers = lhs.isNumber();
     int order = 0;  // comparisons
@@ -761,7 +763,7 @@ bool ScriptEngine::Run::operate(Op op, Item& lhsItem, const ScriptValue& rhs) {
             break;
         default:
             if (!numbers) {
-                return fail(kErrStringOperator);
+                return fail(ScriptErrorNumber::StringOperator);
             }
             switch (op) {
                 case Op::Sub:
@@ -772,7 +774,7 @@ bool ScriptEngine::Run::operate(Op op, Item& lhsItem, const ScriptValue& rhs) {
                     break;
                 case Op::Div:
                     if (rhs.number == 0) {
-                        return fail(kErrDivideByZero);
+                        return fail(ScriptErrorNumber::DivideByZero);
                     }
                     // The one quotient that does not fit wraps like the rest.
                     result =
@@ -794,9 +796,9 @@ bool ScriptEngine::Run::operate(Op op, Item& lhsItem, const ScriptValue& rhs) {
 
 bool ScriptEngine::Run::call(const CompiledCall& c, ScriptValue& result) {
     if (c.builtin == Builtin::None) {
-        return fail(kErrUndefined);
+        return fail(ScriptErrorNumber::Undefined);
     }
-    if (c.argumentError != 0) {
+    if (c.argumentError != ScriptErrorNumber::None) {
         return fail(c.argumentError);
     }
     std::vector<ScriptValue> args(c.arguments.size());
@@ -806,7 +808,7 @@ bool ScriptEngine::Run::call(const CompiledCall& c, ScriptValue& result) {
         }
     }
     BuiltinResult r = runBuiltin(c.builtin, args, *m_e.m_host);
-    if (r.error != 0) {
+    if (r.error != ScriptErrorNumber::None) {
         return fail(r.error);
     }
     result = std::move(r.value);
@@ -825,7 +827,7 @@ int ScriptEngine::RunScript(std::string& output, const std::vector<ScriptVariabl
         }
         report(run.error(), run.currentLine());
     } catch (const std::bad_alloc&) {
-        report(kErrOutputTooLarge, run.currentLine());
+        report(ScriptErrorNumber::OutputTooLarge, run.currentLine());
     }
     return 0;
 }

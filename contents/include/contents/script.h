@@ -41,30 +41,36 @@ struct ScriptVariable {
 // named by the tag itself ("&[会社名]"), holding the recipient's value.
 std::vector<ScriptVariable> makeMergeVariables(const MergeValues& values);
 
-// Error numbers. 1-3 are found while compiling, the rest while running.
-enum ScriptErrorNumber : int {
-    kErrLineTooLong = 1,
-    kErrTooManyTokens = 2,
-    kErrUnclosedString = 3,
-    kErrSyntax = 4,
-    kErrNoLoop = 5,
-    kErrNoEndIf = 6,
-    kErrBadCondition = 7,
-    kErrNoOpenParen = 8,
-    kErrNoCloseParen = 9,
-    kErrUndefined = 10,
-    kErrBadToken = 11,
-    kErrOperatorPosition = 12,
-    kErrTypeMismatch = 13,
-    kErrStringOperator = 14,
-    kErrDivideByZero = 15,
-    kErrArguments = 16,
-    kErrExecuteFailed = 17,
+// Error numbers, as the error box and the log show them. 1-3 are found while
+// compiling, the rest while running.
+enum class ScriptErrorNumber : int {
+    None = 0,
+    LineTooLong = 1,
+    TooManyTokens = 2,
+    UnclosedString = 3,
+    Syntax = 4,
+    NoLoop = 5,
+    NoEndIf = 6,
+    BadCondition = 7,
+    NoOpenParen = 8,
+    NoCloseParen = 9,
+    Undefined = 10,
+    BadToken = 11,
+    OperatorPosition = 12,
+    TypeMismatch = 13,
+    StringOperator = 14,
+    DivideByZero = 15,
+    Arguments = 16,
+    ExecuteFailed = 17,
     // Limits of this implementation: a run may not grow its output or its
     // running time without bound (a loop that never ends would hang a send).
-    kErrOutputTooLarge = 24,
-    kErrTooManySteps = 25,
+    OutputTooLarge = 24,
+    TooManySteps = 25,
 };
+
+constexpr int errorNumber(ScriptErrorNumber e) {
+    return static_cast<int>(e);
+}
 
 // The table text of an error number (UTF-8), empty for an unknown number.
 std::string_view scriptErrorText(int number);
@@ -170,7 +176,7 @@ private:
     friend class Run;
     struct RunState;  // variables, frames and scratch space kept between runs
 
-    void report(int number, int line);
+    void report(ScriptErrorNumber number, int line);
     void buildBlockTables();
 
     ScriptHost* m_host;
