@@ -68,6 +68,15 @@ int showDbError(int code, const std::string& detailUtf8 = {}) {
     return kFailure;
 }
 
+int showPageProblem(const dbsend::PageProblem& problem, const dbsend::SourceSpec& spec) {
+    std::string where;
+    if (problem.box == dbsend::PageProblem::Box::kSlot) {
+        where = fromSjis(dbsend::slotLabel(problem.slot)) + ": " +
+                fromSjis(spec.fields[static_cast<std::size_t>(problem.slot)]);
+    }
+    return showDbError(problem.code, where);
+}
+
 // The source and mapping of the options, checked as the page checks them.
 // An exit code when they do not make a source.
 std::optional<int> readSource(const Command& command, const Args& args,
@@ -125,34 +134,53 @@ std::optional<int> readSource(const Command& command, const Args& args,
         }
     }
 
-    // The page's checks against the table's fields.
-    std::vector<std::string> fields;
-    if (!o.spec.source.empty() && !o.spec.table.empty()) {
-        db::DbConnection connection;
-        if (!connection.Open(o.spec.type, o.spec.source)) {
-            return showDbError(openErrorCode(page), connection.LastError().message);
-        }
-        if (o.spec.type == db::kOdbc) {
-            o.spec.odbcQuote = connection.IdentifierQuote();
-        }
-        db::DbRecordset set;
-        if (!set.Open(connection, allFieldsText(o.spec))) {
-            return showDbError(tableErrorCode(page), set.LastError().message);
-        }
-        for (int i = 0; i < set.FieldCount(); ++i) {
-            set.SelectField(i);
-            fields.push_back(set.FieldName().value_or(""));
+    // The page's checks that need no look at the table: the table's fields
+    // are checked by reading the rows (readRows below), which parses a large
+    // file once instead of once for the names and again for the rows.
+    std::vector<std::string> mapped{std::string()};  // a table with fields
+    for (const std::string& f : o.spec.fields) {
+        if (!f.empty()) {
+            mapped.push_back(f);
         }
     }
-    if (auto problem = validatePage(page, o.spec, fields)) {
-        std::string where;
-        if (problem->box == PageProblem::Box::kSlot) {
-            where = fromSjis(slotLabel(problem->slot)) + ": " +
-                    fromSjis(o.spec.fields[static_cast<std::size_t>(problem->slot)]);
-        }
-        return showDbError(problem->code, where);
+    if (auto problem = validatePage(page, o.spec, mapped)) {
+        return showPageProblem(*problem, o.spec);
     }
     return std::nullopt;
+}
+
+// The rows of the run into `source`; when the table could not be opened, the
+// page's check against its field names says which box is wrong (a field that
+// is not there, 306 rather than the table's 305).
+template <class Source>
+std::optional<int> loadRows(Source& source, const dbsend::RowSourceOptions& o) {
+    using namespace dbsend;
+    const dbsend::RowRead& read = source.load();
+    if (read.code == 0) {
+        return std::nullopt;
+    }
+    const Page page = pageOf(o.spec.type);
+    if (read.code == tableErrorCode(page)) {
+        db::DbConnection connection;
+        db::DbRecordset set;
+        SourceSpec spec = o.spec;
+        if (connection.Open(spec.type, spec.source)) {
+            if (spec.type == db::kOdbc) {
+                spec.odbcQuote = connection.IdentifierQuote();
+            }
+            if (set.Open(connection, allFieldsText(spec))) {
+                std::vector<std::string> fields;
+                for (int i = 0; i < set.FieldCount(); ++i) {
+                    set.SelectField(i);
+                    fields.push_back(set.FieldName().value_or(""));
+                }
+                if (auto problem = validatePage(page, spec, fields)) {
+                    return showPageProblem(*problem, spec);
+                }
+            }
+        }
+    }
+    return showDbError(read.code, read.detail);
 }
 
 // The data file (or ODBC source) as the log header names it.
@@ -217,8 +245,8 @@ int runDbSend(const std::vector<std::string>& argv) {
     }
 
     auto recipients = std::make_unique<dbsend::DbRecipients>(rows);
-    if (const dbsend::RowRead& read = recipients->load(); read.code != 0) {
-        return showDbError(read.code, read.detail);
+    if (auto stopped = loadRows(*recipients, rows)) {
+        return *stopped;
     }
     if (recipients->eligibleCount() == 0) {
         return showDbError(dbsend::kErrDbNoData);  // every row on the deny list
@@ -256,8 +284,8 @@ int runDbCheck(const std::vector<std::string>& argv) {
         return *stopped;
     }
     auto source = std::make_unique<dbsend::DbCheckSource>(rows);
-    if (const dbsend::RowRead& read = source->load(); read.code != 0) {
-        return showDbError(read.code, read.detail);
+    if (auto stopped = loadRows(*source, rows)) {
+        return *stopped;
     }
     CheckJob::Setup setup;
     setup.settings = loadSettings().settings;

@@ -123,10 +123,6 @@ RowRead readRows(const RowSourceOptions& options) {
         row = options.range.from;
     }
     const bool excel = spec.type == db::kExcel95 || spec.type == db::kExcel97;
-    const DenyList deny = options.deny ? DenyList::load(options.denyFile.empty()
-                                                            ? besideProgram(verify::kDenyListFile)
-                                                            : options.denyFile)
-                                       : DenyList{};
     std::array<std::string, kSlotCount> v;
     while (!set.AtEnd() && (options.range.to == 0 || row <= options.range.to)) {
         for (int slot = 0; slot < kSlotCount; ++slot) {
@@ -149,19 +145,17 @@ RowRead readRows(const RowSourceOptions& options) {
                 crlfLineBreaks(value);
             }
         }
-        if (!options.deny || !deny.denies(v[kEmail])) {
-            driver::Recipient& r = out.rows.emplace_back();
-            r.position = row > INT_MAX ? INT_MAX : static_cast<int>(row);
-            r.eligible = true;
-            r.address = v[kEmail];
-            r.values[0] = v[kCompany];
-            r.values[1] = v[kDepartment];
-            r.values[2] = v[kTitle];
-            r.values[3] = v[kSurname] + v[kGivenName];
-            r.values[4] = spec.honorific;
-            for (std::size_t i = 0; i < 10; ++i) {
-                r.values[5 + i] = v[kFreeField1 + i];
-            }
+        driver::Recipient& r = out.rows.emplace_back();
+        r.position = row > INT_MAX ? INT_MAX : static_cast<int>(row);
+        r.eligible = true;
+        r.address = v[kEmail];
+        r.values[0] = v[kCompany];
+        r.values[1] = v[kDepartment];
+        r.values[2] = v[kTitle];
+        r.values[3] = v[kSurname] + v[kGivenName];
+        r.values[4] = spec.honorific;
+        for (std::size_t i = 0; i < 10; ++i) {
+            r.values[5 + i] = v[kFreeField1 + i];
         }
         if (!set.MoveNext()) {
             out.code = kErrMove;
@@ -182,19 +176,22 @@ const RowRead& RowCache::load() {
     return m_read;
 }
 
-Status RowCache::reload() {
-    m_read = {};  // the preview's rows go before the run's are read
-    m_read = readRows(m_options);
-    m_loaded = true;
+Status RowCache::rewind() {
     m_next = 0;
-    if (m_read.code != 0) {
+    if (load().code != 0) {
         return refusal(m_read);
     }
     return Ok{};
 }
 
-driver::Recipient* RowCache::next() {
-    return m_next < m_read.rows.size() ? &m_read.rows[m_next++] : nullptr;
+driver::Recipient* RowCache::next(std::size_t* index) {
+    if (m_next >= m_read.rows.size()) {
+        return nullptr;
+    }
+    if (index != nullptr) {
+        *index = m_next;
+    }
+    return &m_read.rows[m_next++];
 }
 
 namespace {
@@ -203,29 +200,54 @@ int clampedCount(std::size_t n) {
 }
 }  // namespace
 
+bool DbRecipients::denied(std::size_t i) {
+    if (!m_deny) {
+        return false;
+    }
+    if (!m_denied) {
+        const auto& file = m_rows.options().denyFile;
+        const DenyList list =
+            DenyList::load(file.empty() ? besideProgram(verify::kDenyListFile) : file);
+        const auto& rows = m_rows.load().rows;
+        m_denied.emplace(rows.size());
+        for (std::size_t r = 0; r < rows.size(); ++r) {
+            (*m_denied)[r] = list.denies(rows[r].address);
+        }
+    }
+    return i < m_denied->size() && (*m_denied)[i];
+}
+
 int DbRecipients::eligibleCount() {
-    return clampedCount(m_rows.size());
+    std::size_t n = 0;
+    const std::size_t rows = m_rows.load().rows.size();
+    for (std::size_t i = 0; i < rows; ++i) {
+        n += denied(i) ? 0 : 1;
+    }
+    return clampedCount(n);
 }
 
 void DbRecipients::visitEligible(const std::function<bool(const driver::Recipient&)>& visit) {
-    for (const driver::Recipient& r : m_rows.load().rows) {
-        if (!visit(r)) {
+    const auto& rows = m_rows.load().rows;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (!denied(i) && !visit(rows[i])) {
             break;
         }
     }
 }
 
 bool DbRecipients::next(driver::Recipient& recipient) {
-    driver::Recipient* r = m_rows.next();
-    if (r == nullptr) {
-        return false;
+    std::size_t i = 0;
+    for (driver::Recipient* r = m_rows.next(&i); r != nullptr; r = m_rows.next(&i)) {
+        if (!denied(i)) {
+            recipient = std::move(*r);  // the run takes each row once
+            return true;
+        }
     }
-    recipient = std::move(*r);  // the run takes each row once
-    return true;
+    return false;
 }
 
 int DbCheckSource::targetCount() {
-    return clampedCount(m_rows.size());
+    return clampedCount(m_rows.load().rows.size());
 }
 
 bool DbCheckSource::next(driver::CheckEntry& entry) {

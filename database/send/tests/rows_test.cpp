@@ -168,21 +168,62 @@ TEST(Rows, DenyListMatchesTheDomainWithoutRegardToCase) {
     EXPECT_FALSE(deny.denies(""));
     // A missing list denies nothing.
     EXPECT_EQ(DenyList::load(dir / "none.txt").size(), 0u);
+}
 
-    // In a run, denied rows are left out altogether.
+std::vector<int> runPositions(DbRecipients& source) {
+    std::vector<int> positions;
+    if (!source.beginRun()) {
+        return {-1};
+    }
+    driver::Recipient r;
+    while (source.next(r)) {
+        positions.push_back(r.position);
+    }
+    return positions;
+}
+
+TEST(Rows, TheDenySwitchLeavesRowsOutOfTheCountThePreviewAndTheRun) {
+    tarn::test::TempDir dir;
     tarn::test::writeFile(dir / "deny.txt", "aoba-denki.example.jp\nEXAMPLE.COM\n");
     RowSourceOptions o = recipientTable(4, kData + "/csv", "recipients_sjis.csv");
     o.deny = true;
     o.denyFile = dir / "deny.txt";
-    RowRead read = readRows(o);
-    ASSERT_EQ(read.code, 0);
+    DbRecipients source(o);
+    ASSERT_EQ(source.load().code, 0);
     // Rows 2 (aoba-denki) and 7 (example.com) go, not 10 (abc-holdings.example.com);
     // 8 has no address and stays.
-    std::vector<int> positions;
-    for (const auto& r : read.rows) {
-        positions.push_back(r.position);
-    }
-    EXPECT_EQ(positions, (std::vector<int>{1, 3, 4, 5, 6, 8, 9, 10, 11, 12}));
+    EXPECT_EQ(source.eligibleCount(), 10);
+    std::vector<int> previewed;
+    source.visitEligible([&](const driver::Recipient& r) {
+        previewed.push_back(r.position);
+        return previewed.size() < 2;
+    });
+    EXPECT_EQ(previewed, (std::vector<int>{1, 3}));
+    // Turned off in the confirmation: every row again, on the same rows.
+    source.setDeny(false);
+    EXPECT_EQ(source.eligibleCount(), 12);
+    source.setDeny(true);
+    EXPECT_EQ(runPositions(source), (std::vector<int>{1, 3, 4, 5, 6, 8, 9, 10, 11, 12}));
+}
+
+// The count, the preview and the run walk one read of the file: a file changed
+// after the confirmation does not change what is sent (and a large file is
+// parsed once).
+TEST(Rows, TheRunSendsToTheRowsTheConfirmationCounted) {
+    tarn::test::TempDir dir;
+    std::filesystem::copy_file(kData + "/csv/recipients_sjis.csv", dir / "r.csv");
+    RowSourceOptions o = recipientTable(4, dir.path().string(), "r.csv");
+    o.range = {2, 3};
+    DbRecipients source(o);
+    ASSERT_EQ(source.load().code, 0);
+    ASSERT_EQ(source.eligibleCount(), 2);
+    tarn::test::writeFile(dir / "r.csv", sj("E-Mail\r\nchanged@example.jp\r\n"));
+    EXPECT_EQ(runPositions(source), (std::vector<int>{2, 3}));
+    // A source that could not be read refuses the run with the code's text.
+    std::filesystem::remove(dir / "r.csv");
+    DbRecipients missing(o);
+    EXPECT_NE(missing.load().code, 0);
+    EXPECT_FALSE(missing.beginRun());
 }
 
 class OdbcRows : public ::testing::Test {

@@ -1,9 +1,8 @@
 // The rows of a table as the recipients of a send or the records of a check.
 //
-// A run reads its rows when it starts (beginRun), after any timed wait, so that
-// it sends to the table as it is then; the count and the preview read them
-// before the confirmation. Nothing is ever written back to the source: a
-// refused message is only counted and logged.
+// The rows are read once, before the confirmation, and the run sends to the
+// rows the confirmation counted and previewed. Nothing is ever written back to
+// the source: a refused message is only counted and logged.
 #pragma once
 
 #include <filesystem>
@@ -20,7 +19,8 @@ namespace tarn::dbsend {
 struct RowSourceOptions {
     SourceSpec spec;
     RowRange range;
-    // Skip rows whose address's domain is in the deny list (sends only).
+    // Skip rows whose address's domain is in the deny list (sends only; the
+    // switch's first state, see DbRecipients::setDeny).
     bool deny = false;
     std::filesystem::path denyFile;  // empty: DenyEmailDomain.txt beside the program
 };
@@ -35,8 +35,9 @@ struct RowRead {
 
 // Reads the rows of a run: the mapped fields of every row in the range, as
 // text, with the Excel types' lone LFs made CR LF, 名前 as surname directly
-// followed by given name, the page's honorific, and deny-listed rows left out.
-// A table without rows is 7; a start row beyond the last row is 8.
+// followed by given name, and the page's honorific. The deny list is applied
+// by DbRecipients. A table without rows is 7; a start row beyond the last row
+// is 8.
 RowRead readRows(const RowSourceOptions& options);
 
 // The deny list: lower-cased, sorted, once per run.
@@ -52,18 +53,20 @@ private:
     std::vector<std::string> m_domains;
 };
 
-// The rows both sources hold: read once for the count and the preview, and
-// again when the run starts.
+// The rows both sources hold, read once: the count, the preview and the run
+// all walk the same rows, so what the person confirmed is what is sent (a
+// large CSV file is parsed once per send, not once per step).
 class RowCache {
 public:
     explicit RowCache(RowSourceOptions options) : m_options(std::move(options)) {}
+    const RowSourceOptions& options() const { return m_options; }
     // 0 or an error code in code.
     const RowRead& load();
-    // Reads the rows again for the run; refused with the code's text.
-    Status reload();
-    std::size_t size() { return load().rows.size(); }
-    // The next row of the run, or null at the end.
-    driver::Recipient* next();
+    // Ready for the run's walk from the first row; refused with the code's text.
+    Status rewind();
+    std::vector<driver::Recipient>& rows() { return m_read.rows; }
+    // The next row of the run (its index in rows()), or null at the end.
+    driver::Recipient* next(std::size_t* index = nullptr);
 
 private:
     RowSourceOptions m_options;
@@ -74,17 +77,26 @@ private:
 
 class DbRecipients : public driver::RecipientSource {
 public:
-    explicit DbRecipients(RowSourceOptions options) : m_rows(std::move(options)) {}
+    explicit DbRecipients(RowSourceOptions options)
+        : m_rows(std::move(options)), m_deny(m_rows.options().deny) {}
 
     const RowRead& load() { return m_rows.load(); }
+    // The deny switch: rows whose domain the list holds are left out of the
+    // count, the preview and the run (the list is read at most once).
+    void setDeny(bool on) { m_deny = on; }
     int eligibleCount() override;
     void visitEligible(const std::function<bool(const driver::Recipient&)>& visit) override;
-    Status beginRun() override { return m_rows.reload(); }
+    Status beginRun() override { return m_rows.rewind(); }
     bool next(driver::Recipient& recipient) override;
     void markSendFailed() override {}  // nothing is written back
 
 private:
+    // Whether row `i` is left out by the deny switch.
+    bool denied(std::size_t i);
+
     RowCache m_rows;
+    bool m_deny;
+    std::optional<std::vector<bool>> m_denied;  // per row, once the list was read
 };
 
 class DbCheckSource : public driver::CheckSource {
@@ -94,7 +106,7 @@ public:
 
     const RowRead& load() { return m_rows.load(); }
     int targetCount() override;
-    Status beginRun() override { return m_rows.reload(); }
+    Status beginRun() override { return m_rows.rewind(); }
     bool next(driver::CheckEntry& entry) override;
     void setStatus(std::size_t, int) override {}  // rows have no status
 
