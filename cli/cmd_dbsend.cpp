@@ -10,6 +10,7 @@
 #include "database/db_connection.h"
 #include "dbsend/db_send.h"
 #include "dbsend/db_sources.h"
+#include "dbsend/mapping_file.h"
 #include "driver/check_job.h"
 #include "driver/send_job.h"
 #include "run_support.h"
@@ -38,6 +39,7 @@ const Command kDbSend{
     "dbsend --type N --source S [--table T] --map SLOT=FIELD... [--honorific TEXT]\n"
     "           [--from-row A --to-row B] [--deny] [--no-enclose] [--contents FILE.tnm]\n"
     "           [--at \"YYYY-MM-DD HH:MM:SS\"] [--yes] [--preflight]\n"
+    "           [--resume | --restart] [--resend-uncertain] [--no-journal]\n"
     "  データベースの行へ一通ずつ送信します (送信先には何も書き戻しません)。\n" TARN_DB_SOURCE_USAGE
     "  --honorific  すべての行の敬称 (10 バイトまで)\n"
     "  --deny    DenyEmailDomain.txt のドメインのアドレスには送信しません\n"
@@ -195,7 +197,9 @@ int runDbSend(const std::vector<std::string>& argv) {
     using namespace tarn::driver;
     std::vector<std::string> valueOptions = kSourceOptions;
     valueOptions.insert(valueOptions.end(), {"honorific", "contents", "at"});
-    Args args(argv, valueOptions, {"deny", "yes", "preflight", "no-enclose"});
+    Args args(argv, valueOptions,
+              {"deny", "yes", "preflight", "no-enclose", "resume", "restart", "resend-uncertain",
+               "no-journal"});
     if (!args.ok()) {
         return usageError(kDbSend, args.error());
     }
@@ -221,6 +225,13 @@ int runDbSend(const std::vector<std::string>& argv) {
     o.at = args.value("at");
     o.yes = args.has("yes");
     o.preflight = args.has("preflight");
+    if (args.has("resume") && args.has("restart")) {
+        return usageError(kDbSend, "--resume と --restart は同時に指定できません");
+    }
+    o.resume = args.has("resume");
+    o.restart = args.has("restart");
+    o.resendUncertain = args.has("resend-uncertain");
+    o.journal = !args.has("no-journal");
 
     LoadedSettings loaded = loadSettings();
     std::string contentsPath = loaded.contFileName;
@@ -259,12 +270,24 @@ int runDbSend(const std::vector<std::string>& argv) {
     setup.options.smtpAuthFile = besideProgram("SMTPAuth.txt");
     setup.options.databaseRows = true;
     SendJob job(std::move(recipients), std::move(setup));
+    // The same journal as the window's, beside the source's mapping file.
+    if (o.journal && !o.preflight) {
+        if (auto journal = dbsend::sendJournalPath(programFolder(), rows.spec)) {
+            if (auto stopped = useSendJournal(job, *journal, o)) {
+                return *stopped;
+            }
+        }
+    }
     const std::vector<std::string> extra{std::string(rows.deny ? "[x]" : "[ ]") +
                                          " DenyEmailDomain.txt のアドレスには送信しない。"};
     SendRunOutcome outcome;
     if (auto stopped = confirmAndRunSend(job, o, extra, outcome)) {
+        job.journalDone();  // an earlier run had settled every row (else a no-op)
         return *stopped;
     }
+    // Nothing is written back to a table: the journal has served once the
+    // run went to its end.
+    job.journalDone();
     return finishSendCommand(outcome, true);
 }
 

@@ -236,6 +236,21 @@ std::optional<int> confirmAndRunSend(driver::SendJob& job, const SendCommandOpti
     return std::nullopt;
 }
 
+std::optional<int> useSendJournal(driver::SendJob& job, const std::filesystem::path& path,
+                                  const SendCommandOptions& o) {
+    using How = driver::SendJob::EarlierRun;
+    TerminalResumeUi resumeUi;
+    const How how = o.resume ? How::kResume : o.restart ? How::kRestart : How::kAsk;
+    if (auto problem = job.useJournal(path, how, resumeUi,
+                                      o.resendUncertain ? std::optional(true) : std::nullopt)) {
+        return showProblem(*problem);
+    }
+    for (const auto& a : job.uncertainLeftOut()) {
+        out("送信結果不明のため送信しません: " + fromSjis(a) + "\n");
+    }
+    return std::nullopt;
+}
+
 int runSendCommand(const SendCommandOptions& o) {
     using namespace tarn::driver;
     LoadedSettings loaded = loadSettings();
@@ -287,16 +302,8 @@ int runSendCommand(const SendCommandOptions& o) {
                 std::move(setup));
     // A dry run sends nothing a later run should know about.
     if (o.journal && !o.preflight && !o.dryRunDir) {
-        TerminalResumeUi resumeUi;
-        const auto how = o.resume    ? SendJob::EarlierRun::kResume
-                         : o.restart ? SendJob::EarlierRun::kRestart
-                                     : SendJob::EarlierRun::kAsk;
-        if (auto problem = job.useJournal(journalPathFor(o.book), how, resumeUi,
-                                          o.resendUncertain ? std::optional(true) : std::nullopt)) {
-            return showProblem(*problem);
-        }
-        for (const auto& a : job.uncertainLeftOut()) {
-            out("送信結果不明のため送信しません: " + fromSjis(a) + "\n");
+        if (auto stopped = useSendJournal(job, journalPathFor(o.book), o)) {
+            return *stopped;
         }
     }
 

@@ -86,6 +86,12 @@ struct SendCommandOptions {
     bool onlyFailed = false;  // only the records with 送信エラー, set back to 正常 as each succeeds
 };
 
+// The journal of `job` at `path`, and the question about an earlier run's
+// (the options' --resume/--restart/--resend-uncertain, else the terminal).
+// An exit code when the send is not to go on.
+std::optional<int> useSendJournal(driver::SendJob& job, const std::filesystem::path& path,
+                                  const SendCommandOptions& options);
+
 // The send command: checks, confirmation, timed wait, the driver, statuses
 // saved back. Returns the exit code.
 int runSendCommand(const SendCommandOptions& options);

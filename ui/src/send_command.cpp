@@ -2,13 +2,26 @@
 
 #include "driver/timed_send.h"
 #include "ui/message_box.h"
+#include "ui/resume_dialogs.h"
 #include "ui/send_dialogs.h"
 #include "ui/sjis_text.h"
 
 namespace tarn::ui {
 
 SendCommand::SendCommand(QWidget* window, SendCommandSetup setup)
-    : JobCommand(window), m_setup(std::move(setup)), m_host(window) {}
+    : JobCommand(window), m_setup(std::move(setup)), m_host(window) {
+    connect(this, &JobCommand::runEnded, this, [this](int result) {
+        if (result == 0) {
+            journalServed();
+        }
+    });
+}
+
+void SendCommand::journalServed() {
+    if (!m_setup.statusesStored || m_setup.statusesStored()) {
+        m_job->journalDone();
+    }
+}
 
 SendCommand::~SendCommand() {
     m_job.reset();  // waits for a worker that is still running
@@ -18,12 +31,40 @@ bool SendCommand::execute() {
     driver::SendJob::Setup jobSetup = m_setup.job;
     jobSetup.scriptHost = &m_host;
     m_job = std::make_unique<driver::SendJob>(m_setup.recipients(), std::move(jobSetup));
+    if (!m_setup.journal.empty()) {
+        using How = driver::SendJob::EarlierRun;
+        DialogResumeUi resume(window());
+        auto problem = m_job->useJournal(m_setup.journal, How::kAsk, resume);
+        if (problem && resume.restartChosen()) {
+            problem = m_job->useJournal(m_setup.journal, How::kRestart, resume);
+        }
+        if (problem) {
+            if (!resume.answeredNo()) {
+                showProblem(window(), *problem);
+            }
+            return false;
+        }
+    }
+    if (m_setup.confirmSwitch) {
+        m_setup.confirmSwitch->apply(m_setup.confirmSwitch->checked);
+    }
     if (auto problem = m_job->prepare()) {
+        if (m_job->settledByJournal()) {
+            // Nothing is left to send: the statuses the earlier run could not
+            // store are in the document now.
+            tell(window(), fromSjis(problem->title()), fromSjis(problem->text));
+            journalServed();
+            return false;
+        }
         showProblem(window(), *problem);
         return false;
     }
 
     SendConfirmDialog confirm(*m_job, window(), m_setup.now);
+    if (m_setup.confirmSwitch) {
+        confirm.addSwitch(m_setup.confirmSwitch->text, m_setup.confirmSwitch->checked,
+                          m_setup.confirmSwitch->apply);
+    }
     if (confirm.exec() != QDialog::Accepted) {
         return false;
     }

@@ -1,5 +1,6 @@
 #include "ui/send_dialogs.h"
 
+#include <QCheckBox>
 #include <QDateEdit>
 #include <QDialogButtonBox>
 #include <QFileDialog>
@@ -209,6 +210,8 @@ SendConfirmDialog::SendConfirmDialog(driver::SendJob& job, QWidget* parent, NowF
     findings->addWidget(m_findings, 1);
     findings->addWidget(m_details, 0, Qt::AlignTop);
     layout->addLayout(findings);
+    m_switchRow = new QVBoxLayout;
+    layout->addLayout(m_switchRow);
     layout->addLayout(buttons);
 
     connect(m_browse, &QPushButton::clicked, this, &SendConfirmDialog::browse);
@@ -220,6 +223,25 @@ SendConfirmDialog::SendConfirmDialog(driver::SendJob& job, QWidget* parent, NowF
     connect(m_cancel, &QPushButton::clicked, this, &SendConfirmDialog::reject);
     connect(m_details, &QPushButton::clicked, this, &SendConfirmDialog::showDetails);
     refresh();
+}
+
+void SendConfirmDialog::addSwitch(const QString& text, bool checked,
+                                  std::function<void(bool)> apply) {
+    m_switch = new QCheckBox(text, this);
+    m_switch->setChecked(checked);
+    m_switchRow->addWidget(m_switch);
+    connect(m_switch, &QCheckBox::toggled, this, [this, apply = std::move(apply)](bool on) {
+        apply(on);
+        if (auto problem = m_job.prepare()) {
+            // Such as every recipient left out: the switch goes back.
+            showProblem(this, *problem);
+            const QSignalBlocker blocker(m_switch);
+            m_switch->setChecked(!on);
+            apply(!on);
+            static_cast<void>(m_job.prepare());
+        }
+        refresh();
+    });
 }
 
 QString SendConfirmDialog::findingsText() const {
@@ -248,6 +270,10 @@ void SendConfirmDialog::showDetails() {
 
 QString SendConfirmDialog::previewText() const {
     return m_preview->toPlainText();
+}
+
+QString SendConfirmDialog::countText() const {
+    return m_count->text();
 }
 
 QString SendConfirmDialog::contentsPathText() const {

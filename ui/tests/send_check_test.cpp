@@ -21,6 +21,7 @@
 #include "run_fixture.h"
 #include "ui/check_command.h"
 #include "ui/progress_dialog.h"
+#include "ui/resume_dialogs.h"
 #include "ui/script_host.h"
 #include "ui/send_command.h"
 #include "ui/send_dialogs.h"
@@ -158,6 +159,102 @@ private slots:
         for (std::size_t i = 0; i < 6; ++i) {
             QCOMPARE(fx.doc().record(i).status(), 0);
         }
+    }
+
+    // A book whose last send was cut off: the window asks before the
+    // confirmation, goes on without sending the accepted ones again, leaves
+    // the uncertain one out when told so, and stores the refusal the killed
+    // run could not. "最初から送信" and "キャンセル" are tried first.
+    void interruptedRunIsAskedAboutAndResumed() {
+        RunFixture fx;
+        QVERIFY2(fx.startRecorder(), fx.recorderOutput().c_str());
+        std::vector<Row> rows;
+        for (int i = 1; i <= 6; ++i) {
+            rows.push_back(
+                {"宛先" + std::to_string(i), "user" + std::to_string(i) + "@example.jp"});
+        }
+        fx.book(rows);
+        fx.writeContents(message("&[名前] 様\nご案内です。\n"));
+        const std::filesystem::path journal = fx.path("book.tn2.journal");
+        const std::string earlier =
+            "TARNJOURNAL 1\n"
+            "B 1 user1@example.jp\nA 1 user1@example.jp 250%20OK\n"
+            "B 2 user2@example.jp\nA 2 user2@example.jp 250%20OK\n"
+            "B 3 user3@example.jp\nR 3 user3@example.jp 550 550%20unknown\n"
+            "B 4 user4@example.jp\n";
+        tarn::test::writeFile(journal, earlier);
+
+        QWidget window;
+        window.show();
+        const QString title = QStringLiteral("ターノス - 確認");
+        const QString interrupted = QStringLiteral("前回の送信は中断されています。");
+        {
+            // Cancelled: nothing shown after, the journal stays.
+            SendCommandSetup setup = sendSetup(fx);
+            setup.journal = journal;
+            SendCommand command(&window, setup);
+            ModalScript modals;
+            modals.then(title, press(QStringLiteral("キャンセル")), interrupted);
+            QVERIFY(!command.execute());
+            QVERIFY2(modals.failures().isEmpty(), qPrintable(modals.failures().join('\n')));
+            QVERIFY(modals.done());
+            QCOMPARE(modals.seen().size(), 1);
+        }
+        {
+            // "最初から送信", then not confirmed: no send, the journal stays.
+            SendCommandSetup setup = sendSetup(fx);
+            setup.journal = journal;
+            SendCommand command(&window, setup);
+            ModalScript modals;
+            modals.then(title, press(QStringLiteral("最初から送信")), interrupted)
+                .then(title, press(QStringLiteral("いいえ")),
+                      QStringLiteral("もう一度送信されます。"));
+            QVERIFY(!command.execute());
+            QVERIFY2(modals.failures().isEmpty(), qPrintable(modals.failures().join('\n')));
+            QVERIFY(modals.done());
+            QCOMPARE(tarn::test::readFile(journal), earlier);
+        }
+        SendCommandSetup setup = sendSetup(fx);
+        setup.journal = journal;
+        int stored = 0;
+        setup.statusesStored = [&stored] {
+            ++stored;
+            return true;
+        };
+        SendCommand command(&window, setup);
+        int ended = -1;
+        connect(&command, &JobCommand::runEnded, this, [&](int r) { ended = r; });
+        QString uncertainList;
+        QString preview;
+        ModalScript modals;
+        modals.then(title, press(QStringLiteral("続きから送信")), interrupted)
+            .then(title,
+                  [&](QWidget* w) {
+                      auto* dialog = qobject_cast<UncertainDialog*>(w);
+                      QVERIFY(dialog);
+                      QVERIFY(!dialog->list()->isVisible());
+                      dialog->listButton()->click();
+                      QVERIFY(dialog->list()->isVisible());
+                      uncertainList = dialog->list()->toPlainText();
+                      ModalScript::press(w, QStringLiteral("いいえ"));
+                  })
+            .then(kConfirmation, confirmAndSend(preview));
+        QVERIFY(command.execute());
+        QVERIFY(QTest::qWaitFor([&] { return ended >= 0; }, kLimitMs));
+        QVERIFY2(modals.failures().isEmpty(), qPrintable(modals.failures().join('\n')));
+        QVERIFY(modals.done());
+        QCOMPARE(ended, 0);
+        QCOMPARE(uncertainList, QStringLiteral("user4@example.jp"));
+        // The preview is of the first recipient still to be sent.
+        QVERIFY2(preview.contains(QStringLiteral("宛先5 様")), qPrintable(preview));
+        QCOMPARE(fx.recordedCount(), 2);
+        QVERIFY(QString::fromStdString(fx.recorded(1)).contains("user5@example.jp"));
+        QVERIFY(QString::fromStdString(fx.recorded(2)).contains("user6@example.jp"));
+        QCOMPARE(fx.doc().record(2).status(), 4);  // the earlier run's refusal
+        QCOMPARE(fx.doc().record(0).status(), 0);
+        QCOMPARE(stored, 1);
+        QVERIFY(!std::filesystem::exists(journal));
+        command.progressDialog()->stopButton()->click();
     }
 
     void finishedWindowShowsTheCountsAndOpensTheLogInTheViewer() {

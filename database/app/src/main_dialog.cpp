@@ -1,6 +1,5 @@
 #include "main_dialog.h"
 
-#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -20,8 +19,10 @@
 #include "contents/send_contents.h"
 #include "dbsend/db_sources.h"
 #include "dbsend/mapping_file.h"
+#include "icons.h"
 #include "tarnedit.h"
 #include "ui/check_command.h"
+#include "ui/help.h"
 #include "ui/log_commands.h"
 #include "ui/send_command.h"
 #include "ui/sjis_text.h"
@@ -87,6 +88,7 @@ void RangeDialog::accept() {
 
 MainDialog::MainDialog(AppContext& context, QWidget* parent) : QDialog(parent), m_context(context) {
     setWindowTitle(u("ターノス - データベース送信"));
+    setWindowIcon(applicationIcon());
     auto* layout = new QVBoxLayout(this);
 
     auto* menus = new QMenuBar(this);
@@ -105,11 +107,13 @@ MainDialog::MainDialog(AppContext& context, QWidget* parent) : QDialog(parent), 
     tools->addAction(u("チェックログファイルの確認(&C)"), this,
                      [this] { ui::showCheckLog(this, m_context.settings); });
     QMenu* help = menus->addMenu(u("ヘルプ(&H)"));
-    help->addAction(u("バージョン情報(&A)..."), this, [this] {
-        QMessageBox::about(this, u("バージョン情報"),
-                           u("ターノス データベース送信\nVersion %1")
-                               .arg(QString::fromStdString(programVersionText())));
-    });
+    QAction* contents = help->addAction(
+        u("目次(&C)"), this, [this] { ui::openHelpPage(this, QStringLiteral("dbsend.html")); });
+    contents->setShortcut(QKeySequence::HelpContents);
+    help->addAction(u("ユーザーガイド(&G)"), this,
+                    [this] { ui::openHelpPage(this, QStringLiteral("index.html")); });
+    help->addSeparator();
+    help->addAction(u("バージョン情報(&A)..."), this, &MainDialog::showAbout);
     layout->setMenuBar(menus);
 
     m_tabs = new QTabWidget(this);
@@ -125,8 +129,6 @@ MainDialog::MainDialog(AppContext& context, QWidget* parent) : QDialog(parent), 
     }
     layout->addWidget(m_tabs);
 
-    m_deny = new QCheckBox(u("DenyEmailDomain.txt のアドレスには送信しない。"), this);
-    layout->addWidget(m_deny);
     auto* buttons = new QHBoxLayout;
     auto addButton = [&](const char* text, auto slot) {
         auto* b = new QPushButton(u(text), this);
@@ -197,7 +199,7 @@ bool MainDialog::send(bool partial) {
     }
     dbsend::RowSourceOptions rows;
     rows.spec = currentPage()->spec();
-    rows.deny = m_deny->isChecked();
+    rows.deny = m_deny;
     if (partial) {
         RangeDialog range(this);
         if (range.exec() != QDialog::Accepted) {
@@ -224,11 +226,25 @@ bool MainDialog::send(bool partial) {
     setup.job.options.customHeaderFile = besideProgram("CustmHeader.hdr");
     setup.job.options.smtpAuthFile = besideProgram("SMTPAuth.txt");
     setup.job.options.databaseRows = true;
-    setup.recipients = [source =
-                            std::shared_ptr<dbsend::DbRecipients>(std::move(probe))]() mutable {
-        return std::unique_ptr<driver::RecipientSource>(
-            new dbsend::DbRecipients(std::move(*source)));
+    // The job takes the rows read above; the switch in the confirmation
+    // reaches them through `made` while the job holds them.
+    auto made = std::make_shared<dbsend::DbRecipients*>(nullptr);
+    setup.recipients = [made, source = std::shared_ptr<dbsend::DbRecipients>(
+                                  std::move(probe))]() -> std::unique_ptr<driver::RecipientSource> {
+        auto rowsOfRun = std::make_unique<dbsend::DbRecipients>(std::move(*source));
+        *made = rowsOfRun.get();
+        return rowsOfRun;
     };
+    setup.confirmSwitch = ui::SendCommandSetup::Switch{
+        u("DenyEmailDomain.txt のアドレスには送信しない。"), m_deny, [this, made](bool on) {
+            m_deny = on;
+            if (*made != nullptr) {
+                (*made)->setDeny(on);
+            }
+        }};
+    if (auto journal = journalPath()) {
+        setup.journal = *journal;
+    }
     setup.store = &m_context.store;
     // A file chosen with 参照 in the confirmation is the current one from now on.
     setup.contentsConfirmed = [this](const std::string& path) { m_context.contFileName = path; };
@@ -279,6 +295,10 @@ bool MainDialog::check() {
     return true;
 }
 
+std::optional<std::filesystem::path> MainDialog::journalPath() const {
+    return dbsend::sendJournalPath(programFolder(), currentPage()->spec());
+}
+
 void MainDialog::saveMapping() {
     SourcePage* p = currentPage();
     auto path = dbsend::mappingFilePath(programFolder(), p->dataName());
@@ -302,6 +322,17 @@ void MainDialog::restoreMapping() {
     if (auto file = dbsend::loadMappingFile(*path)) {
         p->applyMappingFile(*file);
     }
+}
+
+void MainDialog::showAbout() {
+    QMessageBox box(QMessageBox::NoIcon, u("バージョン情報"),
+                    u("<b>ターノス データベース送信</b><br>Version %1<br><br>"
+                      "Excel・Access・ODBC・CSV の表の一行ずつに、宛名を差し込んだメールを"
+                      "送信します。")
+                        .arg(QString::fromStdString(programVersionText())),
+                    QMessageBox::Ok, this);
+    box.setIconPixmap(applicationIcon().pixmap(64, 64));
+    box.exec();
 }
 
 void MainDialog::openOptions() {

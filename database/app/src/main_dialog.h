@@ -6,6 +6,7 @@
 #include <QDialog>
 
 #include <array>
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -13,7 +14,6 @@
 #include "sendcore/settings.h"
 #include "source_page.h"
 
-class QCheckBox;
 class QLineEdit;
 class QTabWidget;
 
@@ -56,7 +56,11 @@ public:
     SourcePage* page(int index) const { return m_pages[static_cast<std::size_t>(index)]; }
     SourcePage* currentPage() const;
     QTabWidget* tabs() const { return m_tabs; }
-    QCheckBox* denyBox() const { return m_deny; }
+    // The confirmation's deny switch as it was last left (this session).
+    bool denyChecked() const { return m_deny; }
+    // The journal of sends from the current page's source (as tarn dbsend
+    // keeps it); nothing without a data name.
+    std::optional<std::filesystem::path> journalPath() const;
 
     // The commands (menu and buttons). False when they stopped before a run.
     bool send(bool partial);
@@ -70,6 +74,7 @@ public:
 
     void openOptions();
     void editMessage();
+    void showAbout();
 
 private:
     void remember();
@@ -77,7 +82,7 @@ private:
     AppContext& m_context;
     QTabWidget* m_tabs;
     std::array<SourcePage*, 4> m_pages{};
-    QCheckBox* m_deny;
+    bool m_deny = false;
 };
 
 }  // namespace tarn::dbsendapp

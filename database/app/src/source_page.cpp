@@ -147,8 +147,8 @@ SourcePage::SourcePage(Page page, QWidget* parent) : QWidget(parent), m_page(pag
     if (page == Page::kOdbc) {
         m_path->setReadOnly(true);  // chosen with 参照 only
     }
-    auto* browseButton = new QPushButton(u("参照..."), this);
-    connect(browseButton, &QPushButton::clicked, this, &SourcePage::browse);
+    m_browse = new QPushButton(u("参照..."), this);
+    connect(m_browse, &QPushButton::clicked, this, &SourcePage::browse);
     connect(m_path, &QLineEdit::editingFinished, this, [this] {
         if (m_page != Page::kOdbc && !m_path->text().isEmpty() && m_path->isModified()) {
             m_path->setModified(false);
@@ -158,7 +158,7 @@ SourcePage::SourcePage(Page page, QWidget* parent) : QWidget(parent), m_page(pag
         }
     });
     sourceRow->addWidget(m_path, 1);
-    sourceRow->addWidget(browseButton);
+    sourceRow->addWidget(m_browse);
     layout->addWidget(new QLabel(sourceLabel(page), this));
     layout->addLayout(sourceRow);
 

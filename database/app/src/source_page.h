@@ -74,6 +74,7 @@ public:
 
     // The widgets, for the window's tests.
     QLineEdit* pathEdit() const { return m_path; }
+    QPushButton* browseButton() const { return m_browse; }
     QComboBox* tableBox() const { return m_table; }
     QComboBox* slotBox(int slot) const;
     QLineEdit* honorificEdit() const { return m_honorific; }
@@ -91,6 +92,7 @@ private:
 
     dbsend::Page m_page;
     QLineEdit* m_path = nullptr;
+    QPushButton* m_browse = nullptr;
     std::string m_odbcConnection;  // the ODBC page: what the path box names
     QRadioButton* m_excel97 = nullptr;
     QRadioButton* m_excel95 = nullptr;

@@ -3,6 +3,9 @@
 #include "common/archive.h"
 #include "common/cp932.h"
 #include "common/files.h"
+#include "common/sjis.h"
+#include "database/db_connection.h"
+#include "driver/send_journal.h"
 
 namespace tarn::dbsend {
 namespace {
@@ -77,6 +80,27 @@ std::optional<std::filesystem::path> mappingFilePath(const std::filesystem::path
         return std::nullopt;
     }
     return folder / cp932::pathFromSjis(title + ".ini");
+}
+
+std::optional<std::filesystem::path> sendJournalPath(const std::filesystem::path& folder,
+                                                     const SourceSpec& spec) {
+    std::string name = spec.source;
+    if (spec.type == db::kText) {
+        name += "/" + spec.table;
+    } else if (spec.type == db::kOdbc) {
+        // "DSN=name;UID=..." is known by its name; a connection string
+        // without one by the whole string.
+        const std::string lower = sjis::asciiLower(name);
+        if (const auto at = lower.find("dsn=");
+            at != std::string::npos && (at == 0 || lower[at - 1] == ';')) {
+            name = name.substr(at + 4, name.find(';', at) - (at + 4));
+        }
+    }
+    auto mapping = mappingFilePath(folder, name);
+    if (!mapping) {
+        return std::nullopt;
+    }
+    return driver::journalPathFor(*mapping);
 }
 
 Status saveMappingFile(const std::filesystem::path& path, const MappingFile& file) {

@@ -173,3 +173,30 @@ TEST_F(DbSend, CheckWithRowNumbersAndNoDuplicateTest) {
 }
 
 }  // namespace
+
+// The journal beside the source's mapping file: a run that did not finish is
+// not started again unasked, and --resume sends to neither the rows the
+// earlier run settled nor the uncertain one.
+TEST_F(DbSend, AnInterruptedRunGoesOnWithoutSendingAnyoneTwice) {
+    const auto journal = fx.home() / "recipients_sjis.csv.ini.journal";
+    writeFile(journal,
+              "TARNJOURNAL 1\n"
+              "B 1 ichiro.sato@midori-shoji.example.co.jp\n"
+              "A 1 ichiro.sato@midori-shoji.example.co.jp 250%20OK\n"
+              "B 2 hanako.suzuki@aoba-denki.example.jp\n"
+              "R 2 hanako.suzuki@aoba-denki.example.jp 550 550%20no%20such%20user\n"
+              "B 3 kenta.takahashi@yamasaki-seiki.example.co.jp\n");
+    RunResult r = fx.tarn(csvSend({"--from-row", "1", "--to-row", "5"}));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("前回の送信は中断されています。"), std::string::npos) << r.err;
+    EXPECT_EQ(fx.recordedCount(), 0);
+    ASSERT_TRUE(std::filesystem::exists(journal));
+
+    r = fx.tarn(csvSend({"--from-row", "1", "--to-row", "5", "--resume"}));
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("送信結果不明のため送信しません: kenta.takahashi@"), std::string::npos)
+        << r.out;
+    ASSERT_EQ(fx.recordedCount(), 2);
+    EXPECT_EQ(fx.decode(1).to, "yuko.nakamura@hikari-tsushin.example.jp");
+    EXPECT_FALSE(std::filesystem::exists(journal));
+}

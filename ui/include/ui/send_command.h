@@ -8,9 +8,13 @@
 //   if (!cmd->execute()) delete cmd;
 #pragma once
 
+#include <QString>
+
 #include <ctime>
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "driver/send_job.h"
@@ -30,6 +34,28 @@ struct SendCommandSetup {
     // Told the send-contents file the person confirmed (Shift_JIS), so that a
     // window keeping the settings in memory keeps the same file.
     std::function<void(const std::string&)> contentsConfirmed;
+
+    // The journal of this send, beside the book or the table's mapping file
+    // (driver::journalPathFor); empty: none (a book never saved). When an
+    // earlier run left one, the person is asked whether to go on from where
+    // it stopped.
+    std::filesystem::path journal;
+    // After a run that went to its end, or when the earlier run had settled
+    // every recipient: true when the statuses are where the journal's
+    // recipients are kept (a table gets none), so the journal has served and
+    // goes. False keeps it; the window removes it once the book is saved.
+    // Null counts as stored.
+    std::function<bool()> statusesStored;
+
+    // A switch of the window's own in the confirmation (the deny list of the
+    // database send). `apply` sets it on the recipients this command made;
+    // the count and the preview are taken again after each change.
+    struct Switch {
+        QString text;
+        bool checked = false;
+        std::function<void(bool)> apply;
+    };
+    std::optional<Switch> confirmSwitch;
 };
 
 class SendCommand : public JobCommand {
@@ -46,6 +72,10 @@ public:
     driver::SendJob* job() const { return m_job.get(); }
 
 private:
+    // The run went to its end (or had nothing left to do): the journal goes
+    // once the statuses are stored.
+    void journalServed();
+
     SendCommandSetup m_setup;
     DialogScriptHost m_host;
     std::unique_ptr<driver::SendJob> m_job;

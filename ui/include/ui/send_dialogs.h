@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 
+class QCheckBox;
 class QDateEdit;
 class QLabel;
 class QLineEdit;
@@ -16,6 +17,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QSpinBox;
 class QTimer;
+class QVBoxLayout;
 
 namespace tarn::driver {
 class SendJob;
@@ -93,10 +95,15 @@ public:
     QPushButton* browseButton() const { return m_browse; }
     QString previewText() const;
     QString contentsPathText() const;
+    QString countText() const;
     // The pre-flight's findings, one line per kind (empty when clean), and the
     // button that lists them recipient by recipient.
     QString findingsText() const;
     QPushButton* detailsButton() const { return m_details; }
+    // A switch of the window's own above the buttons; `apply` sets it on the
+    // job's recipients, whose count and preview are then taken again.
+    void addSwitch(const QString& text, bool checked, std::function<void(bool)> apply);
+    QCheckBox* switchBox() const { return m_switch; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -123,6 +130,8 @@ private:
     QPushButton* m_send;
     QPushButton* m_timed;
     QPushButton* m_cancel;
+    QVBoxLayout* m_switchRow;
+    QCheckBox* m_switch = nullptr;
     Choice m_choice = Choice::kCancel;
     std::time_t m_planned = 0;
     bool m_scriptErrorShown = false;

@@ -48,6 +48,14 @@ Result<MappingFile> decodeMappingFile(std::string_view bytes);
 std::optional<std::filesystem::path> mappingFilePath(const std::filesystem::path& folder,
                                                      std::string_view dataName);
 
+// The journal of sends from the source `spec` names (driver/send_journal.h):
+// beside the mapping file of its data file, "<title>.ini.journal"; for ODBC
+// the data source's name (DSN=) is the title. The window and tarn dbsend
+// keep one journal per source, so either can go on from where the other
+// stopped. Nothing when the spec names no file.
+std::optional<std::filesystem::path> sendJournalPath(const std::filesystem::path& folder,
+                                                     const SourceSpec& spec);
+
 // Written through a temporary file; read with a size bound (a mapping file is
 // a few kilobytes at most).
 Status saveMappingFile(const std::filesystem::path& path, const MappingFile& file);
