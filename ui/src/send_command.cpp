@@ -10,17 +10,13 @@ namespace tarn::ui {
 
 SendCommand::SendCommand(QWidget* window, SendCommandSetup setup)
     : JobCommand(window), m_setup(std::move(setup)), m_host(window) {
+    // A run that went to its end needs its journal no more; one that stopped
+    // keeps it for the next send to go on from.
     connect(this, &JobCommand::runEnded, this, [this](int result) {
         if (result == 0) {
-            journalServed();
+            m_job->journalDone();
         }
     });
-}
-
-void SendCommand::journalServed() {
-    if (!m_setup.statusesStored || m_setup.statusesStored()) {
-        m_job->journalDone();
-    }
 }
 
 SendCommand::~SendCommand() {
@@ -53,7 +49,7 @@ bool SendCommand::execute() {
             // Nothing is left to send: the statuses the earlier run could not
             // store are in the document now.
             tell(window(), fromSjis(problem->title()), fromSjis(problem->text));
-            journalServed();
+            m_job->journalDone();
             return false;
         }
         showProblem(window(), *problem);

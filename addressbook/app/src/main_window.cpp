@@ -556,7 +556,6 @@ bool MainWindow::newBook() {
         return false;
     }
     m_path.clear();
-    m_servedJournal.clear();
     updateTitle();
     return true;
 }
@@ -574,7 +573,6 @@ bool MainWindow::openBook(const QString& path) {
         return false;
     }
     m_path = QFileInfo(path).absoluteFilePath();
-    m_servedJournal.clear();
     m_context.profile->addRecentFile(m_path);
     updateRecentFiles();
     updateTitle();
@@ -609,12 +607,6 @@ bool MainWindow::saveBookAs(const QString& path) {
     // The book's titles become those of the next new book.
     m_context.profile->setFreeFieldTitles(m_doc.freeFieldTitles());
     m_path = QFileInfo(target).absoluteFilePath();
-    if (!m_servedJournal.empty() && m_servedJournal == driver::journalPathFor(toPath(m_path))) {
-        // The send's statuses are in the book now.
-        std::error_code ec;
-        std::filesystem::remove(m_servedJournal, ec);
-        m_servedJournal.clear();
-    }
     m_context.profile->addRecentFile(m_path);
     updateRecentFiles();
     updateTitle();
@@ -900,10 +892,6 @@ void MainWindow::onSendMail() {
     // has none.
     if (!m_path.isEmpty()) {
         setup.journal = driver::journalPathFor(toPath(m_path));
-        setup.statusesStored = [this, journal = setup.journal] {
-            m_servedJournal = journal;
-            return false;
-        };
     }
     auto* command = new ui::SendCommand(this, std::move(setup));
     runCommand(command, [command] { return command->execute(); });

@@ -21,7 +21,6 @@
 
 #include <array>
 #include <ctime>
-#include <filesystem>
 #include <functional>
 #include <memory>
 
@@ -209,9 +208,6 @@ private:
     std::array<QAction*, Profile::kRecentFiles> m_recent{};
     QAction* m_recentSeparator = nullptr;
     QString m_path;
-    // The journal of a send that went to its end: its statuses are in the
-    // document, and it goes once they are saved into the book it belongs to.
-    std::filesystem::path m_servedJournal;
     // The import wizard starts with the choices of its last run.
     addressbook::wizard::ImportWizardState m_importState;
     QPointer<ui::JobCommand> m_command;

@@ -148,6 +148,54 @@ private slots:
         QVERIFY(w.action(MainWindow::Command::SendMail)->isEnabled());
     }
 
+    // The book's journal, as tarn send leaves it when killed: the window asks,
+    // goes on without the accepted recipient, and the journal goes with the
+    // end of the run; the next send is a send like any other.
+    void interruptedSendOfTheBookIsResumedThenTheNextSendIsAskedNothing() {
+        RunFixture fx;
+        QVERIFY2(fx.startRecorder(), fx.recorderOutput().c_str());
+        gt::WindowFixture f;
+        std::vector<addressbook::Record> people = {
+            gt::person("佐藤", "sato@example.co.jp"),
+            gt::person("鈴木", "suzuki@example.co.jp"),
+            gt::person("高橋", "takahashi@example.co.jp"),
+        };
+        QVERIFY(f.doc().appendRecords(people).ok());
+        f.context().settings = fx.settings;
+        fx.writeContents(message("&[名前] 様\n"));
+        f.context().contFileName = gt::sj(fx.path("message.tnm").string().c_str());
+        MainWindow& w = f.window();
+        w.show();
+        const QString book = QString::fromStdString((f.dir() / "members.tn2").string());
+        QVERIFY(w.saveBookAs(book));
+        const auto journal = f.dir() / "members.tn2.journal";
+        tarn::test::writeFile(journal,
+                              "TARNJOURNAL 1\nB 1 sato@example.co.jp\n"
+                              "A 1 sato@example.co.jp 250%20OK\n");
+
+        ModalScript modals;
+        modals
+            .then(QStringLiteral("ターノス - 確認"), press(QStringLiteral("続きから送信")),
+                  QStringLiteral("送信済み 1 件"))
+            .then(QStringLiteral("ターノス  確認"), press(QStringLiteral("送信")));
+        w.action(MainWindow::Command::SendMail)->trigger();
+        ui::JobCommand* command = w.runningCommand();
+        QVERIFY(command != nullptr);
+        QVERIFY(QTest::qWaitFor([&] { return command->progressDialog()->isFinished(); }, kLimitMs));
+        QVERIFY2(modals.failures().isEmpty(), qPrintable(modals.failures().join('\n')));
+        QVERIFY(modals.done());
+        QCOMPARE(fx.recordedCount(), 2);
+        QVERIFY(QString::fromStdString(fx.recorded(1)).contains("suzuki@example.co.jp"));
+        QVERIFY(!std::filesystem::exists(journal));
+        command->progressDialog()->stopButton()->click();
+        QVERIFY(QTest::qWaitFor([&] { return w.runningCommand() == nullptr; }, kLimitMs));
+
+        modals.then(QStringLiteral("ターノス  確認"), press(QStringLiteral("キャンセル")));
+        w.action(MainWindow::Command::SendMail)->trigger();
+        QVERIFY2(modals.failures().isEmpty(), qPrintable(modals.failures().join('\n')));
+        QVERIFY(modals.done());
+    }
+
     void checkFromTheMenuKeepsItsSettingsAndShowsTheStatuses() {
         RunFixture fx;
         gt::WindowFixture f;

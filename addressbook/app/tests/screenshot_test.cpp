@@ -110,7 +110,9 @@ private slots:
         w.resize(1100, 520);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
-        QVERIFY(w.openBook(QStringLiteral(TARN_SOURCE_DIR "/samples/sample.tn2")));
+        // A copy: a send keeps its journal beside the book, never in the sources.
+        std::filesystem::copy_file(TARN_SOURCE_DIR "/samples/sample.tn2", fx.path("sample.tn2"));
+        QVERIFY(w.openBook(QString::fromStdString(fx.path("sample.tn2").string())));
         const std::size_t records = f.doc().recordCount();
 
         ModalScript modals;

@@ -38,14 +38,9 @@ struct SendCommandSetup {
     // The journal of this send, beside the book or the table's mapping file
     // (driver::journalPathFor); empty: none (a book never saved). When an
     // earlier run left one, the person is asked whether to go on from where
-    // it stopped.
+    // it stopped. It goes when a run went to its end: the statuses are in
+    // the document then, as after any other change the person saves.
     std::filesystem::path journal;
-    // After a run that went to its end, or when the earlier run had settled
-    // every recipient: true when the statuses are where the journal's
-    // recipients are kept (a table gets none), so the journal has served and
-    // goes. False keeps it; the window removes it once the book is saved.
-    // Null counts as stored.
-    std::function<bool()> statusesStored;
 
     // A switch of the window's own in the confirmation (the deny list of the
     // database send). `apply` sets it on the recipients this command made;
@@ -72,10 +67,6 @@ public:
     driver::SendJob* job() const { return m_job.get(); }
 
 private:
-    // The run went to its end (or had nothing left to do): the journal goes
-    // once the statuses are stored.
-    void journalServed();
-
     SendCommandSetup m_setup;
     DialogScriptHost m_host;
     std::unique_ptr<driver::SendJob> m_job;
