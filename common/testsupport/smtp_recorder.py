@@ -7,7 +7,7 @@ Run it with Debian's interpreter (TARN_TEST_PYTHON, /usr/bin/python3):
                    [--auth USER:PASSWORD]... [--auth-required]
                    [--mechanisms PLAIN,LOGIN,CRAM-MD5]
                    [--cert CERT.pem --key KEY.pem [--implicit-tls]]
-                   [--refuse ADDRESS]... [--pipelining]
+                   [--refuse ADDRESS]... [--pipelining] [--transcript FILE]
 
 Once listening it prints one line "READY <port>" on stdout (port 0 picks a free
 port) and serves until killed (SIGTERM).
@@ -26,6 +26,9 @@ order.
 mechanisms default to PLAIN, LOGIN and CRAM-MD5 (CRAM-MD5 is implemented here;
 a server does not normally have the plain password to do it). A refused login
 gets "535 5.7.8 Authentication credentials invalid".
+--transcript appends every command line a client sends (as received, before
+any parsing, with the connection number in front: "3 RCPT TO:<a@b>") to FILE,
+also the ones the server refuses; an AUTH line shows its mechanism only.
 --cert/--key offer STARTTLS; with --implicit-tls the socket speaks TLS from the
 first byte instead (SMTPS).
 """
@@ -35,6 +38,7 @@ import base64
 import hashlib
 import hmac
 import json
+import logging
 import os
 import signal
 import ssl
@@ -109,6 +113,22 @@ class Recorder:
         return AuthResult(success=ok, handled=False, auth_data=auth_data)
 
 
+class Transcript(logging.Handler):
+    """Writes the command lines aiosmtpd logs as it reads them ("%r >> %r")."""
+
+    def __init__(self, path):
+        super().__init__(logging.INFO)
+        self.file = open(path, "ab", buffering=0)
+
+    def emit(self, record):
+        if record.msg != "%r >> %r" or len(record.args) != 2:
+            return
+        line = record.args[1]
+        if isinstance(line, str):
+            line = line.encode("utf-8", "surrogateescape")
+        self.file.write(b"%d %s\n" % (Transcript.connection.get(0), line))
+
+
 def main():
     p = argparse.ArgumentParser(description="Recording SMTP server for tests")
     p.add_argument("--dir", required=True)
@@ -122,6 +142,7 @@ def main():
     p.add_argument("--implicit-tls", action="store_true")
     p.add_argument("--refuse", action="append", default=[], metavar="ADDRESS")
     p.add_argument("--pipelining", action="store_true")
+    p.add_argument("--transcript")
     a = p.parse_args()
 
     os.makedirs(a.dir, exist_ok=True)
@@ -136,8 +157,21 @@ def main():
         context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         context.load_cert_chain(a.cert, a.key)
 
+    import contextvars
+    Transcript.connection = contextvars.ContextVar("connection")
+    if a.transcript:
+        log = logging.getLogger("mail.log")
+        log.setLevel(logging.INFO)
+        log.propagate = False
+        log.addHandler(Transcript(a.transcript))
+
+    class Server(SMTP):
+        async def _handle_client(self):
+            Transcript.connection.set(self._connection)
+            return await super()._handle_client()
+
     def factory():
-        server = SMTP(
+        server = Server(
             handler,
             hostname="recorder.test",
             authenticator=handler.authenticator if accounts else None,

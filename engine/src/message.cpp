@@ -437,14 +437,41 @@ void Message::clearCustomHeader() {
 
 bool Message::setBody(const char* text) {
     m_body.clear();
+    m_bodyEndsInCr = false;
     return addBody(text);
 }
 
 bool Message::addBody(const char* text) {
+    // RFC 5321 2.3.8: inside DATA, CR and LF travel only as the pair CR LF. A
+    // bare one (a merge value typed elsewhere, a script's output) becomes a
+    // line end; an LF that completes a CR ending the previous chunk is that
+    // pair's second half. (Neither byte occurs inside a double-byte character.)
+    std::string_view in = text != nullptr ? text : "";
     try {
-        m_body.emplace_back(text != nullptr ? text : "");
+        std::string chunk;
+        chunk.reserve(in.size());
+        for (std::size_t i = 0; i < in.size(); ++i) {
+            const char c = in[i];
+            if (c == '\n' && i == 0 && m_bodyEndsInCr) {
+                continue;
+            }
+            if (c == '\r') {
+                chunk += "\r\n";
+                if (i + 1 < in.size() && in[i + 1] == '\n') {
+                    ++i;
+                }
+            } else if (c == '\n') {
+                chunk += "\r\n";
+            } else {
+                chunk += c;
+            }
+        }
+        m_body.push_back(std::move(chunk));
     } catch (const std::bad_alloc&) {
         return false;
+    }
+    if (!in.empty()) {
+        m_bodyEndsInCr = in.back() == '\r';
     }
     return true;
 }

@@ -110,6 +110,7 @@ private:
 
     std::vector<std::pair<std::string, std::string>> m_headers;
     std::vector<std::string> m_body;
+    bool m_bodyEndsInCr = false;  // the last chunk ended with a CR (already made CR LF)
     std::vector<std::string> m_attachments;
     std::vector<std::string> m_customLines;
     int m_encodeType = 0;

@@ -66,10 +66,53 @@ std::string padded(int v, int width, char fill) {
 }
 
 std::string inQuotes(std::string_view s) {
-    return "\"" + std::string(s) + "\"";
+    return "\"" + logQuoted(s) + "\"";
+}
+
+std::string escaped(std::string_view sjis, bool quoted) {
+    std::string out;
+    out.reserve(sjis.size());
+    for (char ch : sjis) {
+        const auto c = static_cast<unsigned char>(ch);
+        switch (c) {
+            case '\r':
+                out += "\\r";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\0':
+                out += "\\0";
+                break;
+            case '\t':
+                out += '\t';  // a tab forges nothing and appears in paths and replies
+                break;
+            case '"':
+                out += quoted ? "\"\"" : "\"";
+                break;
+            default:
+                if (c < 0x20 || c == 0x7F) {
+                    constexpr char kHex[] = "0123456789ABCDEF";
+                    out += "\\x";
+                    out += kHex[c >> 4];
+                    out += kHex[c & 15];
+                } else {
+                    out += ch;
+                }
+        }
+    }
+    return out;
 }
 
 }  // namespace
+
+std::string logText(std::string_view sjis) {
+    return escaped(sjis, false);
+}
+
+std::string logQuoted(std::string_view sjis) {
+    return escaped(sjis, true);
+}
 
 std::string logVersionText() {
     Version v = programVersion();
@@ -121,10 +164,10 @@ bool SendLog::runHeader(std::string_view recipientSource, std::string_view conte
                         std::string_view subject) {
     const Texts& t = texts();
     std::string line = "TARN01 LogText " + timestamp() + "\n";
-    line += t.sendData + std::string(recipientSource) + "]\n";
-    line += t.contents + std::string(contentsPath) + "]\n";
-    line += t.sender + std::string(fromName) + " <" + std::string(fromEMail) + ">]\n";
-    line += t.subject + std::string(subject) + "]\n";
+    line += t.sendData + logText(recipientSource) + "]\n";
+    line += t.contents + logText(contentsPath) + "]\n";
+    line += t.sender + logText(fromName) + " <" + logText(fromEMail) + ">]\n";
+    line += t.subject + logText(subject) + "]\n";
     return write(line);
 }
 
@@ -133,20 +176,20 @@ bool SendLog::versionLine() {
 }
 
 bool SendLog::smtpServer(std::string_view smtpName, int portNo) {
-    return write("SMTPName:" + std::string(smtpName) + ", PortNo:" + num(portNo) + "\n");
+    return write("SMTPName:" + logText(smtpName) + ", PortNo:" + num(portNo) + "\n");
 }
 
 bool SendLog::popBeforeSmtp(std::string_view pop3Name, std::string_view userId) {
-    return write("Use pop before SMTP\nPOP3Name:" + std::string(pop3Name) +
-                 ", UserID:" + std::string(userId) + "\n");
+    return write("Use pop before SMTP\nPOP3Name:" + logText(pop3Name) +
+                 ", UserID:" + logText(userId) + "\n");
 }
 
 bool SendLog::smtpAuth(std::string_view userId) {
-    return write("Use SMTP-AUTH\nUserID:" + std::string(userId) + "\n");
+    return write("Use SMTP-AUTH\nUserID:" + logText(userId) + "\n");
 }
 
 bool SendLog::connected(std::string_view serverReply) {
-    return write(texts().connected + std::string(serverReply) + "\n");
+    return write(texts().connected + logText(serverReply) + "\n");
 }
 
 bool SendLog::sendStart() {
@@ -154,13 +197,13 @@ bool SendLog::sendStart() {
 }
 
 bool SendLog::messageSent(int position, std::string_view address) {
-    return write(inQuotes(padded(position, 5, '0')) + "," + "\"" + std::string(address) +
+    return write(inQuotes(padded(position, 5, '0')) + "," + "\"" + logQuoted(address) +
                  texts().sent);
 }
 
 bool SendLog::messageFailed(int position, std::string_view address, const EngineErrorValues& e,
                             std::string_view serverReply) {
-    std::string line = inQuotes(padded(position, 5, '0')) + ",\"" + std::string(address) +
+    std::string line = inQuotes(padded(position, 5, '0')) + ",\"" + logQuoted(address) +
                        texts().failed + num(e.lastError) + "," + num(e.socketError) + "," +
                        num(e.smtpReplyCode) + "," + num(e.errorPosition) + "\n";
     if (e.smtpReplyCode != 0) {
@@ -172,6 +215,10 @@ bool SendLog::messageFailed(int position, std::string_view address, const Engine
 bool SendLog::connectFailed(const EngineErrorValues& e) {
     return write("[" + num(e.lastError) + "][" + num(e.socketError) + "][" + num(e.smtpReplyCode) +
                  "][" + num(e.errorPosition) + "]" + texts().connectFailed);
+}
+
+bool SendLog::note(std::string_view reason) {
+    return write("\t" + inQuotes(reason) + "\n");
 }
 
 bool SendLog::emptyLine() {
@@ -188,7 +235,7 @@ bool SendLog::result(int ok, int ng) {
 }
 
 bool SendLog::checkHeader(std::string_view source) {
-    return write("TARN01 LogText " + timestamp() + "\n" + texts().checkData + std::string(source) +
+    return write("TARN01 LogText " + timestamp() + "\n" + texts().checkData + logText(source) +
                  "]\n");
 }
 

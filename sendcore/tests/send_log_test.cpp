@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
@@ -155,6 +156,33 @@ TEST(SendLog, EveryLineFeedBecomesCrLf) {
     log.write("a\nb\r\n");
     log.close();
     EXPECT_EQ(readFile(dir / "a.log"), "a\r\nb\r\r\n");
+}
+
+// Values from records, .tnm files and servers cannot forge a line or close a
+// quoted field: every record stays one line, readable by a CSV reader.
+TEST(SendLog, RecordValuesCannotForgeLines) {
+    TempDir dir;
+    SendLog log(steppingClock());
+    ASSERT_TRUE(log.open(dir / "forged.log", 0).ok());
+    const std::string forged = "r@example.jp\r\n\"00002\",\"victim@evil.test\",\"";
+    log.runHeader(std::string("/books/a\nb.tn2", 14), "c.tnm", "n", "f@example.jp",
+                  std::string("subject\0\x1B[2J", 12));
+    log.messageSent(1, forged);
+    log.messageFailed(2, forged, {0, -2, 550, 9000}, "550 \"no\"\r\n250 OK");
+    log.note(sj("宛先に改行 (CR LF) が含まれています"));
+    log.addressFailed(3, 1, sj("無効な文字が含まれています。"), forged);
+    log.close();
+    const std::string text = readFile(dir / "forged.log");
+    const std::string escaped = "r@example.jp\\r\\n\"\"00002\"\",\"\"victim@evil.test\"\",\"\"";
+    EXPECT_NE(text.find("\"00001\",\"" + escaped + "\",\"" + sj("送信完了") + "\"\r\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("\t\"550 \"\"no\"\"\\r\\n250 OK\"\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[/books/a\\nb.tn2]"), std::string::npos) << text;
+    EXPECT_NE(text.find("subject\\0\\x1B[2J]"), std::string::npos) << text;
+    // Every line begins as one of ours: no line starts with a forged position.
+    EXPECT_EQ(text.find("\n\"00002\",\"victim"), std::string::npos) << text;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 10) << text;
 }
 
 }  // namespace

@@ -32,7 +32,9 @@ TEST(SmtpAuthFile, Rules) {
         {"empty value clears", "userid: u\npassword: p\npassword:   \n", "u", "", 0, false},
     };
     for (const Case& c : cases) {
-        SmtpAuthFile a = parseSmtpAuth(c.text);
+        auto parsed = parseSmtpAuth(c.text);
+        ASSERT_TRUE(parsed.ok()) << c.name;
+        const SmtpAuthFile& a = *parsed;
         EXPECT_EQ(a.userId, c.userId) << c.name;
         EXPECT_EQ(a.password, c.password) << c.name;
         EXPECT_EQ(a.method, c.method) << c.name;
@@ -40,23 +42,48 @@ TEST(SmtpAuthFile, Rules) {
     }
 }
 
-TEST(SmtpAuthFile, ValuesKeepAtMost512Bytes) {
-    SmtpAuthFile a = parseSmtpAuth("userid: " + std::string(600, 'u') +
-                                   "\npassword: " + std::string(511, 'p') + "\x82\xA0\n");
-    EXPECT_EQ(a.userId, std::string(512, 'u'));
-    // A double-byte character across the limit is not cut in half.
-    EXPECT_EQ(a.password, std::string(511, 'p'));
+// A file that exists but cannot be used stops the send; authentication is
+// never quietly dropped, and a password never cut.
+TEST(SmtpAuthFile, UnusableFilesAreErrorsThatNeverQuoteThePassword) {
+    auto exactly512 = parseSmtpAuth("userid: u\npassword: " + std::string(512, 'p') + "\n");
+    ASSERT_TRUE(exactly512.ok());
+    EXPECT_EQ(exactly512->password.size(), 512u);
+
+    auto tooLong = parseSmtpAuth("userid: u\npassword: " + std::string(600, 'p') + "\n");
+    ASSERT_FALSE(tooLong.ok());
+    EXPECT_NE(tooLong.error().message.find("2 行目 (password) の値が 600 バイト"),
+              std::string::npos)
+        << tooLong.error().message;
+    EXPECT_EQ(tooLong.error().message.find("ppp"), std::string::npos);
+
+    auto nul = parseSmtpAuth(std::string("userid: u\npassword: sec\0ret\n", 28));
+    ASSERT_FALSE(nul.ok());
+    EXPECT_NE(nul.error().message.find("NUL"), std::string::npos);
+    EXPECT_EQ(nul.error().offset, 23);
+
+    test::TempDir dir;
+    const auto file = dir / "SMTPAuth.txt";
+    test::writeFile(file, "userid: u\npassword: p\n" + std::string(std::size_t{2} << 20, '#'));
+    auto big = readSmtpAuthFile(file);
+    ASSERT_FALSE(big.ok());
+    EXPECT_NE(big.error().message.find("SMTPAuth.txt を読めません"), std::string::npos);
+    std::filesystem::remove(file);
+    std::filesystem::create_directory(file);
+    EXPECT_FALSE(readSmtpAuthFile(file).ok());
 }
 
-TEST(SmtpAuthFile, ReadsTheFileAndTreatsAMissingOneAsUnusable) {
+TEST(SmtpAuthFile, ReadsTheFileAndTreatsAMissingOneAsNoAuthentication) {
     test::TempDir dir;
-    EXPECT_FALSE(readSmtpAuthFile(dir / "SMTPAuth.txt").usable());
+    auto missing = readSmtpAuthFile(dir / "SMTPAuth.txt");
+    ASSERT_TRUE(missing.ok());
+    EXPECT_FALSE(missing->usable());
     test::writeFile(dir / "SMTPAuth.txt",
                     "# account\r\nuserid : me\r\npassword : pw\r\nkind : 1\r\n");
-    SmtpAuthFile a = readSmtpAuthFile(dir / "SMTPAuth.txt");
-    EXPECT_TRUE(a.usable());
-    EXPECT_EQ(a.userId, "me");
-    EXPECT_EQ(a.method, 1);
+    auto a = readSmtpAuthFile(dir / "SMTPAuth.txt");
+    ASSERT_TRUE(a.ok());
+    EXPECT_TRUE(a->usable());
+    EXPECT_EQ(a->userId, "me");
+    EXPECT_EQ(a->method, 1);
 }
 
 }  // namespace

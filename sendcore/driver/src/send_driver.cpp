@@ -139,7 +139,12 @@ private:
     // seconds from it and the bar follows (the connect wait). A stop request
     // closes the connection and asks.
     Waited awaitEngineJob(std::optional<Clock::time_point> since);
-    void applySmtpAuth(bool logIt);
+    // The run cannot start: the reason (Shift_JIS) in a box before the 506
+    // box; nothing opened or sent.
+    int refuseRun(const std::string& reason);
+    // SMTP AUTH from SMTPAuth.txt, read again before every session start. A
+    // file that can no longer be used ends the run like a failed session start.
+    int applySmtpAuth(bool logIt);
     // The connect or session-start job failed: the 5309 log line (then an empty
     // line, or the result line once the session had started), the 5302 box, 506.
     int sessionFailed();
@@ -337,17 +342,38 @@ Waited SendRun::awaitEngineJob(std::optional<Clock::time_point> since) {
     return Waited::kDone;
 }
 
-void SendRun::applySmtpAuth(bool logIt) {
-    SmtpAuthFile auth = readSmtpAuthFile(m_options.smtpAuthFile);
-    if (!auth.usable()) {
+int SendRun::refuseRun(const std::string& reason) {
+    m_ui.errorBox(sj("ターノス - エラー"), reason);
+    return kErrConnect;
+}
+
+int SendRun::applySmtpAuth(bool logIt) {
+    auto auth = readSmtpAuthFile(m_options.smtpAuthFile);
+    if (!auth || !auth->usable()) {
         // Nothing from an earlier run of this process may linger in the engine.
         ZEPH_SetSmtpAuth(0, nullptr, nullptr, 0);
-        return;
+    }
+    if (!auth) {
+        const std::string reason = cp932::fromUtf8Named(auth.error().message);
+        if (logging()) {
+            m_log.note(reason);
+            if (!m_sessionStarted) {
+                m_log.emptyLine();
+            }
+        }
+        ZEPH_Disconnect(1);
+        ZEPH_Abort();
+        m_ui.errorBox(sj("ターノス - エラー"), reason);
+        return end(kErrConnect);
+    }
+    if (!auth->usable()) {
+        return 0;
     }
     if (logIt && logging()) {
-        m_log.smtpAuth(auth.userId);
+        m_log.smtpAuth(auth->userId);
     }
-    ZEPH_SetSmtpAuth(1, auth.userId.c_str(), auth.password.c_str(), auth.method);
+    ZEPH_SetSmtpAuth(1, auth->userId.c_str(), auth->password.c_str(), auth->method);
+    return 0;
 }
 
 int SendRun::sessionFailed() {
@@ -375,7 +401,12 @@ int SendRun::openSession(SessionStart how, Clock::time_point since) {
         ZEPH_SetRecvTimeOutSec(m_settings.RecvTimeOutSec > 0 ? m_settings.RecvTimeOutSec : 90);
         ZEPH_SetEncodeType(0);
         ZEPH_SetPort(m_account.PortNo);
-        ZEPH_SetSecurity(m_settings.defaultSecurity);
+        if (ZEPH_SetSecurity(m_settings.defaultSecurity) == 0) {
+            ZEPH_Abort();
+            return refuseRun(cp932::fromUtf8Named("接続の保護の値 " +
+                                                  std::to_string(m_settings.defaultSecurity) +
+                                                  " をメールエンジンが受け付けません。"));
+        }
         const std::string caFile =
             m_options.caFile.empty() ? fieldText(m_settings.defaultCaFile) : m_options.caFile;
         ZEPH_SetCAFile(caFile.c_str());
@@ -400,7 +431,9 @@ int SendRun::openSession(SessionStart how, Clock::time_point since) {
         if (ZEPH_GetResult() == 0) {
             return sessionFailed();
         }
-        applySmtpAuth(how == SessionStart::kFirst && !again);
+        if (int r = applySmtpAuth(how == SessionStart::kFirst && !again); r != 0) {
+            return r;
+        }
         if (ZEPH_SendStart(0) == 0) {
             ZEPH_Abort();
             return end(kErrConnect);
@@ -544,7 +577,7 @@ int SendRun::sendOne(const Recipient& r, int tries, const std::string& subject,
     }
     const int size = ZEPH_GetSendSize();
     m_ui.setRange(size);
-    m_ui.setAddressLine(format(sj("送信アドレス : %s").c_str(), r.address.c_str()));
+    m_ui.setAddressLine(format(sj("送信アドレス : %s").c_str(), logText(r.address).c_str()));
 
     // A stop during the message is asked at once; the message goes on meanwhile.
     bool asked = false;
@@ -760,6 +793,15 @@ int SendRun::finish() {
 }
 
 int SendRun::execute() {
+    // Settings that cannot be used stop the run before anything is opened or
+    // sent: never a plain connection in place of a protected one, never a send
+    // without the authentication the person set up.
+    if (auto security = checkDefaultSecurity(m_settings); !security) {
+        return refuseRun(cp932::fromUtf8Named(security.error().message));
+    }
+    if (auto auth = readSmtpAuthFile(m_options.smtpAuthFile); !auth) {
+        return refuseRun(cp932::fromUtf8Named(auth.error().message));
+    }
     if (int r = prepare(); r != 0) {
         return r;
     }
@@ -792,7 +834,7 @@ int SendRun::execute() {
         ++m_sent;
         m_ui.setStatusLine(
             format(sj("%d人中 %d人目のメッセージを送信中です。").c_str(), m_n, m_sent));
-        m_ui.setAddressLine(r.address);
+        m_ui.setAddressLine(logText(r.address));
         reportProgress(r);
         if (int rc = sendTo(r); rc != 0) {
             return rc;

@@ -53,7 +53,8 @@ int RunFixture::startRecorder(const std::vector<std::string>& extra) {
     std::vector<std::string> argv = {
         TARN_TEST_PYTHON, std::string(TARN_SOURCE_DIR) + "/common/testsupport/smtp_recorder.py",
         "--dir",          (m_dir / "mail").string(),
-        "--port",         "0"};
+        "--port",         "0",
+        "--transcript",   (m_dir / "transcript.txt").string()};
     argv.insert(argv.end(), extra.begin(), extra.end());
     m_recorder.emplace(argv, m_dir);
     int port = 0;
@@ -77,6 +78,10 @@ int RunFixture::recordedCount() const {
         ++n;
     }
     return n;
+}
+
+std::string RunFixture::transcript() const {
+    return readFile(m_dir / "transcript.txt");
 }
 
 std::string RunFixture::envelope(int n) const {

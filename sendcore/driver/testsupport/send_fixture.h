@@ -47,6 +47,8 @@ public:
     // Starts the recorder (extra arguments such as --refuse, --auth); returns its port.
     int startRecorder(const std::vector<std::string>& extra = {});
     int recordedCount() const;
+    // Every command line the recorder's clients sent, refused ones included.
+    std::string transcript() const;
     // The JSON envelope file of message n (from 1) as text.
     std::string envelope(int n) const;
     Decoded decode(int n) const;

@@ -3,6 +3,11 @@
 // so that the drivers never assemble a log line themselves. Every function
 // returns false when no file is open (the line is then skipped) or the write
 // failed; arguments are Shift_JIS.
+//
+// Values from records, files and servers cannot forge a line: CR, LF, NUL and
+// the other control bytes are written as \r, \n, \0 and \xHH, and a double
+// quote inside a quoted field is doubled, as CSV does. (Control bytes and '"'
+// are never part of a double-byte character, so this is safe on Shift_JIS.)
 #pragma once
 
 #include <cstdio>
@@ -67,6 +72,9 @@ public:
     bool emptyLine();                                // after 5309 at the first connection
     bool sendEnd();                                  // 5315
     bool result(int ok, int ng);                     // 5324 and an empty line
+    // A reason in the form of the reply line 5313 ("\t\"%s\"\n"): why a
+    // recipient was refused before the server saw it, why a connection failed.
+    bool note(std::string_view reason);
 
     // --- check log ---
     bool checkHeader(std::string_view source);                   // 5330
@@ -84,6 +92,12 @@ private:
     Clock m_clock;
     std::string m_timestamp;
 };
+
+// A value as it is written outside quotes: control bytes escaped.
+std::string logText(std::string_view sjis);
+// A value as it is written inside a quoted field: control bytes escaped and
+// double quotes doubled.
+std::string logQuoted(std::string_view sjis);
 
 // " 2. 1. 0. 0": the version line's form, the four parts most significant first.
 std::string logVersionText();
