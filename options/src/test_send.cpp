@@ -98,6 +98,20 @@ TestSendOutcome TestSend::run(const TestSendRequest& request,
         return outcome(Kind::NoAddress, std::string(text::kNoTestAddress));
     }
 
+    // What would make the test unsafe stops it before anything is dialled
+    // or connected: a security value the engine refuses (the connection would
+    // stay plain and the password go out readable) and an SMTPAuth.txt that
+    // exists but cannot be used (never a quiet unauthenticated test).
+    if (ZEPH_SetSecurity(request.account.security) == 0) {
+        return outcome(Kind::Failed, "接続の保護の値 " + std::to_string(request.account.security) +
+                                         " は使えません。保護なしの接続にはしません。");
+    }
+    const auto auth =
+        request.smtpAuthFile.empty() ? readSmtpAuthFile() : readSmtpAuthFile(request.smtpAuthFile);
+    if (!auth) {
+        return outcome(Kind::Failed, auth.error().message);
+    }
+
     // Dial-up, hung up when this run ends if the account's AutoCut says so.
     std::unique_ptr<DialUpConnection> dialUp;
     if (account.dialUp.LANConnect == 0) {
@@ -138,7 +152,6 @@ TestSendOutcome TestSend::run(const TestSendRequest& request,
     ZEPH_SetRecvTimeOutSec(request.receiveTimeoutSec);
     ZEPH_SetEncodeType(0);
     ZEPH_SetPort(account.PortNo);
-    ZEPH_SetSecurity(request.account.security);
     ZEPH_SetCAFile(request.account.caFile.c_str());
     // Greet as a send with this account would (never with a bare host name,
     // which receiving servers score as spam).
@@ -169,10 +182,8 @@ TestSendOutcome TestSend::run(const TestSendRequest& request,
     // The session, with SMTP AUTH when SMTPAuth.txt is usable. Authentication
     // is switched off otherwise, so that no earlier run's credentials linger.
     stage(TestSendStage::Start);
-    const SmtpAuthFile auth =
-        request.smtpAuthFile.empty() ? readSmtpAuthFile() : readSmtpAuthFile(request.smtpAuthFile);
-    if (auth.usable()) {
-        ZEPH_SetSmtpAuth(1, auth.userId.c_str(), auth.password.c_str(), auth.method);
+    if (auth->usable()) {
+        ZEPH_SetSmtpAuth(1, auth->userId.c_str(), auth->password.c_str(), auth->method);
         facts.authenticated = true;
     } else {
         ZEPH_SetSmtpAuth(0, nullptr, nullptr, 0);

@@ -224,6 +224,44 @@ TEST_F(TestSendTest, EmptyAddressAndFailedDialUpStopBeforeTheServer) {
     EXPECT_EQ(result.message, text::kDialUpFailed);
 }
 
+// A security value the engine refuses and an SMTPAuth.txt that cannot be used
+// stop the test before dial-up and before the server sees a command: never a
+// plain session that sends the password readable, never a quiet one without it.
+TEST_F(TestSendTest, UnsafeSettingsStopBeforeDialUpAndServer) {
+    Certificates certs;
+    ASSERT_TRUE(certs.ok()) << certs.log();
+    const std::string transcript = (m_dir / "transcript").string();
+    SmtpRecorder server({"--cert", certs.cert("server"), "--key", certs.key("server"), "--auth",
+                         "tim:pw", "--transcript", transcript});
+    ASSERT_GT(server.port(), 0) << server.output();
+    int dialled = 0;
+    auto unsafe = [&](std::int32_t security) {
+        TestSendRequest r = request(server.port(), security);
+        r.account.settings.dialUp.LANConnect = 0;
+        r.loadDialUp = [&dialled] {
+            ++dialled;
+            return Result<std::shared_ptr<const DialUpLibrary>>(makeError("no pppd"));
+        };
+        return TestSend().run(r);
+    };
+
+    writeSmtpAuth("tim", "pw");
+    const TestSendOutcome security = unsafe(3);
+    EXPECT_EQ(security.kind, Kind::Failed);
+    EXPECT_NE(security.message.find("接続の保護の値 3 は使えません"), std::string::npos)
+        << security.message;
+
+    writeSmtpAuth("tim", std::string(600, 'p'));
+    const TestSendOutcome longPassword = unsafe(kSecurityNone);
+    EXPECT_EQ(longPassword.kind, Kind::Failed);
+    EXPECT_NE(longPassword.message.find("600 バイト"), std::string::npos) << longPassword.message;
+    EXPECT_EQ(longPassword.message.find("ppppp"), std::string::npos) << "a password is shown";
+
+    EXPECT_EQ(dialled, 0);
+    EXPECT_EQ(tarn::test::readFile(transcript), "");
+    EXPECT_EQ(server.count(), 0);
+}
+
 // A server that takes the connection and never greets: the test waits for the
 // greeting until the person cancels.
 class SilentServer {

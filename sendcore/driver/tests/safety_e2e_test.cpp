@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "send_fixture.h"
+#include "smtp_recorder.h"
 
 using namespace tarn;
 using namespace tarn::test;
