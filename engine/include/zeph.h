@@ -13,7 +13,11 @@
  * Error model, read after a failed job in this order:
  *   ZEPH_GetLastError      -7 busy (or the worker was ended by
  *                          ZEPH_ThreadControl(0)); -6 an attachment list was
- *                          empty or named a missing file; 0 otherwise.
+ *                          empty or named a missing file; -8 a To, Cc, Bcc
+ *                          or From value holds a control character or text
+ *                          that cannot be an address (nothing was sent;
+ *                          ZEPH_GetSMTPResult says which value and why);
+ *                          0 otherwise.
  *   ZEPH_GetSockLastError  an errno value, or
  *                          -1  stopped by ZEPH_Stop
  *                          -2  the server replied 400 or more (501 excepted)

@@ -8,7 +8,7 @@
 #include <climits>
 #include <optional>
 
-#include "address.h"
+#include "common/address.h"
 #include "common/cp932.h"
 #include "common/host_name.h"
 
@@ -398,29 +398,44 @@ bool MailEngine::runStart() {
     return ok;
 }
 
-std::optional<Envelope> envelopeOf(const Message& message) {
-    const std::string* to = message.findHeader("To");
-    const std::string* from = message.findHeader("From");
-    if (to == nullptr || from == nullptr) {
+std::optional<Envelope> envelopeOf(const Message& message, std::string* refusal) {
+    if (message.findHeader("To") == nullptr || message.findHeader("From") == nullptr) {
         return std::nullopt;
     }
+    // The envelope takes addresses only. A value with a control character or
+    // with a token that cannot be an address refuses the whole message, so
+    // that no text of a header value becomes a command or a recipient.
     Envelope envelope;
-    std::vector<std::string> senders = extractAddresses(*from);
-    envelope.sender = senders.empty() ? "Unknown" : senders.front();
-    envelope.recipients = extractAddresses(*to);
-    for (const char* name : {"Cc", "Bcc"}) {
-        if (const std::string* value = message.findHeader(name)) {
-            for (auto& a : extractAddresses(*value)) {
-                envelope.recipients.push_back(std::move(a));
-            }
+    std::vector<std::string> senders;
+    for (const char* name : {"From", "To", "Cc", "Bcc"}) {
+        const std::string* value = message.findHeader(name);
+        if (value == nullptr) {
+            continue;
         }
+        tarn::address::FieldCheck field = tarn::address::checkField(*value);
+        if (field.problem == tarn::address::FieldCheck::Problem::ControlCharacter ||
+            field.problem == tarn::address::FieldCheck::Problem::NotAnAddress) {
+            if (refusal != nullptr) {
+                *refusal = std::string(name) + ": " + tarn::address::describe(field);
+            }
+            return std::nullopt;
+        }
+        auto& into = name[0] == 'F' ? senders : envelope.recipients;
+        into.insert(into.end(), std::make_move_iterator(field.addresses.begin()),
+                    std::make_move_iterator(field.addresses.end()));
     }
+    envelope.sender = senders.empty() ? "Unknown" : senders.front();
     return envelope;
 }
 
 bool MailEngine::sendOne(Message& message, const Envelope* following) {
-    std::optional<Envelope> envelope = envelopeOf(message);
+    std::string refusal;
+    std::optional<Envelope> envelope = envelopeOf(message, &refusal);
     if (!envelope) {
+        if (!refusal.empty()) {
+            m_lastError.store(kLastNotAnAddress);
+            m_io.setReplyText(refusal + "\r\n");
+        }
         return false;  // no To or no From: no error value is set
     }
     if (message.findHeader("Date") == nullptr) {

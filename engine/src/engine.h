@@ -42,7 +42,7 @@ enum JobKind : int {
     kSendQueued = 6,  // the send job's own path (C++ only)
 };
 
-enum LastError : int { kLastBusy = -7, kLastAttach = -6 };
+enum LastError : int { kLastNotAnAddress = -8, kLastBusy = -7, kLastAttach = -6 };
 
 class MailEngine {
 public:
@@ -191,7 +191,9 @@ private:
 };
 
 // The envelope of a message from its From, To, Cc and Bcc values; nullopt
-// when it has no To or no From entry.
-std::optional<Envelope> envelopeOf(const Message& message);
+// when it has no To or no From entry, or when a value holds a control
+// character or a token that cannot be an address (`refusal`, when given, then
+// names the value and says why, in Shift_JIS).
+std::optional<Envelope> envelopeOf(const Message& message, std::string* refusal = nullptr);
 
 }  // namespace zeph

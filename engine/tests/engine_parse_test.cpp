@@ -1,10 +1,9 @@
-// The reply reader and the envelope address extraction, without sockets.
+// The reply reader, without sockets.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "address.h"
 #include "reply.h"
 
 namespace zeph {
@@ -107,38 +106,6 @@ TEST(ReplyReader, TakesPipelinedRepliesOneAtATime) {
     r.begin();
     EXPECT_EQ(r.feed(big.substr(1000)), Step::Complete);
     EXPECT_EQ(r.text(), big);
-}
-
-TEST(AddressExtraction, FindsTheAddressesOfHeaderValues) {
-    struct Row {
-        std::string value;
-        std::vector<std::string> addresses;
-    };
-    const std::vector<Row> rows = {
-        // "山田 <a@x.jp>, b@y.jp"
-        {"\x8e\x52\x93\x63 <a@x.jp>, b@y.jp", {"a@x.jp", "b@y.jp"}},
-        {"Yamada Taro <t@x.jp>", {"t@x.jp"}},
-        {"\"Yamada, Taro; Sales\" <t@x.jp>", {"t@x.jp"}},
-        {"t@x.jp (Taro, Sales)", {"t@x.jp"}},
-        {"a@x.jp;b@y.jp,\tc@z.jp", {"a@x.jp", "b@y.jp", "c@z.jp"}},
-        // "山田　太郎<t@x.jp>" with a full-width space
-        {"\x8e\x52\x93\x63\x81\x40\x91\xbe\x98\x59<t@x.jp>", {"t@x.jp"}},
-        // "ゼソ", whose trail bytes are "[" and "\\": no bracket, no escape
-        {"\x83\x5b\x83\x5c <t@x.jp>", {"t@x.jp"}},
-        {"\x8e\x52\x93\x63", {}},
-        {"", {}},
-        {"'quoted' a@x.jp [comment] b@y.jp", {"a@x.jp", "b@y.jp"}},
-        {"\"unterminated <t@x.jp>", {"t@x.jp"}},
-    };
-    for (const auto& row : rows) {
-        EXPECT_EQ(extractAddresses(row.value), row.addresses) << row.value;
-    }
-}
-
-TEST(AddressExtraction, NoAddressCarriesALineBreakIntoACommand) {
-    for (const auto& a : extractAddresses("a@x.jp\r\nRCPT TO:<evil@x.jp>\r\n, b@y.jp")) {
-        EXPECT_EQ(a.find_first_of("\r\n<>"), std::string::npos) << a;
-    }
 }
 
 }  // namespace

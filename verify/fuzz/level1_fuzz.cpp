@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "common/address.h"
 #include "verify/address.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -24,6 +25,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         int code =
             tarn::verify::ScreenExtractedAddress(first, checker.CheckAddressSyntax(first, relaxed));
         if (code < 0 || code > 6) {
+            std::abort();
+        }
+        // What the check passes, the envelope sends to, and nothing else.
+        const auto field = checker.CheckAddressField(text, relaxed);
+        const auto envelope = tarn::address::checkField(text);
+        if (field.code == 0 && (!envelope.ok() || envelope.addresses != field.addresses)) {
             std::abort();
         }
     }

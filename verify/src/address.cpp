@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "common/address.h"
 #include "common/files.h"
 #include "common/program.h"
 #include "common/sjis.h"
@@ -40,84 +41,39 @@ std::string_view CheckResultMessage(int code) {
 
 namespace {
 
-// Blanks each stretch between an opening and a closing quote, quotes included.
-void blankQuoted(std::string& s, char quote) {
-    bool quoted = false;
-    for (char& c : s) {
-        if (c == quote) {
-            quoted = !quoted;
-            c = ' ';
-        } else if (quoted) {
-            c = ' ';
+// The extractor's tokens in the check's form: the addresses, or, when the
+// field holds none, its first token (a name alone is checked, and fails, as
+// the text it is).
+std::vector<std::string> candidates(std::string_view text) {
+    std::vector<address::Token> tokens = address::tokens(text);
+    std::vector<std::string> out;
+    for (auto& t : tokens) {
+        if (!t.nameOnly) {
+            out.push_back(std::move(t.masked));
         }
     }
-}
-
-// "(" nests, but any ")" closes every level at once; the opener is blanked, the
-// closer is left to act as a token delimiter.
-void blankBracketed(std::string& s, char open, char close) {
-    int depth = 0;
-    for (char& c : s) {
-        if (c == open) {
-            ++depth;
-        } else if (c == close) {
-            depth = 0;
-        }
-        if (depth > 0) {
-            c = ' ';
-        }
+    if (out.empty() && !tokens.empty()) {
+        out.push_back(std::move(tokens.front().masked));
     }
+    return out;
 }
 
 }  // namespace
 
 std::string ExtractAddress(std::string_view text, char separator) {
-    std::string s(text);
-    // A double-byte character becomes "**" as a unit, so that its trail byte is
-    // never read as a delimiter. Single non-ASCII bytes (half-width kana, a lone
-    // lead byte) cannot be sent in an address either, so they become "*" too.
-    for (std::size_t i = 0; i < s.size();) {
-        std::size_t n = sjis::charLength(s, i);
-        if (static_cast<unsigned char>(s[i]) >= 0x80) {
-            std::fill_n(s.begin() + static_cast<std::ptrdiff_t>(i), n, '*');
-        }
-        i += n;
-    }
-    blankQuoted(s, '"');
-    blankBracketed(s, '(', ')');
-    blankBracketed(s, '[', ']');
-    blankQuoted(s, '\'');
-    // A display name runs from the last list separator up to the "<".
-    std::size_t nameStart = 0;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == ',' || s[i] == ';') {
-            nameStart = i + 1;
-        } else if (s[i] == '<') {
-            std::fill(s.begin() + static_cast<std::ptrdiff_t>(nameStart),
-                      s.begin() + static_cast<std::ptrdiff_t>(i), ' ');
-        }
-    }
-
-    constexpr std::string_view kDelimiters = " \t\r\n,;<>[]()";
+    std::vector<std::string> found = candidates(text);
     std::string out;
-    std::size_t pos = 0;
-    while (pos < s.size()) {
-        std::size_t begin = s.find_first_not_of(kDelimiters, pos);
-        if (begin == std::string::npos) {
-            break;
-        }
-        std::size_t end = s.find_first_of(kDelimiters, begin);
-        if (end == std::string::npos) {
-            end = s.size();
-        }
+    for (const std::string& a : found) {
         if (!out.empty()) {
+            if (separator == 0) {
+                break;
+            }
             out.push_back(separator);
         }
-        out.append(s, begin, end - begin);
+        out += a;
         if (separator == 0) {
             break;
         }
-        pos = end;
     }
     return out;
 }
@@ -131,13 +87,38 @@ int ScreenExtractedAddress(std::string_view extracted, int code) {
     if (code != kSyntaxOk) {
         return code;
     }
-    if (extracted.find('*') != std::string_view::npos) {
+    // "*" stands for a non-ASCII character; the rest is what the envelope
+    // takes: address characters around an "@" with something on both sides.
+    if (extracted.find('*') != std::string_view::npos || !address::isEnvelopeAddress(extracted)) {
         return kInvalidCharacter;
     }
     if (extracted.size() > 512) {
         return kBadLength;
     }
     return kSyntaxOk;
+}
+
+DomainChecker::FieldResult DomainChecker::CheckAddressField(std::string_view stored,
+                                                            bool relaxed) const {
+    FieldResult result;
+    result.addresses = candidates(stored);
+    if (address::checkField(stored).problem == address::FieldCheck::Problem::ControlCharacter) {
+        result.code = kInvalidCharacter;
+        result.failed = std::string(stored);
+        return result;
+    }
+    if (result.addresses.empty()) {
+        result.addresses.emplace_back();  // checked as the empty address it is
+    }
+    for (const std::string& a : result.addresses) {
+        const int code = ScreenExtractedAddress(a, CheckAddressSyntax(a, relaxed));
+        if (code != kSyntaxOk) {
+            result.code = code;
+            result.failed = a;
+            break;
+        }
+    }
+    return result;
 }
 
 void DomainChecker::LoadDomainLists(const std::filesystem::path& allowFile,

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
+
+#include "common/address.h"
 
 #include "testsupport.h"
 
@@ -219,7 +222,7 @@ TEST(ExtractAddress, Cases) {
         {"Taro Yamada <taro@example.com>", 0, "taro@example.com"},
         {"\"Yamada, Taro\" <taro@example.com>", 0, "taro@example.com"},
         {"taro@example.com (Taro, Yamada)", 0, "taro@example.com"},
-        {"(a (b) c) taro@example.com", 0, "c"},  // ")" closes every level at once
+        {"(a (b) c) taro@example.com", 0, "c"},  // the first ")" closes the comment
         {"[note] taro@example.com", 0, "taro@example.com"},
         {"'Taro' taro@example.com", 0, "taro@example.com"},
         {"a@example.com, b@example.com", 0, "a@example.com"},
@@ -231,6 +234,9 @@ TEST(ExtractAddress, Cases) {
         // A double-byte display name is blanked; one inside the address becomes "**".
         {"\x8e\x52\x93\x63 <yamada@example.com>", 0, "yamada@example.com"},
         {"\x8e\x52@example.com", 0, "**@example.com"},
+        // A name without brackets is no address; alone, it is what is checked.
+        {"\x8e\x52\x93\x63 yamada@example.com", 0, "yamada@example.com"},
+        {"\x8e\x52\x93\x63", 0, "****"},
         // The trail byte 0x5B ('[') of a double-byte character opens no bracket.
         {"\x83\x5b"
          "a@example.com",
@@ -243,11 +249,10 @@ TEST(ExtractAddress, Cases) {
     }
 }
 
-TEST(ScreenExtractedAddress, RejectsStarsAndOverlongAddresses) {
+TEST(ScreenExtractedAddress, RejectsStarsOverlongAndNonAddresses) {
     DomainChecker checker;
     auto level1 = [&](const std::string& stored) {
-        std::string address = ExtractAddress(stored);
-        return ScreenExtractedAddress(address, checker.CheckAddressSyntax(address, false));
+        return checker.CheckAddressField(stored, false).code;
     };
     EXPECT_EQ(level1("Taro <taro@example.com>"), 0);
     EXPECT_EQ(level1("\x8e\x52\x93\x63@example.com"), 1);  // full-width local part
@@ -255,7 +260,62 @@ TEST(ScreenExtractedAddress, RejectsStarsAndOverlongAddresses) {
     EXPECT_EQ(level1(std::string(500, 'a') + "@example.com"), 0);  // 512 bytes
     EXPECT_EQ(level1(std::string(501, 'a') + "@example.com"), 2);
     EXPECT_EQ(level1(std::string(500, 'a') + "\x82\x60@example.com"), 1);
+    EXPECT_EQ(level1("abc.co.jp"), 1);  // a domain alone is no address to send to
+    EXPECT_EQ(level1("ta:ro@example.com"), 1);
     EXPECT_EQ(ScreenExtractedAddress("a*b@example.com", 4), 4);  // earlier codes stay
+}
+
+// One extractor for the envelope and the check: for every field, what the
+// check passes is exactly what RCPT TO would receive, and a field the
+// envelope refuses never passes the check.
+TEST(EnvelopeAndCheck, AgreeOnEveryField) {
+    using P = address::FieldCheck::Problem;
+    struct Row {
+        std::string field;
+        int check;                           // level-1 code of the record
+        P envelope;                          // what the send does with it
+        std::vector<std::string> addresses;  // what RCPT TO receives when it sends
+    };
+    const std::string wideSpace = "\x81\x40";
+    const std::vector<Row> rows = {
+        {"taro@example.com", 0, P::None, {"taro@example.com"}},
+        // Every address in the field is checked, not only the first.
+        {"a@example.com, b@example.co.jp", 0, P::None, {"a@example.com", "b@example.co.jp"}},
+        {"a@example.com, b@ab.co.jp", 2, P::None, {"a@example.com", "b@ab.co.jp"}},
+        // A full-width space separates for both.
+        {"a@example.com" + wideSpace + "b@example.com",
+         0,
+         P::None,
+         {"a@example.com", "b@example.com"}},
+        {"a@example.com" + wideSpace, 0, P::None, {"a@example.com"}},
+        // Half-width kana are characters of the token for both, and refused.
+        {"\xB1\xB2\xB3@example.com", 1, P::NotAnAddress, {}},
+        // A name without brackets: skipped by both.
+        {"\x8e\x52\x93\x63 taro@example.com \x97\x6c", 0, P::None, {"taro@example.com"}},
+        {"\x8e\x52\x93\x63", 1, P::NoAddress, {}},
+        // Hostile fields.
+        {"r01@example.com\r\nBcc: victim01@evil.test", 1, P::ControlCharacter, {}},
+        {"r04@example.com>\r\nRCPT TO:<victim04@evil.test", 1, P::ControlCharacter, {}},
+        {"r01@example.com Bcc: victim01@evil.test", 1, P::NotAnAddress, {}},
+        {std::string("a@example.com\0", 14), 1, P::ControlCharacter, {}},
+        {"note a@example.com", 2, P::NotAnAddress, {}},  // "note" has no domain
+    };
+    DomainChecker checker;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.field);
+        const auto checked = checker.CheckAddressField(row.field, false);
+        const auto envelope = address::checkField(row.field);
+        EXPECT_EQ(checked.code, row.check);
+        EXPECT_EQ(envelope.problem, row.envelope);
+        if (envelope.ok()) {
+            EXPECT_EQ(envelope.addresses, row.addresses);
+        }
+        if (checked.code == 0) {
+            ASSERT_TRUE(envelope.ok()) << "the check passed a field the send refuses";
+            EXPECT_EQ(envelope.addresses, checked.addresses)
+                << "send and check see other addresses";
+        }
+    }
 }
 
 }  // namespace

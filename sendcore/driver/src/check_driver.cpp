@@ -133,9 +133,16 @@ int runAddressCheck(const SendSettings& settings, int targetCount, CheckSource& 
                                     targetCount, checked));
             ui.setAddressLine(entry.stored);
         }
-        const std::string extracted = verify::ExtractAddress(entry.stored, 0);
+        // Every address the envelope would send to is checked, not only the first.
+        const verify::DomainChecker::FieldResult field =
+            checker.CheckAddressField(entry.stored, check.AllowDomain != 0);
+        std::string extracted;
+        for (const std::string& a : field.addresses) {
+            extracted += (extracted.empty() ? "" : ",") + a;
+        }
         if (!level2) {
-            ui.setAddressLine(format(sj("E-Mailアドレス : %s").c_str(), extracted.c_str()));
+            ui.setAddressLine(
+                format(sj("E-Mailアドレス : %s").c_str(), logText(extracted).c_str()));
         }
         RecipientResult result{entry.position, entry.stored, RecipientOutcome::kFailed,
                                addressbook::kStatusDuplicate, verify::kDuplicateAddress};
@@ -144,26 +151,25 @@ int runAddressCheck(const SendSettings& settings, int targetCount, CheckSource& 
                               resultMessage(verify::kDuplicateAddress), extracted);
             source.setStatus(entry.key, addressbook::kStatusDuplicate);
             ++ng;
+        } else if (field.code != 0) {
+            log.addressFailed(entry.position, field.code, resultMessage(field.code), entry.stored);
+            source.setStatus(entry.key, addressbook::kStatusInvalid);
+            result.status = addressbook::kStatusInvalid;
+            result.code = field.code;
+            ++ng;
         } else {
-            int code = checker.CheckAddressSyntax(extracted, check.AllowDomain != 0);
-            code = verify::ScreenExtractedAddress(extracted, code);
-            if (code != 0) {
-                log.addressFailed(entry.position, code, resultMessage(code), entry.stored);
-                source.setStatus(entry.key, addressbook::kStatusInvalid);
-                result.status = addressbook::kStatusInvalid;
-                result.code = code;
-                ++ng;
-            } else {
-                ++ok;
-                if (level2) {
-                    level2Entries.push_back(makeLevel2Entry(entry, extracted));
-                } else if (okLines) {
-                    log.addressPassed(entry.position, extracted);
+            ++ok;
+            if (level2) {
+                // One entry per address; the record passes when all of them do.
+                for (const std::string& a : field.addresses) {
+                    level2Entries.push_back(makeLevel2Entry(entry, a));
                 }
-                result.outcome = RecipientOutcome::kPassed;
-                result.status = addressbook::kStatusNormal;
-                result.code = 0;
+            } else if (okLines) {
+                log.addressPassed(entry.position, extracted);
             }
+            result.outcome = RecipientOutcome::kPassed;
+            result.status = addressbook::kStatusNormal;
+            result.code = 0;
         }
         // At level 2 a pass is only known once the DNS has answered.
         if (result.outcome == RecipientOutcome::kFailed || !level2) {
@@ -263,27 +269,45 @@ int runAddressCheck(const SendSettings& settings, int targetCount, CheckSource& 
         ui.setPosition(count);
         MXVerifyWait(&param);
     }
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        const Level2Entry& e = level2Entries[i];
-        const int code = items[i].result;
-        if (cancelled && code == MXVERIFY_RESULT_UNDECIDED) {
-            continue;
+    // A record with several addresses has an entry for each, one after the
+    // other: it fails when one of them fails, and passes when all of them pass.
+    int okTotal = 0;
+    int ngTotal = ng;
+    for (std::size_t first = 0; first < items.size();) {
+        std::size_t end = first;
+        int failedCode = 0;
+        bool undecided = false;
+        std::string passed;
+        for (; end < items.size() && level2Entries[end].key == level2Entries[first].key; ++end) {
+            const Level2Entry& e = level2Entries[end];
+            const int code = items[end].result;
+            if (cancelled && code == MXVERIFY_RESULT_UNDECIDED) {
+                undecided = true;
+            } else if (code < 0) {
+                log.addressFailed(e.position, code, resultMessage(code), e.extracted);
+                failedCode = failedCode != 0 ? failedCode : code;
+            }
+            passed += (passed.empty() ? "" : ",") + e.extracted;
         }
-        if (code < 0) {
-            log.addressFailed(e.position, code, resultMessage(code), e.extracted);
-            source.setStatus(e.key, addressbook::kStatusDnsError);
-            ui.recipientDone({e.position, e.stored, RecipientOutcome::kFailed,
-                              addressbook::kStatusDnsError, code});
+        const Level2Entry& record = level2Entries[first];
+        first = end;
+        if (failedCode != 0) {
+            source.setStatus(record.key, addressbook::kStatusDnsError);
+            ui.recipientDone({record.position, record.stored, RecipientOutcome::kFailed,
+                              addressbook::kStatusDnsError, failedCode});
+            ++ngTotal;
+        } else if (undecided) {
+            // Cancelled before the DNS decided: left unchecked, not called failed.
+            continue;
         } else {
             if (okLines) {
-                log.addressPassed(e.position, e.extracted);
+                log.addressPassed(record.position, passed);
             }
-            ui.recipientDone(
-                {e.position, e.stored, RecipientOutcome::kPassed, addressbook::kStatusNormal, 0});
+            ui.recipientDone({record.position, record.stored, RecipientOutcome::kPassed,
+                              addressbook::kStatusNormal, 0});
+            ++okTotal;
         }
     }
-    const int okTotal = param.okCount;
-    const int ngTotal = ng + param.ngCount;
     log.levelEnd(2, okTotal, ngTotal, logStyle);
     log.close();
     if (dialUp && dialUp->connected() && account.dialUp.AutoCut == 1) {

@@ -8,6 +8,7 @@
 #include <random>
 
 #include "addressbook/record.h"
+#include "common/address.h"
 #include "common/cp932.h"
 #include "common/program.h"
 #include "driver/personalise.h"
@@ -34,6 +35,9 @@ constexpr int kEngineStopped = -1;
 constexpr int kEngineStoppedAfterMessage = 7500;
 // A message held back by the commit hook.
 constexpr int kEngineWithheld = -13;
+// ZEPH_GetLastError after a message whose To, Cc, Bcc or From value the
+// engine refused to put into the envelope.
+constexpr int kEngineNotAnAddress = -8;
 
 EngineErrorValues engineErrors() {
     EngineErrorValues e;
@@ -171,6 +175,9 @@ private:
     }
     void accountResult(const Recipient& r, bool accepted, const EngineErrorValues& e,
                        const std::string& reply);
+    // A recipient whose address field cannot give an envelope its addresses:
+    // failed without the engine seeing it, with the reason in the log.
+    void refuseAddress(const Recipient& r, const address::FieldCheck& field);
     // After a confirmed or declined stop: 508, or a fresh session.
     int stopAnswered(bool yes);
     int pause();
@@ -481,6 +488,9 @@ void SendRun::accountResult(const Recipient& r, bool accepted, const EngineError
         ++m_ng;
         if (m_settings.LogFileMode != 0) {
             m_log.messageFailed(r.position, r.address, e, e.smtpReplyCode != 0 ? reply : "");
+            if (e.smtpReplyCode == 0 && e.lastError == kEngineNotAnAddress) {
+                m_log.note(reply);  // which header value and why
+            }
         }
         m_recipients.markSendFailed();
         m_recipients.messageRefused(e.smtpReplyCode, e.smtpReplyCode != 0 ? reply : "");
@@ -489,6 +499,20 @@ void SendRun::accountResult(const Recipient& r, bool accepted, const EngineError
         result.code = e.lastError;
     }
     m_ui.recipientDone(result);
+    reportProgress(r);
+}
+
+void SendRun::refuseAddress(const Recipient& r, const address::FieldCheck& field) {
+    ++m_ng;
+    const std::string reason = address::describe(field);
+    if (m_settings.LogFileMode != 0) {
+        m_log.messageFailed(r.position, r.address, EngineErrorValues{}, "");
+        m_log.note(reason);
+    }
+    m_recipients.markSendFailed();
+    m_recipients.messageRefused(0, reason);
+    m_ui.recipientDone(
+        {r.position, r.address, RecipientOutcome::kRefused, addressbook::kStatusSendError, 0});
     reportProgress(r);
 }
 
@@ -518,6 +542,12 @@ int SendRun::sendTo(const Recipient& r) {
     if (p == Personalised::kSkipped) {
         // No message for this recipient; counted towards N, not as failed.
         m_ui.recipientDone({r.position, r.address, RecipientOutcome::kSkipped, 0, 0});
+        return 0;
+    }
+    // A field with a control character or with text that is no address
+    // never reaches the envelope: the recipient fails, and the log says why.
+    if (const address::FieldCheck envelope = address::checkField(r.address); !envelope.ok()) {
+        refuseAddress(r, envelope);
         return 0;
     }
     return sendOne(r, 0, m_message.subject(), m_message.body());
@@ -801,6 +831,15 @@ int SendRun::execute() {
     }
     if (auto auth = readSmtpAuthFile(m_options.smtpAuthFile); !auth) {
         return refuseRun(cp932::fromUtf8Named(auth.error().message));
+    }
+    // Cc and Bcc go into every message's envelope: junk there would fail (or
+    // mail) every recipient.
+    for (const auto& [name, value] :
+         {std::pair{"Cc: ", &m_contents.cc}, std::pair{"Bcc: ", &m_contents.bcc}}) {
+        const address::FieldCheck field = address::checkField(*value);
+        if (!field.ok() && field.problem != address::FieldCheck::Problem::NoAddress) {
+            return refuseRun(name + address::describe(field));
+        }
     }
     if (int r = prepare(); r != 0) {
         return r;

@@ -123,3 +123,87 @@ TEST(MergeLineEnds, BareCrOrLfBecomesCrLfInsideData) {
     EXPECT_EQ(d.body.substr(0, d.body.find("おわり")), "本社\n営業部\n一行目\n二行目\n");
     EXPECT_EQ(d.subject, "本社 営業部のご案内");
 }
+
+namespace {
+
+// Address fields as an import or a hostile file may hold them. Row 5 has two
+// real addresses and is sent to both; every other one of rows 1-6 is refused.
+std::vector<BookRow> hostileRows() {
+    return {
+        {"1", "", "", "", "r01@example.com\r\nBcc: victim01@evil.test", "様", {}},
+        {"2", "", "", "", "r02@example.com Bcc: victim02@evil.test", "様", {}},
+        {"3", "", "", "", "ok03@example.co.jp", "様", {}},
+        {"4", "", "", "", "r04@example.com>\r\nRCPT TO:<victim04@evil.test", "様", {}},
+        {"5", "", "", "", "r05@example.co.jp, second05@example.co.jp", "様", {}},
+        {"6", "", "", "", "ｱｲｳ@example.com", "様", {}},
+    };
+}
+
+}  // namespace
+
+// The check refuses what the envelope refuses, and an unchecked book still
+// never puts a field's words into RCPT TO.
+TEST(HostileAddresses, RefusedByTheCheckAndNeverInTheEnvelope) {
+    RunFixture fx;
+    fx.startRecorder();
+    fx.writeBook(hostileRows());
+    fx.writeBook(hostileRows(), "unchecked.tn2");
+    contents::SendContents c;
+    c.subject = sj("ご案内");
+    c.body = sj("本文\r\n");
+    fx.writeContents(c);
+    fx.saveSettings();
+
+    RunResult checked = fx.tarn({"check", fx.path("book.tn2").string(), "--level", "1", "--yes"});
+    ASSERT_EQ(checked.exitCode, 0) << checked.err;
+    auto book = fx.readBook();
+    const int expected[] = {2, 2, 0, 2, 0, 2};
+    for (std::size_t i = 0; i < 6; ++i) {
+        EXPECT_EQ(book.record(i).status(), expected[i]) << "record " << i + 1;
+    }
+    const std::string checkLog = maskedLog(fx.path("check.log"));
+    EXPECT_NE(checkLog.find("\"00001\",\"NG\",\" 1:無効な文字が含まれています。\","
+                            "\"r01@example.com\\r\\nBcc: victim01@evil.test\"\n"),
+              std::string::npos)
+        << checkLog;
+    EXPECT_NE(checkLog.find("\"00005\",\"OK\",\"r05@example.co.jp,second05@example.co.jp\"\n"),
+              std::string::npos)
+        << checkLog;
+
+    RunResult sent = fx.tarn({"send", fx.path("unchecked.tn2").string(), "--yes"});
+    ASSERT_EQ(sent.exitCode, 3) << sent.err;  // recipients were refused
+    EXPECT_NE(sent.out.find("結果 [OK:2件 NG:4件]"), std::string::npos) << sent.out;
+    const std::string transcript = fx.transcript();
+    for (const char* never : {"victim01", "victim02", "victim04", "Bcc", "RCPT TO:<TO", "\xB1"}) {
+        EXPECT_EQ(transcript.find(never), std::string::npos) << never << "\n" << transcript;
+    }
+    std::vector<std::string> rcpts;
+    for (std::size_t at = 0; (at = transcript.find("RCPT TO:<", at)) != std::string::npos;) {
+        const std::size_t end = transcript.find('\n', at);
+        rcpts.push_back(transcript.substr(at, end - at));
+        at = end;
+    }
+    EXPECT_EQ(rcpts, (std::vector<std::string>{"RCPT TO:<ok03@example.co.jp>",
+                                               "RCPT TO:<r05@example.co.jp>",
+                                               "RCPT TO:<second05@example.co.jp>"}));
+    EXPECT_EQ(fx.recordedCount(), 2);
+
+    auto after = fx.readBook("unchecked.tn2");
+    const int sendStatus[] = {4, 4, 0, 4, 0, 4};
+    for (std::size_t i = 0; i < 6; ++i) {
+        EXPECT_EQ(after.record(i).status(), sendStatus[i]) << "record " << i + 1;
+    }
+    // Each refused recipient: one failure line and its reason, nothing forged.
+    const std::string log = maskedLog(fx.path("send.log"));
+    EXPECT_NE(log.find("\"00001\",\"r01@example.com\\r\\nBcc: victim01@evil.test\",\"送信失敗\","
+                       "0,0,0,0\n\t\"E-Mail に制御文字 (CR 0x0D) があるため、"
+                       "このアドレスには送りません。\"\n"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("\"00002\",\"r02@example.com Bcc: victim02@evil.test\",\"送信失敗\","
+                       "0,0,0,0\n\t\"E-Mail の「Bcc:」にメールアドレスに使えない文字 (':' 0x3A)"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("\n\"00002\",\"victim"), std::string::npos) << log;
+    EXPECT_NE(log.find("結果 [OK:2件 NG:4件]"), std::string::npos) << log;
+}

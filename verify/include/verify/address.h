@@ -31,18 +31,22 @@ inline constexpr int kDuplicateAddress = 7;
 // UTF-8; empty for 0 and unknown codes.
 std::string_view CheckResultMessage(int code);
 
-// Cuts the bare address out of a stored address field (display names, quoted
-// text, comments and brackets are dropped). With separator 0 the first address
-// is returned, otherwise every address found joined by the separator. Every
-// non-ASCII character becomes "*", so that the final screening rejects it.
+// Cuts the bare address out of a stored address field with the extractor the
+// envelope uses (common/address.h): display names, quoted text, comments and
+// brackets are dropped, and words of a name written without brackets are not
+// addresses. With separator 0 the first address is returned, otherwise every
+// address joined by the separator; a field without any address gives its first
+// token (or nothing). Every non-ASCII character becomes "*", so that the final
+// screening rejects it.
 std::string ExtractAddress(std::string_view text, char separator = 0);
 
 // The text after the last at-sign (double-byte aware), or the whole text.
 std::string_view DomainPart(std::string_view address);
 
-// The two screens applied to an extracted address that CheckAddressSyntax
-// accepted: longer than 512 bytes -> 2, then containing "*" -> 1 (the later wins).
-// A non-zero code is returned unchanged.
+// The screens applied to an extracted address that CheckAddressSyntax
+// accepted: longer than 512 bytes -> 2, then containing "*" or a character
+// that cannot stand in an address, or not of the form local@domain -> 1 (the
+// later wins). A non-zero code is returned unchanged.
 int ScreenExtractedAddress(std::string_view extracted, int code);
 
 // The names of the list files beside the program.
@@ -85,6 +89,18 @@ public:
     // `relaxed` (the AllowDomain setting) drops the minimum length and the
     // structure rules for country domains.
     int CheckAddressSyntax(std::string_view address, bool relaxed) const;
+
+    // Level 1 for a stored address field, as one verdict for the record: a
+    // control character anywhere (CR, LF, NUL, ...) -> 1; otherwise every
+    // address the envelope would send to is checked and screened, and the first
+    // failure decides. `addresses` are the extracted addresses (masked), for
+    // the log and for level 2; `failed` the one that failed.
+    struct FieldResult {
+        int code = kSyntaxOk;
+        std::vector<std::string> addresses;
+        std::string failed;
+    };
+    FieldResult CheckAddressField(std::string_view stored, bool relaxed) const;
 
     std::size_t listedCount() const { return m_entryCount; }
     std::size_t regionalCount() const { return m_regionalCount; }
