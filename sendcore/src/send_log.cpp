@@ -1,5 +1,9 @@
 #include "sendcore/send_log.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -125,9 +129,31 @@ SendLog::~SendLog() = default;
 
 Status SendLog::open(const std::filesystem::path& path, int createMode) {
     close();
-    std::FILE* f = std::fopen(path.c_str(), createMode != 0 ? "abe" : "wbe");
-    if (f == nullptr) {
+    // Opened without emptying it, locked, and only then emptied: a log that
+    // another run is writing is refused rather than cut off under it or mixed
+    // with our lines. O_NONBLOCK: a FIFO without a reader fails instead of
+    // hanging the run.
+    const int flags =
+        O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (createMode != 0 ? O_APPEND : 0);
+    int fd = ::open(path.c_str(), flags, 0644);
+    if (fd < 0) {
         return makeError(path.string() + ": " + std::strerror(errno));
+    }
+    auto failed = [&](std::string why) {
+        ::close(fd);
+        return makeError(path.string() + ": " + why);
+    };
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        return failed(errno == EWOULDBLOCK ? "別の送信またはチェックがこのログに書き込み中です"
+                                           : std::strerror(errno));
+    }
+    if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 ||
+        (createMode == 0 && ::ftruncate(fd, 0) != 0)) {
+        return failed(std::strerror(errno));
+    }
+    std::FILE* f = ::fdopen(fd, createMode != 0 ? "ab" : "wb");
+    if (f == nullptr) {
+        return failed(std::strerror(errno));
     }
     m_file.reset(f);
     return Ok{};

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,12 +17,34 @@ const char* lockName(Application app) {
     return app == Application::GroupSend ? "TarnSendV2Instance" : "TarnDBSendV2Instance";
 }
 
-// 0644 and opened read-only: flock works on any descriptor, so another user
-// sharing /tmp can still take part instead of being locked out by our file.
-// O_NOFOLLOW: a symlink planted in /tmp is not followed.
+// Opened read-only: flock works on any descriptor. O_NOFOLLOW: a symlink in
+// the folder is not followed.
 int openLockFile(const std::filesystem::path& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     return fd;
+}
+
+std::filesystem::path fallbackFolder() {
+    std::error_code ec;
+    std::filesystem::path tmp = std::filesystem::temp_directory_path(ec);  // TMPDIR, else /tmp
+    return (ec ? std::filesystem::path("/tmp") : tmp) / ("tarn-" + std::to_string(::geteuid()));
+}
+
+// The folder must be ours and closed to others (the per-user fallback is made
+// here); the reason (UTF-8) when it is not.
+std::string unusableFolder(const std::filesystem::path& folder) {
+    if (folder == fallbackFolder() && ::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        return folder.string() + ": " + std::strerror(errno);
+    }
+    struct stat st {};
+    if (::lstat(folder.c_str(), &st) != 0) {
+        return folder.string() + ": " + std::strerror(errno);
+    }
+    if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & 022) != 0) {
+        return folder.string() +
+               ": 自分のものでないか、他のユーザーが書き込めるフォルダーのため使えません";
+    }
+    return {};
 }
 
 bool tryLock(int fd) {
@@ -36,8 +59,7 @@ bool tryLock(int fd) {
 
 std::filesystem::path InstanceLock::lockFolder() {
     const char* dir = std::getenv("XDG_RUNTIME_DIR");
-    return (dir != nullptr && *dir == '/') ? std::filesystem::path(dir)
-                                           : std::filesystem::path("/tmp");
+    return (dir != nullptr && *dir == '/') ? std::filesystem::path(dir) : fallbackFolder();
 }
 
 InstanceLock InstanceLock::acquire(Application app, const std::filesystem::path& folder) {
@@ -45,6 +67,10 @@ InstanceLock InstanceLock::acquire(Application app, const std::filesystem::path&
     Application other =
         app == Application::GroupSend ? Application::DatabaseSend : Application::GroupSend;
 
+    if (std::string why = unusableFolder(folder); !why.empty()) {
+        lock.m_message = std::move(why);
+        return lock;
+    }
     std::filesystem::path ownPath = folder / lockName(app);
     int own = openLockFile(ownPath);
     if (own < 0) {

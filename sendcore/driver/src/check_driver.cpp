@@ -80,7 +80,8 @@ int runAddressCheck(const SendSettings& settings, int targetCount, CheckSource& 
         return kErrNoLogFileName;
     }
     SendLog log(options.logClock);
-    if (!log.open(cp932::pathFromSjis(logName), check.CheckLogCreateMode)) {
+    if (auto opened = log.open(cp932::pathFromSjis(logName), check.CheckLogCreateMode); !opened) {
+        ui.errorBox(sj("ターノス - エラー"), cp932::fromUtf8Named(opened.error().message));
         return kErrLogOpen;
     }
     // Header and the start of level 1.

@@ -254,7 +254,9 @@ int SendRun::prepare() {
         return kErrNoLogFileName;
     }
     if (m_settings.LogFileMode > 0) {
-        if (!m_log.open(cp932::pathFromSjis(logFileName), m_settings.LogCreateMode)) {
+        if (auto opened = m_log.open(cp932::pathFromSjis(logFileName), m_settings.LogCreateMode);
+            !opened) {
+            m_ui.errorBox(sj("ターノス - エラー"), cp932::fromUtf8Named(opened.error().message));
             return kErrLogOpen;
         }
         m_log.runHeader(m_options.recipientSourceName, m_options.contentsPath,

@@ -2,6 +2,8 @@
 // used stop `tarn send` before the server sees a command, with a reason.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "send_fixture.h"
 #include "smtp_recorder.h"
 
@@ -206,4 +208,111 @@ TEST(HostileAddresses, RefusedByTheCheckAndNeverInTheEnvelope) {
         << log;
     EXPECT_EQ(log.find("\n\"00002\",\"victim"), std::string::npos) << log;
     EXPECT_NE(log.find("結果 [OK:2件 NG:4件]"), std::string::npos) << log;
+}
+
+namespace {
+
+std::vector<BookRow> fiveRecipients() {
+    std::vector<BookRow> rows;
+    for (int i = 1; i <= 5; ++i) {
+        rows.push_back({"社" + std::to_string(i),
+                        "",
+                        "",
+                        "",
+                        "r" + std::to_string(i) + "@example.co.jp",
+                        "様",
+                        {}});
+    }
+    return rows;
+}
+
+// A slow send running in a thread of its own: WaitMSec spaces its messages.
+class RunningSend {
+public:
+    RunningSend(const RunFixture& fx, const std::string& book)
+        : m_thread([&fx, book, this] {
+              m_result = fx.tarn({"send", fx.path(book).string(), "--yes"});
+          }) {}
+    ~RunningSend() { join(); }
+    RunResult& join() {
+        if (m_thread.joinable()) {
+            m_thread.join();
+        }
+        return m_result;
+    }
+
+private:
+    RunResult m_result;
+    std::thread m_thread;
+};
+
+}  // namespace
+
+// Two runs on one book at once: the second refuses at once, and every
+// recipient gets exactly one message.
+TEST(RunLocks, SecondRunOnABookRefusesAndEveryRecipientGetsOneMessage) {
+    RunFixture fx;
+    fx.startRecorder();
+    fx.writeBook(fiveRecipients());
+    contents::SendContents c;
+    c.subject = sj("ご案内");
+    c.body = sj("本文\r\n");
+    fx.writeContents(c);
+    fx.settings().WaitMSec = 400;
+    fx.saveSettings();
+
+    RunningSend first(fx, "book.tn2");
+    ASSERT_TRUE(waitUntil([&] { return fx.transcript().find("RCPT TO:") != std::string::npos; }));
+    RunResult second = fx.tarn({"send", fx.path("book.tn2").string(), "--yes"});
+    RunResult check = fx.tarn({"check", fx.path("book.tn2").string(), "--level", "1", "--yes"});
+    RunResult& done = first.join();
+    ASSERT_EQ(done.exitCode, 0) << done.err;
+
+    for (const RunResult* refused : {&second, &check}) {
+        EXPECT_EQ(refused->exitCode, 1);
+        EXPECT_NE(refused->err.find("は別の送信またはチェックが使用中です"), std::string::npos)
+            << refused->err;
+    }
+    const std::string transcript = fx.transcript();
+    for (int i = 1; i <= 5; ++i) {
+        const std::string rcpt = "RCPT TO:<r" + std::to_string(i) + "@example.co.jp>";
+        const std::size_t at = transcript.find(rcpt);
+        EXPECT_NE(at, std::string::npos) << rcpt;
+        EXPECT_EQ(transcript.find(rcpt, at + 1), std::string::npos) << rcpt << " twice";
+    }
+    EXPECT_EQ(fx.recordedCount(), 5);
+    EXPECT_NE(maskedLog(fx.path("send.log")).find("結果 [OK:5件 NG:0件]"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(fx.path(".book.tn2.lock")));
+    EXPECT_EQ(fx.tarn({"check", fx.path("book.tn2").string(), "--level", "1", "--yes"}).exitCode,
+              0);
+}
+
+// Two books, one send log: the second run neither empties the log under the
+// first nor mixes its lines into it; it stops before connecting.
+TEST(RunLocks, ALogAnotherRunWritesIsNeitherCutNorMixed) {
+    RunFixture fx;
+    fx.startRecorder();
+    fx.writeBook(fiveRecipients());
+    fx.writeBook({{"別", "", "", "", "other@example.co.jp", "様", {}}}, "other.tn2");
+    contents::SendContents c;
+    c.subject = sj("ご案内");
+    c.body = sj("本文\r\n");
+    fx.writeContents(c);
+    fx.settings().WaitMSec = 400;
+    fx.saveSettings();
+
+    RunningSend first(fx, "book.tn2");
+    ASSERT_TRUE(waitUntil([&] { return fx.transcript().find("RCPT TO:") != std::string::npos; }));
+    RunResult second = fx.tarn({"send", fx.path("other.tn2").string(), "--yes"});
+    ASSERT_EQ(first.join().exitCode, 0);
+
+    EXPECT_EQ(second.exitCode, 1);
+    EXPECT_NE(second.err.find("書き込み中です"), std::string::npos) << second.err;
+    EXPECT_NE(second.err.find("(№503)"), std::string::npos) << second.err;
+    EXPECT_EQ(fx.transcript().find("other@"), std::string::npos);
+    const std::string log = maskedLog(fx.path("send.log"));
+    EXPECT_TRUE(log.starts_with("TARN01 LogText TS\n送信データ:[")) << log;
+    EXPECT_NE(log.find("book.tn2]"), std::string::npos) << log;
+    EXPECT_EQ(log.find("other.tn2"), std::string::npos) << log;
+    EXPECT_TRUE(log.ends_with("結果 [OK:5件 NG:0件]\n\n")) << log;
 }

@@ -43,7 +43,9 @@ public:
     SendLog& operator=(const SendLog&) = delete;
 
     // Closes an open file, then opens `path`: appending when createMode is
-    // non-zero, else created anew (an existing file is emptied).
+    // non-zero, else created anew (an existing file is emptied). The file is
+    // locked (flock) while open: a log another run is writing is refused, with
+    // a message that says so, and left as it is.
     Status open(const std::filesystem::path& path, int createMode);
     void close();
     bool isOpen() const { return m_file != nullptr; }

@@ -1,6 +1,16 @@
 // One running copy of the sending applications: the group-send application
 // holds the lock file "TarnSendV2Instance", the database-send application
 // "TarnDBSendV2Instance", and each refuses to start while either is held.
+// Like the named mutexes they stand in for, the locks are per user: another
+// user's copy on the same machine neither blocks nor is blocked.
+//
+// An application takes it first thing in main() and keeps it for its life:
+//
+//     tarn::InstanceLock instance = tarn::InstanceLock::acquire(tarn::Application::GroupSend);
+//     if (!instance.held()) {
+//         QMessageBox::information(nullptr, fromSjis... kInstanceTitle, instance.message());
+//         return 0;
+//     }
 #pragma once
 
 #include <filesystem>
@@ -31,7 +41,9 @@ public:
     // applications starting at once can both refuse, but never both run.
     static InstanceLock acquire(Application app,
                                 const std::filesystem::path& folder = lockFolder());
-    // XDG_RUNTIME_DIR when set, else /tmp.
+    // XDG_RUNTIME_DIR when set, else the folder tarn-UID in the temporary
+    // folder (TMPDIR, else /tmp), made 0700 on first use. A folder that is not ours, or that others
+    // may write to, is refused (LockFolderUnusable): a lock file planted there could keep us out.
     static std::filesystem::path lockFolder();
 
     InstanceLock(InstanceLock&& other) noexcept;
