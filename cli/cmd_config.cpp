@@ -6,6 +6,7 @@
 
 #include "command.h"
 #include "driver/send_quota.h"
+#include "secret_input.h"
 #include "sendcore/registry.h"
 #include "sendcore/settings.h"
 
@@ -84,7 +85,7 @@ const Command& getCommand();
 const Command& setCommand();
 
 int runGet(const std::vector<std::string>& args) {
-    Args a(args, {}, {});
+    Args a(args, {}, {"reveal"});
     if (!a.ok()) {
         return usageError(getCommand(), a.error());
     }
@@ -100,6 +101,11 @@ int runGet(const std::vector<std::string>& args) {
     if (v == nullptr) {
         return fail(a.positional()[0] + ": 値が設定されていません");
     }
+    if (v->type == RegType::Sz && isPasswordValueName(path->name) && !a.has("reveal") &&
+        !v->text.empty()) {
+        out("********\n");
+        return kSuccess;
+    }
     out((v->type == RegType::Dword ? dwordText(v->dword) : fromSjis(v->text)) + "\n");
     return kSuccess;
 }
@@ -109,16 +115,37 @@ int runSet(const std::vector<std::string>& args) {
     if (!a.ok()) {
         return usageError(setCommand(), a.error());
     }
-    if (a.positional().size() != 2) {
+    if (a.positional().empty() || a.positional().size() > 2) {
         return usageError(setCommand(), "キーと値を指定してください");
     }
     const std::string& keyText = a.positional()[0];
-    const std::string& valueText = a.positional()[1];
     auto path = parsePath(keyText);
     if (!path) {
         return usageError(setCommand(), "キーが正しくありません: " + keyText);
     }
     bool asDword = a.has("dword");
+    // A password never comes from the command line, where /proc/PID/cmdline
+    // and the shell's history show it: it is typed at a prompt or piped in.
+    const bool secret = !asDword && isPasswordValueName(path->name);
+    if (secret && a.positional().size() == 2) {
+        return usageError(setCommand(),
+                          keyText +
+                              " はパスワードです。コマンドラインには書かず、値を省いてください"
+                              "（端末では入力を求め、それ以外では標準入力の 1 行目を使います）");
+    }
+    if (!secret && a.positional().size() != 2) {
+        return usageError(setCommand(), "キーと値を指定してください");
+    }
+    std::string valueText;
+    if (secret) {
+        auto typed = readSecret(keyText + " の値");
+        if (!typed) {
+            return fail(typed.error().message);
+        }
+        valueText = std::move(*typed);
+    } else {
+        valueText = a.positional()[1];
+    }
     auto known = describeSettingsValue(path->relativeKey, path->name);
     if (known && (known->type == RegType::Dword) != asDword) {
         return fail(keyText + " は " + (known->type == RegType::Dword ? "DWORD" : "文字列") +
@@ -260,12 +287,16 @@ int runQuota(const std::vector<std::string>& argv) {
     return kSuccess;
 }
 
-const Command kGet{
-    "config get",
-    "config get KEY\n  KEY: ZEPHV2 より下のパス（例 Option\\DefAccount\\DefSMTPName）",
-    "設定（レジストリファイル）の値を1つ表示します", runGet};
+const Command kGet{"config get",
+                   "config get KEY [--reveal]\n"
+                   "  KEY: ZEPHV2 より下のパス（例 Option\\DefAccount\\DefSMTPName）\n"
+                   "  --reveal: パスワードを伏せずに表示します",
+                   "設定（レジストリファイル）の値を1つ表示します", runGet};
 const Command kSet{"config set",
-                   "config set KEY VALUE [--dword]\n  --dword: 数値（DWORD）として書き込みます",
+                   "config set KEY VALUE [--dword]\n"
+                   "config set KEY            （パスワード: 端末では入力を求め、それ以外では\n"
+                   "                           標準入力の 1 行目を使います）\n"
+                   "  --dword: 数値（DWORD）として書き込みます",
                    "設定（レジストリファイル）の値を1つ書き込みます", runSet};
 const Command kShow{"config show", "config show", "設定をすべて表示します（パスワードは伏せます）",
                     runShow};

@@ -1,6 +1,10 @@
 // `tarn config` end to end, on a registry file in a temporary folder.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <thread>
 
@@ -14,9 +18,9 @@ using test::RunResult;
 
 class ConfigCommand : public ::testing::Test {
 protected:
-    RunResult tarn(std::vector<std::string> args) {
+    RunResult tarn(std::vector<std::string> args, const std::string& input = {}) {
         args.insert(args.begin(), {test::tarnPath(), "config"});
-        return run(args, {{"TARN_REGISTRY", m_registry}});
+        return run(args, {{"TARN_REGISTRY", m_registry}}, input);
     }
     test::TempDir m_dir;
     std::string m_registry = (m_dir / "registry").string();
@@ -93,8 +97,8 @@ TEST_F(ConfigCommand, RefusesValuesTheRecordCannotHold) {
 }
 
 TEST_F(ConfigCommand, ShowMasksPasswords) {
-    ASSERT_EQ(tarn({"set", "Option\\DefAccount\\PassWord", "dial-secret"}).exitCode, 0);
-    ASSERT_EQ(tarn({"set", "Option\\Account2\\PBSPassword2", "pop-secret"}).exitCode, 0);
+    ASSERT_EQ(tarn({"set", "Option\\DefAccount\\PassWord"}, "dial-secret\n").exitCode, 0);
+    ASSERT_EQ(tarn({"set", "Option\\Account2\\PBSPassword2"}, "pop-secret\n").exitCode, 0);
     ASSERT_EQ(tarn({"set", "Option\\DefAccount\\DefSMTPName", "mail.example.jp"}).exitCode, 0);
     ASSERT_EQ(tarn({"set", "Option\\WaitCount", "-1", "--dword"}).exitCode, 0);
     RunResult shown = tarn({"show"});
@@ -142,6 +146,78 @@ TEST_F(ConfigCommand, ConcurrentWritersLoseNoValue) {
         ASSERT_EQ(tarn({"get", "CheckParam\\DNSAddress"}).out, n + "\n") << "round " << round;
     }
     EXPECT_FALSE(std::filesystem::exists(m_dir / ".registry.lock"));
+}
+
+// A password never travels on a command line: refused there, read from
+// standard input (or typed at a prompt without echo), and masked by get.
+TEST_F(ConfigCommand, SecretsComeFromStandardInputAndAreMasked) {
+    const std::string key = "Option\\DefAccount\\DefPBSPassword";
+    RunResult onLine = tarn({"set", key, "visible-secret"});
+    EXPECT_EQ(onLine.exitCode, 2);
+    EXPECT_NE(onLine.err.find("パスワードです"), std::string::npos) << onLine.err;
+    EXPECT_FALSE(std::filesystem::exists(m_registry));
+
+    ASSERT_EQ(tarn({"set", key}, "piped secret \r\nsecond line\n").exitCode, 0);
+    EXPECT_EQ(tarn({"get", key}).out, "********\n");
+    EXPECT_EQ(tarn({"get", key, "--reveal"}).out, "piped secret \n");
+    // An empty line clears it (and an empty password is shown as empty).
+    ASSERT_EQ(tarn({"set", key}, "\n").exitCode, 0);
+    EXPECT_EQ(tarn({"get", key}).out, "\n");
+}
+
+// At a terminal: asked twice, never echoed, and absent from /proc while the
+// command runs.
+TEST_F(ConfigCommand, SecretTypedAtANoEchoPrompt) {
+    const std::string key = "Option\\Account4\\PassWord4";
+    const std::string secret = "typed-s3cret";
+    int master = -1;
+    const std::string tarnBin = test::tarnPath();
+    ::setenv("TARN_REGISTRY", m_registry.c_str(), 1);
+    pid_t child = ::forkpty(&master, nullptr, nullptr, nullptr);
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::execl(tarnBin.c_str(), tarnBin.c_str(), "config", "set", key.c_str(), nullptr);
+        ::_exit(127);
+    }
+    ::unsetenv("TARN_REGISTRY");
+    std::string screen;
+    auto drain = [&] {
+        pollfd p{master, POLLIN, 0};
+        while (::poll(&p, 1, 10) > 0) {
+            char buf[256];
+            const ssize_t n = ::read(master, buf, sizeof buf);
+            if (n <= 0) {
+                break;
+            }
+            screen.append(buf, static_cast<std::size_t>(n));
+        }
+    };
+    auto readUntil = [&](const std::string& needle) {
+        return test::waitUntil([&] {
+            drain();
+            return screen.find(needle) != std::string::npos;
+        });
+    };
+    ASSERT_TRUE(readUntil(": ")) << screen;
+    for (const char* part : {"cmdline", "environ"}) {
+        const std::string proc = test::readFile("/proc/" + std::to_string(child) + "/" + part);
+        EXPECT_FALSE(proc.empty()) << part;
+        EXPECT_EQ(proc.find(secret), std::string::npos) << part;
+    }
+    ASSERT_EQ(::write(master, (secret + "\n").data(), secret.size() + 1),
+              static_cast<ssize_t>(secret.size() + 1));
+    ASSERT_TRUE(readUntil("もう一度")) << screen;
+    ASSERT_EQ(::write(master, (secret + "\n").data(), secret.size() + 1),
+              static_cast<ssize_t>(secret.size() + 1));
+    int status = 0;
+    ASSERT_TRUE(test::waitUntil([&] {
+        drain();
+        return ::waitpid(child, &status, WNOHANG) == child;
+    }));
+    ::close(master);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << screen;
+    EXPECT_EQ(screen.find(secret), std::string::npos) << "echoed: " << screen;
+    EXPECT_EQ(tarn({"get", key, "--reveal"}).out, secret + "\n");
 }
 
 }  // namespace
