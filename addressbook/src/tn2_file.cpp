@@ -15,6 +15,7 @@
 // Counts come from the file and are not trusted: nothing is reserved beyond
 // what the remaining bytes could hold, and every read is bounds checked.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -27,6 +28,7 @@
 #include "addressbook/document.h"
 #include "common/archive.h"
 #include "common/cp932.h"
+#include "common/files.h"
 #include "numbers.h"
 
 namespace tarn::addressbook {
@@ -97,19 +99,19 @@ public:
     FileSource(std::filesystem::path path, std::size_t chunkBytes)
         : m_path(std::move(path)), m_chunk(std::max<std::size_t>(chunkBytes, 1)) {}
 
+    // Only a regular file: a FIFO would block for ever and a device such as
+    // /dev/urandom never ends, so neither is read at all.
     Status open() {
-        m_file.reset(std::fopen(m_path.c_str(), "rbe"));
+        auto opened = openRegularFile(m_path);
+        if (!opened) {
+            return opened.error();
+        }
+        m_file.reset(::fdopen(opened->fd, "rb"));
         if (!m_file) {
+            ::close(opened->fd);
             return makeError("cannot open " + m_path.string() + ": " + std::strerror(errno));
         }
-        struct stat st {};
-        if (::fstat(::fileno(m_file.get()), &st) != 0) {
-            return makeError("cannot stat " + m_path.string() + ": " + std::strerror(errno));
-        }
-        if (S_ISDIR(st.st_mode)) {
-            return makeError(m_path.string() + " is a folder, not a file");
-        }
-        m_size = st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 0;
+        m_size = opened->size;
         return Ok{};
     }
 

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <array>
+#include <chrono>
+#include <filesystem>
 
 #include "addressbook/document.h"
 #include "common/cp932.h"
@@ -94,6 +98,62 @@ TEST(BookShow, ReportsDamagedFilesAndUsage) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(run({tarnPath(), "book", "show"}).exitCode, 2);
     EXPECT_EQ(run({tarnPath(), "book", "show", "a.tn2", "--xml"}).exitCode, 2);
+}
+
+// Paths that are no saved file: refused at once, without reading 2 GiB of
+// /dev/urandom or waiting for ever on a FIFO.
+TEST(BookShow, RefusesDevicesAndFifosAtOnce) {
+    TempDir dir;
+    const auto fifo = dir / "pipe.tn2";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const auto fifoTnm = dir / "pipe.tnm";
+    ASSERT_EQ(::mkfifo(fifoTnm.c_str(), 0600), 0);
+    const std::vector<std::vector<std::string>> commands = {
+        {tarnPath(), "book", "show", "/dev/urandom"},
+        {tarnPath(), "book", "show", fifo.string()},
+        {tarnPath(), "contents", "show", fifoTnm.string()},
+    };
+    for (const auto& command : commands) {
+        const auto start = std::chrono::steady_clock::now();
+        auto r = run(command, {}, {}, std::chrono::seconds(20));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << command[3];
+        EXPECT_EQ(r.exitCode, 1) << command[3] << r.err;
+        EXPECT_FALSE(r.err.empty()) << command[3];
+    }
+}
+
+// Saving keeps what the person set on the file: its mode, its read-only
+// state, and a symlink stays a link to the file that gets the statuses.
+TEST(Tn2Save, KeepsModeRefusesReadOnlyAndWritesThroughLinks) {
+    TempDir dir;
+    const auto path = writeSmallBook(dir);
+    ::chmod(path.c_str(), 0600);
+    CTarnSendDoc doc;
+    ASSERT_TRUE(doc.OnOpenDocument(path, defaultFreeFieldTitles()));
+    const StatusUpdate normal{&doc.record(0), kStatusNormal};
+    ASSERT_TRUE(doc.setStatuses({&normal, 1}));
+    ASSERT_TRUE(doc.OnSaveDocument(path));
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << "a private book stays private";
+
+    ::chmod(path.c_str(), 0400);
+    const std::string before = test::readFile(path);
+    const StatusUpdate failed{&doc.record(0), kStatusSendError};
+    ASSERT_TRUE(doc.setStatuses({&failed, 1}));
+    auto refused = doc.OnSaveDocument(path);
+    ASSERT_FALSE(refused.ok());
+    EXPECT_NE(refused.error().message.find("read-only"), std::string::npos);
+    EXPECT_EQ(test::readFile(path), before);
+    ::chmod(path.c_str(), 0600);
+
+    const auto link = dir / "link.tn2";
+    std::filesystem::create_symlink(path, link);
+    ASSERT_TRUE(doc.OnSaveDocument(link));
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    CTarnSendDoc back;
+    ASSERT_TRUE(back.OnOpenDocument(path, defaultFreeFieldTitles()));
+    EXPECT_EQ(back.record(0).status(), kStatusSendError) << "the link's target has the statuses";
 }
 
 }  // namespace

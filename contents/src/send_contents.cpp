@@ -32,7 +32,8 @@ int openErrorCode(int err) {
 
 // Reads the file into memory, mapping each failure to its result code.
 int readFileBytes(const std::filesystem::path& path, std::string& bytes) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: a FIFO is refused below instead of waiting for a writer.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         return openErrorCode(errno);
     }
