@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "common/cp932.h"
+
 namespace zeph {
 namespace {
 
@@ -150,6 +152,7 @@ bool SmtpDialogue::connect(const std::string& host, int port, const SessionSetti
     closed();
     m_settings = settings;
     m_host = host;
+    m_port = port;
     if (!m_io.open(host, port)) {
         setState(State::Failed);
         return false;
@@ -313,7 +316,10 @@ State SmtpDialogue::afterGreeting() {
     if (m_settings.security == TlsMode::StartTls && !m_secured && !m_io.measuring()) {
         if (m_io.replyText().find("STARTTLS") == std::string::npos) {
             // Never fall back to plain text: the password would go out readable.
-            m_io.setReplyText("STARTTLS is not offered by the server\r\n");
+            m_io.setReplyText(tarn::cp932::fromUtf8Named(
+                "サーバ " + m_host + ":" + std::to_string(m_port) +
+                " は STARTTLS を提供していません (EHLO の応答にありません)。"
+                "暗号化しない接続にはしません\r\n"));
             m_io.fail(kSockErrStartTls, kPosStartTls);
             return State::Failed;
         }

@@ -166,6 +166,7 @@ private:
     std::deque<Command> m_owed;  // commands written whose replies are unread, in order
     SessionSettings m_settings;
     std::string m_host;
+    int m_port = 0;
     bool m_pipelining = false;  // the session pipelines (offered and allowed)
     bool m_secured = false;     // STARTTLS done: the second EHLO is the last
     bool m_quitOk = false;

@@ -28,7 +28,10 @@ inline constexpr int kPosStartTls = 1042;
 struct TlsFailure {
     enum class Kind { Handshake, Certificate, TimedOut, Stopped };
     Kind kind;
-    std::string message;  // UTF-8, for the reply text and logs; never holds a secret
+    // Shift_JIS, one line, for the reply text and so for logs and boxes: which
+    // failure, OpenSSL's reason, and the names involved (the host, the
+    // certificate's subject, names and issuer, the CA file); never a secret.
+    std::string message;
 };
 
 // Runs the client handshake over socket's descriptor, bounded by limit and ended

@@ -38,6 +38,11 @@ constexpr int kEngineWithheld = -13;
 // ZEPH_GetLastError after a message whose To, Cc, Bcc or From value the
 // engine refused to put into the envelope.
 constexpr int kEngineNotAnAddress = -8;
+// ZEPH_GetSockLastError after a failed TLS handshake, a refused server
+// certificate, and STARTTLS not offered or refused (zeph.h).
+constexpr int kSockErrTlsHandshake = -20;
+constexpr int kSockErrTlsCertificate = -21;
+constexpr int kSockErrStartTls = -22;
 
 EngineErrorValues engineErrors() {
     EngineErrorValues e;
@@ -386,14 +391,25 @@ int SendRun::applySmtpAuth(bool logIt) {
 }
 
 int SendRun::sessionFailed() {
+    const EngineErrorValues e = engineErrors();
+    // The codes alone do not say what went wrong with TLS (an untrusted
+    // certificate, a name that does not match, no STARTTLS, an unreadable CA
+    // file); the engine's text does.
+    const bool tls = e.socketError == kSockErrTlsHandshake ||
+                     e.socketError == kSockErrTlsCertificate || e.socketError == kSockErrStartTls;
+    const std::string reason = tls ? replyLine() : std::string();
     if (logging()) {
-        m_log.connectFailed(engineErrors());
+        m_log.connectFailed(e);
+        if (!reason.empty()) {
+            m_log.note(reason);
+        }
         if (!m_sessionStarted) {
             m_log.emptyLine();
         }
     }
     m_ui.errorBox(sj("ターノス - エラー"),
-                  format(sj("SMTPサーバの接続に失敗しました。 (%d)").c_str(), ZEPH_GetLastError()));
+                  format(sj("SMTPサーバの接続に失敗しました。 (%d)").c_str(), e.lastError) +
+                      (reason.empty() ? std::string() : "\n" + reason));
     ZEPH_Abort();
     return end(kErrConnect);
 }

@@ -316,3 +316,79 @@ TEST(RunLocks, ALogAnotherRunWritesIsNeitherCutNorMixed) {
     EXPECT_EQ(log.find("other.tn2"), std::string::npos) << log;
     EXPECT_TRUE(log.ends_with("結果 [OK:5件 NG:0件]\n\n")) << log;
 }
+
+// Each TLS failure says which it is, with OpenSSL's reason and the names
+// involved: in the box on the terminal and in the log. The codes stay.
+TEST(TlsFailures, EachSaysWhichWithTheReasonAndTheNames) {
+    Certificates certs;
+    ASSERT_TRUE(certs.ok()) << certs.log();
+    TempDir dir;
+    const std::string garbage = (dir / "garbage.pem").string();
+    writeFile(garbage, "-----BEGIN CERTIFICATE-----\nnot base64 at all\n");
+    const std::vector<std::string> tlsServer = {"--cert", certs.cert("server"), "--key",
+                                                certs.key("server"), "--implicit-tls"};
+    struct Case {
+        const char* name;
+        std::vector<std::string> server;
+        int security;
+        std::string caFile;
+        std::vector<std::string> says;
+    };
+    const Case cases[] = {
+        {"untrusted",
+         tlsServer,
+         kSecurityTls,
+         "",
+         {"サーバ証明書を信頼できません (OpenSSL: unable to get local issuer certificate)",
+          "接続先: 127.0.0.1", "証明書: CN=localhost (名前: localhost, 127.0.0.1)",
+          "発行者: CN=Tarn Test CA"}},
+        {"another name",
+         {"--cert", certs.cert("other"), "--key", certs.key("other"), "--implicit-tls"},
+         kSecurityTls,
+         certs.ca(),
+         {"サーバ証明書の名前が接続先 127.0.0.1 と一致しません",
+          "(OpenSSL: ", "名前: mail.example.com"}},
+        {"no STARTTLS",
+         {},
+         kSecurityStartTls,
+         "",
+         {"は STARTTLS を提供していません", "暗号化しない接続にはしません"}},
+        {"missing CA file",
+         tlsServer,
+         kSecurityTls,
+         (dir / "missing.pem").string(),
+         {"CA ファイル " + (dir / "missing.pem").string() + " を読めません (No such file"}},
+        {"garbage CA file",
+         tlsServer,
+         kSecurityTls,
+         garbage,
+         {"CA ファイル " + garbage + " を読めません ("}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RunFixture fx;
+        fx.startRecorder(c.server);
+        fx.writeBook({{"", "", "", "一郎", "ichiro@example.co.jp", "様", {}}});
+        contents::SendContents m;
+        m.subject = sj("ご案内");
+        m.body = sj("本文\r\n");
+        fx.writeContents(m);
+        fx.settings().defaultSecurity = c.security;
+        fx.saveSettings();
+        std::vector<std::string> args = {"send", fx.path("book.tn2").string(), "--yes"};
+        if (!c.caFile.empty()) {
+            args.insert(args.end(), {"--ca-file", c.caFile});
+        }
+        RunResult r = fx.tarn(args);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_NE(r.err.find("SMTPサーバの接続に失敗しました。 (0)\n"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("(№506)"), std::string::npos) << r.err;
+        const std::string log = maskedLog(fx.path("send.log"));
+        for (const std::string& text : c.says) {
+            EXPECT_NE(r.err.find(text), std::string::npos) << text << "\n" << r.err;
+            EXPECT_NE(log.find(text), std::string::npos) << text << "\n" << log;
+        }
+        EXPECT_EQ(r.err.find("を読めません ()"), std::string::npos) << r.err;
+        EXPECT_EQ(fx.recordedCount(), 0);
+    }
+}
