@@ -273,6 +273,7 @@ int runSendCommand(const SendCommandOptions& o) {
     if (o.dryRunDir) {
         CaptureServer::Options co;
         co.dir = *o.dryRunDir;
+        co.syncEachMessage = false;  // flushed once when the run is over
         if (auto started = capture.start(co); !started) {
             return fail(started.error().message);
         }

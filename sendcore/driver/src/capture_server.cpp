@@ -119,6 +119,14 @@ void CaptureServer::stop() {
         std::uint64_t one = 1;
         [[maybe_unused]] ssize_t n = ::write(m_wakeFd, &one, sizeof one);
         m_thread.join();
+        if (!m_options.syncEachMessage) {
+            // One flush of the folder's file system for the whole run.
+            int dir = ::open(m_options.dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (dir >= 0) {
+                ::syncfs(dir);
+                ::close(dir);
+            }
+        }
     }
     if (m_listenFd >= 0) {
         ::close(m_listenFd);
@@ -133,6 +141,14 @@ void CaptureServer::stop() {
 void CaptureServer::serve() {
     std::vector<Client> clients;
     auto reply = [](Client& c, const char* text) { c.out += text; };
+    struct FileCloser {
+        void operator()(std::FILE* f) const { std::fclose(f); }
+    };
+    std::unique_ptr<std::FILE, FileCloser> index;
+    AtomicWriteOptions write;
+    write.mode = 0644;
+    write.durable = m_options.syncEachMessage;
+    write.removeStrays = false;  // every message gets a new name
 
     auto storeMessage = [&](Client& c) {
         std::size_t number = ++m_messages;
@@ -142,16 +158,18 @@ void CaptureServer::serve() {
         for (const auto& r : c.to) {
             to += (to.empty() ? "" : ",") + r;
         }
-        auto written = writeFileAtomically(m_options.dir / name, c.data, 0644);
+        auto written = writeFileAtomically(m_options.dir / name, c.data, write);
         if (!written) {
             --m_messages;
             return false;
         }
         std::string line = std::string(name) + "\t" + c.from + "\t" + to + "\n";
-        FILE* index = std::fopen((m_options.dir / "index.txt").c_str(), "ab");
-        if (index != nullptr) {
-            std::fwrite(line.data(), 1, line.size(), index);
-            std::fclose(index);
+        if (!index) {
+            index.reset(std::fopen((m_options.dir / "index.txt").c_str(), "abe"));
+        }
+        if (index) {
+            std::fwrite(line.data(), 1, line.size(), index.get());
+            std::fflush(index.get());
         }
         return true;
     };

@@ -392,3 +392,35 @@ TEST(TlsFailures, EachSaysWhichWithTheReasonAndTheNames) {
         EXPECT_EQ(fx.recordedCount(), 0);
     }
 }
+
+// A dry run keeps every message, but waits for the disk once, at its end,
+// instead of twice for every message.
+TEST(DryRun, FlushesTheMessagesOnceAtTheEnd) {
+    RunFixture fx;
+    std::vector<BookRow> rows;
+    for (int i = 1; i <= 60; ++i) {
+        rows.push_back({"", "", "", "", "user" + std::to_string(i) + "@example.co.jp", "様", {}});
+    }
+    fx.writeBook(rows);
+    contents::SendContents c;
+    c.subject = sj("ご案内");
+    c.body = sj("本文\r\n");
+    fx.writeContents(c);
+    fx.saveSettings();
+    auto env = fx.env();
+    env["LD_PRELOAD"] = TARN_SYNC_COUNTER;
+    env["TARN_SYNC_COUNT_FILE"] = fx.path("syncs").string();
+    RunResult r = run({tarnPath(), "send", fx.path("book.tn2").string(), "--yes", "--dry-run",
+                       fx.path("dry").string()},
+                      env);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    int stored = 0;
+    for (const auto& e : std::filesystem::directory_iterator(fx.path("dry"))) {
+        stored += e.path().extension() == ".eml" ? 1 : 0;
+    }
+    EXPECT_EQ(stored, 60);
+    const std::string syncs = readFile(fx.path("syncs"));
+    ASSERT_FALSE(syncs.empty()) << "the counter was not preloaded";
+    // One flush of the stored messages, and the book's save (file and folder).
+    EXPECT_LE(std::stol(syncs), 4) << syncs;
+}
