@@ -50,7 +50,9 @@ bool noAnswer(const EngineErrors& e) {
 // The TLS library refused the certificate; its reason says why.
 std::string certificateCause(const EngineErrors& e, const ConnectionFacts& f) {
     const std::string_view reason = e.replyLine;
-    if (contains(reason, "could not be read")) {
+    // The engine names an unreadable CA file first: "CA ファイル NAME を読めません (why)".
+    if (const std::string text = utf8(reason);
+        text.starts_with("CA ファイル ") && contains(text, "を読めません")) {
         return "CA ファイル「" + utf8(f.caFile) +
                "」を読み込めません。\nファイルの場所と形式（PEM）を確認して下さい。";
     }
