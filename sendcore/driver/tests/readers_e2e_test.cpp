@@ -326,6 +326,12 @@ TEST_F(Greeting, IsTheMachinesFullNameOrTheSendersDomainOrTheSetting) {
 }
 
 TEST_F(Greeting, TwoDryRunsStartedInTheSameSecondMakeDistinctMessageIds) {
+    // Each run has a book of its own and writes no log: two runs on one book or
+    // one log refuse each other.
+    fx.writeBook(
+        {{"株式会社みどり商事", "", "", "佐藤 一郎", "ichiro@midori.example.co.jp", "様", {}}},
+        "book-b.tn2");
+    fx.settings().LogFileMode = 0;
     fx.saveSettings();
     auto messageId = [](const fs::path& dir) {
         std::smatch m;
@@ -342,7 +348,7 @@ TEST_F(Greeting, TwoDryRunsStartedInTheSameSecondMakeDistinctMessageIds) {
         std::thread first([&] {
             ra = fx.tarn({"send", fx.path("book.tn2").string(), "--dry-run", a.string(), "--yes"});
         });
-        rb = fx.tarn({"send", fx.path("book.tn2").string(), "--dry-run", b.string(), "--yes"});
+        rb = fx.tarn({"send", fx.path("book-b.tn2").string(), "--dry-run", b.string(), "--yes"});
         first.join();
         ASSERT_EQ(ra.exitCode, 0) << ra.err;
         ASSERT_EQ(rb.exitCode, 0) << rb.err;
