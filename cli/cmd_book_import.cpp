@@ -8,6 +8,7 @@
 
 #include "addressbook/import.h"
 #include "command.h"
+#include "driver/book_sources.h"
 
 namespace tarn::cli {
 namespace {
@@ -209,6 +210,12 @@ int runImport(const std::vector<std::string>& args) {
     }
     if (int rc = parseMapping(a, request); rc != kSuccess) {
         return rc;
+    }
+    // Held until the book is saved: an import beside a send on the same book
+    // would lose either the new records or the send's statuses.
+    const auto bookLock = driver::lockBook(bookPath);
+    if (!bookLock) {
+        return fail(bookLock.error().message);
     }
     CTarnSendDoc doc;
     std::error_code ec;

@@ -34,6 +34,11 @@ int runCheck(const std::vector<std::string>& argv) {
         return usageError(kCheck, "アドレス帳 (.tn2) を一つ指定してください");
     }
     const std::filesystem::path bookPath = args.positional()[0];
+    // Held from before the book is read until its statuses are saved.
+    auto bookLock = lockBook(bookPath);
+    if (!bookLock) {
+        return fail(bookLock.error().message);
+    }
     auto book = openBook(bookPath, args.value("folder"), args.value("group"));
     if (!book) {
         return kFailure;
@@ -44,6 +49,7 @@ int runCheck(const std::vector<std::string>& argv) {
     if (auto sj = cp932::fromUtf8(setup.options.documentTitle)) {
         setup.options.documentTitle = *sj;
     }
+    setup.book = {bookPath, *bookLock};
     CheckJob job(std::make_unique<BookCheckSource>(*book->doc, *book->view), std::move(setup));
     if (auto problem = job.prepare()) {
         return showProblem(*problem);

@@ -253,6 +253,11 @@ std::optional<int> useSendJournal(driver::SendJob& job, const std::filesystem::p
 
 int runSendCommand(const SendCommandOptions& o) {
     using namespace tarn::driver;
+    // Held from before the book is read until its statuses are saved.
+    auto bookLock = lockBook(o.book);
+    if (!bookLock) {
+        return fail(bookLock.error().message);
+    }
     LoadedSettings loaded = loadSettings();
     SendSettings& settings = loaded.settings;
     auto book = openBook(o.book, o.folder, o.group);
@@ -297,6 +302,7 @@ int runSendCommand(const SendCommandOptions& o) {
     setup.options.caFile = o.caFile;
     setup.options.popPort = o.popPort;
     setup.scriptHost = &host;
+    setup.book = {o.book, *bookLock};
     SendJob job(std::make_unique<BookRecipients>(
                     *book->doc, *book->view,
                     o.onlyFailed ? BookSelection::kFailedOnly : BookSelection::kNormal),

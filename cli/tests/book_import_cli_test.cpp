@@ -5,6 +5,7 @@
 #include <chrono>
 #include <filesystem>
 
+#include "common/file_lock.h"
 #include "testsupport.h"
 
 namespace {
@@ -206,6 +207,17 @@ TEST(BookImport, DeleteFirstFailuresAndUsage) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("インポートに失敗しました。"), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(dir / "none.tn2"));
+
+    // While a send or a check holds the book, an import refuses and leaves it as it is.
+    {
+        const tarn::FileLock sending = tarn::FileLock::tryLock(book);
+        ASSERT_TRUE(sending.held()) << sending.message();
+        r = import(book, csv, sampleMapping());
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_NE(r.err.find("は別の送信、チェックまたはインポートが使用中です"), std::string::npos)
+            << r.err;
+    }
+    EXPECT_EQ(count(showJson(book), "\"status\":0"), 11u);
 
     EXPECT_EQ(import(book, csv, {"--map", "colour=x"}).exitCode, 2);
     EXPECT_EQ(import(book, {"--type", "9", "--source", "x"}).exitCode, 2);

@@ -842,6 +842,11 @@ std::string MainWindow::bookNameSjis(bool fullPath) const {
     return sjis ? *sjis : QFile::encodeName(name).toStdString();
 }
 
+std::filesystem::path MainWindow::bookFile() const {
+    return m_path.isEmpty() ? std::filesystem::path()
+                            : std::filesystem::path(QFile::encodeName(m_path).toStdString());
+}
+
 void MainWindow::runCommand(ui::JobCommand* command, const std::function<bool()>& execute) {
     m_command = command;
     updateActions();
@@ -881,6 +886,7 @@ void MainWindow::onSendMail() {
             return library;
         };
     }
+    setup.job.book.path = bookFile();
     setup.recipients = [this] { return std::make_unique<driver::BookRecipients>(m_doc, m_state); };
     setup.store = &m_context.store;
     setup.now = m_now;
@@ -910,6 +916,7 @@ void MainWindow::onCheckAddresses() {
             return library;
         };
     }
+    setup.job.book.path = bookFile();
     setup.source = [this] { return std::make_unique<driver::BookCheckSource>(m_doc, m_state); };
     setup.store = &m_context.store;
     setup.settingsAccepted = [this](const CheckSettings& check) {

@@ -21,6 +21,7 @@
 
 #include <array>
 #include <ctime>
+#include <filesystem>
 #include <functional>
 #include <memory>
 
@@ -184,6 +185,8 @@ private:
     // its run and progress window last.
     void runCommand(ui::JobCommand* command, const std::function<bool()>& execute);
     std::string bookNameSjis(bool fullPath) const;
+    // The book's file, whose lock a send or check holds (empty while untitled).
+    std::filesystem::path bookFile() const;
     void onHelpContents();
     void onHelpAbout();
     void editRecordAt(std::size_t row);

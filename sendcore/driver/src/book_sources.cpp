@@ -1,6 +1,32 @@
 #include "driver/book_sources.h"
 
 namespace tarn::driver {
+
+Result<std::shared_ptr<const FileLock>> lockBook(const std::filesystem::path& book) {
+    FileLock lock = FileLock::tryLock(book);
+    if (lock.outcome() == FileLock::Outcome::Busy) {
+        return makeError("アドレス帳 " + book.string() +
+                         " は別の送信、チェックまたはインポートが使用中です。"
+                         "終わってからやり直してください。");
+    }
+    if (!lock.held()) {
+        return makeError("アドレス帳をロックできません: " + lock.message());
+    }
+    return std::make_shared<const FileLock>(std::move(lock));
+}
+
+Status BookFile::hold() {
+    if (path.empty() || lock) {
+        return Ok{};
+    }
+    auto taken = lockBook(path);
+    if (!taken) {
+        return taken.error();
+    }
+    lock = std::move(*taken);
+    return Ok{};
+}
+
 namespace {
 
 using addressbook::Record;

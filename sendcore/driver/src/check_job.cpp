@@ -80,7 +80,11 @@ std::string CheckJob::questionTitle() {
 }
 
 Status CheckJob::start(Wake wake) {
+    if (auto held = m_setup.book.hold(); !held) {
+        return held;
+    }
     if (auto taken = m_source->beginRun(); !taken) {
+        m_setup.book.lock.reset();
         return taken;
     }
     startWorker(
@@ -98,6 +102,7 @@ Status CheckJob::start(Wake wake) {
 
 void CheckJob::commit() {
     m_source->commit();
+    m_setup.book.lock.reset();
 }
 
 }  // namespace tarn::driver

@@ -266,15 +266,20 @@ void SendJob::journalDone() {
 }
 
 Status SendJob::start(Wake wake) {
+    if (auto held = m_setup.book.hold(); !held) {
+        return held;
+    }
     if (m_journalled != nullptr) {
         auto writer = JournalWriter::open(m_journalPath);
         if (!writer) {
+            m_setup.book.lock.reset();
             return writer.error();
         }
         m_journalWriter = std::move(*writer);
         m_journalled->setWriter(m_journalWriter.get());
     }
     if (auto taken = m_recipients->beginRun(); !taken) {
+        m_setup.book.lock.reset();
         return taken;
     }
     const int n = m_recipients->eligibleCount();
@@ -306,6 +311,7 @@ void SendJob::commit() {
         m_journalWriter->sync();
     }
     m_recipients->commit();
+    m_setup.book.lock.reset();
 }
 
 }  // namespace tarn::driver

@@ -128,7 +128,9 @@ TEST(SendJob, PreviewIsTheMessageTheRunSendsAndStatusesWaitForTheEnd) {
 
     OpenBook book(fx);
     addressbook::CTarnSendDoc& doc = book.doc;
-    SendJob job(std::make_unique<BookRecipients>(doc, book.view), sendSetup(fx));
+    SendJob::Setup setup = sendSetup(fx);
+    setup.book.path = fx.path("book.tn2");
+    SendJob job(std::make_unique<BookRecipients>(doc, book.view), setup);
     ASSERT_FALSE(job.prepare().has_value());
     const SendConfirmation& confirmation = job.confirmation();
     EXPECT_EQ(confirmation.recipients, 4);
@@ -161,6 +163,15 @@ TEST(SendJob, PreviewIsTheMessageTheRunSendsAndStatusesWaitForTheEnd) {
         }
         SendJob second(std::make_unique<BookRecipients>(doc, book.view), sendSetup(fx));
         EXPECT_FALSE(second.start().ok());
+        // Nor can a run on the same file opened elsewhere (another window, tarn).
+        OpenBook elsewhere(fx);
+        SendJob third(std::make_unique<BookRecipients>(elsewhere.doc, elsewhere.view), setup);
+        const Status refusedRun = third.start();
+        ASSERT_FALSE(refusedRun.ok());
+        EXPECT_NE(
+            refusedRun.error().message.find("は別の送信、チェックまたはインポートが使用中です"),
+            std::string::npos)
+            << refusedRun.error().message;
     };
     WakeLoop loop;
     ASSERT_TRUE(job.start(loop.wake()).ok());
@@ -200,6 +211,7 @@ TEST(SendJob, PreviewIsTheMessageTheRunSendsAndStatusesWaitForTheEnd) {
     EXPECT_FALSE(ui.saw("close")) << "the finished window is closed by the person";
 
     EXPECT_EQ(refusedEdits, 4);
+    EXPECT_TRUE(FileLock::tryLock(fx.path("book.tn2")).held()) << "the run let its lock go";
     // The refused recipient is marked only now, on this thread; edits are
     // taken again.
     EXPECT_EQ(doc.record(3).status(), 4);

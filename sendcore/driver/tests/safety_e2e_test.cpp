@@ -270,7 +270,8 @@ TEST(RunLocks, SecondRunOnABookRefusesAndEveryRecipientGetsOneMessage) {
 
     for (const RunResult* refused : {&second, &check}) {
         EXPECT_EQ(refused->exitCode, 1);
-        EXPECT_NE(refused->err.find("は別の送信またはチェックが使用中です"), std::string::npos)
+        EXPECT_NE(refused->err.find("は別の送信、チェックまたはインポートが使用中です"),
+                  std::string::npos)
             << refused->err;
     }
     const std::string transcript = fx.transcript();

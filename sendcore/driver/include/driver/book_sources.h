@@ -10,16 +10,40 @@
 #pragma once
 
 #include <cstddef>
+#include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "addressbook/document.h"
 #include "addressbook/list_view_state.h"
+#include "common/file_lock.h"
+#include "common/result.h"
 #include "driver/check_driver.h"
 #include "driver/send_driver.h"
 
 namespace tarn::driver {
+
+// The lock on an address book file (common/file_lock.h) that a send, a check
+// or an import holds while it works on the file, so that a second one on the
+// same file, from a window or from tarn, refuses at once instead of mailing
+// every recipient again or overwriting the other's statuses. The refusal says
+// so in a sentence for the person (UTF-8).
+Result<std::shared_ptr<const FileLock>> lockBook(const std::filesystem::path& book);
+
+// The address book file a send's or a check's recipients come from.
+struct BookFile {
+    // Empty: none (database rows, a book that has not been saved yet).
+    std::filesystem::path path;
+    // The lock, when the caller holds it already: tarn holds it from before it
+    // reads the book until it has saved the statuses. Otherwise the job takes
+    // it when the run starts and lets it go once the statuses are committed.
+    std::shared_ptr<const FileLock> lock;
+
+    // Takes the lock unless it is held or there is no file.
+    Status hold();
+};
 
 // Which shown records a send goes to.
 enum class BookSelection {

@@ -20,6 +20,7 @@
 #include <string>
 #include <string_view>
 
+#include "driver/book_sources.h"
 #include "driver/check_driver.h"
 #include "driver/job.h"
 #include "driver/send_job.h"
@@ -40,6 +41,9 @@ public:
     struct Setup {
         SendSettings settings{};  // the check settings may still be edited before start
         CheckRunOptions options;
+        // The address book checked: its lock is held from start() until the
+        // statuses are committed.
+        BookFile book;
     };
 
     CheckJob(std::unique_ptr<CheckSource> source, Setup setup);
@@ -57,7 +61,7 @@ public:
     static std::string questionTitle();
 
     // Starts the run; the records' walk is fixed from here on. Refused (no
-    // run) while another run holds the document.
+    // run) while another run holds the document or the book's lock.
     Status start(Wake wake = {});
 
 private:

@@ -23,6 +23,7 @@
 #include "common/result.h"
 #include "contents/script.h"
 #include "contents/send_contents.h"
+#include "driver/book_sources.h"
 #include "driver/job.h"
 #include "driver/preflight.h"
 #include "driver/send_driver.h"
@@ -84,6 +85,9 @@ public:
         // The script's person-facing calls; called on the caller's thread only.
         // Null: nobody there (boxes count as OK or No, dialogs are cancelled).
         contents::ScriptHost* scriptHost = nullptr;
+        // The address book the recipients come from: its lock is held from
+        // start() until the statuses are committed.
+        BookFile book;
     };
 
     SendJob(std::unique_ptr<RecipientSource> recipients, Setup setup);
@@ -127,7 +131,7 @@ public:
     Status rememberContentsFile(const SettingsStore& store) const;
 
     // Starts the run; the recipients' walk is fixed from here on. Refused (no
-    // run) while another run holds the document.
+    // run) while another run holds the document or the book's lock.
     Status start(Wake wake = {});
 
 private:
