@@ -167,8 +167,11 @@ bool isEnvelopeAddress(std::string_view token) {
             return false;
         }
     }
-    const std::size_t at = token.rfind('@');
-    return at != std::string_view::npos && at > 0 && at + 1 < token.size();
+    // One at-sign: an unquoted one in the local part makes no mailbox
+    // ("suzuki@@midori.example.jp" is a typing slip, not an address).
+    const std::size_t at = token.find('@');
+    return at != std::string_view::npos && at > 0 && at + 1 < token.size() &&
+           token.find('@', at + 1) == std::string_view::npos;
 }
 
 std::string describe(const FieldCheck& check) {

@@ -74,6 +74,8 @@ TEST(AddressExtraction, HostileFieldsNeverReachTheEnvelope) {
         // Words that are no addresses: never RCPT TO:<note>.
         {"a@x.jp (note b@y.jp", P::NotAnAddress, 0, "note"},
         {"@x.jp", P::NotAnAddress, 0, "@x.jp"},
+        {"suzuki@@midori.example.jp", P::NotAnAddress, 0, "suzuki@@midori.example.jp"},
+        {"a@b.jp@x.jp", P::NotAnAddress, 0, "a@b.jp@x.jp"},
         {sj("山田 様"), P::NoAddress, 0, ""},
     };
     for (const auto& row : rows) {

@@ -299,6 +299,9 @@ TEST(EnvelopeAndCheck, AgreeOnEveryField) {
         {"r01@example.com Bcc: victim01@evil.test", 1, P::NotAnAddress, {}},
         {std::string("a@example.com\0", 14), 1, P::ControlCharacter, {}},
         {"note a@example.com", 2, P::NotAnAddress, {}},  // "note" has no domain
+        // A doubled at-sign is a typing slip: the server would be handed
+        // RCPT TO:<suzuki@@midori.example.jp>.
+        {"suzuki@@midori.example.jp", 1, P::NotAnAddress, {}},
     };
     DomainChecker checker;
     for (const Row& row : rows) {

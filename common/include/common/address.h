@@ -47,7 +47,7 @@ constexpr bool isAddressCharacter(unsigned char c) {
 }
 
 // Whether a token has the shape of an envelope address: only address
-// characters, and a non-empty local part and domain around its last "@".
+// characters, and a non-empty local part and domain around its one "@".
 bool isEnvelopeAddress(std::string_view token);
 
 // Whether a field can give the envelope its addresses, and why not.
