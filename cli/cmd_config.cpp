@@ -252,9 +252,9 @@ int runQuota(const std::vector<std::string>& argv) {
         return usageError(kQuota,
                           args.ok() ? "プリセット名か --hour/--day のどちらかです" : args.error());
     }
-    RegistryFile reg = loadRegistry();
     const std::string key = std::string(kSettingsRoot) + "\\Option";
     if (args.positional().empty() && !args.has("hour") && !args.has("day")) {
+        const RegistryFile reg = loadRegistry();
         std::string text = "1時間: " + std::to_string(reg.getDword(key, "QuotaPerHour")) +
                            " 通、1日: " + std::to_string(reg.getDword(key, "QuotaPerDay")) +
                            " 通 (0 は上限なし)\n用意された設定:\n";
@@ -279,9 +279,18 @@ int runQuota(const std::vector<std::string>& argv) {
         }
         limits = {static_cast<int>(*hour), static_cast<int>(*day)};
     }
-    reg.setDword(key, "QuotaPerHour", static_cast<std::uint32_t>(limits.perHour));
-    reg.setDword(key, "QuotaPerDay", static_cast<std::uint32_t>(limits.perDay));
-    if (auto saved = reg.save(); !saved) {
+    // Under the registry's lock, so a send or a check saving its own values at
+    // the same moment keeps its change and so does this one.
+    auto saved =
+        RegistryFile::update(RegistryFile::defaultPath(), [&](RegistryFile& reg) -> Status {
+            for (const auto& w : reg.warnings()) {
+                err("警告: " + w + "\n");
+            }
+            reg.setDword(key, "QuotaPerHour", static_cast<std::uint32_t>(limits.perHour));
+            reg.setDword(key, "QuotaPerDay", static_cast<std::uint32_t>(limits.perDay));
+            return Ok{};
+        });
+    if (!saved) {
         return fail(saved.error().message);
     }
     return kSuccess;
