@@ -57,7 +57,8 @@ public:
     bool write(std::string_view sjis);
 
     // --- send log, in the order a run writes them ---
-    // Run header (STRING 5308), then the version line from the compiled-in version.
+    // Run header (time stamp, recipient source, contents file, sender and
+    // subject), then the version line from the compiled-in version.
     bool runHeader(std::string_view recipientSource, std::string_view contentsPath,
                    std::string_view fromName, std::string_view fromEMail, std::string_view subject);
     bool versionLine();

@@ -213,7 +213,7 @@ inline constexpr std::string_view kPreviousGenerationRoot = "Software\\Kestrel\\
 
 // Shown (information icon) when the previous generation's sender was imported.
 inline constexpr std::string_view kImportNoticeTitle = "ターノス - 送信者情報の取り込み";
-inline constexpr std::string_view kImportNoticeText =  // STRING 5373
+inline constexpr std::string_view kImportNoticeText =
     "旧ターノス Ver1.0の送信者情報を取り込みます。\n"
     "デフォルトアカウント以外はSMTPサーバー情報や接続情報が\n"
     "取り込まれないため、アカウントを切り替えて使用する前に再設定\n"

@@ -22,7 +22,7 @@ namespace tarn {
 enum class Application { GroupSend, DatabaseSend };
 
 inline constexpr std::string_view kInstanceTitle = "ターノス - 確認";
-// STRING 32793 and 32794.
+// Refusals of a second start: of the same application, and of the other one.
 inline constexpr std::string_view kAlreadyRunningText = "ターノスは複数起動することはできません。";
 inline constexpr std::string_view kOtherApplicationRunningText =
     "データベース送信とグループ送信を同時に起動することはできません。";

@@ -52,7 +52,7 @@ std::optional<std::filesystem::path> mappingFilePath(const std::filesystem::path
 // beside the mapping file of its data file, "<title>.ini.journal"; for ODBC
 // the data source's name (DSN=) is the title. The window and tarn dbsend
 // keep one journal per source, so either can go on from where the other
-// stopped. Nothing when the spec names no file.
+// stopped. Nothing when `spec` names no file.
 std::optional<std::filesystem::path> sendJournalPath(const std::filesystem::path& folder,
                                                      const SourceSpec& spec);
 
