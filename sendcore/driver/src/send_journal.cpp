@@ -1,5 +1,7 @@
 #include "driver/send_journal.h"
 
+#include "percent_text.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,54 +22,8 @@ constexpr std::string_view kFirstLine = "TARNJOURNAL 1";
 constexpr std::size_t kMaxLine = 4096;
 constexpr std::uintmax_t kMaxFile = 256U << 20U;
 
-// Bytes that would end a field or a line, and '%' itself, as "%XX".
-std::string escaped(std::string_view text) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(text.size());
-    for (char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c <= 0x20 || c == '%' || c == 0x7F) {
-            out += '%';
-            out += kHex[c >> 4U];
-            out += kHex[c & 0x0FU];
-        } else {
-            out += ch;
-        }
-    }
-    return out;
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
-bool unescaped(std::string_view text, std::string& out) {
-    out.clear();
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '%') {
-            out += text[i];
-            continue;
-        }
-        if (i + 2 >= text.size()) {
-            return false;
-        }
-        const int hi = hexValue(text[i + 1]);
-        const int lo = hexValue(text[i + 2]);
-        if (hi < 0 || lo < 0) {
-            return false;
-        }
-        out += static_cast<char>(hi * 16 + lo);
-        i += 2;
-    }
-    return true;
-}
+using detail::percentEscaped;
+using detail::percentUnescaped;
 
 bool number(std::string_view text, int& value) {
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -100,7 +56,7 @@ bool readLine(std::string_view line, JournalContents& journal, ReadState& state)
     const std::vector<std::string_view> f = fields(line);
     if (f.size() == 2 && f[0] == "S") {
         std::string boot;
-        if (!unescaped(f[1], boot)) {
+        if (!percentUnescaped(f[1], boot)) {
             return false;
         }
         state.sameBoot = !state.bootId.empty() && boot == state.bootId;
@@ -110,7 +66,7 @@ bool readLine(std::string_view line, JournalContents& journal, ReadState& state)
         return false;
     }
     JournalKey key;
-    if (!number(f[1], key.position) || !unescaped(f[2], key.address)) {
+    if (!number(f[1], key.position) || !percentUnescaped(f[2], key.address)) {
         return false;
     }
     JournalEntry entry;
@@ -137,19 +93,21 @@ bool readLine(std::string_view line, JournalContents& journal, ReadState& state)
             state.notSent.erase(key);
             return true;
         case 'A':
-            if (f.size() != 4 || !unescaped(f[3], entry.reply)) {
+            if (f.size() != 4 || !percentUnescaped(f[3], entry.reply)) {
                 return false;
             }
             entry.outcome = JournalOutcome::kAccepted;
             break;
         case 'R':
-            if (f.size() != 5 || !number(f[3], entry.code) || !unescaped(f[4], entry.reply)) {
+            if (f.size() != 5 || !number(f[3], entry.code) ||
+                !percentUnescaped(f[4], entry.reply)) {
                 return false;
             }
             entry.outcome = JournalOutcome::kRefused;
             break;
         case 'D':
-            if (f.size() != 5 || !number(f[3], entry.code) || !unescaped(f[4], entry.reply)) {
+            if (f.size() != 5 || !number(f[3], entry.code) ||
+                !percentUnescaped(f[4], entry.reply)) {
                 return false;
             }
             // Not taken and not refused for good: as if never started, unless
@@ -169,7 +127,7 @@ bool readLine(std::string_view line, JournalContents& journal, ReadState& state)
 }
 
 std::string keyFields(const JournalKey& key) {
-    return std::to_string(key.position) + ' ' + escaped(key.address);
+    return std::to_string(key.position) + ' ' + percentEscaped(key.address);
 }
 
 }  // namespace
@@ -268,7 +226,7 @@ Result<std::unique_ptr<JournalWriter>> JournalWriter::open(const std::filesystem
     }
     const bool created = st.st_size == 0;
     if ((created && !writer->append(std::string(kFirstLine) + '\n')) ||
-        !writer->append("S " + escaped(currentBootId()) + '\n') || !writer->sync()) {
+        !writer->append("S " + percentEscaped(currentBootId()) + '\n') || !writer->sync()) {
         return makeError("送信記録ファイルに書き込めません: " + path.string());
     }
     if (created) {
@@ -363,15 +321,17 @@ bool JournalWriter::committing(const JournalKey& key) {
 }
 
 bool JournalWriter::accepted(const JournalKey& key, std::string_view reply) {
-    return append("A " + keyFields(key) + ' ' + escaped(reply) + '\n');
+    return append("A " + keyFields(key) + ' ' + percentEscaped(reply) + '\n');
 }
 
 bool JournalWriter::refused(const JournalKey& key, int code, std::string_view reply) {
-    return append("R " + keyFields(key) + ' ' + std::to_string(code) + ' ' + escaped(reply) + '\n');
+    return append("R " + keyFields(key) + ' ' + std::to_string(code) + ' ' + percentEscaped(reply) +
+                  '\n');
 }
 
 bool JournalWriter::deferred(const JournalKey& key, int code, std::string_view reply) {
-    return append("D " + keyFields(key) + ' ' + std::to_string(code) + ' ' + escaped(reply) + '\n');
+    return append("D " + keyFields(key) + ' ' + std::to_string(code) + ' ' + percentEscaped(reply) +
+                  '\n');
 }
 
 std::string interruptedRunText(const JournalContents& journal) {

@@ -1,5 +1,7 @@
 #include "driver/send_quota.h"
 
+#include "percent_text.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -20,22 +22,6 @@ constexpr std::size_t kMaxLines = 200000;
 constexpr std::uintmax_t kMaxFile = 32U << 20U;
 constexpr auto kHour = std::chrono::hours(1);
 constexpr auto kDay = std::chrono::hours(24);
-
-std::string escaped(std::string_view text) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c <= 0x20 || c == '%' || c == 0x7F) {
-            out += '%';
-            out += kHex[c >> 4U];
-            out += kHex[c & 0x0FU];
-        } else {
-            out += ch;
-        }
-    }
-    return out;
-}
 
 // The file descriptor of the lock beside the state file, held while alive.
 class FileLock {
@@ -94,7 +80,7 @@ Status writeState(const std::filesystem::path& path, const QuotaRecord& record) 
         // Rounded up: a message never leaves a window earlier than it should.
         bytes += std::to_string(
                      std::chrono::ceil<std::chrono::seconds>(when.time_since_epoch()).count()) +
-                 ' ' + escaped(account) + '\n';
+                 ' ' + detail::percentEscaped(account) + '\n';
     }
     const std::filesystem::path temp = siblingPath(path, ".tmp");
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
@@ -119,27 +105,6 @@ Status writeState(const std::filesystem::path& path, const QuotaRecord& record) 
         return makeError(sj("送信数の記録ファイルに書き込めません: ") + path.string());
     }
     return Ok{};
-}
-
-bool unescaped(std::string_view text, std::string& out) {
-    out.clear();
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '%') {
-            out += text[i];
-            continue;
-        }
-        if (i + 2 >= text.size()) {
-            return false;
-        }
-        int value = 0;
-        auto [end, ec] = std::from_chars(text.data() + i + 1, text.data() + i + 3, value, 16);
-        if (ec != std::errc{} || end != text.data() + i + 3) {
-            return false;
-        }
-        out += static_cast<char>(value);
-        i += 2;
-    }
-    return true;
 }
 
 }  // namespace
@@ -185,7 +150,7 @@ QuotaRecord parseQuotaState(std::string_view bytes) {
         auto [end, ec] = std::from_chars(line.data(), line.data() + space, seconds);
         std::string account;
         if (ec != std::errc{} || end != line.data() + space || seconds < 0 ||
-            !unescaped(line.substr(space + 1), account)) {
+            !detail::percentUnescaped(line.substr(space + 1), account)) {
             continue;
         }
         record.sends.emplace_back(QuotaClock::time_point(std::chrono::seconds(seconds)),
