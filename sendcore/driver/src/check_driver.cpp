@@ -130,8 +130,8 @@ int runAddressCheck(const SendSettings& settings, int targetCount, CheckSource& 
         ++checked;
         source.setStatus(entry.key, addressbook::kStatusNormal);
         if (!level2) {
-            ui.setStatusLine(format(sj("%d人中 %d人目のメールアドレスを検証中です。").c_str(),
-                                    targetCount, checked));
+            ui.setStatusLine(
+                sjisFormat("{}人中 {}人目のメールアドレスを検証中です。", targetCount, checked));
             ui.setAddressLine(entry.stored);
         }
         // Every address the envelope would send to is checked, not only the first.
@@ -142,8 +142,7 @@ int runAddressCheck(const SendSettings& settings, int targetCount, CheckSource& 
             extracted += (extracted.empty() ? "" : ",") + a;
         }
         if (!level2) {
-            ui.setAddressLine(
-                format(sj("E-Mailアドレス : %s").c_str(), logText(extracted).c_str()));
+            ui.setAddressLine(sjisFormat("E-Mailアドレス : {}", logText(extracted)));
         }
         RecipientResult result{entry.position, entry.stored, RecipientOutcome::kFailed,
                                addressbook::kStatusDuplicate, verify::kDuplicateAddress};
@@ -186,21 +185,20 @@ int runAddressCheck(const SendSettings& settings, int targetCount, CheckSource& 
         if (!level2) {
             if (long long s = secondsSince(start); s != shownSecond) {
                 shownSecond = s;
-                ui.setTimeLine(format(sj("検証中( %s 経過) ").c_str(), elapsedText(s).c_str()));
+                ui.setTimeLine(sjisFormat("検証中( {} 経過) ", elapsedText(s)));
             }
-            ui.setStatusLine(format(sj("%d 件 検証完了").c_str(), checked));
+            ui.setStatusLine(sjisFormat("{} 件 検証完了", checked));
         }
     }
     if (!level2) {
-        ui.setTimeLine(
-            format(sj("検証完了( %s ) ").c_str(), elapsedText(secondsSince(start)).c_str()));
+        ui.setTimeLine(sjisFormat("検証完了( {} ) ", elapsedText(secondsSince(start))));
     }
     log.levelEnd(1, ok, ng, logStyle);
 
     auto finished = [&](int okTotal, int ngTotal) {
         window.finished = true;
         ui.setTitle(sj("検証完了"));
-        ui.setAddressLine(format(sj("結果 [OK:%d件 NG:%d件]").c_str(), okTotal, ngTotal));
+        ui.setAddressLine(sjisFormat("結果 [OK:{}件 NG:{}件]", okTotal, ngTotal));
         ui.finish(logName,
                   std::string(settings.LogOpenExeName,
                               strnlen(settings.LogOpenExeName, sizeof settings.LogOpenExeName)));
@@ -235,9 +233,9 @@ int runAddressCheck(const SendSettings& settings, int targetCount, CheckSource& 
     MXVerifyParam param;
     std::memset(&param, 0, sizeof param);
     const std::uint32_t dns = check.DNSAddress;
-    param.server = MXVerifyInet_addr(
-        format("%u.%u.%u.%u", (dns >> 24) & 0xFF, (dns >> 16) & 0xFF, (dns >> 8) & 0xFF, dns & 0xFF)
-            .c_str());
+    param.server = MXVerifyInet_addr(fmt::format("{}.{}.{}.{}", (dns >> 24) & 0xFF,
+                                                 (dns >> 16) & 0xFF, (dns >> 8) & 0xFF, dns & 0xFF)
+                                         .c_str());
     param.reserved = 1;
     param.count = static_cast<std::int32_t>(items.size());
     param.items = items.data();
@@ -250,11 +248,10 @@ int runAddressCheck(const SendSettings& settings, int targetCount, CheckSource& 
         while (MXVerifyGetCounts(&param, &okCount, &ngCount) == 1 && okCount + ngCount < count) {
             if (long long s = secondsSince(start); s != shownSecond) {
                 shownSecond = s;
-                ui.setTimeLine(format(sj("検証中( %s 経過) ").c_str(), elapsedText(s).c_str()));
+                ui.setTimeLine(sjisFormat("検証中( {} 経過) ", elapsedText(s)));
             }
             ui.setPosition(okCount + ngCount);
-            ui.setStatusLine(
-                format(sj("%d / %d 件 検証完了").c_str(), okCount + ngCount, targetCount));
+            ui.setStatusLine(sjisFormat("{} / {} 件 検証完了", okCount + ngCount, targetCount));
             ui.progress(RunProgress{2, count, okCount + ngCount, okCount, ng + ngCount, 0, {}});
             if (ui.waitForStop(std::chrono::milliseconds(10))) {
                 ui.clearStopRequest();
@@ -314,7 +311,7 @@ int runAddressCheck(const SendSettings& settings, int targetCount, CheckSource& 
     if (dialUp && dialUp->connected() && account.dialUp.AutoCut == 1) {
         dialUp->hangUp();
     }
-    ui.setTimeLine(format(sj("検証完了( %s ) ").c_str(), elapsedText(secondsSince(start)).c_str()));
+    ui.setTimeLine(sjisFormat("検証完了( {} ) ", elapsedText(secondsSince(start))));
     if (cancelled) {
         return 0;
     }

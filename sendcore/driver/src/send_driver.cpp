@@ -343,8 +343,7 @@ Waited SendRun::awaitEngineJob(std::optional<Clock::time_point> since) {
         if (since) {
             if (long long s = secondsSince(*since); s != shown) {
                 shown = s;
-                m_ui.setTimeLine(
-                    format(sj("接続応答待ち( %d 秒経過) ").c_str(), static_cast<int>(s)));
+                m_ui.setTimeLine(sjisFormat("接続応答待ち( {} 秒経過) ", static_cast<int>(s)));
                 m_ui.setPosition(s);
             }
         }
@@ -408,7 +407,7 @@ int SendRun::sessionFailed() {
         }
     }
     m_ui.errorBox(sj("ターノス - エラー"),
-                  format(sj("SMTPサーバの接続に失敗しました。 (%d)").c_str(), e.lastError) +
+                  sjisFormat("SMTPサーバの接続に失敗しました。 ({})", e.lastError) +
                       (reason.empty() ? std::string() : "\n" + reason));
     ZEPH_Abort();
     return end(kErrConnect);
@@ -602,9 +601,8 @@ void SendRun::settle(const Recipient& r, int tries, bool interrupted, const std:
     }
     if (kind == FailureKind::kTemporary && m_retry.enabled()) {
         m_recipients.messageDeferred(e.smtpReplyCode, e.smtpReplyCode != 0 ? reply : "");
-        logNote(format(sj("(%d) %s : 一時的なエラーのため後で再送信します。 %s").c_str(),
-                       r.position, r.address.c_str(),
-                       e.smtpReplyCode != 0 ? reply.c_str() : sj("(応答なし)").c_str()));
+        logNote(sjisFormat("({}) {} : 一時的なエラーのため後で再送信します。 {}", r.position,
+                           r.address, e.smtpReplyCode != 0 ? reply : sj("(応答なし)")));
         m_retry.defer({r, e, reply, tries + 1, subject, body});
         return;
     }
@@ -625,7 +623,7 @@ int SendRun::sendOne(const Recipient& r, int tries, const std::string& subject,
     }
     const int size = ZEPH_GetSendSize();
     m_ui.setRange(size);
-    m_ui.setAddressLine(format(sj("送信アドレス : %s").c_str(), logText(r.address).c_str()));
+    m_ui.setAddressLine(sjisFormat("送信アドレス : {}", logText(r.address)));
 
     // A stop during the message is asked at once; the message goes on meanwhile.
     bool asked = false;
@@ -694,8 +692,7 @@ int SendRun::waitUntil(RunClock::TimePoint until, const std::string& text) {
             until, [this](std::chrono::milliseconds limit) { return m_ui.waitForStop(limit); },
             [this, until](RunClock::TimePoint now) {
                 const auto left = std::chrono::ceil<std::chrono::seconds>(until - now).count();
-                m_ui.setTimeLine(
-                    format(sj("待機中( 残り %s ) ").c_str(), elapsedText(left).c_str()));
+                m_ui.setTimeLine(sjisFormat("待機中( 残り {} ) ", elapsedText(left)));
             });
         if (!stopped) {
             return 0;
@@ -742,8 +739,8 @@ int SendRun::beforeMessage() {
     std::tm local{};
     localtime_r(&at, &local);
     const std::string text =
-        format(sj("送信数の上限に達しました。%d/%d %02d:%02d に送信を再開します。").c_str(),
-               local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min);
+        sjisFormat("送信数の上限に達しました。{}/{} {:02d}:{:02d} に送信を再開します。",
+                   local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min);
     logNote(text);
     return waitUntil(*next, text);
 }
@@ -757,16 +754,15 @@ int SendRun::retryDeferred() {
                 disconnect(false);
                 m_sessionLost = true;
             }
-            const std::string text =
-                format(sj("一時的なエラーの %d 件を再送信します (%d/%d 回目)。").c_str(),
-                       static_cast<int>(m_retry.waiting()), m_retry.nextRound(), m_retry.rounds());
+            const std::string text = sjisFormat(
+                "一時的なエラーの {} 件を再送信します ({}/{} 回目)。",
+                static_cast<int>(m_retry.waiting()), m_retry.nextRound(), m_retry.rounds());
             if (int rc = waitUntil(m_clock.now() + pause, text); rc != 0) {
                 return rc;
             }
         }
         for (DeferredRecipient& d : m_retry.takeRound()) {
-            m_ui.setStatusLine(
-                format(sj("%s に再送信中です。").c_str(), d.recipient.address.c_str()));
+            m_ui.setStatusLine(sjisFormat("{} に再送信中です。", d.recipient.address));
             m_recipients.revisit(d.recipient);
             if (int rc = sendOne(d.recipient, d.tries, d.subject, d.body); rc != 0) {
                 return rc;
@@ -791,7 +787,7 @@ int SendRun::stopAnswered(bool yes) {
 int SendRun::pause() {
     const auto pauseStart = Clock::now();
     m_ui.setStatusLine(
-        format(sj("%d 秒ウエイト中(%d 件ごと)").c_str(), m_settings.WaitSec, m_settings.WaitCount));
+        sjisFormat("{} 秒ウエイト中({} 件ごと)", m_settings.WaitSec, m_settings.WaitCount));
     disconnect(true);
     const auto until =
         pauseStart +
@@ -812,7 +808,7 @@ int SendRun::pause() {
 void SendRun::showElapsed() {
     if (long long s = secondsSince(m_runStart); s != m_shownSecond) {
         m_shownSecond = s;
-        m_ui.setTimeLine(format(sj("送信中( %s 経過) ").c_str(), elapsedText(s).c_str()));
+        m_ui.setTimeLine(sjisFormat("送信中( {} 経過) ", elapsedText(s)));
     }
 }
 
@@ -820,8 +816,7 @@ int SendRun::finish() {
     if (m_dialUp && m_dialUp->connected() && m_account.dialUp.AutoCut == 1) {
         m_dialUp->hangUp();
     }
-    m_ui.setTimeLine(
-        format(sj("送信完了( %s ) ").c_str(), elapsedText(secondsSince(m_runStart)).c_str()));
+    m_ui.setTimeLine(sjisFormat("送信完了( {} ) ", elapsedText(secondsSince(m_runStart))));
     // The pause after a disconnect keeps reconnects polite; nothing follows
     // this one, so the run does not wait for it.
     disconnect(false);
@@ -831,9 +826,9 @@ int SendRun::finish() {
     }
     m_log.close();
     m_ui.setTitle(sj("送信完了"));
-    m_ui.setAddressLine(format(sj("結果 [OK:%d件 NG:%d件]").c_str(), m_ok, m_ng));
-    m_ui.setStatusLine(format(sj("%d 件の送信が完了しました。").c_str(),
-                              m_options.databaseRows ? m_ok + m_ng : m_n));
+    m_ui.setAddressLine(sjisFormat("結果 [OK:{}件 NG:{}件]", m_ok, m_ng));
+    m_ui.setStatusLine(
+        sjisFormat("{} 件の送信が完了しました。", m_options.databaseRows ? m_ok + m_ng : m_n));
     m_ui.finish(m_settings.LogFileMode != 0 ? fieldText(m_settings.LogFileName) : std::string(),
                 fieldText(m_settings.LogOpenExeName));
     m_windowOpen = false;  // the person closes the finished window
@@ -889,8 +884,7 @@ int SendRun::execute() {
             continue;
         }
         ++m_sent;
-        m_ui.setStatusLine(
-            format(sj("%d人中 %d人目のメッセージを送信中です。").c_str(), m_n, m_sent));
+        m_ui.setStatusLine(sjisFormat("{}人中 {}人目のメッセージを送信中です。", m_n, m_sent));
         m_ui.setAddressLine(logText(r.address));
         reportProgress(r);
         if (int rc = sendTo(r); rc != 0) {
@@ -916,7 +910,7 @@ int SendRun::execute() {
 }  // namespace
 
 std::string sendErrorTitle(int code) {
-    return format(sj("ターノス - エラー  (№%d)").c_str(), code);
+    return sjisFormat("ターノス - エラー  (№{})", code);
 }
 
 std::string sendErrorText(int code) {

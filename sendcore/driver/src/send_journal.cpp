@@ -335,18 +335,18 @@ bool JournalWriter::deferred(const JournalKey& key, int code, std::string_view r
 }
 
 std::string interruptedRunText(const JournalContents& journal) {
-    return format(sj("前回の送信は中断されています。\n送信済み %d 件、送信エラー %d 件、"
-                     "送信結果不明 %d 件。\n続きから送信しますか？")
-                      .c_str(),
-                  journal.count(JournalOutcome::kAccepted), journal.count(JournalOutcome::kRefused),
-                  journal.count(JournalOutcome::kUncertain));
+    return sjisFormat(
+        "前回の送信は中断されています。\n送信済み {} 件、送信エラー {} 件、"
+        "送信結果不明 {} 件。\n続きから送信しますか？",
+        journal.count(JournalOutcome::kAccepted), journal.count(JournalOutcome::kRefused),
+        journal.count(JournalOutcome::kUncertain));
 }
 
 std::string uncertainQuestionText(const JournalContents& journal) {
-    return format(sj("次の %d 件は、送信中に中断されたため届いたかどうかわかりません。\n"
-                     "これらの宛先にもう一度送信しますか？")
-                      .c_str(),
-                  journal.count(JournalOutcome::kUncertain));
+    return sjisFormat(
+        "次の {} 件は、送信中に中断されたため届いたかどうかわかりません。\n"
+        "これらの宛先にもう一度送信しますか？",
+        journal.count(JournalOutcome::kUncertain));
 }
 
 JournalledRecipients::JournalledRecipients(std::unique_ptr<RecipientSource> inner,

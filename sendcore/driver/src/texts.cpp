@@ -1,7 +1,5 @@
 #include "texts.h"
 
-#include <cstdarg>
-#include <cstdio>
 #include <map>
 #include <mutex>
 
@@ -23,25 +21,52 @@ const std::string& sj(const char* utf8Literal) {
     return it->second;
 }
 
-std::string format(const char* fmt, ...) {
-    va_list args;
-    va_start(args, fmt);
-    va_list copy;
-    va_copy(copy, args);
-    int n = std::vsnprintf(nullptr, 0, fmt, copy);
-    va_end(copy);
+namespace {
+
+// UTF-8 never uses an ASCII byte inside a multi-byte character, so the fields
+// of a format are exactly its ASCII part; only the other runs are converted.
+std::string convertFormat(std::string_view utf8) {
     std::string out;
-    if (n > 0) {
-        out.resize(static_cast<std::size_t>(n) + 1);
-        std::vsnprintf(out.data(), out.size(), fmt, args);
-        out.resize(static_cast<std::size_t>(n));
+    std::size_t i = 0;
+    while (i < utf8.size()) {
+        std::size_t end = i;
+        const bool ascii = static_cast<unsigned char>(utf8[i]) < 0x80;
+        while (end < utf8.size() && (static_cast<unsigned char>(utf8[end]) < 0x80) == ascii) {
+            ++end;
+        }
+        const std::string_view run = utf8.substr(i, end - i);
+        if (ascii) {
+            out += run;
+        } else {
+            auto converted = cp932::fromUtf8(run);
+            // As for sj(): all our formats are CP932 text.
+            for (char c : converted ? *converted : std::string(run)) {
+                out += c;
+                if (c == '{' || c == '}') {
+                    out += c;
+                }
+            }
+        }
+        i = end;
     }
-    va_end(args);
     return out;
 }
 
+}  // namespace
+
+const std::string& sjisFormatText(std::string_view utf8Format) {
+    static std::mutex mutex;
+    static std::map<std::string, std::string, std::less<>> cache;
+    std::lock_guard lock(mutex);
+    auto it = cache.find(utf8Format);
+    if (it == cache.end()) {
+        it = cache.emplace(std::string(utf8Format), convertFormat(utf8Format)).first;
+    }
+    return it->second;
+}
+
 std::string elapsedText(long long seconds) {
-    return format("%02lld:%02lld:%02lld", seconds / 3600, (seconds / 60) % 60, seconds % 60);
+    return fmt::format("{:02d}:{:02d}:{:02d}", seconds / 3600, (seconds / 60) % 60, seconds % 60);
 }
 
 }  // namespace tarn::driver

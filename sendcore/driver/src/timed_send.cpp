@@ -62,8 +62,8 @@ std::string notInFutureText() {
 std::string timeText(std::time_t time) {
     std::tm t{};
     localtime_r(&time, &t);
-    return format(sj("%4d 年 %02d 月 %02d 日  %02d 時 %02d 分 %02d 秒です。").c_str(),
-                  t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+    return sjisFormat("{:4d} 年 {:02d} 月 {:02d} 日  {:02d} 時 {:02d} 分 {:02d} 秒です。",
+                      t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
 }
 
 namespace {
