@@ -353,39 +353,103 @@ JournalledRecipients::JournalledRecipients(std::unique_ptr<RecipientSource> inne
                                            JournalContents earlier, bool sendUncertain)
     : m_inner(std::move(inner)), m_earlier(std::move(earlier)), m_sendUncertain(sendUncertain) {}
 
-bool JournalledRecipients::settled(const Recipient& r) const {
-    const auto it = m_earlier.entries.find(JournalKey{r.position, r.address});
-    if (it == m_earlier.entries.end()) {
-        return false;
+JournalledRecipients::Matches JournalledRecipients::matchWalk() {
+    Matches matches;
+    if (m_earlier.entries.empty()) {
+        return matches;
     }
-    return it->second.outcome != JournalOutcome::kUncertain || !m_sendUncertain;
+    std::vector<std::pair<int, std::string>> unmatched;
+    std::set<JournalKey> taken;
+    m_inner->visitEligible([&](const Recipient& r) {
+        JournalKey key{r.position, r.address};
+        if (m_earlier.entries.count(key) != 0) {
+            taken.insert(key);
+            matches.emplace(r.position, std::move(key));
+        } else {
+            unmatched.emplace_back(r.position, r.address);
+        }
+        return true;
+    });
+    // Each address's entries not matched above, in the earlier walk's order.
+    std::map<std::string, std::vector<JournalKey>> byAddress;
+    for (const auto& [key, entry] : m_earlier.entries) {
+        if (taken.count(key) == 0) {
+            byAddress[key.address].push_back(key);
+        }
+    }
+    std::map<std::string, std::size_t> used;
+    for (auto& [position, address] : unmatched) {
+        const auto it = byAddress.find(address);
+        if (it == byAddress.end()) {
+            continue;
+        }
+        std::size_t& n = used[address];
+        if (n < it->second.size()) {
+            matches.emplace(position, it->second[n++]);
+        }
+    }
+    return matches;
+}
+
+const JournalEntry* JournalledRecipients::earlierEntry(const Matches& matches,
+                                                       const Recipient& r) const {
+    const auto match = matches.find(r.position);
+    if (match == matches.end() || match->second.address != r.address) {
+        return nullptr;
+    }
+    const auto it = m_earlier.entries.find(match->second);
+    return it == m_earlier.entries.end() ? nullptr : &it->second;
+}
+
+bool JournalledRecipients::settled(const Matches& matches, const Recipient& r) const {
+    const JournalEntry* entry = earlierEntry(matches, r);
+    return entry != nullptr && (entry->outcome != JournalOutcome::kUncertain || !m_sendUncertain);
+}
+
+JournalKey JournalledRecipients::keyOf(const Recipient& r) const {
+    const auto match = m_matches.find(r.position);
+    if (match != m_matches.end() && match->second.address == r.address) {
+        return match->second;
+    }
+    return JournalKey{r.position, r.address};
 }
 
 int JournalledRecipients::eligibleCount() {
+    const Matches matches = matchWalk();
     int n = 0;
     m_inner->visitEligible([&](const Recipient& r) {
-        n += settled(r) ? 0 : 1;
+        n += settled(matches, r) ? 0 : 1;
         return true;
     });
     return n;
 }
 
 void JournalledRecipients::visitEligible(const std::function<bool(const Recipient&)>& visit) {
-    m_inner->visitEligible([&](const Recipient& r) { return settled(r) || visit(r); });
+    const Matches matches = matchWalk();
+    m_inner->visitEligible([&](const Recipient& r) { return settled(matches, r) || visit(r); });
+}
+
+Status JournalledRecipients::beginRun() {
+    if (auto taken = m_inner->beginRun(); !taken) {
+        return taken;
+    }
+    // The walk is fixed from here on, and so is what the earlier run settled.
+    m_matches = matchWalk();
+    return Ok{};
 }
 
 bool JournalledRecipients::next(Recipient& recipient) {
     if (!m_inner->next(recipient)) {
         return false;
     }
-    m_current = JournalKey{recipient.position, recipient.address};
-    if (recipient.eligible && settled(recipient)) {
+    m_current = keyOf(recipient);
+    if (recipient.eligible && settled(m_matches, recipient)) {
         recipient.eligible = false;
-        const auto it = m_earlier.entries.find(m_current);
-        if (it->second.outcome == JournalOutcome::kRefused) {
+        const JournalOutcome outcome = earlierEntry(m_matches, recipient)->outcome;
+        if (outcome == JournalOutcome::kRefused) {
             // Refused before the earlier run could save it: the status now.
             m_inner->markSendFailed();
-        } else if (it->second.outcome == JournalOutcome::kAccepted) {
+        } else if (outcome == JournalOutcome::kAccepted) {
             m_inner->markSent();
         }
     }
@@ -401,7 +465,7 @@ void JournalledRecipients::finishWalk() {
 }
 
 void JournalledRecipients::revisit(const Recipient& recipient) {
-    m_current = JournalKey{recipient.position, recipient.address};
+    m_current = keyOf(recipient);
     m_inner->revisit(recipient);
 }
 

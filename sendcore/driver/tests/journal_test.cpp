@@ -1,6 +1,10 @@
 // The send journal's file and the recipients it leaves out on a resume.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+#include <set>
+
 #include "driver/send_journal.h"
 #include "scripted_doubles.h"
 #include "testsupport.h"
@@ -105,7 +109,7 @@ TEST(SendJournal, AResumedWalkLeavesOutWhatTheEarlierRunSettled) {
         "B 1 a@example.jp\nA 1 a@example.jp 250\n"
         "B 2 b@example.jp\nR 2 b@example.jp 550 550%20no\n"
         "B 3 c@example.jp\n"
-        // Same address, other position: the book changed; it is not this one.
+        // Same address, other position: the book changed since; still sent.
         "B 9 d@example.jp\nA 9 d@example.jp 250\n");
     for (bool sendUncertain : {false, true}) {
         SCOPED_TRACE(sendUncertain);
@@ -113,7 +117,8 @@ TEST(SendJournal, AResumedWalkLeavesOutWhatTheEarlierRunSettled) {
             {"a@example.jp", "b@example.jp", "c@example.jp", "d@example.jp"}));
         const auto log = inner->log;
         JournalledRecipients source(std::move(inner), earlier, sendUncertain);
-        EXPECT_EQ(source.eligibleCount(), sendUncertain ? 2 : 1);
+        EXPECT_EQ(source.eligibleCount(), sendUncertain ? 1 : 0);
+        ASSERT_TRUE(source.beginRun().ok());
 
         TempDir dir;
         auto writer = JournalWriter::open(dir / "j");
@@ -129,15 +134,127 @@ TEST(SendJournal, AResumedWalkLeavesOutWhatTheEarlierRunSettled) {
                 sent.push_back(r.address);
             }
         }
-        const std::vector<std::string> expected =
-            sendUncertain ? std::vector<std::string>{"c@example.jp", "d@example.jp"}
-                          : std::vector<std::string>{"d@example.jp"};
-        EXPECT_EQ(sent, expected);
+        EXPECT_EQ(sent, sendUncertain ? std::vector<std::string>{"c@example.jp"}
+                                      : std::vector<std::string>{});
         // The refusal the earlier run could not save becomes a status now.
         EXPECT_EQ(log->refused, std::vector<std::string>{"b@example.jp"});
         auto written = readJournal(dir / "j");
         ASSERT_TRUE(written.ok());
         EXPECT_EQ(written->count(JournalOutcome::kAccepted), static_cast<int>(sent.size()));
-        EXPECT_TRUE(written->entries.count({4, "d@example.jp"}) == 1);
+        // A recipient sent again keeps the earlier run's key.
+        EXPECT_EQ(written->entries.count({3, "c@example.jp"}), sendUncertain ? 1U : 0U);
+    }
+}
+
+namespace {
+
+// Walks `source` as a run does, appending to the journal at `path`; `outcome`
+// says what becomes of each message: 'A' accepted, 'R' refused, 'U' cut off
+// after its "." (the run is killed there). The addresses sent to, in order.
+std::vector<std::string> runOver(JournalledRecipients& source, const std::filesystem::path& path,
+                                 const std::function<char(const std::string&)>& outcome) {
+    auto writer = JournalWriter::open(path);
+    EXPECT_TRUE(writer.ok());
+    source.setWriter(writer->get());
+    EXPECT_TRUE(source.beginRun().ok());
+    std::vector<std::string> sent;
+    Recipient r;
+    while (source.next(r)) {
+        if (!r.eligible) {
+            continue;
+        }
+        sent.push_back(r.address);
+        EXPECT_TRUE(source.messageStarting());
+        EXPECT_TRUE(source.messageCommitting());
+        const char what = outcome(r.address);
+        if (what == 'U') {
+            break;
+        }
+        if (what == 'R') {
+            source.messageRefused(550, "550 no");
+            source.markSendFailed();
+        } else {
+            source.messageAccepted("250 ok");
+        }
+    }
+    source.setWriter(nullptr);
+    return sent;
+}
+
+std::unique_ptr<ScriptedRecipients> book(const std::vector<std::string>& order) {
+    std::vector<std::string> addresses;
+    for (const std::string& a : order) {
+        addresses.push_back(a + "@example.jp");
+    }
+    return std::make_unique<ScriptedRecipients>(ScriptedRecipients::addresses(addresses));
+}
+
+std::multiset<std::string> names(const std::vector<std::string>& addresses) {
+    std::multiset<std::string> out;
+    for (const std::string& a : addresses) {
+        out.insert(a.substr(0, a.find('@')));
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(SendJournal, AResumeOverAReorderedOrEditedBookSendsNoSettledRecipientAgain) {
+    const std::vector<std::string> original = {"a", "b", "c", "d", "dup", "e", "dup", "f"};
+    struct Resume {
+        const char* what;
+        std::vector<std::string> order;
+        std::multiset<std::string> left;  // what the resume sends, uncertain ones aside
+    };
+    const std::vector<Resume> resumes = {
+        {"re-sorted", {"f", "dup", "e", "dup", "d", "c", "b", "a"}, {"dup", "f"}},
+        {"a record inserted before",
+         {"new", "a", "b", "c", "d", "dup", "e", "dup", "f"},
+         {"new", "dup", "f"}},
+        {"the first record deleted", {"b", "c", "d", "dup", "e", "dup", "f"}, {"dup", "f"}},
+    };
+    for (const Resume& resume : resumes) {
+        for (bool sendUncertain : {false, true}) {
+            SCOPED_TRACE(std::string(resume.what) + (sendUncertain ? ", uncertain sent" : ""));
+            TempDir dir;
+            const auto path = dir / "book.tn2.journal";
+            // Killed twice in the original order: a and c accepted, b refused,
+            // d cut off after its "."; then resumed, the first of the two
+            // records sharing "dup" accepted, and e cut off.
+            {
+                JournalledRecipients first(book(original), {}, false);
+                runOver(first, path, [](const std::string& a) {
+                    return a[0] == 'b' ? 'R' : a[0] == 'd' ? 'U' : 'A';
+                });
+                auto earlier = readJournal(path);
+                ASSERT_TRUE(earlier.ok());
+                JournalledRecipients second(book(original), std::move(*earlier), false);
+                runOver(second, path, [](const std::string& a) { return a[0] == 'e' ? 'U' : 'A'; });
+            }
+            auto earlier = readJournal(path);
+            ASSERT_TRUE(earlier.ok());
+            ASSERT_EQ(earlier->count(JournalOutcome::kAccepted), 3);  // a, c, dup
+            EXPECT_EQ(earlier->uncertainAddresses(),
+                      (std::vector<std::string>{"d@example.jp", "e@example.jp"}));
+
+            std::multiset<std::string> left = resume.left;
+            if (sendUncertain) {
+                left.insert({"d", "e"});
+            }
+            auto inner = book(resume.order);
+            const auto log = inner->log;
+            JournalledRecipients source(std::move(inner), std::move(*earlier), sendUncertain);
+            EXPECT_EQ(source.eligibleCount(), static_cast<int>(left.size()));
+            EXPECT_EQ(names(runOver(source, path, [](const std::string&) { return 'A'; })), left);
+            // The refusal the killed run could not save is found as well.
+            EXPECT_EQ(log->refused, std::vector<std::string>{"b@example.jp"});
+
+            // What the resume wrote is found again in the original order:
+            // nobody is left to send to.
+            auto after = readJournal(path);
+            ASSERT_TRUE(after.ok());
+            JournalledRecipients again(book(original), std::move(*after), true);
+            EXPECT_EQ(again.eligibleCount(), sendUncertain ? 0 : 2);  // d and e still uncertain
+        }
     }
 }

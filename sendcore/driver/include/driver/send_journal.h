@@ -14,7 +14,11 @@
 //   "R <pos> <address> <code> <reply>"  refused: the reply code (0: no reply)
 //   "D <pos> <address> <code> <reply>"  deferred: not taken this time, not
 //                                       refused for good either
-// <pos> is the recipient's position in the walk. A begun message without an
+// <pos> is the recipient's position in the walk of the run that wrote the
+// line. A later run may walk the recipients in another order (a re-sorted or
+// edited book, another view): it matches the lines to its recipients by
+// position and address where both agree, and the rest by address, in walk
+// order (JournalledRecipients). A begun message without an
 // outcome is "uncertain" (the server may or may not have taken it) unless the
 // journal proves that its "." never went out: no "C" line, and the machine has
 // not restarted since (a "C" that write() took cannot be lost without a
@@ -163,7 +167,7 @@ public:
 
     int eligibleCount() override;
     void visitEligible(const std::function<bool(const Recipient&)>& visit) override;
-    Status beginRun() override { return m_inner->beginRun(); }
+    Status beginRun() override;
     bool next(Recipient& recipient) override;
     void markSendFailed() override { m_inner->markSendFailed(); }
     void markSent() override { m_inner->markSent(); }
@@ -178,13 +182,25 @@ public:
     void commit() override { m_inner->commit(); }
 
 private:
+    using Matches = std::map<int, JournalKey>;  // walk position -> earlier run's key
+    // The earlier run's entries given to this walk's eligible recipients: the
+    // same position and address first, then each address's remaining entries
+    // to its remaining recipients in walk order. So a recipient the earlier
+    // run settled is found however the walk has moved, and an address that
+    // several records share is left out no more often than it was sent to.
+    Matches matchWalk();
+    // The earlier run's entry for `r`, or null.
+    const JournalEntry* earlierEntry(const Matches& matches, const Recipient& r) const;
     // Whether the earlier run settled this recipient (it is then left out).
-    bool settled(const Recipient& r) const;
+    bool settled(const Matches& matches, const Recipient& r) const;
+    // The journal key of `r`: the earlier run's, when it had one.
+    JournalKey keyOf(const Recipient& r) const;
 
     std::unique_ptr<RecipientSource> m_inner;
     JournalContents m_earlier;
     bool m_sendUncertain;
     JournalWriter* m_writer = nullptr;
+    Matches m_matches;  // fixed by beginRun
     JournalKey m_current;
 };
 
