@@ -214,6 +214,23 @@ private slots:
             QVERIFY(modals.done());
             QCOMPARE(tarn::test::readFile(journal), earlier);
         }
+        {
+            // "最初から送信" confirmed, then the send itself cancelled: the
+            // journal still tells who got the message, and the next send asks.
+            SendCommandSetup setup = sendSetup(fx);
+            setup.journal = journal;
+            SendCommand command(&window, setup);
+            ModalScript modals;
+            modals.then(title, press(QStringLiteral("最初から送信")), interrupted)
+                .then(title, press(QStringLiteral("はい")),
+                      QStringLiteral("もう一度送信されます。"))
+                .then(kConfirmation, press(QStringLiteral("キャンセル")));
+            QVERIFY(!command.execute());
+            QVERIFY2(modals.failures().isEmpty(), qPrintable(modals.failures().join('\n')));
+            QVERIFY(modals.done());
+            QCOMPARE(tarn::test::readFile(journal), earlier);
+            QCOMPARE(fx.recordedCount(), 0);
+        }
         SendCommandSetup setup = sendSetup(fx);
         setup.journal = journal;
         SendCommand command(&window, setup);

@@ -222,11 +222,11 @@ std::optional<CommandProblem> SendJob::useJournal(const std::filesystem::path& p
                                                   ResumeUi& ui, std::optional<bool> sendUncertain) {
     JournalContents earlier;
     std::error_code ec;
-    if (std::filesystem::exists(path, ec) && how == EarlierRun::kRestart) {
-        if (!std::filesystem::remove(path, ec)) {
-            return CommandProblem{0, sj("送信記録ファイルを削除できません。")};
-        }
-    } else if (std::filesystem::exists(path, ec)) {
+    // A restart leaves the earlier journal where it is until the new run
+    // starts: a send cancelled at the confirmation must not lose the record of
+    // who already got the message.
+    m_restartJournal = how == EarlierRun::kRestart;
+    if (!m_restartJournal && std::filesystem::exists(path, ec)) {
         auto read = readJournal(path);
         if (!read) {
             return CommandProblem{0, sj("送信記録ファイルを読めません。")};
@@ -270,6 +270,14 @@ Status SendJob::start(Wake wake) {
         return held;
     }
     if (m_journalled != nullptr) {
+        std::error_code ec;
+        if (m_restartJournal && std::filesystem::exists(m_journalPath, ec) &&
+            !std::filesystem::remove(m_journalPath, ec)) {
+            m_setup.book.lock.reset();
+            return makeError("送信記録ファイルを削除できません: " + m_journalPath.string() + " (" +
+                             ec.message() + ")");
+        }
+        m_restartJournal = false;
         auto writer = JournalWriter::open(m_journalPath);
         if (!writer) {
             m_setup.book.lock.reset();

@@ -97,7 +97,7 @@ public:
     enum class EarlierRun {
         kAsk,      // ask through the ResumeUi
         kResume,   // go on from where it stopped (uncertain ones as asked)
-        kRestart,  // throw the journal away: everyone eligible is sent again
+        kRestart,  // everyone eligible is sent again; the journal goes at start()
     };
     // Before prepare(): this run keeps a journal at `path` (journal.h). When
     // an earlier run's journal is there, the send goes on from where it
@@ -142,6 +142,7 @@ private:
     std::unique_ptr<RecipientSource> m_recipients;
     JournalledRecipients* m_journalled = nullptr;  // m_recipients, when journalled
     std::filesystem::path m_journalPath;
+    bool m_restartJournal = false;  // the earlier journal goes when the run starts
     std::unique_ptr<JournalWriter> m_journalWriter;
     std::vector<std::string> m_uncertainLeftOut;
     bool m_settledByJournal = false;
