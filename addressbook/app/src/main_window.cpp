@@ -147,6 +147,9 @@ void MainWindow::buildViews() {
         updateCount();
         updateActions();
     });
+    // A status edited or set by a run may change whether there is anyone to
+    // send again to.
+    connect(m_listModel.get(), &QAbstractItemModel::dataChanged, this, &MainWindow::updateActions);
     connect(m_listModel.get(), &ListModel::dropRefused, this, &MainWindow::showDropRefusal);
     connect(m_treeModel.get(), &TreeModel::dropRefused, this, &MainWindow::showDropRefusal);
     connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
@@ -214,6 +217,7 @@ void MainWindow::buildActions() {
     makeAction(Command::Options, text::kSendOptions, &MainWindow::onOptions);
     makeAction(Command::SendMail, text::kSendMail, &MainWindow::onSendMail);
     action(Command::SendMail)->setIconText(t(text::kSendMailButton));
+    makeAction(Command::SendFailed, text::kSendFailed, &MainWindow::onSendFailed);
     makeAction(Command::CheckAddresses, text::kCheckAddresses, &MainWindow::onCheckAddresses);
     action(Command::CheckAddresses)->setIconText(t(text::kCheckAddressesButton));
     makeAction(Command::SendLog, text::kSendLog, &MainWindow::onSendLog);
@@ -294,6 +298,7 @@ void MainWindow::buildMenus() {
     send->addSeparator();
     send->addAction(action(Command::CheckAddresses));
     send->addAction(action(Command::SendMail));
+    send->addAction(action(Command::SendFailed));
     send->addSeparator();
     send->addAction(action(Command::Options));
 
@@ -445,6 +450,7 @@ void MainWindow::updateActions() {
     }
     // One run at a time: the next waits until the last one's window is closed.
     enable(Command::SendMail, idle && m_command == nullptr);
+    enable(Command::SendFailed, idle && m_command == nullptr && listShowsSendErrors());
     enable(Command::CheckAddresses, idle && m_command == nullptr);
 }
 
@@ -870,7 +876,25 @@ void MainWindow::runCommand(ui::JobCommand* command, const std::function<bool()>
     }
 }
 
+bool MainWindow::listShowsSendErrors() const {
+    for (std::size_t row = 0; row < m_state.recordRowCount(); ++row) {
+        const addressbook::Record* record = m_state.recordAt(row);
+        if (record != nullptr && record->status() == addressbook::kStatusSendError) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void MainWindow::onSendMail() {
+    startSend(driver::BookSelection::kNormal);
+}
+
+void MainWindow::onSendFailed() {
+    startSend(driver::BookSelection::kFailedOnly);
+}
+
+void MainWindow::startSend(driver::BookSelection selection) {
     if (m_command != nullptr || m_doc.runInProgress()) {
         return;
     }
@@ -887,7 +911,9 @@ void MainWindow::onSendMail() {
         };
     }
     setup.job.book.path = bookFile();
-    setup.recipients = [this] { return std::make_unique<driver::BookRecipients>(m_doc, m_state); };
+    setup.recipients = [this, selection] {
+        return std::make_unique<driver::BookRecipients>(m_doc, m_state, selection);
+    };
     setup.store = &m_context.store;
     setup.now = m_now;
     setup.contentsConfirmed = [this](const std::string& path) {

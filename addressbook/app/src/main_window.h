@@ -30,6 +30,7 @@
 #include "addressbook/list_view_state.h"
 #include "application.h"
 #include "collation.h"
+#include "driver/book_sources.h"
 #include "folder_dialogs.h"
 #include "ui/job_command.h"
 #include "ui/log_commands.h"
@@ -76,6 +77,7 @@ public:
         EditMessage,
         Options,
         SendMail,
+        SendFailed,
         CheckAddresses,
         SendLog,
         CheckLog,
@@ -178,6 +180,11 @@ private:
     void onEditMessage();
     void onOptions();
     void onSendMail();
+    void onSendFailed();
+    // The send command over the list's records that `selection` picks.
+    void startSend(driver::BookSelection selection);
+    // Whether the list shows a record whose last send failed.
+    bool listShowsSendErrors() const;
     void onCheckAddresses();
     void onSendLog();
     void onCheckLog();

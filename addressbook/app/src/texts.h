@@ -61,6 +61,7 @@ inline constexpr const char* kSendEditMessage = "送信内容の作成(&M)...";
 inline constexpr const char* kSendOptions = "オプション設定(&O)...";
 inline constexpr const char* kSendMail = "メール送信(&M)...";
 inline constexpr const char* kSendMailButton = "送信";
+inline constexpr const char* kSendFailed = "送信エラーの宛先に再送信(&R)...";
 inline constexpr const char* kCheckAddresses = "メールアドレスチェック(&C)...";
 inline constexpr const char* kCheckAddressesButton = "ﾁｪｯｸ";
 inline constexpr const char* kSendLog = "送信ログファイルの確認(&L)";

@@ -196,6 +196,69 @@ private slots:
         QVERIFY(modals.done());
     }
 
+    // "送信エラーの宛先に再送信": only the records whose last send failed get
+    // the message, each one back to 正常 once it is accepted; with none left
+    // the command is off.
+    void resendToTheFailedSendsOnlyThemAndClearsTheirStatus() {
+        RunFixture fx;
+        QVERIFY2(fx.startRecorder(), fx.recorderOutput().c_str());
+        gt::WindowFixture f;
+        f.context().settings = fx.settings;
+        fx.writeContents(message("&[名前] 様\n"));
+        f.context().contFileName = gt::sj(fx.path("message.tnm").string().c_str());
+        MainWindow& w = f.window();
+        w.show();
+        const auto error = addressbook::kStatusSendError;
+        std::vector<addressbook::Record> people = {
+            gt::person("佐藤", "sato@example.jp", 0),
+            gt::person("鈴木", "suzuki@example.jp", 0, addressbook::kStatusInvalid),
+            gt::person("田中", "tanaka@example.jp", 0),
+        };
+        QVERIFY(f.doc().appendRecords(people).ok());
+        QVERIFY(!w.action(MainWindow::Command::SendFailed)->isEnabled());
+        people = {
+            gt::person("高橋", "takahashi@example.jp", 0, error),
+            gt::person("伊藤", "ito@example.jp", 0),
+            gt::person("渡辺", "watanabe@example.jp", 0, error),
+            gt::person("山本", "yamamoto@example.jp", 0, error),
+        };
+        QVERIFY(f.doc().appendRecords(people).ok());
+        QVERIFY(w.action(MainWindow::Command::SendFailed)->isEnabled());
+
+        QString preview;
+        ModalScript modals;
+        modals.then(QStringLiteral("ターノス  確認"), [&](QWidget* d) {
+            preview = qobject_cast<ui::SendConfirmDialog*>(d)->previewText();
+            ModalScript::press(d, QStringLiteral("送信"));
+        });
+        w.action(MainWindow::Command::SendFailed)->trigger();
+        ui::JobCommand* command = w.runningCommand();
+        QVERIFY(command != nullptr);
+        QVERIFY(QTest::qWaitFor([&] { return command->progressDialog()->isFinished(); }, kLimitMs));
+        QVERIFY2(modals.failures().isEmpty(), qPrintable(modals.failures().join('\n')));
+        QVERIFY(modals.done());
+        QVERIFY2(preview.contains(QStringLiteral("高橋 様")), qPrintable(preview));
+
+        QStringList recipients;
+        for (int n = 1; n <= fx.recordedCount(); ++n) {
+            const QString eml = QString::fromStdString(fx.recorded(n));
+            for (const char* a :
+                 {"sato@", "suzuki@", "tanaka@", "takahashi@", "ito@", "watanabe@", "yamamoto@"}) {
+                if (eml.contains(QLatin1String(a) + QStringLiteral("example.jp"))) {
+                    recipients << QLatin1String(a);
+                }
+            }
+        }
+        recipients.sort();
+        QCOMPARE(recipients.join(' '), QStringLiteral("takahashi@ watanabe@ yamamoto@"));
+        QCOMPARE(statusColumn(f), expected({"佐藤:正常", "鈴木:妥当性エラー", "田中:正常",
+                                            "高橋:正常", "伊藤:正常", "渡辺:正常", "山本:正常"}));
+        command->progressDialog()->stopButton()->click();
+        QVERIFY(QTest::qWaitFor([&] { return w.runningCommand() == nullptr; }, kLimitMs));
+        QVERIFY(w.action(MainWindow::Command::SendMail)->isEnabled());
+        QVERIFY(!w.action(MainWindow::Command::SendFailed)->isEnabled());
+    }
+
     void checkFromTheMenuKeepsItsSettingsAndShowsTheStatuses() {
         RunFixture fx;
         gt::WindowFixture f;

@@ -3,6 +3,7 @@
 // started from the window's menu (the send to the recording SMTP server),
 // saved as screenshots for a person to look at.
 #include <QLabel>
+#include <QMenu>
 #include <QPainter>
 #include <QPushButton>
 #include <QTableView>
@@ -43,6 +44,15 @@ private slots:
         f.selectRows({1});
         QTest::qWait(50);
         QVERIFY(!saveScreenshot(&w, QStringLiteral("gpsend_main")).isEmpty());
+
+        // The send menu, with the command that sends again to the one record
+        // whose send failed.
+        QMenu* send = w.menu(MainWindow::Menu::Send);
+        QVERIFY(w.action(MainWindow::Command::SendFailed)->isEnabled());
+        send->popup(w.mapToGlobal(QPoint(120, 30)));
+        QVERIFY(QTest::qWaitForWindowExposed(send));
+        QVERIFY(!saveScreenshot(send, QStringLiteral("gpsend_send_menu")).isEmpty());
+        send->hide();
 
         RecordEditorDialog editor(w.editor(), 0, &w);
         editor.show();
