@@ -2,6 +2,7 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QGridLayout>
@@ -20,6 +21,7 @@
 
 #include "common/program.h"
 #include "dialog_support.h"
+#include "driver/send_quota.h"
 #include "header_item_dialog.h"
 #include "options/texts.h"
 #include "ui/sjis_text.h"
@@ -57,6 +59,18 @@ QLineEdit* numberEdit(const char* name, QWidget* parent) {
     edit->setValidator(
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("-?[0-9]{0,4}")), edit));
     edit->setMaximumWidth(64);
+    edit->setAlignment(Qt::AlignRight);
+    return edit;
+}
+
+// A send limit: up to seven digits (a million), never negative.
+QLineEdit* quotaEdit(const char* name, QWidget* parent) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(QString::fromLatin1(name));
+    edit->setMaxLength(7);
+    edit->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,7}")), edit));
+    edit->setMaximumWidth(80);
     edit->setAlignment(Qt::AlignRight);
     return edit;
 }
@@ -258,10 +272,65 @@ QWidget* OptionsDialog::makeSmtpPage() {
     grid->addWidget(m_waitSec, 1, 2);
     grid->addWidget(new QLabel(QStringLiteral("秒ウエイトする。"), box), 1, 3);
     grid->setColumnStretch(4, 1);
+
+    // The account's send limits, which hosted mail services enforce by
+    // blocking the account: a preset fills both numbers in.
+    auto* quota = new QGroupBox(QStringLiteral("送信数の上限"), page);
+    m_quotaPreset = new QComboBox(quota);
+    m_quotaPreset->setObjectName(QStringLiteral("quotaPreset"));
+    for (const driver::QuotaPreset& preset : driver::quotaPresets()) {
+        m_quotaPreset->addItem(ui::fromSjis(preset.description));
+    }
+    m_quotaPreset->addItem(QStringLiteral("任意の値"));
+    m_quotaPerHour = quotaEdit("quotaPerHour", quota);
+    m_quotaPerDay = quotaEdit("quotaPerDay", quota);
+    m_jitterMSec = numberEdit("jitterMSec", quota);
+    auto* quotaGrid = new QGridLayout(quota);
+    quotaGrid->addWidget(new QLabel(QStringLiteral("用意された設定 :"), quota), 0, 0);
+    quotaGrid->addWidget(m_quotaPreset, 0, 1, 1, 3);
+    quotaGrid->addWidget(new QLabel(QStringLiteral("１時間に"), quota), 1, 0, Qt::AlignRight);
+    quotaGrid->addWidget(m_quotaPerHour, 1, 1);
+    quotaGrid->addWidget(new QLabel(QStringLiteral("通まで"), quota), 1, 2);
+    quotaGrid->addWidget(new QLabel(QStringLiteral("１日(24時間)に"), quota), 2, 0, Qt::AlignRight);
+    quotaGrid->addWidget(m_quotaPerDay, 2, 1);
+    quotaGrid->addWidget(new QLabel(QStringLiteral("通まで（0 は上限なし）"), quota), 2, 2, 1, 2);
+    quotaGrid->addWidget(new QLabel(QStringLiteral("１件ごとに、さらに最大"), quota), 3, 0,
+                         Qt::AlignRight);
+    quotaGrid->addWidget(m_jitterMSec, 3, 1);
+    quotaGrid->addWidget(new QLabel(QStringLiteral("ミリ秒の不規則なウエイトを加える。"), quota), 3,
+                         2, 1, 2);
+    quotaGrid->setColumnStretch(4, 1);
+    connect(m_quotaPreset, &QComboBox::activated, this, [this](int index) {
+        const auto& presets = driver::quotaPresets();
+        if (index >= 0 && static_cast<std::size_t>(index) < presets.size()) {
+            const driver::QuotaLimits& limits = presets[static_cast<std::size_t>(index)].limits;
+            m_quotaPerHour->setText(QString::number(limits.perHour));
+            m_quotaPerDay->setText(QString::number(limits.perDay));
+        }
+    });
+    for (QLineEdit* edit : {m_quotaPerHour, m_quotaPerDay}) {
+        connect(edit, &QLineEdit::textChanged, this, &OptionsDialog::showQuotaPreset);
+    }
+
     auto* layout = new QVBoxLayout(page);
     layout->addWidget(box);
+    layout->addWidget(quota);
     layout->addStretch();
     return page;
+}
+
+void OptionsDialog::showQuotaPreset() {
+    const driver::QuotaLimits typed{m_quotaPerHour->text().toInt(), m_quotaPerDay->text().toInt()};
+    const auto& presets = driver::quotaPresets();
+    int index = static_cast<int>(presets.size());  // "任意の値"
+    for (std::size_t i = 0; i < presets.size(); ++i) {
+        if (presets[i].limits.perHour == typed.perHour &&
+            presets[i].limits.perDay == typed.perDay) {
+            index = static_cast<int>(i);
+            break;
+        }
+    }
+    m_quotaPreset->setCurrentIndex(index);
 }
 
 // ---- Page "送信ログ" ----
@@ -483,6 +552,10 @@ void OptionsDialog::fillPages() {
     m_waitMSec->setText(ui::fromSjis(p.waitMSec));
     m_waitCount->setText(ui::fromSjis(p.waitCount));
     m_waitSec->setText(ui::fromSjis(p.waitSec));
+    m_quotaPerHour->setText(ui::fromSjis(p.quotaPerHour));
+    m_quotaPerDay->setText(ui::fromSjis(p.quotaPerDay));
+    m_jitterMSec->setText(ui::fromSjis(p.jitterMSec));
+    showQuotaPreset();
     // A mode this version does not know shows as "作成する", the fullest log.
     QAbstractButton* mode = m_logMode->button(p.logFileMode);
     (mode != nullptr ? mode : m_logMode->button(2))->setChecked(true);
@@ -500,6 +573,9 @@ bool OptionsDialog::readPages() {
         {m_waitMSec, "ウエイト", &p.waitMSec, 1},
         {m_waitCount, "件数", &p.waitCount, 1},
         {m_waitSec, "ウエイト", &p.waitSec, 1},
+        {m_quotaPerHour, "送信数の上限", &p.quotaPerHour, 1},
+        {m_quotaPerDay, "送信数の上限", &p.quotaPerDay, 1},
+        {m_jitterMSec, "ウエイト", &p.jitterMSec, 1},
         {m_logFileName, "ログファイル名", &p.logFileName, 2},
         {m_viewer, "ログを表示するプログラム", &p.logOpenExeName, 2},
     };

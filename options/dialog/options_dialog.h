@@ -14,6 +14,7 @@
 
 class QButtonGroup;
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -40,6 +41,8 @@ protected:
 private:
     QWidget* makeAccountPage();
     QWidget* makeSmtpPage();
+    // Selects the preset the two send limits match, else "任意の値".
+    void showQuotaPreset();
     QWidget* makeLogPage();
     QWidget* makeOtherPage();
     void fillPages();
@@ -83,6 +86,10 @@ private:
     QLineEdit* m_waitMSec;
     QLineEdit* m_waitCount;
     QLineEdit* m_waitSec;
+    QComboBox* m_quotaPreset;
+    QLineEdit* m_quotaPerHour;
+    QLineEdit* m_quotaPerDay;
+    QLineEdit* m_jitterMSec;
     QButtonGroup* m_logMode;
     QLineEdit* m_logFileName;
     QPushButton* m_browseLog;

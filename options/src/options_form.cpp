@@ -1,5 +1,6 @@
 #include "options/options_form.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -52,6 +53,9 @@ OptionsForm::OptionsForm(const SendSettings& settings) {
     m_pages.waitMSec = decimalText(settings.WaitMSec);
     m_pages.waitCount = decimalText(settings.WaitCount);
     m_pages.waitSec = decimalText(settings.WaitSec);
+    m_pages.quotaPerHour = decimalText(std::max(0, settings.QuotaPerHour));
+    m_pages.quotaPerDay = decimalText(std::max(0, settings.QuotaPerDay));
+    m_pages.jitterMSec = decimalText(std::max(0, settings.JitterMSec));
     m_pages.logFileMode = settings.LogFileMode;
     m_pages.logFileName = fieldText(settings.LogFileName);
     m_pages.logOpenExeName = fieldText(settings.LogOpenExeName);
@@ -113,6 +117,13 @@ std::optional<OkProblem> OptionsForm::checkOk() const {
     if (def.FromName[0] == '\0' || def.SMTPName[0] == '\0') {
         return OkProblem{OptionsPage::Accounts, std::string(text::kNoDefaultAccount)};
     }
+    for (const std::string* quota : {&m_pages.quotaPerHour, &m_pages.quotaPerDay}) {
+        if (decimalValue(*quota) > kMaxQuota) {  // saturates: a long number is refused too
+            return OkProblem{OptionsPage::SmtpDetails, "送信数の上限は 0 から " +
+                                                           std::to_string(kMaxQuota) +
+                                                           " 通までで指定してください。"};
+        }
+    }
     if (m_pages.logFileMode != 0 && m_pages.logFileName.empty()) {
         return OkProblem{OptionsPage::SendLog, std::string(text::kNoLogFileName)};
     }
@@ -139,6 +150,9 @@ void OptionsForm::writeTo(SendSettings& settings) const {
     settings.WaitMSec = decimalValue(m_pages.waitMSec);
     settings.WaitCount = decimalValue(m_pages.waitCount);
     settings.WaitSec = decimalValue(m_pages.waitSec);
+    settings.QuotaPerHour = std::max(0, decimalValue(m_pages.quotaPerHour));
+    settings.QuotaPerDay = std::max(0, decimalValue(m_pages.quotaPerDay));
+    settings.JitterMSec = std::max(0, decimalValue(m_pages.jitterMSec));
     settings.LogFileMode = m_pages.logFileMode;
     setFieldText(settings.LogFileName, m_pages.logFileName);
     setFieldText(settings.LogOpenExeName, m_pages.logOpenExeName);

@@ -1,6 +1,7 @@
 // The options dialogs on the offscreen platform, driven as a person would:
 // buttons clicked, fields typed, message boxes read and answered.
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,11 +18,13 @@
 #include <sstream>
 
 #include "account_dialog.h"
+#include "driver/send_quota.h"
 #include "modal_script.h"
 #include "options/texts.h"
 #include "options_dialog.h"
 #include "smtp_recorder.h"
 #include "test_send_dialog.h"
+#include "ui/sjis_text.h"
 
 using namespace tarn;
 using namespace tarn::options;
@@ -255,6 +258,52 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!dialog.isVisible(), kWait);
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
         QCOMPARE(s.LogFileMode, 0);
+    }
+
+    // The send limits: a preset fills both numbers and shows while they match
+    // it; a number of one's own shows "任意の値"; past a million OK is refused.
+    void sendLimitsFromAPresetOrTypedAreSaved() {
+        SendSettings s = settingsWith(1);
+        s.QuotaPerHour = 50;
+        s.QuotaPerDay = 300;
+        OptionsDialog dialog(s, nullptr, headerFile(), noDialUp());
+        dialog.show();
+        auto* preset = child<QComboBox>(&dialog, "quotaPreset");
+        auto* hour = child<QLineEdit>(&dialog, "quotaPerHour");
+        auto* day = child<QLineEdit>(&dialog, "quotaPerDay");
+        auto description = [](const char* name) {
+            return ui::fromSjis(driver::findQuotaPreset(name)->description);
+        };
+        QCOMPARE(preset->currentText(), description("provider"));
+
+        const int hosting = preset->findText(description("hosting"));
+        QVERIFY(hosting >= 0);
+        preset->setCurrentIndex(hosting);
+        emit preset->activated(hosting);
+        QCOMPARE(hour->text(), QStringLiteral("100"));
+        QCOMPARE(day->text(), QStringLiteral("1000"));
+        day->setText(QStringLiteral("1200"));
+        QCOMPARE(preset->currentText(), QStringLiteral("任意の値"));
+        child<QLineEdit>(&dialog, "jitterMSec")->setText(QStringLiteral("250"));
+
+        hour->setText(QStringLiteral("2000000"));
+        ModalScript refused;
+        refused.answer();
+        later(okOf(&dialog));
+        QTRY_VERIFY_WITH_TIMEOUT(refused.done(), kWait);
+        QCOMPARE(refused.messages(),
+                 QStringList{
+                     QStringLiteral("送信数の上限は 0 から 1000000 通までで指定してください。")});
+        QCOMPARE(child<QTabWidget>(&dialog, "pages")->currentIndex(), 1);
+        QCOMPARE(s.QuotaPerHour, 50);
+
+        hour->setText(QStringLiteral("100"));
+        later(okOf(&dialog));
+        QTRY_VERIFY_WITH_TIMEOUT(!dialog.isVisible(), kWait);
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(s.QuotaPerHour, 100);
+        QCOMPARE(s.QuotaPerDay, 1200);
+        QCOMPARE(s.JitterMSec, 250);
     }
 
     void customHeaderFileIsWrittenInListOrder() {

@@ -15,6 +15,8 @@
 namespace tarn::options {
 
 inline constexpr int kMaxAccounts = 10;
+// The largest send limit the dialog takes (as `tarn config quota`).
+inline constexpr int kMaxQuota = 1000000;
 
 // The pages other than the account list, as their controls hold them. Texts are
 // Shift_JIS. Settings added later get their control's value here, are filled in
@@ -22,6 +24,9 @@ inline constexpr int kMaxAccounts = 10;
 struct OtherPages {
     // "SMTP詳細": the load reduction, as typed (at most 4 digits each).
     std::string waitMSec, waitCount, waitSec;
+    // The account's send limits per hour and per day (0: none) and the
+    // random extra wait of up to jitterMSec between messages, as typed.
+    std::string quotaPerHour, quotaPerDay, jitterMSec;
     // "送信ログ"
     std::int32_t logFileMode = 0;  // 2 "作成する", 1 "エラー発生時のみ作成する", 0 "作成しない"
     std::string logFileName, logOpenExeName;
