@@ -51,28 +51,23 @@ QTreeWidget* listView(const QStringList& columns, const char* name, QWidget* par
     return list;
 }
 
-QLineEdit* numberEdit(const char* name, QWidget* parent) {
+// A number field of at most `digits` digits. The load reduction's fields
+// take a sign: a stored "-1" (never pause) must show and survive.
+QLineEdit* numberEdit(const char* name, QWidget* parent, int digits = 4, bool sign = true) {
     auto* edit = new QLineEdit(parent);
     edit->setObjectName(QString::fromLatin1(name));
-    edit->setMaxLength(4);
-    // A stored "-1" (never pause) must show and survive; typing takes digits.
-    edit->setValidator(
-        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("-?[0-9]{0,4}")), edit));
-    edit->setMaximumWidth(64);
+    edit->setMaxLength(digits);
+    const QString pattern =
+        QStringLiteral("%1[0-9]{0,%2}").arg(sign ? QStringLiteral("-?") : QString()).arg(digits);
+    edit->setValidator(new QRegularExpressionValidator(QRegularExpression(pattern), edit));
+    edit->setMaximumWidth(16 * digits);
     edit->setAlignment(Qt::AlignRight);
     return edit;
 }
 
-// A send limit: up to seven digits (a million), never negative.
+// A send limit: up to a million, never negative.
 QLineEdit* quotaEdit(const char* name, QWidget* parent) {
-    auto* edit = new QLineEdit(parent);
-    edit->setObjectName(QString::fromLatin1(name));
-    edit->setMaxLength(7);
-    edit->setValidator(
-        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,7}")), edit));
-    edit->setMaximumWidth(80);
-    edit->setAlignment(Qt::AlignRight);
-    return edit;
+    return numberEdit(name, parent, 7, false);
 }
 
 }  // namespace
@@ -284,7 +279,7 @@ QWidget* OptionsDialog::makeSmtpPage() {
     m_quotaPreset->addItem(QStringLiteral("任意の値"));
     m_quotaPerHour = quotaEdit("quotaPerHour", quota);
     m_quotaPerDay = quotaEdit("quotaPerDay", quota);
-    m_jitterMSec = numberEdit("jitterMSec", quota);
+    m_jitterMSec = numberEdit("jitterMSec", quota, 4, false);
     auto* quotaGrid = new QGridLayout(quota);
     quotaGrid->addWidget(new QLabel(QStringLiteral("用意された設定 :"), quota), 0, 0);
     quotaGrid->addWidget(m_quotaPreset, 0, 1, 1, 3);
@@ -296,9 +291,12 @@ QWidget* OptionsDialog::makeSmtpPage() {
     quotaGrid->addWidget(new QLabel(QStringLiteral("通まで（0 は上限なし）"), quota), 2, 2, 1, 2);
     quotaGrid->addWidget(new QLabel(QStringLiteral("１件ごとに、さらに最大"), quota), 3, 0,
                          Qt::AlignRight);
-    quotaGrid->addWidget(m_jitterMSec, 3, 1);
-    quotaGrid->addWidget(new QLabel(QStringLiteral("ミリ秒の不規則なウエイトを加える。"), quota), 3,
-                         2, 1, 2);
+    // The wait's own, narrower field with its words right after it.
+    auto* jitterRow = new QHBoxLayout;
+    jitterRow->addWidget(m_jitterMSec);
+    jitterRow->addWidget(new QLabel(QStringLiteral("ミリ秒の不規則なウエイトを加える。"), quota));
+    jitterRow->addStretch();
+    quotaGrid->addLayout(jitterRow, 3, 1, 1, 3);
     quotaGrid->setColumnStretch(4, 1);
     connect(m_quotaPreset, &QComboBox::activated, this, [this](int index) {
         const auto& presets = driver::quotaPresets();
