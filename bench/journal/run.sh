@@ -1,40 +1,95 @@
 #!/usr/bin/env bash
-# What the send journal costs: `tarn send --yes` of a COUNT-recipient book to
-# Postfix's smtp-sink on loopback, with the journal (the default: a record
-# written and fdatasync'd on this machine's disk before every message) and
-# with --no-journal. Same book, same sink, same timing from outside the
-# process; the sides run REPEAT times, interleaved, and the best of each counts.
-#   bench/journal/run.sh [BUILD_DIR]    COUNT (2000) and REPEAT (3) in the environment
+# What the send journal costs: `tarn send --yes` of a book to Postfix's
+# smtp-sink, with the journal (the default: a record written and fdatasync'd
+# on this machine's disk before every message) and with --no-journal. Same
+# book, same sink, same timing from outside the process; the sides run REPEAT
+# times, interleaved, and the best of each counts.
+#
+# Two pairs of rows:
+#  - loopback: COUNT recipients straight to a lock-step sink on loopback, where
+#    a whole transaction takes well under a millisecond and so nothing can hide
+#    a disk sync: the worst case, shown for information.
+#  - rtt<D>ms: RELAY_COUNT recipients through bench/delay_relay.py, which holds
+#    every chunk D/2 ms in each direction (a server D ms away, as on a local
+#    network), to a sink that offers PIPELINING, as real servers do: the fewest
+#    round trips a message can take, so the least time to hide the sync in.
+#   bench/journal/run.sh [BUILD_DIR]
+#   COUNT (2000), RELAY_COUNT (300), RTT_MS (5) and REPEAT (3) in the environment
 set -euo pipefail
 . "$(dirname "$0")/../lib.sh"
 . "$(dirname "$0")/../smtp_sink.sh"
 count=${COUNT:-2000}
+relay_count=${RELAY_COUNT:-300}
+rtt_ms=${RTT_MS:-5}
 repeat=${REPEAT:-3}
-need tarn send_run_inputs
-start_sink port
+need tarn send_run_inputs /usr/bin/python3
 # The journal sits beside the book: the work folder must be on a real disk.
 df -T "$work" | tail -1 | awk '{ print "work folder on " $2 " (" $1 ")" }'
+uptime
 
+start_sink port
+# -4 only so that the sink keeps its PIPELINING (start_sink turns it off by default).
+start_sink relayed_port -4
+relay_port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+hold_ms=$(awk -v d="$rtt_ms" 'BEGIN { print d / 2 }')
+/usr/bin/python3 "$bench_root/bench/delay_relay.py" "$relay_port" "$relayed_port" "$hold_ms" \
+  "$work/relay.ready" "$work/relay.stats" 2>"$work/relay.err" &
+relay_pid=$!
+at_exit "kill $relay_pid 2>/dev/null; wait $relay_pid 2>/dev/null"
+# Ready when it says so (bounded: 10 s).
+for _ in $(seq 200); do
+  [ -e "$work/relay.ready" ] && break
+  kill -0 "$relay_pid" 2>/dev/null || { echo "the relay did not start: $(cat "$work/relay.err")" >&2; exit 1; }
+  sleep 0.05
+done
+[ -e "$work/relay.ready" ] || { echo "the relay did not start within 10 s" >&2; exit 1; }
+echo "relay on port $relay_port holds each chunk ${hold_ms} ms each way in front of port $relayed_port"
+
+# send_case NAME COUNT PORT: a book of COUNT recipients for PORT in $work/NAME.
+send_case() {
+  mkdir -p "$work/$1"
+  "$bin/send_run_inputs" "$work/$1" "$2" "$3"
+}
+send_case loopback "$count" "$port"
+send_case "rtt${rtt_ms}ms" "$relay_count" "$relay_port"
+
+cases=(loopback "rtt${rtt_ms}ms")
 rows=(journal no-journal)
-declare -A best
-for row in "${rows[@]}"; do best[$row]=0; done
-"$bin/send_run_inputs" "$work" "$count" "$port"
+declare -A best n
+n[loopback]=$count
+n[rtt${rtt_ms}ms]=$relay_count
+for c in "${cases[@]}"; do
+  for row in "${rows[@]}"; do best[$c/$row]=0; done
+done
 for round in $(seq "$repeat"); do
-  for row in "${rows[@]}"; do
-    extra=()
-    [ "$row" = no-journal ] && extra=(--no-journal)
-    rm -f "$work/send.log"
-    timed "$work/$row.out" env TARN_REGISTRY="$work/registry" TARN_HOME="$work" \
-      "$bin/tarn" send "$work/book.tn2" --yes "${extra[@]}" 2>"$work/$row.err"
-    iconv -f CP932 -t UTF-8 "$work/send.log" | grep -a -q "OK:$count" ||
-      { echo "$row did not send every message" >&2; tail -5 "$work/$row.err" >&2; exit 1; }
-    [ ! -e "$work/book.tn2.journal" ] || { echo "$row left a journal behind" >&2; exit 1; }
-    rate=$(per_second "$count" "$seconds")
-    printf '%-11s #%d: messages=%d seconds=%s rate=%s cpu_seconds=%s\n' "$row" "$round" "$count" "$seconds" "$rate" "$cpu_seconds"
-    best[$row]=$(larger "${best[$row]}" "$rate")
+  for c in "${cases[@]}"; do
+    dir=$work/$c
+    for row in "${rows[@]}"; do
+      extra=()
+      [ "$row" = no-journal ] && extra=(--no-journal)
+      rm -f "$dir/send.log"
+      timed "$dir/$row.out" env TARN_REGISTRY="$dir/registry" TARN_HOME="$dir" \
+        "$bin/tarn" send "$dir/book.tn2" --yes "${extra[@]}" 2>"$dir/$row.err"
+      iconv -f CP932 -t UTF-8 "$dir/send.log" | grep -a -q "OK:${n[$c]}" ||
+        { echo "$c $row did not send every message" >&2; tail -5 "$dir/$row.err" >&2; exit 1; }
+      [ ! -e "$dir/book.tn2.journal" ] || { echo "$c $row left a journal behind" >&2; exit 1; }
+      rate=$(per_second "${n[$c]}" "$seconds")
+      printf '%-8s %-11s #%d: messages=%d seconds=%s rate=%s cpu_seconds=%s\n' \
+        "$c" "$row" "$round" "${n[$c]}" "$seconds" "$rate" "$cpu_seconds"
+      best[$c/$row]=$(larger "${best[$c/$row]}" "$rate")
+    done
   done
 done
-for row in "${rows[@]}"; do
-  printf 'best rate (messages/s) %-11s %8s\n' "$row" "${best[$row]}"
+
+kill "$relay_pid"
+wait "$relay_pid" 2>/dev/null || true
+[ -s "$work/relay.stats" ] || { echo "the relay gave no figures: $(cat "$work/relay.err")" >&2; exit 1; }
+echo "relay: $(cat "$work/relay.stats")"
+uptime
+for c in "${cases[@]}"; do
+  for row in "${rows[@]}"; do
+    printf 'best rate (messages/s) %-8s %-11s %8s\n' "$c" "$row" "${best[$c/$row]}"
+  done
 done
-ratio journal_vs_no_journal "${best[journal]}" "${best[no-journal]}" ">=0.9"
+ratio journal_vs_no_journal_loopback "${best[loopback/journal]}" "${best[loopback/no-journal]}" ">=0.9"
+ratio "journal_vs_no_journal_rtt${rtt_ms}ms" "${best[rtt${rtt_ms}ms/journal]}" "${best[rtt${rtt_ms}ms/no-journal]}" ">=0.9"
