@@ -245,14 +245,14 @@ int runDbSend(const std::vector<std::string>& argv) {
     // The send-contents file before the rows: 501 without one, 500 when it
     // cannot be read, 510 with an empty body.
     if (contentsPath.empty()) {
-        return showDbError(kErrNoContentsFile);
+        return showDbError(errorNumber(SendError::NoContentsFile));
     }
     contents::SendContents probe;
     if (contents::LoadSendContents(cp932::pathFromSjis(contentsPath), probe) != 0) {
-        return showDbError(kErrReadContents);
+        return showDbError(errorNumber(SendError::ReadContents));
     }
     if (probe.body.empty()) {
-        return showDbError(kErrNoRecipients);
+        return showDbError(errorNumber(SendError::NoRecipients));
     }
 
     auto recipients = std::make_unique<dbsend::DbRecipients>(rows);
@@ -260,7 +260,8 @@ int runDbSend(const std::vector<std::string>& argv) {
         return *stopped;
     }
     if (recipients->eligibleCount() == 0) {
-        return showDbError(dbsend::kErrDbNoData);  // every row on the deny list
+        return showDbError(
+            errorNumber(dbsend::DbSendError::DbNoData));  // every row on the deny list
     }
     SendJob::Setup setup;
     setup.settings = loaded.settings;

@@ -80,7 +80,7 @@ void RangeDialog::accept() {
         dbsend::parseRange(m_start->text().toStdString(), m_end->text().toStdString(), m_range);
     if (code != 0) {
         showErrorCode(this, code);
-        (code == dbsend::kErrBadEndRow ? m_end : m_start)->setFocus();
+        (code == errorNumber(dbsend::DbSendError::BadEndRow) ? m_end : m_start)->setFocus();
         return;
     }
     QDialog::accept();
@@ -172,23 +172,24 @@ void MainDialog::remember() {
 }
 
 int MainDialog::prepareSend() {
+    const auto showError = [this](driver::SendError e) {
+        showErrorCode(this, errorNumber(e));
+        return errorNumber(e);
+    };
     if (auto problem = currentPage()->validate()) {
         showErrorCode(this, problem->code);
         return problem->code;
     }
     remember();
     if (m_context.contFileName.empty()) {
-        showErrorCode(this, 501);
-        return 501;
+        return showError(driver::SendError::NoContentsFile);
     }
     contents::SendContents c;
     if (contents::LoadSendContents(cp932::pathFromSjis(m_context.contFileName), c) != 0) {
-        showErrorCode(this, 500);
-        return 500;
+        return showError(driver::SendError::ReadContents);
     }
     if (c.body.empty()) {
-        showErrorCode(this, 510);
-        return 510;
+        return showError(driver::SendError::NoRecipients);
     }
     return 0;
 }
@@ -215,7 +216,7 @@ bool MainDialog::send(bool partial) {
         return false;
     }
     if (probe->eligibleCount() == 0) {
-        showErrorCode(this, dbsend::kErrDbNoData);
+        showErrorCode(this, errorNumber(dbsend::DbSendError::DbNoData));
         return false;
     }
     ui::SendCommandSetup setup;

@@ -123,14 +123,14 @@ std::string allFieldsText(const SourceSpec& spec) {
 int parseRange(std::string_view start, std::string_view end, RowRange& range) {
     const long long from = rowNumber(start);
     if (from < 1) {
-        return kErrBadStartRow;
+        return errorNumber(DbSendError::BadStartRow);
     }
     const long long to = rowNumber(end);
     if (to < 1) {
-        return kErrBadEndRow;
+        return errorNumber(DbSendError::BadEndRow);
     }
     if (to < from) {
-        return kErrBadRange;
+        return errorNumber(DbSendError::BadRange);
     }
     range = {from, to};
     return 0;
@@ -225,57 +225,59 @@ int openErrorCode(Page page) {
         case Page::kOdbc:
             return 5;
         case Page::kCsv:
-            return kErrCsvOpen;
+            return errorNumber(DbSendError::CsvOpen);
         default:
-            return kErrDbOpen;
+            return errorNumber(DbSendError::DbOpen);
     }
 }
 
 int tableErrorCode(Page page) {
     switch (page) {
         case Page::kExcel:
-            return kErrExcelSheetOpen;
+            return errorNumber(DbSendError::ExcelSheetOpen);
         case Page::kCsv:
-            return kErrCsvOpen;
+            return errorNumber(DbSendError::CsvOpen);
         default:
-            return kErrDbTableOpen;
+            return errorNumber(DbSendError::DbTableOpen);
     }
 }
 
 std::optional<PageProblem> validatePage(Page page, const SourceSpec& spec,
                                         const std::vector<std::string>& tableFields) {
     using Box = PageProblem::Box;
+    using E = DbSendError;
     struct Codes {
-        int noSource, noTable, noField, unknown, same;
+        E noSource, noTable, noField, unknown, same;
     };
     Codes c{};
     switch (page) {
         case Page::kExcel:
-            c = {kErrNoFileName, kErrExcelNoSheet, kErrExcelNoField, kErrExcelUnknownField,
-                 kErrExcelSameField};
+            c = {E::NoFileName, E::ExcelNoSheet, E::ExcelNoField, E::ExcelUnknownField,
+                 E::ExcelSameField};
             break;
         case Page::kAccess:
-            c = {kErrNoFileName, kErrDbNoTable, kErrDbNoField, kErrDbUnknownField, kErrDbSameField};
+            c = {E::NoFileName, E::DbNoTable, E::DbNoField, E::DbUnknownField, E::DbSameField};
             break;
         case Page::kOdbc:
-            c = {kErrDbNoName, kErrDbNoTable, kErrDbNoField, kErrDbUnknownField, kErrDbSameField};
+            c = {E::DbNoName, E::DbNoTable, E::DbNoField, E::DbUnknownField, E::DbSameField};
             break;
         case Page::kCsv:
-            c = {kErrCsvNoFileName, kErrCsvNoFileName, kErrCsvNoField, kErrCsvUnknownField,
-                 kErrCsvSameField};
+            c = {E::CsvNoFileName, E::CsvNoFileName, E::CsvNoField, E::CsvUnknownField,
+                 E::CsvSameField};
             break;
     }
     if (spec.source.empty()) {
-        return PageProblem{c.noSource, Box::kSource, -1};
+        return PageProblem{errorNumber(c.noSource), Box::kSource, -1};
     }
     if (page == Page::kCsv && spec.source.front() != '/') {
-        return PageProblem{kErrCsvFullPath, Box::kSource, -1};
+        return PageProblem{errorNumber(DbSendError::CsvFullPath), Box::kSource, -1};
     }
     if (spec.table.empty()) {
-        return PageProblem{c.noTable, page == Page::kCsv ? Box::kSource : Box::kTable, -1};
+        return PageProblem{errorNumber(c.noTable), page == Page::kCsv ? Box::kSource : Box::kTable,
+                           -1};
     }
     if (tableFields.empty()) {
-        return PageProblem{c.noField, Box::kTable, -1};
+        return PageProblem{errorNumber(c.noField), Box::kTable, -1};
     }
     std::set<std::string> chosen;
     for (int slot = 0; slot < kSlotCount; ++slot) {
@@ -284,14 +286,14 @@ std::optional<PageProblem> validatePage(Page page, const SourceSpec& spec,
             continue;
         }
         if (std::find(tableFields.begin(), tableFields.end(), f) == tableFields.end()) {
-            return PageProblem{c.unknown, Box::kSlot, slot};
+            return PageProblem{errorNumber(c.unknown), Box::kSlot, slot};
         }
         if (!chosen.insert(f).second) {
-            return PageProblem{c.same, Box::kSlot, slot};
+            return PageProblem{errorNumber(c.same), Box::kSlot, slot};
         }
     }
     if (spec.fields[kEmail].empty()) {
-        return PageProblem{kErrNoEmailField, Box::kSlot, kEmail};
+        return PageProblem{errorNumber(DbSendError::NoEmailField), Box::kSlot, kEmail};
     }
     return std::nullopt;
 }

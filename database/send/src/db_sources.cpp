@@ -94,7 +94,7 @@ RowRead readRows(const RowSourceOptions& options) {
     }
     const auto query = selectText(spec);
     if (!query) {
-        out.code = kErrNoEmailField;
+        out.code = errorNumber(DbSendError::NoEmailField);
         return out;
     }
     db::DbRecordset set;
@@ -104,7 +104,7 @@ RowRead readRows(const RowSourceOptions& options) {
         return out;
     }
     if (set.AtEnd()) {
-        out.code = kErrNoRows;
+        out.code = errorNumber(DbSendError::NoRows);
         return out;
     }
     // The record set's column of each mapped slot.
@@ -117,7 +117,7 @@ RowRead readRows(const RowSourceOptions& options) {
     long long row = 1;
     if (options.range.from > 1) {
         if (!set.Move(options.range.from - 1) || set.AtEnd()) {
-            out.code = kErrMove;
+            out.code = errorNumber(DbSendError::Move);
             return out;
         }
         row = options.range.from;
@@ -134,7 +134,7 @@ RowRead readRows(const RowSourceOptions& options) {
             }
             if (!set.SelectField(c) || !set.FieldAsText(value)) {
                 // A character Shift_JIS cannot hold is named, never dropped.
-                out.code = kErrRead;
+                out.code = errorNumber(DbSendError::Read);
                 out.detail = std::to_string(row) + "行目 " +
                              cp932::toUtf8Lossy(spec.fields[static_cast<std::size_t>(slot)]) +
                              ": " + describe(set.LastError());
@@ -158,7 +158,7 @@ RowRead readRows(const RowSourceOptions& options) {
             r.values[5 + i] = v[kFreeField1 + i];
         }
         if (!set.MoveNext()) {
-            out.code = kErrMove;
+            out.code = errorNumber(DbSendError::Move);
             out.detail = describe(set.LastError());
             out.rows.clear();
             return out;

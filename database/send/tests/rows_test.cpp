@@ -116,26 +116,26 @@ TEST(Rows, RangesCountRowsFromOneAndStopAtTheEnd) {
     for (long long start : {13LL, 14LL, 1000LL}) {
         o.range = {start, 999999999};
         read = readRows(o);
-        EXPECT_EQ(read.code, kErrMove) << start;
+        EXPECT_EQ(read.code, errorNumber(DbSendError::Move)) << start;
         EXPECT_TRUE(read.rows.empty());
     }
 }
 
 TEST(Rows, FailuresOfTheSourceGiveThePagesCodes) {
     RowSourceOptions o = recipientTable(3, kData + "/xls/missing.xls", "顧客");
-    EXPECT_EQ(readRows(o).code, kErrDbOpen);
+    EXPECT_EQ(readRows(o).code, errorNumber(DbSendError::DbOpen));
     o = recipientTable(3, kData + "/xls/recipients97.xls", "無い");
-    EXPECT_EQ(readRows(o).code, kErrExcelSheetOpen);
+    EXPECT_EQ(readRows(o).code, errorNumber(DbSendError::ExcelSheetOpen));
     o = recipientTable(4, kData + "/csv", "missing.csv");
-    EXPECT_EQ(readRows(o).code, kErrCsvOpen);
+    EXPECT_EQ(readRows(o).code, errorNumber(DbSendError::CsvOpen));
     o = recipientTable(1, kData + "/mdb/nwind.mdb", "Nothing");
-    EXPECT_EQ(readRows(o).code, kErrDbTableOpen);
+    EXPECT_EQ(readRows(o).code, errorNumber(DbSendError::DbTableOpen));
     // The empty sheet has neither fields nor rows.
     o = recipientTable(3, kData + "/xls/recipients97.xls", "Sheet2");
     EXPECT_NE(readRows(o).code, 0);
     // Nothing mapped: no query at all.
     o.spec.fields = {};
-    EXPECT_EQ(readRows(o).code, kErrNoEmailField);
+    EXPECT_EQ(readRows(o).code, errorNumber(DbSendError::NoEmailField));
 }
 
 TEST(Rows, AccessTables) {
@@ -258,7 +258,7 @@ protected:
         EXPECT_EQ(read.rows[1].position, 2);
         // Without enclosing, the name with a space is not a table.
         o.spec.enclose = false;
-        EXPECT_EQ(readRows(o).code, kErrDbTableOpen);
+        EXPECT_EQ(readRows(o).code, errorNumber(DbSendError::DbTableOpen));
     }
 };
 
@@ -299,30 +299,30 @@ TEST(Page, ChecksInThePagesOrderWithThePagesCodes) {
     const std::vector<std::string> fields{"a", "mail"};
     auto problem = validatePage(Page::kCsv, s, fields);
     ASSERT_TRUE(problem);
-    EXPECT_EQ(problem->code, kErrCsvNoFileName);
+    EXPECT_EQ(problem->code, errorNumber(DbSendError::CsvNoFileName));
     s.source = "relative/dir";
     s.table = "x.csv";
-    EXPECT_EQ(validatePage(Page::kCsv, s, fields)->code, kErrCsvFullPath);
+    EXPECT_EQ(validatePage(Page::kCsv, s, fields)->code, errorNumber(DbSendError::CsvFullPath));
     s.source = "/data";
     problem = validatePage(Page::kCsv, s, fields);
     ASSERT_TRUE(problem);
-    EXPECT_EQ(problem->code, kErrNoEmailField);
+    EXPECT_EQ(problem->code, errorNumber(DbSendError::NoEmailField));
     EXPECT_EQ(problem->slot, kEmail);
     s.fields[kEmail] = "mail";
     EXPECT_FALSE(validatePage(Page::kCsv, s, fields));
     s.fields[kTitle] = "gone";
     problem = validatePage(Page::kCsv, s, fields);
-    EXPECT_EQ(problem->code, kErrCsvUnknownField);
+    EXPECT_EQ(problem->code, errorNumber(DbSendError::CsvUnknownField));
     EXPECT_EQ(problem->slot, kTitle);
     s.fields[kTitle] = "mail";
     problem = validatePage(Page::kAccess, s, fields);
-    EXPECT_EQ(problem->code, kErrDbSameField);
+    EXPECT_EQ(problem->code, errorNumber(DbSendError::DbSameField));
     EXPECT_EQ(problem->slot, kEmail);  // the second box that names it
     s.table.clear();
-    EXPECT_EQ(validatePage(Page::kExcel, s, fields)->code, kErrExcelNoSheet);
-    EXPECT_EQ(validatePage(Page::kOdbc, s, fields)->code, kErrDbNoTable);
+    EXPECT_EQ(validatePage(Page::kExcel, s, fields)->code, errorNumber(DbSendError::ExcelNoSheet));
+    EXPECT_EQ(validatePage(Page::kOdbc, s, fields)->code, errorNumber(DbSendError::DbNoTable));
     s.source.clear();
-    EXPECT_EQ(validatePage(Page::kOdbc, s, fields)->code, kErrDbNoName);
+    EXPECT_EQ(validatePage(Page::kOdbc, s, fields)->code, errorNumber(DbSendError::DbNoName));
 }
 
 TEST(Range, BoxesReadAsWholeRows) {
@@ -333,11 +333,11 @@ TEST(Range, BoxesReadAsWholeRows) {
     EXPECT_EQ(parseRange("2.9", "2.1", r), 0);  // cut to whole rows: 2 to 2
     EXPECT_EQ(r.from, 2);
     EXPECT_EQ(r.to, 2);
-    EXPECT_EQ(parseRange("0", "5", r), kErrBadStartRow);
-    EXPECT_EQ(parseRange("abc", "5", r), kErrBadStartRow);
-    EXPECT_EQ(parseRange("0.5", "5", r), kErrBadStartRow);
-    EXPECT_EQ(parseRange("1", "-1", r), kErrBadEndRow);
-    EXPECT_EQ(parseRange("5", "4", r), kErrBadRange);
+    EXPECT_EQ(parseRange("0", "5", r), errorNumber(DbSendError::BadStartRow));
+    EXPECT_EQ(parseRange("abc", "5", r), errorNumber(DbSendError::BadStartRow));
+    EXPECT_EQ(parseRange("0.5", "5", r), errorNumber(DbSendError::BadStartRow));
+    EXPECT_EQ(parseRange("1", "-1", r), errorNumber(DbSendError::BadEndRow));
+    EXPECT_EQ(parseRange("5", "4", r), errorNumber(DbSendError::BadRange));
     EXPECT_EQ(u8(errorTitle(8)), "ターノス - エラー  (№  8)");
     EXPECT_EQ(u8(errorTitle(802)), "ターノス - エラー  (№802)");
     EXPECT_EQ(u8(errorText(802)), "開始行・終了行の関係が不正です。");

@@ -72,17 +72,17 @@ int runAddressCheck(const SendSettings& settings, int targetCount, CheckSource& 
 
     // Settings and the log.
     if (level2 && check.DNSAddress == 0) {
-        return kErrDnsAddress;
+        return errorNumber(SendError::DnsAddress);
     }
     const std::string logName(check.CheckLogFileName,
                               strnlen(check.CheckLogFileName, sizeof check.CheckLogFileName));
     if (logName.empty()) {
-        return kErrNoLogFileName;
+        return errorNumber(SendError::NoLogFileName);
     }
     SendLog log(options.logClock);
     if (auto opened = log.open(cp932::pathFromSjis(logName), check.CheckLogCreateMode); !opened) {
         ui.errorBox(sj("ターノス - エラー"), cp932::fromUtf8Named(opened.error().message));
-        return kErrLogOpen;
+        return errorNumber(SendError::LogOpen);
     }
     // Header and the start of level 1.
     log.checkHeader(options.documentTitle);
@@ -179,7 +179,7 @@ int runAddressCheck(const SendSettings& settings, int targetCount, CheckSource& 
         if (ui.stopRequested()) {
             ui.clearStopRequest();
             if (ui.askStop()) {
-                return kErrCancelled;
+                return errorNumber(SendError::Cancelled);
             }
         }
         if (!level2) {
@@ -216,7 +216,7 @@ int runAddressCheck(const SendSettings& settings, int targetCount, CheckSource& 
     const AccountSettings& account = settings.defaultAccount;
     auto dialled = dialIfNeeded(account, options.loadDialUp);
     if (!dialled) {
-        return kErrDialUp;
+        return errorNumber(SendError::DialUp);
     }
     std::unique_ptr<DialUpConnection> dialUp = std::move(*dialled);
     ui.setStatusLine(sj("チェックレベル２実行中..."));

@@ -62,7 +62,8 @@ CheckJob::~CheckJob() {
 std::optional<CommandProblem> CheckJob::prepare() {
     m_targets = m_source->targetCount();
     if (m_targets == 0) {
-        return CommandProblem{kErrNoRecipients, sendErrorText(kErrNoRecipients)};
+        return CommandProblem{errorNumber(SendError::NoRecipients),
+                              sendErrorText(errorNumber(SendError::NoRecipients))};
     }
     return std::nullopt;
 }

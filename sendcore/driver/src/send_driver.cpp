@@ -204,6 +204,7 @@ private:
         }
         return code;
     }
+    int end(SendError e) { return end(errorNumber(e)); }
     bool logging() const { return m_settings.LogFileMode != 0 && m_log.isOpen(); }
     void reportProgress(const Recipient& r) {
         m_ui.progress(RunProgress{0, m_n, m_sent, m_ok, m_ng, r.position, r.address});
@@ -256,13 +257,13 @@ int SendRun::prepare() {
     // The send log and its run header.
     const std::string logFileName = fieldText(m_settings.LogFileName);
     if (m_settings.LogFileMode != 0 && logFileName.empty()) {
-        return kErrNoLogFileName;
+        return errorNumber(SendError::NoLogFileName);
     }
     if (m_settings.LogFileMode > 0) {
         if (auto opened = m_log.open(cp932::pathFromSjis(logFileName), m_settings.LogCreateMode);
             !opened) {
             m_ui.errorBox(sj("ターノス - エラー"), cp932::fromUtf8Named(opened.error().message));
-            return kErrLogOpen;
+            return errorNumber(SendError::LogOpen);
         }
         m_log.runHeader(m_options.recipientSourceName, m_options.contentsPath,
                         fieldText(m_account.FromName), fieldText(m_account.FromEMail),
@@ -279,13 +280,13 @@ int SendRun::prepare() {
     if (attachList.empty()) {
         ZEPH_SetAttach("");
     } else if (ZEPH_SetAttach(attachList.c_str()) == 0) {
-        return kErrAttachment;
+        return errorNumber(SendError::Attachment);
     }
 
     // Dial-up when the server is not on the LAN.
     auto dialled = dialIfNeeded(m_account, m_options.loadDialUp);
     if (!dialled) {
-        return kErrDialUp;
+        return errorNumber(SendError::DialUp);
     }
     m_dialUp = std::move(*dialled);
     return 0;
@@ -304,15 +305,15 @@ int SendRun::popBeforeSmtp() {
     ZEPH_Abort();
     switch (r) {
         case 1:
-            return kErrPopConnect;
+            return errorNumber(SendError::PopConnect);
         case 2:
-            return kErrPopReceive;
+            return errorNumber(SendError::PopReceive);
         case 3:
-            return kErrPopUser;
+            return errorNumber(SendError::PopUser);
         case 4:
-            return kErrPopPassword;
+            return errorNumber(SendError::PopPassword);
         default:
-            return kErrConnect;
+            return errorNumber(SendError::Connect);
     }
 }
 
@@ -357,7 +358,7 @@ Waited SendRun::awaitEngineJob(std::optional<Clock::time_point> since) {
 
 int SendRun::refuseRun(const std::string& reason) {
     m_ui.errorBox(sj("ターノス - エラー"), reason);
-    return kErrConnect;
+    return errorNumber(SendError::Connect);
 }
 
 int SendRun::applySmtpAuth(bool logIt) {
@@ -377,7 +378,7 @@ int SendRun::applySmtpAuth(bool logIt) {
         ZEPH_Disconnect(1);
         ZEPH_Abort();
         m_ui.errorBox(sj("ターノス - エラー"), reason);
-        return end(kErrConnect);
+        return end(SendError::Connect);
     }
     if (!auth->usable()) {
         return 0;
@@ -410,7 +411,7 @@ int SendRun::sessionFailed() {
                   sjisFormat("SMTPサーバの接続に失敗しました。 ({})", e.lastError) +
                       (reason.empty() ? std::string() : "\n" + reason));
     ZEPH_Abort();
-    return end(kErrConnect);
+    return end(SendError::Connect);
 }
 
 int SendRun::openSession(SessionStart how, Clock::time_point since) {
@@ -443,11 +444,12 @@ int SendRun::openSession(SessionStart how, Clock::time_point since) {
     for (bool again = false;; again = true) {
         if (ZEPH_Connect(m_smtpName.c_str(), 0) == 0) {
             ZEPH_Abort();
-            return end(how == SessionStart::kFirst && !again ? kErrNoSmtpServer : kErrConnect);
+            return end(how == SessionStart::kFirst && !again ? SendError::NoSmtpServer
+                                                             : SendError::Connect);
         }
         Waited w = awaitEngineJob(since);
         if (w == Waited::kStopConfirmed) {
-            return end(kErrCancelled);
+            return end(SendError::Cancelled);
         }
         if (w == Waited::kStopDeclined) {
             continue;
@@ -460,11 +462,11 @@ int SendRun::openSession(SessionStart how, Clock::time_point since) {
         }
         if (ZEPH_SendStart(0) == 0) {
             ZEPH_Abort();
-            return end(kErrConnect);
+            return end(SendError::Connect);
         }
         w = awaitEngineJob(std::nullopt);
         if (w == Waited::kStopConfirmed) {
-            return end(kErrCancelled);
+            return end(SendError::Cancelled);
         }
         if (w == Waited::kStopDeclined) {
             continue;
@@ -554,7 +556,7 @@ int SendRun::sendTo(const Recipient& r) {
         personalise(m_contents, m_script ? &*m_script : nullptr, r.values, m_message);
     if (p == Personalised::kScriptFailed) {
         disconnect(false);
-        return end(kErrScript);
+        return end(SendError::Script);
     }
     if (p == Personalised::kSkipped) {
         // No message for this recipient; counted towards N, not as failed.
@@ -631,7 +633,7 @@ int SendRun::sendOne(const Recipient& r, int tries, const std::string& subject,
     bool interrupted = false;
     if (!m_recipients.messageStarting()) {
         disconnect(false);
-        return end(kErrJournal);
+        return end(SendError::Journal);
     }
     m_committed.store(false);
     ++m_messages;
@@ -657,7 +659,7 @@ int SendRun::sendOne(const Recipient& r, int tries, const std::string& subject,
     if (ZEPH_GetResult() == 0 && ZEPH_GetSockLastError() == kEngineWithheld) {
         // The journal could not record the commit: the message was held back.
         ZEPH_Abort();
-        return end(kErrJournal);
+        return end(SendError::Journal);
     }
     settle(r, tries, interrupted, subject, body);
 
@@ -702,7 +704,7 @@ int SendRun::waitUntil(RunClock::TimePoint until, const std::string& text) {
             if (!m_sessionLost) {
                 disconnect(false);
             }
-            return end(kErrCancelled);
+            return end(SendError::Cancelled);
         }
         m_ui.setStatusLine(text);
     }
@@ -725,7 +727,7 @@ int SendRun::beforeMessage() {
         if (!m_sessionLost) {
             disconnect(false);
         }
-        return end(kErrQuotaState);
+        return end(SendError::QuotaState);
     }
     if (*next <= m_clock.now()) {
         return 0;
@@ -779,7 +781,7 @@ int SendRun::retryDeferred() {
 
 int SendRun::stopAnswered(bool yes) {
     if (yes) {
-        return end(kErrCancelled);
+        return end(SendError::Cancelled);
     }
     return openSession(SessionStart::kAfterStop, Clock::now());
 }
@@ -797,7 +799,7 @@ int SendRun::pause() {
                              std::chrono::milliseconds(1))) {
             m_ui.clearStopRequest();
             if (m_ui.askStop()) {
-                return end(kErrCancelled);
+                return end(SendError::Cancelled);
             }
         }
     }
@@ -832,7 +834,7 @@ int SendRun::finish() {
     m_ui.finish(m_settings.LogFileMode != 0 ? fieldText(m_settings.LogFileName) : std::string(),
                 fieldText(m_settings.LogOpenExeName));
     m_windowOpen = false;  // the person closes the finished window
-    return kSendOk;
+    return 0;
 }
 
 int SendRun::execute() {
@@ -870,7 +872,7 @@ int SendRun::execute() {
         // every recipient; the run stops before the first message instead.
         if (m_script->LoadScript(m_contents.body) == 0) {
             disconnect(false);
-            return end(kErrScript);
+            return end(SendError::Script);
         }
     }
 

@@ -146,7 +146,8 @@ std::optional<CommandProblem> SendJob::prepare() {
         return CommandProblem{0, sj("前回の送信で、すべての宛先の送信が終わっています。")};
     }
     if (n == 0) {
-        return CommandProblem{kErrNoRecipients, sendErrorText(kErrNoRecipients)};
+        return CommandProblem{errorNumber(SendError::NoRecipients),
+                              sendErrorText(errorNumber(SendError::NoRecipients))};
     }
     const AccountSettings& account = m_setup.settings.defaultAccount;
     if (fieldText(account.FromName).empty()) {

@@ -311,7 +311,7 @@ TEST(SendJob, AStopIsAskedWithin100MsAndYesEndsTheRunWithin100Ms) {
             job.requestStop();
         }
     });
-    EXPECT_EQ(job.result(), kErrCancelled);
+    EXPECT_EQ(job.result(), errorNumber(SendError::Cancelled));
     ASSERT_EQ(requested.size(), 2u);
     ASSERT_EQ(ui.askedAt.size(), 2u) << testing::PrintToString(ui.events);
     EXPECT_LT(msBetween(requested[0], ui.askedAt[0]), 100);
@@ -369,7 +369,7 @@ TEST(SendJob, AStopWhileTheServerIsSilentEndsTheRunWithin100Ms) {
         }
     });
     ::close(listener);
-    EXPECT_EQ(job.result(), kErrCancelled);
+    EXPECT_EQ(job.result(), errorNumber(SendError::Cancelled));
     EXPECT_LT(msBetween(requested, ended), 100);
     EXPECT_TRUE(ui.saw("close"));
 }
@@ -493,7 +493,7 @@ TEST(Job, DestroyingARunningJobAnswersItsQuestionsAndCommits) {
             asked = true;
             answeredYes = ch.askStop();  // nobody dispatches: only the abandon answers
             callReturned = ch.callOnCallerThread([&] { callRan = true; });
-            return kErrCancelled;
+            return errorNumber(SendError::Cancelled);
         });
         ASSERT_TRUE(waitUntil([&] { return asked.load(); }));
         const auto before = SteadyClock::now();

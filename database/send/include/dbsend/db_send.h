@@ -75,37 +75,42 @@ int parseRange(std::string_view start, std::string_view end, RowRange& range);
 std::string errorTitle(int code);
 std::string errorText(int code);
 
-// Codes of the database layer and the pages.
-enum ErrorCode : int {
-    kErrDbOpen = 1,
-    kErrRead = 2,
-    kErrRecordOpen = 6,
-    kErrNoRows = 7,
-    kErrMove = 8,
-    kErrNoFileName = 4,
-    kErrExcelNoSheet = 100,
-    kErrExcelNoField = 101,
-    kErrExcelUnknownField = 102,
-    kErrExcelSameField = 103,
-    kErrExcelSheetOpen = 104,
-    kErrDbNoName = 200,
-    kErrDbNoTable = 201,
-    kErrDbNoField = 202,
-    kErrDbUnknownField = 203,
-    kErrDbTableOpen = 204,
-    kErrDbSameField = 205,
-    kErrDbNoData = 206,
-    kErrCsvFullPath = 303,
-    kErrCsvNoFileName = 304,
-    kErrCsvOpen = 305,
-    kErrCsvUnknownField = 306,
-    kErrCsvSameField = 307,
-    kErrCsvNoField = 308,
-    kErrNoEmailField = 400,
-    kErrBadStartRow = 800,
-    kErrBadEndRow = 801,
-    kErrBadRange = 802,
+// What stops a database send before it starts: the source, its table, the
+// mapping or the row range. The number is what the error box shows.
+enum class DbSendError : int {
+    DbOpen = 1,
+    Read = 2,
+    RecordOpen = 6,
+    NoRows = 7,
+    Move = 8,
+    NoFileName = 4,
+    ExcelNoSheet = 100,
+    ExcelNoField = 101,
+    ExcelUnknownField = 102,
+    ExcelSameField = 103,
+    ExcelSheetOpen = 104,
+    DbNoName = 200,
+    DbNoTable = 201,
+    DbNoField = 202,
+    DbUnknownField = 203,
+    DbTableOpen = 204,
+    DbSameField = 205,
+    DbNoData = 206,
+    CsvFullPath = 303,
+    CsvNoFileName = 304,
+    CsvOpen = 305,
+    CsvUnknownField = 306,
+    CsvSameField = 307,
+    CsvNoField = 308,
+    NoEmailField = 400,
+    BadStartRow = 800,
+    BadEndRow = 801,
+    BadRange = 802,
 };
+
+constexpr int errorNumber(DbSendError e) {
+    return static_cast<int>(e);
+}
 
 // Which box a page problem points the focus at.
 struct PageProblem {

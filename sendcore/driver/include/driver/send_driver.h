@@ -22,34 +22,38 @@
 
 namespace tarn::driver {
 
-// The send error codes a run returns (0 is success) and the error box shows.
-enum SendErrorCode : int {
-    kSendOk = 0,
-    kErrReadContents = 500,
-    kErrNoContentsFile = 501,
-    kErrNoLogFileName = 502,
-    kErrLogOpen = 503,
-    kErrNoSmtpServer = 504,
-    kErrDnsAddress = 505,
-    kErrConnect = 506,
-    kErrDialUp = 507,
-    kErrCancelled = 508,
-    kErrAttachment = 509,
-    kErrNoRecipients = 510,
-    kErrPopConnect = 511,
-    kErrPopReceive = 512,
-    kErrPopUser = 513,
-    kErrPopPassword = 514,
-    kErrScript = 803,
+// Why a send or check run ended early; its number is what the run returns
+// (0 is success) and the error box shows.
+enum class SendError : int {
+    ReadContents = 500,
+    NoContentsFile = 501,
+    NoLogFileName = 502,
+    LogOpen = 503,
+    NoSmtpServer = 504,
+    DnsAddress = 505,
+    Connect = 506,
+    DialUp = 507,
+    Cancelled = 508,
+    Attachment = 509,
+    NoRecipients = 510,
+    PopConnect = 511,
+    PopReceive = 512,
+    PopUser = 513,
+    PopPassword = 514,
+    Script = 803,
     // The send journal could not be written: the run stops rather than send
     // messages it cannot account for.
-    kErrJournal = 520,
+    Journal = 520,
     // The quota's state file could not be read or written: the run stops
     // rather than send past a limit it cannot count.
-    kErrQuotaState = 521,
+    QuotaState = 521,
 };
 
-// "ターノス - エラー  (№%d)" and the code's text (Shift_JIS); empty text for a
+constexpr int errorNumber(SendError e) {
+    return static_cast<int>(e);
+}
+
+// "ターノス - エラー  (№N)" and the code's text (Shift_JIS); empty text for a
 // code that shows nothing.
 std::string sendErrorTitle(int code);
 std::string sendErrorText(int code);
