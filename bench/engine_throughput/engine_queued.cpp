@@ -49,7 +49,8 @@ zeph::Message messageTo(int i, const std::string& body) {
 
 void report(zeph::MailEngine& engine, const char* step) {
     std::fprintf(stderr, "%s failed [%d, %d, %d, %d] %s\n", step, engine.lastError(),
-                 engine.sockError(), engine.replyCode(), engine.errorPos(), engine.smtpResult());
+                 static_cast<int>(engine.sockError()), engine.replyCode(),
+                 static_cast<int>(engine.errorPos()), engine.smtpResult());
 }
 
 }  // namespace

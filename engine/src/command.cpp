@@ -17,11 +17,12 @@ bool wouldBlock(int error) {
 bool SmtpConnection::open(const std::string& host, int port) {
     m_reader.discardUnread();
     if (!m_socket.resolve(host, port)) {
-        fail(m_socket.lastError(), kPosOpen);
+        fail(errnoError(m_socket.lastError()), ErrorPos::Open);
         return false;
     }
     if (!m_socket.connect(m_timeout, &m_stop)) {
-        fail(m_socket.stopped() ? kErrStopped : m_socket.lastError(), kPosConnect);
+        fail(m_socket.stopped() ? SocketError::Stopped : errnoError(m_socket.lastError()),
+             ErrorPos::Connect);
         return false;
     }
     return true;
@@ -37,10 +38,10 @@ bool SmtpConnection::waitWritable() {
     if (w == Socket::Wait::Ready) {
         return true;
     }
-    int err = w == Socket::Wait::Stopped    ? kErrStopped
-              : w == Socket::Wait::TimedOut ? kErrNotWritable
-                                            : m_socket.lastError();
-    fail(err, kPosNotWritable);
+    SocketError err = w == Socket::Wait::Stopped    ? SocketError::Stopped
+                      : w == Socket::Wait::TimedOut ? SocketError::NotWritable
+                                                    : errnoError(m_socket.lastError());
+    fail(err, ErrorPos::NotWritable);
     return false;
 }
 
@@ -55,18 +56,18 @@ bool SmtpConnection::sendBytes(std::string_view bytes, std::size_t countedLater)
                 continue;
             }
             if (w == Socket::Wait::Stopped) {
-                fail(kErrStopped, kPosStoppedAfterSend);
+                fail(SocketError::Stopped, ErrorPos::StoppedAfterSend);
             } else if (w == Socket::Wait::TimedOut) {
                 // The peer takes nothing for two seconds: report it as a
                 // socket that did not become writable.
-                fail(kErrNotWritable, kPosNotWritable);
+                fail(SocketError::NotWritable, ErrorPos::NotWritable);
             } else {
-                fail(m_socket.lastError(), kPosSend);
+                fail(errnoError(m_socket.lastError()), ErrorPos::Send);
             }
             return false;
         }
         if (n < 0) {
-            fail(m_socket.lastError(), kPosSend);
+            fail(errnoError(m_socket.lastError()), ErrorPos::Send);
             return false;
         }
         const std::size_t before = done;
@@ -76,27 +77,27 @@ bool SmtpConnection::sendBytes(std::string_view bytes, std::size_t countedLater)
         }
     }
     if (m_stop.isSet()) {
-        fail(kErrStopped, kPosStoppedAfterSend);
+        fail(SocketError::Stopped, ErrorPos::StoppedAfterSend);
         return false;
     }
     return true;
 }
 
-bool SmtpConnection::sendCommand(bool wantReply, std::string_view text, bool appendCrLf) {
+bool SmtpConnection::sendCommand(std::string_view line, Reply reply) {
     clearCommandValues();
     if (m_measuring) {
-        m_sent.fetch_add(static_cast<long long>(text.size()) + (appendCrLf ? 2 : 0));
+        m_sent.fetch_add(static_cast<long long>(line.size()));
         return true;
     }
     m_reader.discardUnread();
-    if (!waitWritable() || !sendBytes(text, 0) || (appendCrLf && !sendBytes("\r\n", 0))) {
+    if (!waitWritable() || !sendBytes(line, 0)) {
         return false;
     }
-    return !wantReply || readReply();
+    return reply == Reply::CallerReads || readReply();
 }
 
 bool SmtpConnection::expectReply(std::string_view text, int code) {
-    return sendCommand(true, text, false) && m_replyCode.load() == code;
+    return sendCommand(text) && m_replyCode.load() == code;
 }
 
 bool SmtpConnection::write(std::string_view bytes, std::size_t countedLater) {
@@ -121,7 +122,7 @@ bool SmtpConnection::readReply(Refusal refusal) {
             if (refusal == Refusal::Returned) {
                 return true;
             }
-            fail(kErrServerRefused, kPosServerRefused);
+            fail(SocketError::ServerRefused, ErrorPos::ServerRefused);
             return false;
         case Outcome::Failed:
             return false;
@@ -166,14 +167,14 @@ SmtpConnection::Outcome SmtpConnection::receive() {
             case ReplyReader::Step::More:
                 break;
             case ReplyReader::Step::Overflow:
-                fail(0, kPosReplyTooLong);
+                fail(SocketError::None, ErrorPos::ReplyTooLong);
                 return finish(Outcome::Failed);
             case ReplyReader::Step::ErrorReply:
                 return finish(Outcome::Refused);
             case ReplyReader::Step::Complete:
                 if (m_stop.isSet()) {
                     // The reply counts; the stop is recorded for the caller.
-                    fail(kErrStopped, kPosStoppedInReply);
+                    fail(SocketError::Stopped, ErrorPos::StoppedInReply);
                 }
                 return finish(Outcome::Complete);
         }
@@ -184,10 +185,10 @@ SmtpConnection::Outcome SmtpConnection::receive() {
             if (refusedSoFar && w != Socket::Wait::Stopped) {
                 return finish(Outcome::Refused);
             }
-            int err = w == Socket::Wait::Stopped    ? kErrStopped
-                      : w == Socket::Wait::TimedOut ? kErrNoReply
-                                                    : m_socket.lastError();
-            fail(err, kPosNoReply);
+            SocketError err = w == Socket::Wait::Stopped    ? SocketError::Stopped
+                              : w == Socket::Wait::TimedOut ? SocketError::NoReply
+                                                            : errnoError(m_socket.lastError());
+            fail(err, ErrorPos::NoReply);
             return Outcome::Failed;
         }
         ssize_t n = m_socket.recv(chunk.data(), chunk.size());
@@ -199,7 +200,8 @@ SmtpConnection::Outcome SmtpConnection::receive() {
                 return finish(Outcome::Refused);
             }
             // End of stream is a failure, not an empty reply that passes.
-            fail(n == 0 ? kErrClosedByPeer : m_socket.lastError(), kPosRecv);
+            fail(n == 0 ? SocketError::ClosedByPeer : errnoError(m_socket.lastError()),
+                 ErrorPos::Recv);
             return Outcome::Failed;
         }
         step = m_reader.feed(std::string_view(chunk.data(), static_cast<std::size_t>(n)));

@@ -23,36 +23,52 @@
 
 namespace zeph {
 
-// Socket error values besides errno numbers.
-enum SockError : int {
-    kErrStopped = -1,
-    kErrServerRefused = -2,
-    kErrResolve = Socket::kResolveFailed,  // -3
-    kErrNoHost = -5,
-    kErrNotWritable = -10,
-    kErrNoReply = -11,
-    kErrClosedByPeer = -12,
-    kErrWithheld = -13,  // the commit hook held the message back before its "."
+// The socket error the exports report: an errno number, or one of the
+// engine's own negative values. The numbers are part of the exported
+// interface (ZEPH_GetSockLastError) and never change.
+enum class SocketError : int {
+    None = 0,
+    Stopped = -1,
+    ServerRefused = -2,
+    Resolve = Socket::kResolveFailed,
+    NoHost = -5,
+    NotWritable = -10,
+    NoReply = -11,
+    ClosedByPeer = -12,
+    Withheld = -13,  // the commit hook held the message back before its "."
+    TlsHandshake = -20,
+    TlsCertificate = -21,
+    StartTls = -22,
 };
+static_assert(static_cast<int>(SocketError::Resolve) == -3);
 
-// Error positions: the step that failed.
-enum ErrorPos : int {
-    kPosOpen = 1030,
-    kPosConnect = 1031,
-    kPosClose = 1032,
-    kPosStoppedAfterDisconnect = 1033,
-    kPosAbortClose = 1132,
-    kPosAbortStopped = 1133,
-    kPosNotWritable = 2010,
-    kPosSend = 2011,
-    kPosStoppedAfterSend = 2012,
-    kPosWithheld = 2013,
-    kPosNoReply = 3000,
-    kPosRecv = 3001,
-    kPosStoppedInReply = 3900,
-    kPosStoppedAfterMessage = 7500,
-    kPosServerRefused = 9000,
-    kPosReplyTooLong = 9903,
+// The socket error for an errno number (0: none).
+constexpr SocketError errnoError(int number) {
+    return static_cast<SocketError>(number);
+}
+
+// Error positions: the step that failed, as ZEPH_GetLastErrorPos reports it.
+enum class ErrorPos : int {
+    None = 0,
+    Open = 1030,
+    Connect = 1031,
+    Close = 1032,
+    StoppedAfterDisconnect = 1033,
+    TlsHandshake = 1040,
+    TlsCertificate = 1041,
+    StartTls = 1042,
+    AbortClose = 1132,
+    AbortStopped = 1133,
+    NotWritable = 2010,
+    Send = 2011,
+    StoppedAfterSend = 2012,
+    Withheld = 2013,
+    NoReply = 3000,
+    Recv = 3001,
+    StoppedInReply = 3900,
+    StoppedAfterMessage = 7500,
+    ServerRefused = 9000,
+    ReplyTooLong = 9903,
 };
 
 class SmtpConnection {
@@ -74,10 +90,12 @@ public:
     // close() failed (lastError() of the socket tells).
     bool close();
 
-    // Lock-step: clears socket error and reply code, writes text (and CR LF),
-    // then reads the reply when wantReply. Bytes the server sent beyond its
-    // last reply are dropped first.
-    bool sendCommand(bool wantReply, std::string_view text, bool appendCrLf);
+    // Lock-step: clears socket error and reply code, writes the command line
+    // (which ends in CR LF), then reads its reply unless `reply` says the
+    // caller reads it. Bytes the server sent beyond its last reply are
+    // dropped first.
+    enum class Reply { Read, CallerReads };
+    bool sendCommand(std::string_view line, Reply reply = Reply::Read);
     // sendCommand with a reply whose code must equal code.
     bool expectReply(std::string_view text, int code);
 
@@ -99,9 +117,9 @@ public:
     // made (the replies of a failed pipelined transaction): they run between
     // save() and restore() and leave no trace in what the job reports.
     struct Values {
-        int sockError = 0;
+        SocketError sockError = SocketError::None;
         int replyCode = 0;
-        int errorPos = 0;
+        ErrorPos errorPos = ErrorPos::None;
         std::string replyText;
         std::string serverReply;
     };
@@ -109,16 +127,16 @@ public:
     void restore(Values values);
 
     // The error model.
-    int sockError() const { return m_sockError.load(); }
+    SocketError sockError() const { return m_sockError.load(); }
     int replyCode() const { return m_replyCode.load(); }
-    int errorPos() const { return m_errorPos.load(); }
-    void fail(int sockError, int pos) {
-        m_sockError.store(sockError);
+    ErrorPos errorPos() const { return m_errorPos.load(); }
+    void fail(SocketError error, ErrorPos pos) {
+        m_sockError.store(error);
         m_errorPos.store(pos);
     }
-    void setSockError(int value) { m_sockError.store(value); }
+    void setSockError(SocketError error) { m_sockError.store(error); }
     void clearCommandValues() {
-        m_sockError.store(0);
+        m_sockError.store(SocketError::None);
         m_replyCode.store(0);
     }
     // The reply text the exports show: the last reply, or the text that
@@ -149,8 +167,8 @@ private:
     bool m_measuring = false;
     ReplyReader m_reader;
 
-    std::atomic<int> m_sockError{0};
-    std::atomic<int> m_errorPos{0};
+    std::atomic<SocketError> m_sockError{SocketError::None};
+    std::atomic<ErrorPos> m_errorPos{ErrorPos::None};
     std::atomic<int> m_replyCode{0};
     std::atomic<long long> m_sent{0};
 

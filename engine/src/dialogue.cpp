@@ -279,7 +279,7 @@ bool SmtpDialogue::acceptGreetingReply() {
 }
 
 State SmtpDialogue::onEhlo() {
-    if (!m_io.sendCommand(false, greetingCommand("EHLO"), false) ||
+    if (!m_io.sendCommand(greetingCommand("EHLO"), SmtpConnection::Reply::CallerReads) ||
         !m_io.readReply(SmtpConnection::Refusal::Returned)) {
         return State::Failed;
     }
@@ -289,7 +289,7 @@ State SmtpDialogue::onEhlo() {
         return State::Helo;
     }
     if (code >= 400 && code != 501) {
-        m_io.fail(kErrServerRefused, kPosServerRefused);
+        m_io.fail(SocketError::ServerRefused, ErrorPos::ServerRefused);
         return State::Failed;
     }
     if (m_secured) {
@@ -306,7 +306,7 @@ State SmtpDialogue::onEhlo() {
 }
 
 State SmtpDialogue::onHelo() {
-    if (!m_io.sendCommand(true, greetingCommand("HELO"), false) || !acceptGreetingReply()) {
+    if (!m_io.sendCommand(greetingCommand("HELO")) || !acceptGreetingReply()) {
         return State::Failed;
     }
     return afterGreeting();
@@ -320,7 +320,7 @@ State SmtpDialogue::afterGreeting() {
                 "サーバ " + m_host + ":" + std::to_string(m_port) +
                 " は STARTTLS を提供していません (EHLO の応答にありません)。"
                 "暗号化しない接続にはしません\r\n"));
-            m_io.fail(kSockErrStartTls, kPosStartTls);
+            m_io.fail(SocketError::StartTls, ErrorPos::StartTls);
             return State::Failed;
         }
         return State::StartTls;
@@ -330,8 +330,8 @@ State SmtpDialogue::afterGreeting() {
 
 State SmtpDialogue::onStartTls() {
     if (!m_io.expectReply("STARTTLS\r\n", 220)) {
-        if (m_io.sockError() != kErrServerRefused) {
-            m_io.fail(kSockErrStartTls, kPosStartTls);
+        if (m_io.sockError() != SocketError::ServerRefused) {
+            m_io.fail(SocketError::StartTls, ErrorPos::StartTls);
         }
         return State::Failed;
     }
@@ -359,16 +359,16 @@ bool SmtpDialogue::secureSocket() {
     }
     switch (failure->kind) {
         case TlsFailure::Kind::Certificate:
-            m_io.fail(kSockErrTlsCertificate, kPosTlsCertificate);
+            m_io.fail(SocketError::TlsCertificate, ErrorPos::TlsCertificate);
             break;
         case TlsFailure::Kind::Stopped:
-            m_io.fail(kErrStopped, kPosTlsHandshake);
+            m_io.fail(SocketError::Stopped, ErrorPos::TlsHandshake);
             break;
         case TlsFailure::Kind::TimedOut:
-            m_io.fail(kErrNoReply, kPosTlsHandshake);
+            m_io.fail(SocketError::NoReply, ErrorPos::TlsHandshake);
             break;
         case TlsFailure::Kind::Handshake:
-            m_io.fail(kSockErrTlsHandshake, kPosTlsHandshake);
+            m_io.fail(SocketError::TlsHandshake, ErrorPos::TlsHandshake);
             break;
     }
     m_io.setReplyText(failure->message + "\r\n");
@@ -388,7 +388,7 @@ bool SmtpDialogue::send(std::string_view bytes, const std::vector<Command>& comm
 
 bool SmtpDialogue::exchange(Command command, std::string_view line) {
     if (!m_tx.pipelined) {
-        return m_io.sendCommand(true, line, false);
+        return m_io.sendCommand(line);
     }
     if (!m_owed.empty() && m_owed.front() == command) {
         m_owed.pop_front();
@@ -396,7 +396,7 @@ bool SmtpDialogue::exchange(Command command, std::string_view line) {
     if (m_io.stop().isSet()) {
         // Where lock-step would have been stopped before writing this command.
         m_io.clearCommandValues();
-        m_io.fail(kErrStopped, kPosNotWritable);
+        m_io.fail(SocketError::Stopped, ErrorPos::NotWritable);
         return false;
     }
     return m_io.readReply();
@@ -418,7 +418,7 @@ State SmtpDialogue::onRcpt() {
     const std::string& recipient = m_tx.envelope.recipients[m_tx.rcptDone++];
     if (exchange(Command::Rcpt, rcptLine(recipient))) {
         ++m_tx.accepted;
-    } else if (m_tx.pipelined && m_io.sockError() != kErrServerRefused) {
+    } else if (m_tx.pipelined && m_io.sockError() != SocketError::ServerRefused) {
         // A lost or stopped reply: the replies after it cannot be matched.
         return transactionFailed();
     }
@@ -450,7 +450,7 @@ State SmtpDialogue::onContent() {
         // closing is the only way to end DATA short of delivering it.
         m_io.close();
         closed();
-        m_io.fail(kErrWithheld, kPosWithheld);
+        m_io.fail(SocketError::Withheld, ErrorPos::Withheld);
         return State::Closed;
     }
     std::string& tail = sink.pending();
@@ -488,7 +488,7 @@ State SmtpDialogue::onEndOfData() {
     if (m_tx.following == nullptr) {
         return m_tx.delivered ? State::Ready : State::Failed;
     }
-    if (!m_tx.delivered && m_io.sockError() != kErrServerRefused) {
+    if (!m_tx.delivered && m_io.sockError() != SocketError::ServerRefused) {
         // The replies to the commands sent ahead are lost with this one.
         m_aheadEnvelope = {};
         m_aheadBytes = 0;
@@ -543,7 +543,7 @@ bool SmtpDialogue::settleOwed(int acceptedSoFar) {
 }
 
 State SmtpDialogue::onQuit() {
-    m_quitOk = m_io.sendCommand(true, "QUIT\r\n", false);
+    m_quitOk = m_io.sendCommand("QUIT\r\n");
     return State::Closed;
 }
 

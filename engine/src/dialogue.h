@@ -96,7 +96,7 @@ public:
     // out (its content is already written): the moment from which the server
     // may have taken the message. False holds the message back: the
     // connection is closed without the ".", so nothing is delivered, and the
-    // job fails with kErrWithheld. Empty: no hook.
+    // job fails with SocketError::Withheld. Empty: no hook.
     void setBeforeEndOfData(std::function<bool()> hook) { m_beforeEndOfData = std::move(hook); }
 
     State state() const { return m_state; }

@@ -78,7 +78,7 @@ int MailEngine::setSecurity(int mode) {
     if (mode < 0 || mode > 2) {
         return 0;
     }
-    m_security.store(mode);
+    m_security.store(static_cast<TlsMode>(mode));
     return 1;
 }
 
@@ -102,7 +102,7 @@ int MailEngine::nowSendSize() const {
 
 void MailEngine::startWorker() {
     m_quit.store(false);
-    m_kind.store(kIdle);
+    m_kind.store(JobKind::Idle);
     m_worker = std::thread([this] { workerLoop(); });
 }
 
@@ -117,7 +117,7 @@ void MailEngine::stopWorker() {
     m_stop.raise();  // a running job ends within milliseconds
     m_jobCv.notify_all();
     m_worker.join();
-    m_kind.store(kQuit);
+    m_kind.store(JobKind::Quit);
 }
 
 int MailEngine::threadControl(int start) {
@@ -125,43 +125,43 @@ int MailEngine::threadControl(int start) {
         stopWorker();
         return 1;
     }
-    if (m_kind.load() == kQuit && !m_worker.joinable()) {
+    if (m_kind.load() == JobKind::Quit && !m_worker.joinable()) {
         startWorker();
         return 1;
     }
-    return m_kind.load();
+    return static_cast<int>(m_kind.load());
 }
 
 void MailEngine::workerLoop() {
     std::unique_lock lock(m_jobMutex);
     for (;;) {
         m_jobCv.wait(lock, [this] {
-            int k = m_kind.load();
-            return m_quit.load() || (k >= kConnect && k <= kDisconnect) || k == kSendQueued;
+            const JobKind k = m_kind.load();
+            return m_quit.load() || (k != JobKind::Idle && k != JobKind::Quit);
         });
         if (m_quit.load()) {
             return;
         }
-        int kind = m_kind.load();
+        const JobKind kind = m_kind.load();
         lock.unlock();
         prepareJob();
         bool ok = false;
         switch (kind) {
-            case kConnect:
+            case JobKind::Connect:
                 ok = runConnect();
                 break;
-            case kStart:
+            case JobKind::Start:
                 ok = runStart();
                 break;
-            case kSend: {
+            case JobKind::Send: {
                 std::lock_guard messageLock(m_messageMutex);
                 ok = runSend();
                 break;
             }
-            case kSendQueued:
+            case JobKind::SendQueued:
                 ok = runSendQueued();
                 break;
-            case kDisconnect:
+            case JobKind::Disconnect:
                 ok = runDisconnect();
                 break;
             default:
@@ -171,7 +171,7 @@ void MailEngine::workerLoop() {
         // The kind goes back to idle before busy is cleared: the other order
         // would let a job handed over in between be wiped out.
         m_result.store(ok ? 1 : 0);
-        m_kind.store(kIdle);
+        m_kind.store(JobKind::Idle);
         m_busy.store(0);
         m_jobCv.notify_all();
     }
@@ -222,7 +222,7 @@ int MailEngine::connect(const char* host, int wait) {
     // A name that would not fit the 128-byte field leaves the host empty.
     m_host = name.size() >= 128 ? std::string() : std::string(name);
     m_measureOnly.store(m_port.load() == 0);
-    startJob(kConnect);
+    startJob(JobKind::Connect);
     if (wait == 0) {
         return 1;
     }
@@ -279,10 +279,11 @@ int MailEngine::abort() {
     bool closed = m_io.close();
     int rc = 1;
     if (!closed) {
-        m_io.fail(hadSocket ? m_io.socket().lastError() : 0, kPosAbortClose);
+        m_io.fail(hadSocket ? errnoError(m_io.socket().lastError()) : SocketError::None,
+                  ErrorPos::AbortClose);
         rc = 0;
     } else if (m_stop.isSet()) {
-        m_io.fail(kErrStopped, kPosAbortStopped);
+        m_io.fail(SocketError::Stopped, ErrorPos::AbortStopped);
         rc = 0;
     }
     {
@@ -357,7 +358,7 @@ std::string MailEngine::greetingName() const {
 SessionSettings MailEngine::sessionSettings() const {
     SessionSettings s;
     s.greetingName = greetingName();
-    s.security = static_cast<TlsMode>(m_security.load());
+    s.security = m_security.load();
     s.pipelining = m_pipelining.load();
     std::lock_guard lock(m_settingsMutex);
     s.authMode = m_authMode;
@@ -371,7 +372,7 @@ SessionSettings MailEngine::sessionSettings() const {
 bool MailEngine::runConnect() {
     m_io.clearCommandValues();
     if (m_host.empty()) {
-        m_io.setSockError(kErrNoHost);
+        m_io.setSockError(SocketError::NoHost);
         return false;
     }
     if (measuring()) {
@@ -454,7 +455,7 @@ bool MailEngine::sendOne(Message& message, const Envelope* following) {
         return false;
     }
     if (!pause(m_waitAfterMessageMs.load())) {
-        m_io.fail(kErrStopped, kPosStoppedAfterMessage);
+        m_io.fail(SocketError::Stopped, ErrorPos::StoppedAfterMessage);
         return false;
     }
     return true;
@@ -512,11 +513,11 @@ bool MailEngine::runDisconnect() {
         m_dialogue.state() == SmtpDialogue::State::Closed && !m_io.socket().isOpen();
     m_dialogue.closed();
     if (!alreadyClosed && !m_io.close()) {
-        m_io.fail(m_io.socket().lastError(), kPosClose);
+        m_io.fail(errnoError(m_io.socket().lastError()), ErrorPos::Close);
         return false;
     }
     if (!pause(m_waitAfterDisconnectMs.load())) {
-        m_io.fail(kErrStopped, kPosStoppedAfterDisconnect);
+        m_io.fail(SocketError::Stopped, ErrorPos::StoppedAfterDisconnect);
         return false;
     }
     return quitOk;

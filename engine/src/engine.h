@@ -32,14 +32,15 @@
 
 namespace zeph {
 
-enum JobKind : int {
-    kIdle = 0,
-    kConnect = 1,
-    kStart = 2,
-    kSend = 3,
-    kDisconnect = 4,
-    kQuit = 5,
-    kSendQueued = 6,  // the send job's own path (C++ only)
+// The job the worker runs; ZEPH_ThreadControl reports the number.
+enum class JobKind : int {
+    Idle = 0,
+    Connect = 1,
+    Start = 2,
+    Send = 3,
+    Disconnect = 4,
+    Quit = 5,
+    SendQueued = 6,  // the send job's own path (C++ only)
 };
 
 enum LastError : int { kLastNotAnAddress = -8, kLastBusy = -7, kLastAttach = -6 };
@@ -84,9 +85,9 @@ public:
     // Jobs. wait == 0 returns 1 once handed over; otherwise blocks and returns
     // the job's result. 0 with last error -7 while another job runs.
     int connect(const char* host, int wait);
-    int sendStart(int wait) { return handOver(kStart, wait); }
-    int send(int wait) { return handOver(kSend, wait); }
-    int disconnect(int wait) { return handOver(kDisconnect, wait); }
+    int sendStart(int wait) { return handOver(JobKind::Start, wait); }
+    int send(int wait) { return handOver(JobKind::Send, wait); }
+    int disconnect(int wait) { return handOver(JobKind::Disconnect, wait); }
     int getSendSize();
 
     // The send job's path. Messages queued here are sent in order, one per
@@ -97,7 +98,7 @@ public:
     // (after a disconnect too) until a send job takes it or the queue is
     // cleared. Job result and error values are as for send().
     void queue(Message message);
-    int sendQueued(int wait) { return handOver(kSendQueued, wait); }
+    int sendQueued(int wait) { return handOver(JobKind::SendQueued, wait); }
     std::size_t queued() const;
     void clearQueue();
 
@@ -110,9 +111,9 @@ public:
     int nowSendSize() const;
     int lastError() const { return m_lastError.load(); }
     void setLastError(int value) { m_lastError.store(value); }
-    int sockError() const { return m_io.sockError(); }
+    SocketError sockError() const { return m_io.sockError(); }
     int replyCode() const { return m_io.replyCode(); }
-    int errorPos() const { return m_io.errorPos(); }
+    ErrorPos errorPos() const { return m_io.errorPos(); }
     // First line of the last reply (or of the text that replaced it), copied
     // out; valid until the next call.
     const char* smtpResult() { return m_io.resultLine(); }
@@ -150,7 +151,7 @@ private:
     // Job hand-over: busy first, kind last; the worker stores the result,
     // then sets the kind back and clears busy.
     std::atomic<int> m_busy{0};
-    std::atomic<int> m_kind{kQuit};
+    std::atomic<JobKind> m_kind{JobKind::Quit};
     std::atomic<int> m_result{0};
     std::atomic<bool> m_quit{false};
     std::mutex m_jobMutex;
@@ -184,7 +185,7 @@ private:
     int m_authMethod = 0;
     std::string m_authUser;
     std::string m_authPassword;
-    std::atomic<int> m_security{0};
+    std::atomic<TlsMode> m_security{TlsMode::None};
     std::string m_caFile;
     std::string m_heloName;
     std::function<bool()> m_commitHook;

@@ -247,7 +247,7 @@ int ZEPH_GetLastError(void) {
 }
 
 int ZEPH_GetSockLastError(void) {
-    return fenced(0, [] { return MailEngine::instance().sockError(); });
+    return fenced(0, [] { return static_cast<int>(MailEngine::instance().sockError()); });
 }
 
 int ZEPH_GetSmtpLastError(void) {
@@ -255,7 +255,7 @@ int ZEPH_GetSmtpLastError(void) {
 }
 
 int ZEPH_GetLastErrorPos(void) {
-    return fenced(0, [] { return MailEngine::instance().errorPos(); });
+    return fenced(0, [] { return static_cast<int>(MailEngine::instance().errorPos()); });
 }
 
 const char* ZEPH_GetSMTPResult(void) {

@@ -16,15 +16,6 @@ namespace zeph {
 // 2 TLS from the first byte (SMTPS, usually port 465).
 enum class TlsMode : int { None = 0, StartTls = 1, Implicit = 2 };
 
-// Socket-error values and error positions of TLS failures (ZEPH_GetSockLastError,
-// ZEPH_GetLastErrorPos); documented with the others in zeph.h.
-inline constexpr int kSockErrTlsHandshake = -20;
-inline constexpr int kSockErrTlsCertificate = -21;
-inline constexpr int kSockErrStartTls = -22;
-inline constexpr int kPosTlsHandshake = 1040;
-inline constexpr int kPosTlsCertificate = 1041;
-inline constexpr int kPosStartTls = 1042;
-
 struct TlsFailure {
     enum class Kind { Handshake, Certificate, TimedOut, Stopped };
     Kind kind;

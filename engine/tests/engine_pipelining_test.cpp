@@ -38,16 +38,16 @@ Message message(const char* to, const char* from = "Sender <s@x.jp>") {
 
 struct Outcome {
     int result = -1;
-    int sockError = 0;
+    SocketError sockError = SocketError::None;
     int replyCode = 0;
-    int errorPos = 0;
+    ErrorPos errorPos = ErrorPos::None;
     std::string text;
     bool operator==(const Outcome&) const = default;
 };
 
 std::ostream& operator<<(std::ostream& out, const Outcome& o) {
-    return out << "{" << o.result << ", [" << o.sockError << ", " << o.replyCode << ", "
-               << o.errorPos << "] \"" << o.text << "\"}";
+    return out << "{" << o.result << ", [" << static_cast<int>(o.sockError) << ", " << o.replyCode
+               << ", " << static_cast<int>(o.errorPos) << "] \"" << o.text << "\"}";
 }
 
 // One message to a@x.jp and b@y.jp; the replies a server gives to each command.
@@ -187,7 +187,7 @@ INSTANTIATE_TEST_SUITE_P(
              {},
              false,
              "",
-             {1, 0, 250, 0, "250 queued"}},
+             {1, SocketError::None, 250, ErrorPos::None, "250 queued"}},
         Case{"SecondRecipientRefused",
              kOk,
              kOk,
@@ -199,7 +199,7 @@ INSTANTIATE_TEST_SUITE_P(
              {},
              false,
              "",
-             {1, 0, 250, kPosServerRefused, "250 queued"}},
+             {1, SocketError::None, 250, ErrorPos::ServerRefused, "250 queued"}},
         Case{"AllRecipientsRefusedThenData554",
              kOk,
              kOk,
@@ -211,7 +211,7 @@ INSTANTIATE_TEST_SUITE_P(
              {},
              false,
              "",
-             {0, kErrServerRefused, 550, kPosServerRefused, "550 no b"}},
+             {0, SocketError::ServerRefused, 550, ErrorPos::ServerRefused, "550 no b"}},
         Case{"AllRecipientsRefusedButDataAccepted",
              kOk,
              kOk,
@@ -223,7 +223,7 @@ INSTANTIATE_TEST_SUITE_P(
              {},
              false,
              "554 no recipients\r\n",
-             {0, kErrServerRefused, 550, kPosServerRefused, "550 no b"}},
+             {0, SocketError::ServerRefused, 550, ErrorPos::ServerRefused, "550 no b"}},
         Case{"SenderRefused",
              kOk,
              "553 sender refused\r\n",
@@ -235,7 +235,7 @@ INSTANTIATE_TEST_SUITE_P(
              {},
              false,
              "",
-             {0, kErrServerRefused, 553, kPosServerRefused, "553 sender refused"}},
+             {0, SocketError::ServerRefused, 553, ErrorPos::ServerRefused, "553 sender refused"}},
         Case{"ClosingMidBatch",
              kOk,
              "421 4.7.0 too many connections, closing\r\n",
@@ -247,7 +247,7 @@ INSTANTIATE_TEST_SUITE_P(
              {"250 ok\r\n421 4.7.0 too many connections, closing\r\n"},
              false,
              "",
-             {0, kErrServerRefused, 421, kPosServerRefused,
+             {0, SocketError::ServerRefused, 421, ErrorPos::ServerRefused,
               "421 4.7.0 too many connections, closing"}},
         Case{"RepliesSplitAcrossPackets",
              "250 reset\r\n",
@@ -260,7 +260,7 @@ INSTANTIATE_TEST_SUITE_P(
              {"250 reset\r\n25", "0 sender ok\r\n250 a\r\n250-b\r\n", "250 b ok\r\n354 go\r\n"},
              false,
              "",
-             {1, 0, 250, 0, "250 queued"}},
+             {1, SocketError::None, 250, ErrorPos::None, "250 queued"}},
         Case{"AnsweredOneByOne",
              kOk,
              kOk,
@@ -272,7 +272,7 @@ INSTANTIATE_TEST_SUITE_P(
              {},
              true,
              "",
-             {1, 0, 250, kPosServerRefused, "250 queued"}},
+             {1, SocketError::None, 250, ErrorPos::ServerRefused, "250 queued"}},
         Case{"MessageRefusedAtTheEnd",
              kOk,
              kOk,
@@ -284,7 +284,8 @@ INSTANTIATE_TEST_SUITE_P(
              {},
              false,
              "",
-             {0, kErrServerRefused, 552, kPosServerRefused, "552 5.3.4 message too big"}}),
+             {0, SocketError::ServerRefused, 552, ErrorPos::ServerRefused,
+              "552 5.3.4 message too big"}}),
     [](const auto& param) { return std::string(param.param.name); });
 
 // The send job's path: a queued message's commands go out with the content
@@ -443,8 +444,8 @@ TEST(CommitHook, RunsJustBeforeTheEndOfDataAndCanHoldTheMessageBack) {
         engine.withMessage([](Message& m) { m = message("b@x.jp"); });
         EXPECT_EQ(engine.send(1), 0);
         EXPECT_EQ(calls, 2);
-        EXPECT_EQ(engine.sockError(), kErrWithheld);
-        EXPECT_EQ(engine.errorPos(), kPosWithheld);
+        EXPECT_EQ(engine.sockError(), SocketError::Withheld);
+        EXPECT_EQ(engine.errorPos(), ErrorPos::Withheld);
         // The server saw the whole content but never its end.
         ASSERT_TRUE(server.waitReceived("RCPT TO:<b@x.jp>"));
         const std::string second = server.received().substr(server.received().find("<b@x.jp>"));
@@ -490,7 +491,7 @@ TEST(RealServer, EveryMessageArrivesOnceAtItsRecipient) {
             }
             if (i == kRefused) {
                 EXPECT_EQ(result, 0);
-                EXPECT_EQ(engine.sockError(), kErrServerRefused);
+                EXPECT_EQ(engine.sockError(), SocketError::ServerRefused);
                 EXPECT_EQ(engine.replyCode(), 550);
                 EXPECT_STREQ(engine.smtpResult(), "550 5.1.1 Mailbox unavailable");
             } else {

@@ -81,7 +81,7 @@ protected:
         return engine.connect("127.0.0.1", 1);
     }
 
-    void expectErrors(int sockError, int code, int pos) {
+    void expectErrors(SocketError sockError, int code, ErrorPos pos) {
         EXPECT_EQ(engine.sockError(), sockError);
         EXPECT_EQ(engine.replyCode(), code);
         EXPECT_EQ(engine.errorPos(), pos);
@@ -137,7 +137,7 @@ TEST_F(Session, SendsTheEnvelopeAndGoesOnPastRefusedRecipients) {
     EXPECT_EQ(transcript.size(), static_cast<std::size_t>(size));
     EXPECT_TRUE(transcript.ends_with("Hello\r\n\r\n\r\n.\r\n"));
     // The refused recipient's position stays; the last command's values are clear.
-    expectErrors(0, 250, kPosServerRefused);
+    expectErrors(SocketError::None, 250, ErrorPos::ServerRefused);
 
     // The session carries on with the next message.
     message("e@v.jp");
@@ -145,7 +145,7 @@ TEST_F(Session, SendsTheEnvelopeAndGoesOnPastRefusedRecipients) {
     EXPECT_TRUE(server.waitReceived("RCPT TO:<e@v.jp>\r\n"));
     ASSERT_EQ(engine.disconnect(1), 1);
     EXPECT_TRUE(server.received().ends_with("QUIT\r\n"));
-    EXPECT_EQ(engine.errorPos(), kPosServerRefused);
+    EXPECT_EQ(engine.errorPos(), ErrorPos::ServerRefused);
 }
 
 TEST_F(Session, ReadsMultiLineGreetingsToTheirLastLine) {
@@ -173,22 +173,25 @@ TEST_F(Session, GreetsWithEhloFallsBackToHeloAndJudgesTheReply) {
         std::string helo;  // the reply to HELO; empty: no HELO may be sent
         int result;
         std::string text;
-        int sockError;
-        int pos;
+        SocketError sockError;
+        ErrorPos pos;
     };
     const std::string abnormal = " ABNORMAL CMD::[HELO " + name + "]";
     const std::vector<Row> rows = {
-        {"250-split\r\n", "", 1, "250-split", 0, 0},
-        {"501 who are you\r\n", "", 1, "501" + abnormal, 0, 0},
-        {"220 what\r\n", "", 0, "220" + abnormal, 0, 0},
-        {"421 go away\r\n", "", 0, "421 go away", kErrServerRefused, kPosServerRefused},
-        {"550 not you\r\n", "", 0, "550 not you", kErrServerRefused, kPosServerRefused},
+        {"250-split\r\n", "", 1, "250-split", SocketError::None, ErrorPos::None},
+        {"501 who are you\r\n", "", 1, "501" + abnormal, SocketError::None, ErrorPos::None},
+        {"220 what\r\n", "", 0, "220" + abnormal, SocketError::None, ErrorPos::None},
+        {"421 go away\r\n", "", 0, "421 go away", SocketError::ServerRefused,
+         ErrorPos::ServerRefused},
+        {"550 not you\r\n", "", 0, "550 not you", SocketError::ServerRefused,
+         ErrorPos::ServerRefused},
         // A server that does not know EHLO: HELO, judged by the same rule,
         // and the refusal of EHLO leaves no error position behind.
-        {"500 unknown\r\n", "250 hello\r\n", 1, "250 hello", 0, 0},
-        {"502 not here\r\n", "501 odd\r\n", 1, "501" + abnormal, 0, 0},
-        {"500 unknown\r\n", "220 what\r\n", 0, "220" + abnormal, 0, 0},
-        {"502 not here\r\n", "421 bye\r\n", 0, "421 bye", kErrServerRefused, kPosServerRefused},
+        {"500 unknown\r\n", "250 hello\r\n", 1, "250 hello", SocketError::None, ErrorPos::None},
+        {"502 not here\r\n", "501 odd\r\n", 1, "501" + abnormal, SocketError::None, ErrorPos::None},
+        {"500 unknown\r\n", "220 what\r\n", 0, "220" + abnormal, SocketError::None, ErrorPos::None},
+        {"502 not here\r\n", "421 bye\r\n", 0, "421 bye", SocketError::ServerRefused,
+         ErrorPos::ServerRefused},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.ehlo + row.helo);
@@ -226,7 +229,7 @@ TEST_F(Session, ReportsSilenceAClosedConnectionAndAnOversizedReply) {
         auto start = Clock::now();
         EXPECT_EQ(engine.sendStart(1), 0);
         EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(900));
-        expectErrors(kErrNoReply, 0, kPosNoReply);
+        expectErrors(SocketError::NoReply, 0, ErrorPos::NoReply);
         engine.abort();
     }
     {
@@ -235,14 +238,14 @@ TEST_F(Session, ReportsSilenceAClosedConnectionAndAnOversizedReply) {
         ASSERT_EQ(engine.sendStart(1), 1);
         message("a@x.jp");
         EXPECT_EQ(engine.send(1), 0);
-        expectErrors(kErrClosedByPeer, 0, kPosRecv);
+        expectErrors(SocketError::ClosedByPeer, 0, ErrorPos::Recv);
         engine.abort();
     }
     {
         FakeSmtp server({{greet(), Step{"EHLO ", test::endlessMultiline(3000)}}});
         ASSERT_EQ(connect(server), 1);
         EXPECT_EQ(engine.sendStart(1), 0);
-        EXPECT_EQ(engine.errorPos(), kPosReplyTooLong);
+        EXPECT_EQ(engine.errorPos(), ErrorPos::ReplyTooLong);
         EXPECT_EQ(std::string(engine.smtpResult()).substr(0, 4), "250-");
         engine.abort();
     }
@@ -251,7 +254,7 @@ TEST_F(Session, ReportsSilenceAClosedConnectionAndAnOversizedReply) {
         FakeSmtp server({{greet(), on("EHLO ", "554-no\r\n")}});
         ASSERT_EQ(connect(server), 1);
         EXPECT_EQ(engine.sendStart(1), 0);
-        expectErrors(kErrServerRefused, 554, kPosServerRefused);
+        expectErrors(SocketError::ServerRefused, 554, ErrorPos::ServerRefused);
     }
 }
 
@@ -269,7 +272,7 @@ TEST_F(Session, StopEndsAnyWaitWithinMilliseconds) {
     ASSERT_TRUE(finished());
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
     EXPECT_EQ(engine.result(), 0);
-    expectErrors(kErrStopped, 250, kPosNoReply);
+    expectErrors(SocketError::Stopped, 250, ErrorPos::NoReply);
     EXPECT_EQ(engine.abort(), 1);
 
     // The wait after a message.
@@ -286,7 +289,7 @@ TEST_F(Session, StopEndsAnyWaitWithinMilliseconds) {
     ASSERT_TRUE(finished());
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
     EXPECT_EQ(engine.result(), 0);
-    expectErrors(kErrStopped, 250, kPosStoppedAfterMessage);
+    expectErrors(SocketError::Stopped, 250, ErrorPos::StoppedAfterMessage);
 }
 
 TEST_F(Session, RefusesASecondJobWhileOneRuns) {
@@ -303,7 +306,7 @@ TEST_F(Session, RefusesASecondJobWhileOneRuns) {
     // Abort while idle closes the socket; a second one finds none.
     EXPECT_EQ(engine.abort(), 1);
     EXPECT_EQ(engine.abort(), 0);
-    expectErrors(0, 0, kPosAbortClose);
+    expectErrors(SocketError::None, 0, ErrorPos::AbortClose);
 }
 
 TEST_F(Session, AbortDuringAJobStopsItBeforeClosingTheSocket) {
@@ -317,7 +320,7 @@ TEST_F(Session, AbortDuringAJobStopsItBeforeClosingTheSocket) {
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
     EXPECT_EQ(engine.isExecute(), 0);
     EXPECT_EQ(engine.result(), 0);
-    EXPECT_EQ(engine.sockError(), kErrStopped);
+    EXPECT_EQ(engine.sockError(), SocketError::Stopped);
 }
 
 TEST_F(Session, EndedWorkerRefusesJobsUntilStartedAgain) {
@@ -326,7 +329,7 @@ TEST_F(Session, EndedWorkerRefusesJobsUntilStartedAgain) {
     EXPECT_EQ(engine.connect("host", 1), 0);
     EXPECT_EQ(engine.lastError(), kLastBusy);
     EXPECT_EQ(engine.threadControl(1), 1);
-    EXPECT_EQ(engine.threadControl(1), kIdle) << "already running";
+    EXPECT_EQ(engine.threadControl(1), static_cast<int>(JobKind::Idle)) << "already running";
     EXPECT_EQ(engine.connect("host", 1), 1);
 }
 
@@ -346,7 +349,7 @@ TEST_F(Session, ConnectGuards) {
     FakeSmtp server({{greet(), on("QUIT\r\n", "221 bye\r\n")}});
     ASSERT_EQ(connect(server), 1);
     EXPECT_EQ(engine.connect("127.0.0.1", 1), 0) << "already connected";
-    expectErrors(0, 0, 0);
+    expectErrors(SocketError::None, 0, ErrorPos::None);
     EXPECT_EQ(engine.abort(), 1);
     ASSERT_EQ(connect(server), 1) << "after ZEPH_Abort a connect works again";
     EXPECT_EQ(server.connections(), 2U);
@@ -354,9 +357,9 @@ TEST_F(Session, ConnectGuards) {
     EXPECT_EQ(engine.disconnect(1), 1);
     EXPECT_EQ(engine.disconnect(1), 0) << "no longer connected";
     EXPECT_EQ(engine.connect(std::string(128, 'a').c_str(), 1), 0);
-    EXPECT_EQ(engine.sockError(), kErrNoHost);
+    EXPECT_EQ(engine.sockError(), SocketError::NoHost);
     EXPECT_EQ(engine.connect(nullptr, 1), 0);
-    EXPECT_EQ(engine.sockError(), kErrNoHost);
+    EXPECT_EQ(engine.sockError(), SocketError::NoHost);
 
     // Nothing listens on a port that was just released.
     int port = 0;
@@ -366,8 +369,8 @@ TEST_F(Session, ConnectGuards) {
     }
     engine.setPort(port);
     EXPECT_EQ(engine.connect("127.0.0.1", 1), 0);
-    EXPECT_EQ(engine.errorPos(), kPosConnect);
-    EXPECT_EQ(engine.sockError(), ECONNREFUSED);
+    EXPECT_EQ(engine.errorPos(), ErrorPos::Connect);
+    EXPECT_EQ(engine.sockError(), errnoError(ECONNREFUSED));
 }
 
 TEST_F(Session, SendNeedsToFromAndAnAcceptedRecipient) {
@@ -380,7 +383,7 @@ TEST_F(Session, SendNeedsToFromAndAnAcceptedRecipient) {
         m.setHeader("To", "a@x.jp");
     });
     EXPECT_EQ(engine.send(1), 0);
-    expectErrors(0, 250, 0);  // still those of EHLO
+    expectErrors(SocketError::None, 250, ErrorPos::None);  // still those of EHLO
     EXPECT_FALSE(server.received().ends_with("RSET\r\n"));
 
     // "山田" alone: no usable sender.
@@ -388,7 +391,7 @@ TEST_F(Session, SendNeedsToFromAndAnAcceptedRecipient) {
     EXPECT_EQ(engine.send(1), 0);
     EXPECT_TRUE(
         server.waitReceived("MAIL FROM:<Unknown>\r\nRCPT TO:<a@x.jp>\r\nRCPT TO:<b@y.jp>\r\n"));
-    expectErrors(kErrServerRefused, 550, kPosServerRefused);
+    expectErrors(SocketError::ServerRefused, 550, ErrorPos::ServerRefused);
     EXPECT_EQ(server.received().find("DATA"), std::string::npos);
 }
 
@@ -465,9 +468,9 @@ TEST_F(Session, AuthenticatesWithTheChosenMethod) {
         EXPECT_EQ(server.received(), expected);
         if (row.result == 0 && std::string(row.name) == "refused with 535") {
             EXPECT_STREQ(fresh.smtpResult(), "535 5.7.8 bad credentials");
-            EXPECT_EQ(fresh.sockError(), kErrServerRefused);
+            EXPECT_EQ(fresh.sockError(), SocketError::ServerRefused);
         } else if (row.result == 0) {
-            EXPECT_EQ(fresh.sockError(), 0);
+            EXPECT_EQ(fresh.sockError(), SocketError::None);
             EXPECT_EQ(fresh.replyCode(), 250);
         }
     }
