@@ -7,17 +7,23 @@ its chunks for HOLD, so a round trip through the relay grows by twice HOLD.
     delay_relay.py LISTEN_PORT TARGET_PORT HOLD_MS READY_FILE STATS_FILE
 
 The listening port is on 127.0.0.1. The relay writes READY_FILE once it
-accepts connections. On SIGTERM it writes to STATS_FILE how many chunks and
-bytes it forwarded and how late, beyond HOLD, the chunks went out (the event
-loop's own lateness), so that a bench can say what delay it really added.
+accepts connections. On SIGUSR1 it writes to STATS_FILE (whole, by a rename)
+how many chunks and bytes it forwarded since the last SIGUSR1 and how late,
+beyond HOLD, the chunks went out (the event loop's own lateness, which grows
+when the machine is busy), so that a bench can say what delay it really added
+to each of the runs it compares. SIGTERM ends it.
 """
 import asyncio
+import os
 import signal
 import sys
 
 
 class Stats:
     def __init__(self):
+        self.reset()
+
+    def reset(self):
         self.connections = 0
         self.chunks = 0
         self.bytes = 0
@@ -76,11 +82,21 @@ async def carry(reader, writer, hold, stats):
         reading.cancel()
 
 
+def write_stats(stats, hold, path):
+    with open(path + ".tmp", "w") as f:
+        f.write(stats.text(hold))
+    os.replace(path + ".tmp", path)
+
+
 async def main():
     listen_port, target_port = int(sys.argv[1]), int(sys.argv[2])
     hold = float(sys.argv[3]) / 1000.0
     ready_file, stats_file = sys.argv[4], sys.argv[5]
     stats = Stats()
+
+    def report():
+        write_stats(stats, hold, stats_file)
+        stats.reset()
 
     async def serve(client_reader, client_writer):
         stats.connections += 1
@@ -96,13 +112,13 @@ async def main():
 
     server = await asyncio.start_server(serve, "127.0.0.1", listen_port)
     stop = asyncio.Event()
-    asyncio.get_running_loop().add_signal_handler(signal.SIGTERM, stop.set)
+    loop = asyncio.get_running_loop()
+    loop.add_signal_handler(signal.SIGTERM, stop.set)
+    loop.add_signal_handler(signal.SIGUSR1, report)
     with open(ready_file, "w") as f:
         f.write("ready\n")
     async with server:
         await stop.wait()
-    with open(stats_file, "w") as f:
-        f.write(stats.text(hold))
 
 
 if __name__ == "__main__":

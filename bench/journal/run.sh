@@ -45,6 +45,21 @@ done
 [ -e "$work/relay.ready" ] || { echo "the relay did not start within 10 s" >&2; exit 1; }
 echo "relay on port $relay_port holds each chunk ${hold_ms} ms each way in front of port $relayed_port"
 
+# relay_figures: what the relay forwarded since it was last asked, and how late
+# its chunks went out beyond the hold (a busy machine delays them; the two
+# sides of a comparison should see about the same).
+relay_figures() {
+
+  rm -f "$work/relay.stats"
+  kill -USR1 "$relay_pid"
+  for _ in $(seq 100); do
+    [ -s "$work/relay.stats" ] && break
+    sleep 0.05
+  done
+  [ -s "$work/relay.stats" ] || { echo "the relay gave no figures: $(cat "$work/relay.err")" >&2; exit 1; }
+  cat "$work/relay.stats"
+}
+
 # send_case NAME COUNT PORT: a book of COUNT recipients for PORT in $work/NAME.
 send_case() {
   mkdir -p "$work/$1"
@@ -74,17 +89,15 @@ for round in $(seq "$repeat"); do
         { echo "$c $row did not send every message" >&2; tail -5 "$dir/$row.err" >&2; exit 1; }
       [ ! -e "$dir/book.tn2.journal" ] || { echo "$c $row left a journal behind" >&2; exit 1; }
       rate=$(per_second "${n[$c]}" "$seconds")
-      printf '%-8s %-11s #%d: messages=%d seconds=%s rate=%s cpu_seconds=%s\n' \
-        "$c" "$row" "$round" "${n[$c]}" "$seconds" "$rate" "$cpu_seconds"
+      relay=
+      [ "$c" = loopback ] || relay=" relay: $(relay_figures)"
+      printf '%-8s %-11s #%d: messages=%d seconds=%s rate=%s cpu_seconds=%s%s\n' \
+        "$c" "$row" "$round" "${n[$c]}" "$seconds" "$rate" "$cpu_seconds" "$relay"
       best[$c/$row]=$(larger "${best[$c/$row]}" "$rate")
     done
   done
 done
 
-kill "$relay_pid"
-wait "$relay_pid" 2>/dev/null || true
-[ -s "$work/relay.stats" ] || { echo "the relay gave no figures: $(cat "$work/relay.err")" >&2; exit 1; }
-echo "relay: $(cat "$work/relay.stats")"
 uptime
 for c in "${cases[@]}"; do
   for row in "${rows[@]}"; do
