@@ -49,7 +49,6 @@ echo "relay on port $relay_port holds each chunk ${hold_ms} ms each way in front
 # its chunks went out beyond the hold (a busy machine delays them; the two
 # sides of a comparison should see about the same).
 relay_figures() {
-
   rm -f "$work/relay.stats"
   kill -USR1 "$relay_pid"
   for _ in $(seq 100); do
