@@ -16,7 +16,7 @@ namespace {
 
 using Kind = TestSendOutcome::Kind;
 
-std::string sj(std::string_view utf8) {
+std::string sjisText(std::string_view utf8) {
     auto converted = cp932::fromUtf8(utf8);
     return converted ? *converted : std::string(utf8);
 }
@@ -200,8 +200,8 @@ TestSendOutcome TestSend::run(const TestSendRequest& request,
     stage(TestSendStage::Send);
     const std::string fromEMail = fieldText(account.FromEMail);
     const std::string from = fieldText(account.FromName) + " <" + fromEMail + ">";
-    const std::string subject = sj(text::kTestSubject);
-    const std::string body = sj(text::kTestBody);
+    const std::string subject = sjisText(text::kTestSubject);
+    const std::string body = sjisText(text::kTestBody);
     ZEPH_ClearCustomHeader();
     ZEPH_SetAttach("");
     ZEPH_SetDefaultHeader();

@@ -27,7 +27,7 @@ struct Texts {
     std::string level, start, done;                   // 5318, 5319
 };
 
-std::string sj(std::string_view utf8) {
+std::string sjisText(std::string_view utf8) {
     auto r = cp932::fromUtf8(utf8);
     // Every literal below is CP932 text; the tests compare whole logs byte for byte.
     return r ? *r : std::string(utf8);
@@ -35,23 +35,23 @@ std::string sj(std::string_view utf8) {
 
 const Texts& texts() {
     static const Texts t{
-        sj("送信データ:["),
-        sj("送信文:["),
-        sj("送信者:["),
-        sj("表題:["),
-        sj("SMTPサーバに接続しました。\n\t:"),
-        sj("--- 送信開始 ["),
-        sj("\",\"送信完了\"\n"),
-        sj("\",\"送信失敗\","),
-        sj("SMTPサーバへの接続に失敗しました。\n"),
-        sj("--- 送信完了 ["),
-        sj("結果 [OK:"),
-        sj("件 NG:"),
-        sj("件]"),
-        sj("チェックデータ:["),
-        sj("--- 検証レベル "),
-        sj(" 開始 ["),
-        sj(" 完了"),
+        sjisText("送信データ:["),
+        sjisText("送信文:["),
+        sjisText("送信者:["),
+        sjisText("表題:["),
+        sjisText("SMTPサーバに接続しました。\n\t:"),
+        sjisText("--- 送信開始 ["),
+        sjisText("\",\"送信完了\"\n"),
+        sjisText("\",\"送信失敗\","),
+        sjisText("SMTPサーバへの接続に失敗しました。\n"),
+        sjisText("--- 送信完了 ["),
+        sjisText("結果 [OK:"),
+        sjisText("件 NG:"),
+        sjisText("件]"),
+        sjisText("チェックデータ:["),
+        sjisText("--- 検証レベル "),
+        sjisText(" 開始 ["),
+        sjisText(" 完了"),
     };
     return t;
 }

@@ -33,7 +33,7 @@ namespace {
 
 using dbsend::Page;
 
-QString u(const char* utf8) {
+QString fromUtf8(const char* utf8) {
     return QString::fromUtf8(utf8);
 }
 
@@ -53,7 +53,7 @@ void showErrorCode(QWidget* parent, int code) {
 }
 
 RangeDialog::RangeDialog(QWidget* parent) : QDialog(parent) {
-    setWindowTitle(u("ターノス  一部メール送信"));
+    setWindowTitle(fromUtf8("ターノス  一部メール送信"));
     m_start = new QLineEdit(QStringLiteral("1"), this);
     m_end = new QLineEdit(this);
     auto* form = new QFormLayout;
@@ -63,11 +63,11 @@ RangeDialog::RangeDialog(QWidget* parent) : QDialog(parent) {
         line->addWidget(new QLabel(hint, this));
         return line;
     };
-    form->addRow(u("開始行 :"), row(m_start, u("(1～ )")));
-    form->addRow(u("終了行 :"), row(m_end, u("(1～999999999)")));
+    form->addRow(fromUtf8("開始行 :"), row(m_start, fromUtf8("(1～ )")));
+    form->addRow(fromUtf8("終了行 :"), row(m_end, fromUtf8("(1～999999999)")));
     auto* buttons = new QDialogButtonBox(this);
     buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
-    buttons->addButton(u("キャンセル"), QDialogButtonBox::RejectRole);
+    buttons->addButton(fromUtf8("キャンセル"), QDialogButtonBox::RejectRole);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     auto* layout = new QVBoxLayout(this);
@@ -87,33 +87,34 @@ void RangeDialog::accept() {
 }
 
 MainDialog::MainDialog(AppContext& context, QWidget* parent) : QDialog(parent), m_context(context) {
-    setWindowTitle(u("ターノス - データベース送信"));
+    setWindowTitle(fromUtf8("ターノス - データベース送信"));
     setWindowIcon(applicationIcon());
     auto* layout = new QVBoxLayout(this);
 
     auto* menus = new QMenuBar(this);
-    QMenu* file = menus->addMenu(u("ファイル(&F)"));
-    file->addAction(u("メールアドレスチェック(&C)..."), this, [this] { check(); });
-    file->addAction(u("メール送信(&M)"), this, [this] { send(false); });
-    file->addAction(u("メール一部送信(&P)..."), this, [this] { send(true); });
+    QMenu* file = menus->addMenu(fromUtf8("ファイル(&F)"));
+    file->addAction(fromUtf8("メールアドレスチェック(&C)..."), this, [this] { check(); });
+    file->addAction(fromUtf8("メール送信(&M)"), this, [this] { send(false); });
+    file->addAction(fromUtf8("メール一部送信(&P)..."), this, [this] { send(true); });
     file->addSeparator();
-    file->addAction(u("終了(&X)"), this, &QDialog::reject);
-    QMenu* tools = menus->addMenu(u("ツール(&T)"));
-    tools->addAction(u("送信文の作成と編集(&E)..."), this, &MainDialog::editMessage);
-    tools->addAction(u("環境設定(&S)..."), this, &MainDialog::openOptions);
+    file->addAction(fromUtf8("終了(&X)"), this, &QDialog::reject);
+    QMenu* tools = menus->addMenu(fromUtf8("ツール(&T)"));
+    tools->addAction(fromUtf8("送信文の作成と編集(&E)..."), this, &MainDialog::editMessage);
+    tools->addAction(fromUtf8("環境設定(&S)..."), this, &MainDialog::openOptions);
     tools->addSeparator();
-    tools->addAction(u("送信ログファイルの確認(&L)"), this,
+    tools->addAction(fromUtf8("送信ログファイルの確認(&L)"), this,
                      [this] { ui::showSendLog(this, m_context.settings); });
-    tools->addAction(u("チェックログファイルの確認(&C)"), this,
+    tools->addAction(fromUtf8("チェックログファイルの確認(&C)"), this,
                      [this] { ui::showCheckLog(this, m_context.settings); });
-    QMenu* help = menus->addMenu(u("ヘルプ(&H)"));
-    QAction* contents = help->addAction(
-        u("目次(&C)"), this, [this] { ui::openHelpPage(this, QStringLiteral("dbsend.html")); });
+    QMenu* help = menus->addMenu(fromUtf8("ヘルプ(&H)"));
+    QAction* contents = help->addAction(fromUtf8("目次(&C)"), this, [this] {
+        ui::openHelpPage(this, QStringLiteral("dbsend.html"));
+    });
     contents->setShortcut(QKeySequence::HelpContents);
-    help->addAction(u("ユーザーガイド(&G)"), this,
+    help->addAction(fromUtf8("ユーザーガイド(&G)"), this,
                     [this] { ui::openHelpPage(this, QStringLiteral("index.html")); });
     help->addSeparator();
-    help->addAction(u("バージョン情報(&A)..."), this, &MainDialog::showAbout);
+    help->addAction(fromUtf8("バージョン情報(&A)..."), this, &MainDialog::showAbout);
     layout->setMenuBar(menus);
 
     m_tabs = new QTabWidget(this);
@@ -125,13 +126,13 @@ MainDialog::MainDialog(AppContext& context, QWidget* parent) : QDialog(parent), 
         });
         connect(p->pathEdit(), &QLineEdit::editingFinished, this, &MainDialog::restoreMapping);
         m_pages[static_cast<std::size_t>(i)] = p;
-        m_tabs->addTab(p, u(kTabCaptions[static_cast<std::size_t>(i)]));
+        m_tabs->addTab(p, fromUtf8(kTabCaptions[static_cast<std::size_t>(i)]));
     }
     layout->addWidget(m_tabs);
 
     auto* buttons = new QHBoxLayout;
     auto addButton = [&](const char* text, auto slot) {
-        auto* b = new QPushButton(u(text), this);
+        auto* b = new QPushButton(fromUtf8(text), this);
         b->setAutoDefault(false);
         connect(b, &QPushButton::clicked, this, slot);
         buttons->addWidget(b);
@@ -165,8 +166,8 @@ void MainDialog::remember() {
         m_context.db.ExcelVersion = p->sourceType() == 2 ? 95 : 97;
     }
     if (auto saved = m_context.store.saveDbSend(m_context.db); !saved) {
-        QMessageBox::warning(this, u("ターノス"),
-                             u("設定を保存できませんでした。\n\n%1")
+        QMessageBox::warning(this, fromUtf8("ターノス"),
+                             fromUtf8("設定を保存できませんでした。\n\n%1")
                                  .arg(QString::fromStdString(saved.error().message)));
     }
 }
@@ -237,7 +238,7 @@ bool MainDialog::send(bool partial) {
         return rowsOfRun;
     };
     setup.confirmSwitch = ui::SendCommandSetup::Switch{
-        u("DenyEmailDomain.txt のアドレスには送信しない。"), m_deny, [this, made](bool on) {
+        fromUtf8("DenyEmailDomain.txt のアドレスには送信しない。"), m_deny, [this, made](bool on) {
             m_deny = on;
             if (*made != nullptr) {
                 (*made)->setDeny(on);
@@ -307,8 +308,8 @@ void MainDialog::saveMapping() {
         return;
     }
     if (auto saved = dbsend::saveMappingFile(*path, p->mappingFile()); !saved) {
-        QMessageBox::warning(this, u("ターノス"),
-                             u("フィールドの設定を保存できませんでした。\n\n%1")
+        QMessageBox::warning(this, fromUtf8("ターノス"),
+                             fromUtf8("フィールドの設定を保存できませんでした。\n\n%1")
                                  .arg(QString::fromStdString(saved.error().message)));
     }
 }
@@ -326,10 +327,10 @@ void MainDialog::restoreMapping() {
 }
 
 void MainDialog::showAbout() {
-    QMessageBox box(QMessageBox::NoIcon, u("バージョン情報"),
-                    u("<b>ターノス データベース送信</b><br>Version %1<br><br>"
-                      "Excel・Access・ODBC・CSV の表の一行ずつに、宛名を差し込んだメールを"
-                      "送信します。")
+    QMessageBox box(QMessageBox::NoIcon, fromUtf8("バージョン情報"),
+                    fromUtf8("<b>ターノス データベース送信</b><br>Version %1<br><br>"
+                             "Excel・Access・ODBC・CSV の表の一行ずつに、宛名を差し込んだメールを"
+                             "送信します。")
                         .arg(QString::fromStdString(programVersionText())),
                     QMessageBox::Ok, this);
     box.setIconPixmap(applicationIcon().pixmap(64, 64));
@@ -339,8 +340,8 @@ void MainDialog::showAbout() {
 void MainDialog::openOptions() {
     if (ZEPHOption(this, &m_context.settings) == 1) {
         if (auto saved = m_context.store.saveOption(m_context.settings); !saved) {
-            QMessageBox::warning(this, u("ターノス"),
-                                 u("設定を保存できませんでした。\n\n%1")
+            QMessageBox::warning(this, fromUtf8("ターノス"),
+                                 fromUtf8("設定を保存できませんでした。\n\n%1")
                                      .arg(QString::fromStdString(saved.error().message)));
         }
     }

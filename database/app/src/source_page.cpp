@@ -25,7 +25,7 @@ namespace {
 
 using dbsend::Page;
 
-QString u(const char* utf8) {
+QString fromUtf8(const char* utf8) {
     return QString::fromUtf8(utf8);
 }
 
@@ -39,25 +39,25 @@ std::string sjis(const QString& text) {
 QString sourceLabel(Page page) {
     switch (page) {
         case Page::kExcel:
-            return u("Excelファイル名 :");
+            return fromUtf8("Excelファイル名 :");
         case Page::kAccess:
-            return u("MDBファイル名 :");
+            return fromUtf8("MDBファイル名 :");
         case Page::kOdbc:
-            return u("データベース接続名 :  ※参照ボタンから選択して下さい。");
+            return fromUtf8("データベース接続名 :  ※参照ボタンから選択して下さい。");
         case Page::kCsv:
             break;
     }
-    return u("CSVファイル名 :");
+    return fromUtf8("CSVファイル名 :");
 }
 
 QString fileFilter(Page page) {
     switch (page) {
         case Page::kExcel:
-            return u("Excelファイル (*.xls)");
+            return fromUtf8("Excelファイル (*.xls)");
         case Page::kAccess:
-            return u("Access Files (*.mdb)");
+            return fromUtf8("Access Files (*.mdb)");
         default:
-            return u("CSV ファイル (*.csv *.k3);;すべてのファイル (*)");
+            return fromUtf8("CSV ファイル (*.csv *.k3);;すべてのファイル (*)");
     }
 }
 
@@ -102,13 +102,13 @@ constexpr const char* kColumnLabels[6] = {
 }  // namespace
 
 QString notMappedText() {
-    return u("<<設定しない>>");
+    return fromUtf8("<<設定しない>>");
 }
 
 FreefieldDialog::FreefieldDialog(const QStringList& items, std::array<int, 10>& chosen,
                                  QWidget* parent)
     : QDialog(parent), m_chosen(chosen) {
-    setWindowTitle(u("Freefieldの選択"));
+    setWindowTitle(fromUtf8("Freefieldの選択"));
     auto* grid = new QGridLayout;
     for (int i = 0; i < 10; ++i) {
         auto* box = new QComboBox(this);
@@ -122,7 +122,7 @@ FreefieldDialog::FreefieldDialog(const QStringList& items, std::array<int, 10>& 
     }
     auto* buttons = new QDialogButtonBox(this);
     buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
-    buttons->addButton(u("キャンセル"), QDialogButtonBox::RejectRole);
+    buttons->addButton(fromUtf8("キャンセル"), QDialogButtonBox::RejectRole);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     auto* layout = new QVBoxLayout(this);
@@ -147,7 +147,7 @@ SourcePage::SourcePage(Page page, QWidget* parent) : QWidget(parent), m_page(pag
     if (page == Page::kOdbc) {
         m_path->setReadOnly(true);  // chosen with 参照 only
     }
-    m_browse = new QPushButton(u("参照..."), this);
+    m_browse = new QPushButton(fromUtf8("参照..."), this);
     connect(m_browse, &QPushButton::clicked, this, &SourcePage::browse);
     connect(m_path, &QLineEdit::editingFinished, this, [this] {
         if (m_page != Page::kOdbc && !m_path->text().isEmpty() && m_path->isModified()) {
@@ -164,8 +164,8 @@ SourcePage::SourcePage(Page page, QWidget* parent) : QWidget(parent), m_page(pag
 
     if (page == Page::kExcel) {
         auto* versions = new QHBoxLayout;
-        m_excel97 = new QRadioButton(u("Excel97 - 2003形式"), this);
-        m_excel95 = new QRadioButton(u("Excel5.0/95形式"), this);
+        m_excel97 = new QRadioButton(fromUtf8("Excel97 - 2003形式"), this);
+        m_excel95 = new QRadioButton(fromUtf8("Excel5.0/95形式"), this);
         m_excel97->setChecked(true);
         auto* group = new QButtonGroup(this);
         group->addButton(m_excel97);
@@ -176,7 +176,7 @@ SourcePage::SourcePage(Page page, QWidget* parent) : QWidget(parent), m_page(pag
         layout->addLayout(versions);
     }
     if (page == Page::kOdbc) {
-        m_enclose = new QCheckBox(u("テーブル名、フィールド名を囲む"), this);
+        m_enclose = new QCheckBox(fromUtf8("テーブル名、フィールド名を囲む"), this);
         m_enclose->setChecked(true);
         layout->addWidget(m_enclose);
     }
@@ -184,31 +184,31 @@ SourcePage::SourcePage(Page page, QWidget* parent) : QWidget(parent), m_page(pag
         auto* tableRow = new QHBoxLayout;
         m_table = new QComboBox(this);
         m_table->setMinimumContentsLength(24);
-        tableRow->addWidget(
-            new QLabel(page == Page::kExcel ? u("シート名 :") : u("テーブル名 :"), this));
+        tableRow->addWidget(new QLabel(
+            page == Page::kExcel ? fromUtf8("シート名 :") : fromUtf8("テーブル名 :"), this));
         tableRow->addWidget(m_table, 1);
         layout->addLayout(tableRow);
         connect(m_table, &QComboBox::activated, this, &SourcePage::tableChosen);
     }
 
-    auto* mapping = new QGroupBox(u("フィールドの設定"), this);
+    auto* mapping = new QGroupBox(fromUtf8("フィールドの設定"), this);
     auto* grid = new QGridLayout(mapping);
     for (int i = 0; i < 6; ++i) {
         auto* box = new QComboBox(mapping);
         box->addItems(m_items);
         box->setMinimumContentsLength(16);
-        grid->addWidget(new QLabel(u(kColumnLabels[i]), mapping), i % 3, (i / 3) * 2);
+        grid->addWidget(new QLabel(fromUtf8(kColumnLabels[i]), mapping), i % 3, (i / 3) * 2);
         grid->addWidget(box, i % 3, (i / 3) * 2 + 1);
         m_columns[static_cast<std::size_t>(i)] = box;
     }
-    m_freefield = new QPushButton(u("Freefield指定"), mapping);
+    m_freefield = new QPushButton(fromUtf8("Freefield指定"), mapping);
     connect(m_freefield, &QPushButton::clicked, this, &SourcePage::editFreefields);
     m_honorific = new QLineEdit(mapping);
     m_honorific->setMaximumWidth(120);
     grid->addWidget(m_freefield, 3, 0, 1, 2, Qt::AlignLeft);
-    grid->addWidget(new QLabel(u("敬称 :"), mapping), 3, 2);
+    grid->addWidget(new QLabel(fromUtf8("敬称 :"), mapping), 3, 2);
     grid->addWidget(m_honorific, 3, 3, Qt::AlignLeft);
-    grid->addWidget(new QLabel(u("※E-Mailアドレスは必須項目です。"), mapping), 4, 0, 1, 4);
+    grid->addWidget(new QLabel(fromUtf8("※E-Mailアドレスは必須項目です。"), mapping), 4, 0, 1, 4);
     layout->addWidget(mapping);
     layout->addStretch();
 
@@ -343,8 +343,8 @@ void SourcePage::browse() {
             names << QString::fromStdString(s.name);
         }
         bool ok = false;
-        const QString chosen = QInputDialog::getItem(this, u("データソースの選択"),
-                                                     u("データソース :"), names, 0, false, &ok);
+        const QString chosen = QInputDialog::getItem(
+            this, fromUtf8("データソースの選択"), fromUtf8("データソース :"), names, 0, false, &ok);
         if (!ok || chosen.isEmpty()) {
             return;
         }
@@ -354,8 +354,8 @@ void SourcePage::browse() {
         }
         return;
     }
-    const QString path =
-        QFileDialog::getOpenFileName(this, u("ファイルを開く"), m_path->text(), fileFilter(m_page));
+    const QString path = QFileDialog::getOpenFileName(this, fromUtf8("ファイルを開く"),
+                                                      m_path->text(), fileFilter(m_page));
     if (path.isEmpty()) {
         return;
     }

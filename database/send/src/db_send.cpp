@@ -11,7 +11,7 @@
 namespace tarn::dbsend {
 namespace {
 
-std::string sj(std::string_view utf8) {
+std::string sjisText(std::string_view utf8) {
     auto converted = cp932::fromUtf8(utf8);
     return converted ? *converted : std::string(utf8);
 }
@@ -67,7 +67,7 @@ long long rowNumber(std::string_view text) {
 }  // namespace
 
 std::string slotLabel(int slot) {
-    return slot >= 0 && slot < kSlotCount ? sj(kSlotLabels[slot]) : std::string();
+    return slot >= 0 && slot < kSlotCount ? sjisText(kSlotLabels[slot]) : std::string();
 }
 
 std::optional<int> slotByLabel(std::string_view sjisLabel) {
@@ -77,10 +77,10 @@ std::optional<int> slotByLabel(std::string_view sjisLabel) {
         }
     }
     // The short names a terminal user types: 姓, 名, E-Mail, 1-based Freefield numbers.
-    if (sjisLabel == sj("姓")) {
+    if (sjisLabel == sjisText("姓")) {
         return kSurname;
     }
-    if (sjisLabel == sj("名")) {
+    if (sjisLabel == sjisText("名")) {
         return kGivenName;
     }
     if (sjisLabel == "E-Mail" || sjisLabel == "email") {
@@ -141,79 +141,79 @@ std::string errorTitle(int code) {
     if (digits.size() < 3) {
         digits.insert(0, 3 - digits.size(), ' ');
     }
-    return sj("ターノス - エラー  (№") + digits + ")";
+    return sjisText("ターノス - エラー  (№") + digits + ")";
 }
 
 std::string errorText(int code) {
     switch (code) {
         case 1:
-            return sj("データベースファイルがオープンできません。");
+            return sjisText("データベースファイルがオープンできません。");
         case 2:
-            return sj("読み込みエラーです。");
+            return sjisText("読み込みエラーです。");
         case 3:
-            return sj("データベースファイルがクローズできません。");
+            return sjisText("データベースファイルがクローズできません。");
         case 4:
-            return sj("データベースファイル名が未入力です。");
+            return sjisText("データベースファイル名が未入力です。");
         case 5:
-            return sj("データベースがオープンできません。");
+            return sjisText("データベースがオープンできません。");
         case 6:
-            return sj("レコードがオープンできません。");
+            return sjisText("レコードがオープンできません。");
         case 7:
-            return sj("有効レコードが１件も存在しません。");
+            return sjisText("有効レコードが１件も存在しません。");
         case 8:
-            return sj("レコードの移動に失敗しました。");
+            return sjisText("レコードの移動に失敗しました。");
         case 100:
-            return sj("シート名が選択されていません。");
+            return sjisText("シート名が選択されていません。");
         case 101:
-            return sj("フィールド名が選択されていません。");
+            return sjisText("フィールド名が選択されていません。");
         case 102:
-            return sj("存在しないフィールド名です。");
+            return sjisText("存在しないフィールド名です。");
         case 103:
-            return sj("同一フィールド名を選択しています。");
+            return sjisText("同一フィールド名を選択しています。");
         case 104:
-            return sj("シートがオープンできません。");
+            return sjisText("シートがオープンできません。");
         case 200:
-            return sj("データベース名が未入力です。");
+            return sjisText("データベース名が未入力です。");
         case 201:
-            return sj("テーブル名が選択されていません。");
+            return sjisText("テーブル名が選択されていません。");
         case 202:
-            return sj("フィールド名が選択されていません。");
+            return sjisText("フィールド名が選択されていません。");
         case 203:
-            return sj("存在しないフィールド名です。");
+            return sjisText("存在しないフィールド名です。");
         case 204:
-            return sj("テーブルがオープンできません。");
+            return sjisText("テーブルがオープンできません。");
         case 205:
-            return sj("同一フィールド名を選択しています。");
+            return sjisText("同一フィールド名を選択しています。");
         case 206:
-            return sj("送信対象データが一件もありません。");
+            return sjisText("送信対象データが一件もありません。");
         case 300:
-            return sj("インポート項目Noの値がマイナスです。");
+            return sjisText("インポート項目Noの値がマイナスです。");
         case 301:
-            return sj("同一インポート項目Noが指定されています。");
+            return sjisText("同一インポート項目Noが指定されています。");
         case 302:
-            return sj("インポート項目Noを指定して下さい。");
+            return sjisText("インポート項目Noを指定して下さい。");
         case 303:
-            return sj("フルパス名で指定して下さい。");
+            return sjisText("フルパス名で指定して下さい。");
         case 304:
-            return sj("ファイル名を指定して下さい。");
+            return sjisText("ファイル名を指定して下さい。");
         case 305:
-            return sj("ファイルがオープンできません。");
+            return sjisText("ファイルがオープンできません。");
         case 306:
-            return sj("存在しないフィールド名です。");
+            return sjisText("存在しないフィールド名です。");
         case 307:
-            return sj("同一フィールド名を選択しています。");
+            return sjisText("同一フィールド名を選択しています。");
         case 308:
-            return sj("フィールド名が選択されていません。");
+            return sjisText("フィールド名が選択されていません。");
         case 400:
-            return sj("E-Mailフィールドを設定してください");
+            return sjisText("E-Mailフィールドを設定してください");
         case 510:
-            return sj("送信内容がありません。");
+            return sjisText("送信内容がありません。");
         case 800:
-            return sj("開始行の値が不正です。");
+            return sjisText("開始行の値が不正です。");
         case 801:
-            return sj("終了行の値が不正です。");
+            return sjisText("終了行の値が不正です。");
         case 802:
-            return sj("開始行・終了行の関係が不正です。");
+            return sjisText("開始行・終了行の関係が不正です。");
         default:
             // The send's own codes, shown under the same title.
             return code >= 500 ? driver::sendErrorText(code) : std::string();
