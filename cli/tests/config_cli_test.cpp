@@ -39,6 +39,8 @@ TEST_F(ConfigCommand, SetThenGetStringsAndNumbers) {
     ASSERT_EQ(tarn({"set", "Option\\HeloName", "mail.example.jp"}).exitCode, 0);
     EXPECT_EQ(tarn({"get", "Option\\MailCharset"}).out, "1\n");
     EXPECT_EQ(tarn({"get", "Option\\HeloName"}).out, "mail.example.jp\n");
+    ASSERT_EQ(tarn({"set", "Option\\SmtpSessions", "4", "--dword"}).exitCode, 0);
+    EXPECT_EQ(tarn({"get", "Option\\SmtpSessions"}).out, "4\n");
     struct stat st {};
     ASSERT_EQ(::stat(m_registry.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
@@ -89,6 +91,10 @@ TEST_F(ConfigCommand, RefusesValuesTheRecordCannotHold) {
         EXPECT_NE(security.err.find("0 から 2 までの値です"), std::string::npos) << security.err;
     }
     EXPECT_EQ(tarn({"set", "Option\\Account7\\Security7", "3", "--dword"}).exitCode, 1);
+    // More sessions than a send will open.
+    RunResult sessions = tarn({"set", "Option\\SmtpSessions", "11", "--dword"});
+    EXPECT_EQ(sessions.exitCode, 1);
+    EXPECT_NE(sessions.err.find("0 から 10 までの値です"), std::string::npos) << sessions.err;
 
     EXPECT_EQ(tarn({"set", "Option\\WaitSec", "ten", "--dword"}).exitCode, 1);
     EXPECT_EQ(tarn({"set", "Option\\\\WaitSec", "1", "--dword"}).exitCode, 2);

@@ -1,5 +1,6 @@
 #include "sendcore/settings.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/host_name.h"
@@ -72,6 +73,7 @@ constexpr Field kOptionFields[] = {
     {"QuotaPerDay", kDw, TARN_AT(SendSettings, QuotaPerDay)},
     {"JitterMSec", kDw, TARN_AT(SendSettings, JitterMSec)},
     {"RecvTimeOutSec", kDw, TARN_AT(SendSettings, RecvTimeOutSec)},
+    {"SmtpSessions", kDw, TARN_AT(SendSettings, SmtpSessions)},
 };
 
 constexpr Field kCheckFields[] = {
@@ -338,7 +340,11 @@ std::optional<KnownValue> describeSettingsValue(std::string_view key, std::strin
         return std::nullopt;
     };
     if (sameName(key, "Option")) {
-        return inFields(kOptionFields);
+        auto v = inFields(kOptionFields);
+        if (v && sameName(name, "SmtpSessions")) {
+            v->maxDword = kMaxSmtpSessions;
+        }
+        return v;
     }
     if (sameName(key, "CheckParam")) {
         return inFields(kCheckFields);
@@ -377,6 +383,10 @@ std::optional<KnownValue> describeSettingsValue(std::string_view key, std::strin
         }
     }
     return std::nullopt;
+}
+
+int smtpSessionCount(const SendSettings& settings) {
+    return std::clamp(settings.SmtpSessions, 1, kMaxSmtpSessions);
 }
 
 Status checkDefaultSecurity(const SendSettings& settings) {

@@ -85,9 +85,9 @@ TEST(Settings, FreshRegistryLoadsAllZeroAndSavingCreatesEveryValue) {
     ASSERT_TRUE(store.saveCheckParam(s.check).ok());
     RegistryFile reg = RegistryFile::load(store.path());
     // Option 9 + the mail character set, greeting name, pipelining, retries,
-    // the two quotas, jitter and receive time-out; DefAccount and Account1-10
-    // 17 + the security mode and CA file; Common 1; CheckParam 6.
-    EXPECT_EQ(reg.entries().size(), 17u + 11 * 19 + 1 + 6);
+    // the two quotas, jitter, receive time-out and sessions; DefAccount and
+    // Account1-10 17 + the security mode and CA file; Common 1; CheckParam 6.
+    EXPECT_EQ(reg.entries().size(), 18u + 11 * 19 + 1 + 6);
     std::string text = readFile(store.path());
     EXPECT_NE(text.find("[Software\\Kestrel\\ZEPHV2\\Option\\Account10]\n"), std::string::npos);
     EXPECT_NE(text.find("\"SMTPName10\"=\"\"\n"), std::string::npos);
@@ -119,6 +119,7 @@ TEST(Settings, ReadsTheDocumentedValueNames) {
         {opt, "QuotaPerDay", &s.QuotaPerDay},
         {opt, "JitterMSec", &s.JitterMSec},
         {opt, "RecvTimeOutSec", &s.RecvTimeOutSec},
+        {opt, "SmtpSessions", &s.SmtpSessions},
         {def, "DefPortNo", &d.PortNo},
         {def, "DefUseFQDN", &d.UseFQDN},
         {def, "LANConnect", &d.dialUp.LANConnect},
@@ -221,6 +222,7 @@ TEST(Settings, FullyFilledRecordRoundTripsThroughTheFile) {
     s.QuotaPerDay = 2000;
     s.JitterMSec = 700;
     s.RecvTimeOutSec = 30;
+    s.SmtpSessions = 4;
     s.check.CheckMode = 1;
     s.check.CheckLogOutMode = 1;
     fill(s.check.CheckLogFileName, "/check/");
@@ -253,6 +255,14 @@ TEST(Settings, CharsetAndGreetingNameFallBackToSafeValues) {
     EXPECT_EQ(mailCharset(s), kMailCharsetUtf8);
     s.MailCharset = 7;  // written by hand: read as the designed default
     EXPECT_EQ(mailCharset(s), kMailCharsetIso2022Jp);
+
+    // Unset is one session; a hand-edited file cannot ask for none or for more
+    // than the limit.
+    for (const auto& [stored, used] : {std::pair{0, 1}, std::pair{1, 1}, std::pair{4, 4},
+                                       std::pair{10, 10}, std::pair{11, 10}, std::pair{-3, 1}}) {
+        s.SmtpSessions = stored;
+        EXPECT_EQ(smtpSessionCount(s), used) << stored;
+    }
 
     // Unset: the machine's fully qualified name, else the sender's domain
     // (never a bare host name, which receiving servers score as spam).

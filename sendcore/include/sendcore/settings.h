@@ -114,6 +114,9 @@ struct SendSettings {
     // Seconds a send waits for a server's reply (Option\RecvTimeOutSec,
     // DWORD); 0: the usual 90.
     std::int32_t RecvTimeOutSec;
+    // How many SMTP sessions a send runs side by side (Option\SmtpSessions,
+    // DWORD): 0 or 1, the default, is one session; at most kMaxSmtpSessions.
+    std::int32_t SmtpSessions;
 };
 
 #pragma pack(pop)
@@ -167,7 +170,15 @@ static_assert(offsetof(SendSettings, QuotaPerHour) == 21336);
 static_assert(offsetof(SendSettings, QuotaPerDay) == 21340);
 static_assert(offsetof(SendSettings, JitterMSec) == 21344);
 static_assert(offsetof(SendSettings, RecvTimeOutSec) == 21348);
-static_assert(sizeof(SendSettings) == 21352);
+static_assert(offsetof(SendSettings, SmtpSessions) == 21352);
+static_assert(sizeof(SendSettings) == 21356);
+
+// The most SMTP sessions one send runs at once: beyond that a relay's
+// per-client limits bite long before the line is full.
+constexpr int kMaxSmtpSessions = 10;
+// SmtpSessions as a send uses it: 1..kMaxSmtpSessions, whatever a hand-edited
+// file holds.
+int smtpSessionCount(const SendSettings& settings);
 
 // The character set a send uses: MailCharset, with an unknown value read as
 // ISO-2022-JP.
