@@ -9,6 +9,8 @@
 #   engine-queued    the engine's C++ class with the next message queued, so
 #                    that its commands follow this one's content (one round
 #                    trip per message)
+#   pool-1, pool-4   the send run's pool of sessions (sendcore/driver), with
+#                    one and with four sessions side by side
 #   smtp-source      Postfix's load generator (-l SIZE, one session). It has
 #                    no pipelining of its own, so it has a single row.
 # All are timed as whole processes, REPEAT times interleaved; the best of each
@@ -22,16 +24,18 @@ count=${COUNT:-5000}
 size=${SIZE:-1500}
 repeat=${REPEAT:-3}
 source=/usr/sbin/smtp-source
-need engine_throughput engine_queued "$source"
+need engine_throughput engine_queued engine_pool "$source"
 # -4 only so that the sink keeps its PIPELINING (start_sink turns it off by default).
 start_sink port -4
 
-rows=(engine-lockstep engine-pipelined engine-queued smtp-source)
+rows=(engine-lockstep engine-pipelined engine-queued pool-1 pool-4 smtp-source)
 command_for() {  # ROW: sets cmd
   case $1 in
     engine-lockstep) cmd=("$bin/engine_throughput" 127.0.0.1 "$port" "$count" "$size" --lock-step) ;;
     engine-pipelined) cmd=("$bin/engine_throughput" 127.0.0.1 "$port" "$count" "$size") ;;
     engine-queued) cmd=("$bin/engine_queued" 127.0.0.1 "$port" "$count" "$size") ;;
+    pool-1) cmd=("$bin/engine_pool" 127.0.0.1 "$port" "$count" "$size" 1) ;;
+    pool-4) cmd=("$bin/engine_pool" 127.0.0.1 "$port" "$count" "$size" 4) ;;
     smtp-source) cmd=("$source" -d -s 1 -m "$count" -l "$size" -f sender@example.jp -t user@example.jp
       127.0.0.1:"$port") ;;
   esac
@@ -54,3 +58,4 @@ for row in "${rows[@]}"; do printf 'best rate (messages/s) %-16s %s\n' "$row" "$
 ratio engine_lockstep_vs_smtp_source "${best[engine-lockstep]}" "${best[smtp-source]}" ">=0.5"
 ratio engine_pipelined_vs_smtp_source "${best[engine-pipelined]}" "${best[smtp-source]}" ">=1.5"
 ratio engine_queued_vs_smtp_source "${best[engine-queued]}" "${best[smtp-source]}" ">=1.5"
+ratio pool_4_sessions_vs_smtp_source "${best[pool-4]}" "${best[smtp-source]}" ">=3"
