@@ -6,6 +6,7 @@
 
 #include "command.h"
 #include "driver/retry_queue.h"
+#include "sendcore/settings.h"
 
 namespace tarn::driver {
 
@@ -70,7 +71,7 @@ bool SessionPool::connect(Session& s, PooledOutcome& failure) {
 }
 
 bool SessionPool::open(PooledOutcome& failure) {
-    const int wanted = std::clamp(m_options.sessions, 1, 64);
+    const int wanted = std::clamp(m_options.sessions, 1, kMaxSmtpSessions);
     for (int i = 0; i < wanted && !m_stopped.load(); ++i) {
         auto s = std::make_unique<Session>(i);
         PooledOutcome refused;
