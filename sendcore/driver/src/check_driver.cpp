@@ -81,7 +81,7 @@ int runAddressCheck(const SendSettings& settings, int targetCount, CheckSource& 
     }
     SendLog log(options.logClock);
     if (auto opened = log.open(cp932::pathFromSjis(logName), check.CheckLogCreateMode); !opened) {
-        ui.errorBox(sj("ターノス - エラー"), cp932::fromUtf8Named(opened.error().message));
+        ui.errorBox(sjisText("ターノス - エラー"), cp932::fromUtf8Named(opened.error().message));
         return errorNumber(SendError::LogOpen);
     }
     // Header and the start of level 1.
@@ -98,8 +98,9 @@ int runAddressCheck(const SendSettings& settings, int targetCount, CheckSource& 
             }
         }
     } window{ui};
-    ui.open(sj("検証中..."));
-    ui.setStatusLine(level2 ? sj("データ読み込み中...") : sj("チェックレベル１実行中..."));
+    ui.open(sjisText("検証中..."));
+    ui.setStatusLine(level2 ? sjisText("データ読み込み中...")
+                            : sjisText("チェックレベル１実行中..."));
     auto start = Clock::now();
 
     // The domain lists.
@@ -197,7 +198,7 @@ int runAddressCheck(const SendSettings& settings, int targetCount, CheckSource& 
 
     auto finished = [&](int okTotal, int ngTotal) {
         window.finished = true;
-        ui.setTitle(sj("検証完了"));
+        ui.setTitle(sjisText("検証完了"));
         ui.setAddressLine(sjisFormat("結果 [OK:{}件 NG:{}件]", okTotal, ngTotal));
         ui.finish(logName,
                   std::string(settings.LogOpenExeName,
@@ -219,7 +220,7 @@ int runAddressCheck(const SendSettings& settings, int targetCount, CheckSource& 
         return errorNumber(SendError::DialUp);
     }
     std::unique_ptr<DialUpConnection> dialUp = std::move(*dialled);
-    ui.setStatusLine(sj("チェックレベル２実行中..."));
+    ui.setStatusLine(sjisText("チェックレベル２実行中..."));
     start = Clock::now();
     shownSecond = -1;
 

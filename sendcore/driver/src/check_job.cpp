@@ -73,11 +73,11 @@ bool CheckJob::levelTwoAvailable() {
 }
 
 std::string CheckJob::question() const {
-    return std::to_string(m_targets) + sj("件チェックを行います。\nよろしいですか？");
+    return std::to_string(m_targets) + sjisText("件チェックを行います。\nよろしいですか？");
 }
 
 std::string CheckJob::questionTitle() {
-    return sj("ターノス - 確認");
+    return sjisText("ターノス - 確認");
 }
 
 Status CheckJob::start(Wake wake) {

@@ -197,11 +197,12 @@ void Job::startWorker(std::function<int(JobChannel&)> body, Wake wake) {
             result = body(channel);
         } catch (const std::exception& e) {
             // Out of memory or a fault of ours: say so rather than end silently.
-            channel.errorBox(sj("ターノス - エラー"),
-                             sj("内部エラーのため中断しました: ") + e.what());
+            channel.errorBox(sjisText("ターノス - エラー"),
+                             sjisText("内部エラーのため中断しました: ") + e.what());
             channel.close();
         } catch (...) {
-            channel.errorBox(sj("ターノス - エラー"), sj("内部エラーのため中断しました。"));
+            channel.errorBox(sjisText("ターノス - エラー"),
+                             sjisText("内部エラーのため中断しました。"));
             channel.close();
         }
         std::function<void()> wakeCaller;

@@ -143,7 +143,7 @@ std::string withReplacementHints(std::string_view chars) {
         }
         out.append(chars.substr(i, info.length));
         if (!info.replacement.empty()) {
-            out += sj("(→") + std::string(info.replacement) + ")";
+            out += sjisText("(→") + std::string(info.replacement) + ")";
         }
         i += info.length;
     }
@@ -157,7 +157,7 @@ std::string shortList(std::string_view chars) {
     for (int n = 0; i < chars.size() && n < kShown; ++n) {
         i += sjis::charLength(chars, i);
     }
-    return std::string(chars.substr(0, i)) + (i < chars.size() ? sj("…") : "");
+    return std::string(chars.substr(0, i)) + (i < chars.size() ? sjisText("…") : "");
 }
 
 }  // namespace
@@ -311,45 +311,47 @@ PreflightReport runPreflight(const SendSettings& settings, const contents::SendC
 
 std::vector<std::string> PreflightReport::summaryLines() const {
     std::vector<std::string> lines;
-    auto count = [](int c) { return std::to_string(c) + sj(" 件の宛先"); };
+    auto count = [](int c) { return std::to_string(c) + sjisText(" 件の宛先"); };
     if (scriptDoesNotCompile) {
-        lines.push_back(sj("スクリプトにエラーがあります。"));
+        lines.push_back(sjisText("スクリプトにエラーがあります。"));
     }
     if (extensionCount != 0) {
         lines.push_back(count(extensionCount) +
-                        sj("に一部のメールソフトで表示できない文字があります: ") +
+                        sjisText("に一部のメールソフトで表示できない文字があります: ") +
                         shortList(extensionChars));
     }
     if (utf8Count != 0) {
         lines.push_back(
             count(utf8Count) +
-            sj("へは、一部のメールソフトで表示できない文字を含むため UTF-8 で送信します: ") +
+            sjisText("へは、一部のメールソフトで表示できない文字を含むため UTF-8 で送信します: ") +
             shortList(extensionChars));
     }
     if (noCodeCount != 0) {
-        lines.push_back(count(noCodeCount) +
-                        sj("にどのメールソフトでも表示できない文字があり、〓 として送信します: ") +
-                        shortList(noCodeChars));
+        lines.push_back(
+            count(noCodeCount) +
+            sjisText("にどのメールソフトでも表示できない文字があり、〓 として送信します: ") +
+            shortList(noCodeChars));
     }
     if (emptyFieldCount != 0) {
-        lines.push_back(count(emptyFieldCount) + sj("で差し込み項目が空になります。"));
+        lines.push_back(count(emptyFieldCount) + sjisText("で差し込み項目が空になります。"));
     }
     if (brokenLineCount != 0) {
         lines.push_back(count(brokenLineCount) +
-                        sj("で 998 バイトを超える行を折り返して送信します。"));
+                        sjisText("で 998 バイトを超える行を折り返して送信します。"));
     }
     if (duplicateCount != 0) {
-        lines.push_back(count(duplicateCount) + sj("が前の宛先と重複しています。"));
+        lines.push_back(count(duplicateCount) + sjisText("が前の宛先と重複しています。"));
     }
     if (skippedCount != 0) {
-        lines.push_back(count(skippedCount) + sj("はスクリプトの出力が空のため送信しません。"));
+        lines.push_back(count(skippedCount) +
+                        sjisText("はスクリプトの出力が空のため送信しません。"));
     }
     if (!recipients.empty() && recipients.back().scriptFailed) {
         lines.push_back(std::to_string(recipients.back().position) +
-                        sj(" 件目の宛先でスクリプトエラーになり、送信はそこで止まります。"));
+                        sjisText(" 件目の宛先でスクリプトエラーになり、送信はそこで止まります。"));
     }
     for (const auto& path : missingAttachments) {
-        lines.push_back(sj("添付ファイルが見つかりません: ") + path);
+        lines.push_back(sjisText("添付ファイルが見つかりません: ") + path);
     }
     return lines;
 }
@@ -359,40 +361,41 @@ std::vector<std::string> PreflightReport::detailLines() const {
     for (const auto& f : recipients) {
         std::vector<std::string> parts;
         if (f.scriptFailed) {
-            parts.push_back(sj("スクリプトエラー"));
+            parts.push_back(sjisText("スクリプトエラー"));
         }
         if (f.skipped) {
-            parts.push_back(sj("スクリプトの出力が空 (送信しません)"));
+            parts.push_back(sjisText("スクリプトの出力が空 (送信しません)"));
         }
         if (f.utf8) {
-            parts.push_back(sj("UTF-8 で送信: ") + f.extensionChars);
+            parts.push_back(sjisText("UTF-8 で送信: ") + f.extensionChars);
         } else if (!f.extensionChars.empty()) {
-            parts.push_back(sj("表示できない文字: ") + withReplacementHints(f.extensionChars));
+            parts.push_back(sjisText("表示できない文字: ") +
+                            withReplacementHints(f.extensionChars));
         }
         if (!f.noCodeChars.empty()) {
-            parts.push_back(sj("〓 になる文字: ") + f.noCodeChars);
+            parts.push_back(sjisText("〓 になる文字: ") + f.noCodeChars);
         }
         if (!f.emptyFields.empty()) {
-            std::string tags = sj("空の差し込み項目:");
+            std::string tags = sjisText("空の差し込み項目:");
             for (std::size_t i : f.emptyFields) {
                 tags += " " + std::string(contents::MergeTagTable[i]);
             }
             parts.push_back(tags);
         }
         if (f.brokenLines != 0) {
-            parts.push_back(sj("折り返す行: ") + std::to_string(f.brokenLines));
+            parts.push_back(sjisText("折り返す行: ") + std::to_string(f.brokenLines));
         }
         if (f.duplicateOf != 0) {
-            parts.push_back(std::to_string(f.duplicateOf) + sj(" 件目と同じ宛先"));
+            parts.push_back(std::to_string(f.duplicateOf) + sjisText(" 件目と同じ宛先"));
         }
-        std::string line = std::to_string(f.position) + sj(" 件目 ") + f.address + ": ";
+        std::string line = std::to_string(f.position) + sjisText(" 件目 ") + f.address + ": ";
         for (std::size_t i = 0; i < parts.size(); ++i) {
             line += (i == 0 ? "" : " / ") + parts[i];
         }
         lines.push_back(std::move(line));
     }
     for (const auto& path : missingAttachments) {
-        lines.push_back(sj("添付ファイルが見つかりません: ") + path);
+        lines.push_back(sjisText("添付ファイルが見つかりません: ") + path);
     }
     return lines;
 }

@@ -105,7 +105,7 @@ public:
         : m_settings(settings),
           m_account(settings.defaultAccount),
           m_contents(contents),
-          m_n(n),
+          m_recipientCount(n),
           m_recipients(recipients),
           m_ui(ui),
           m_options(options),
@@ -207,7 +207,7 @@ private:
     int end(SendError e) { return end(errorNumber(e)); }
     bool logging() const { return m_settings.LogFileMode != 0 && m_log.isOpen(); }
     void reportProgress(const Recipient& r) {
-        m_ui.progress(RunProgress{0, m_n, m_sent, m_ok, m_ng, r.position, r.address});
+        m_ui.progress(RunProgress{0, m_recipientCount, m_sent, m_ok, m_ng, r.position, r.address});
     }
     void showElapsed();
     static int commitHook(void* run);
@@ -215,7 +215,7 @@ private:
     const SendSettings& m_settings;
     const AccountSettings& m_account;
     const contents::SendContents& m_contents;
-    const int m_n;
+    const int m_recipientCount;
     RecipientSource& m_recipients;
     JobChannel& m_ui;
     const SendRunOptions& m_options;
@@ -262,7 +262,8 @@ int SendRun::prepare() {
     if (m_settings.LogFileMode > 0) {
         if (auto opened = m_log.open(cp932::pathFromSjis(logFileName), m_settings.LogCreateMode);
             !opened) {
-            m_ui.errorBox(sj("ターノス - エラー"), cp932::fromUtf8Named(opened.error().message));
+            m_ui.errorBox(sjisText("ターノス - エラー"),
+                          cp932::fromUtf8Named(opened.error().message));
             return errorNumber(SendError::LogOpen);
         }
         m_log.runHeader(m_options.recipientSourceName, m_options.contentsPath,
@@ -293,7 +294,7 @@ int SendRun::prepare() {
 }
 
 int SendRun::popBeforeSmtp() {
-    m_ui.setStatusLine(sj("Pop before SMTPを実行中..."));
+    m_ui.setStatusLine(sjisText("Pop before SMTPを実行中..."));
     // Blocking, bounded by the engine's own POP time-outs.
     int r = ZEPH_PopBeforeSmtp(fieldText(m_account.Pop3Name).c_str(), m_options.popPort,
                                fieldText(m_account.PBSUserID).c_str(),
@@ -357,7 +358,7 @@ Waited SendRun::awaitEngineJob(std::optional<Clock::time_point> since) {
 }
 
 int SendRun::refuseRun(const std::string& reason) {
-    m_ui.errorBox(sj("ターノス - エラー"), reason);
+    m_ui.errorBox(sjisText("ターノス - エラー"), reason);
     return errorNumber(SendError::Connect);
 }
 
@@ -377,7 +378,7 @@ int SendRun::applySmtpAuth(bool logIt) {
         }
         ZEPH_Disconnect(1);
         ZEPH_Abort();
-        m_ui.errorBox(sj("ターノス - エラー"), reason);
+        m_ui.errorBox(sjisText("ターノス - エラー"), reason);
         return end(SendError::Connect);
     }
     if (!auth->usable()) {
@@ -407,7 +408,7 @@ int SendRun::sessionFailed() {
             m_log.emptyLine();
         }
     }
-    m_ui.errorBox(sj("ターノス - エラー"),
+    m_ui.errorBox(sjisText("ターノス - エラー"),
                   sjisFormat("SMTPサーバの接続に失敗しました。 ({})", e.lastError) +
                       (reason.empty() ? std::string() : "\n" + reason));
     ZEPH_Abort();
@@ -421,7 +422,7 @@ int SendRun::openSession(SessionStart how, Clock::time_point since) {
         }
     }
     if (how == SessionStart::kFirst) {
-        m_ui.setStatusLine(sj("SMTPサーバーに接続中..."));
+        m_ui.setStatusLine(sjisText("SMTPサーバーに接続中..."));
         ZEPH_SetWaitMillSec(m_settings.WaitMSec, 500);
         ZEPH_SetRecvTimeOutSec(m_settings.RecvTimeOutSec > 0 ? m_settings.RecvTimeOutSec : 90);
         ZEPH_SetEncodeType(0);
@@ -604,7 +605,7 @@ void SendRun::settle(const Recipient& r, int tries, bool interrupted, const std:
     if (kind == FailureKind::kTemporary && m_retry.enabled()) {
         m_recipients.messageDeferred(e.smtpReplyCode, e.smtpReplyCode != 0 ? reply : "");
         logNote(sjisFormat("({}) {} : 一時的なエラーのため後で再送信します。 {}", r.position,
-                           r.address, e.smtpReplyCode != 0 ? reply : sj("(応答なし)")));
+                           r.address, e.smtpReplyCode != 0 ? reply : sjisText("(応答なし)")));
         m_retry.defer({r, e, reply, tries + 1, subject, body});
         return;
     }
@@ -714,7 +715,7 @@ int SendRun::beforeMessage() {
     if (m_settings.JitterMSec > 0 && m_messages > 0) {
         std::uniform_int_distribution<int> jitter(0, m_settings.JitterMSec);
         const auto until = m_clock.now() + std::chrono::milliseconds(jitter(m_random));
-        if (int rc = waitUntil(until, sj("送信間隔を調整中...")); rc != 0) {
+        if (int rc = waitUntil(until, sjisText("送信間隔を調整中...")); rc != 0) {
             return rc;
         }
     }
@@ -827,10 +828,10 @@ int SendRun::finish() {
         m_log.result(m_ok, m_ng);
     }
     m_log.close();
-    m_ui.setTitle(sj("送信完了"));
+    m_ui.setTitle(sjisText("送信完了"));
     m_ui.setAddressLine(sjisFormat("結果 [OK:{}件 NG:{}件]", m_ok, m_ng));
-    m_ui.setStatusLine(
-        sjisFormat("{} 件の送信が完了しました。", m_options.databaseRows ? m_ok + m_ng : m_n));
+    m_ui.setStatusLine(sjisFormat("{} 件の送信が完了しました。",
+                                  m_options.databaseRows ? m_ok + m_ng : m_recipientCount));
     m_ui.finish(m_settings.LogFileMode != 0 ? fieldText(m_settings.LogFileName) : std::string(),
                 fieldText(m_settings.LogOpenExeName));
     m_windowOpen = false;  // the person closes the finished window
@@ -859,13 +860,13 @@ int SendRun::execute() {
     if (int r = prepare(); r != 0) {
         return r;
     }
-    m_ui.open(sj("接続中..."));
+    m_ui.open(sjisText("接続中..."));
     m_windowOpen = true;
     if (int r = openSession(SessionStart::kFirst, Clock::now()); r != 0) {
         return r;
     }
 
-    m_ui.setTitle(sj("送信中..."));
+    m_ui.setTitle(sjisText("送信中..."));
     if (m_settings.ScriptUse == 1) {
         m_script.emplace(m_options.scriptHost != nullptr ? *m_options.scriptHost : m_silentHost);
         // A script that does not compile would send its first lines alone to
@@ -881,12 +882,13 @@ int SendRun::execute() {
     m_fromEMail = fieldText(m_account.FromEMail);
     int batch = 0;
     Recipient r;
-    while (m_sent < m_n && m_recipients.next(r)) {
+    while (m_sent < m_recipientCount && m_recipients.next(r)) {
         if (!r.eligible) {
             continue;
         }
         ++m_sent;
-        m_ui.setStatusLine(sjisFormat("{}人中 {}人目のメッセージを送信中です。", m_n, m_sent));
+        m_ui.setStatusLine(
+            sjisFormat("{}人中 {}人目のメッセージを送信中です。", m_recipientCount, m_sent));
         m_ui.setAddressLine(logText(r.address));
         reportProgress(r);
         if (int rc = sendTo(r); rc != 0) {
@@ -895,7 +897,8 @@ int SendRun::execute() {
         showElapsed();
 
         ++batch;
-        if (m_settings.WaitCount >= 1 && batch == m_settings.WaitCount && m_sent < m_n) {
+        if (m_settings.WaitCount >= 1 && batch == m_settings.WaitCount &&
+            m_sent < m_recipientCount) {
             batch = 0;
             if (int rc = pause(); rc != 0) {
                 return rc;
@@ -918,41 +921,41 @@ std::string sendErrorTitle(int code) {
 std::string sendErrorText(int code) {
     switch (code) {
         case 500:
-            return sj("送信内容の読み込みに失敗しました。");
+            return sjisText("送信内容の読み込みに失敗しました。");
         case 501:
-            return sj("送信内容ファイルを作成してください。");
+            return sjisText("送信内容ファイルを作成してください。");
         case 502:
-            return sj("ログファイル名が未入力です。");
+            return sjisText("ログファイル名が未入力です。");
         case 503:
-            return sj("ログファイルオープンエラー。");
+            return sjisText("ログファイルオープンエラー。");
         case 504:
-            return sj("SMTPサーバー名が未入力です。");
+            return sjisText("SMTPサーバー名が未入力です。");
         case 505:
-            return sj("DNSアドレスエラー。");
+            return sjisText("DNSアドレスエラー。");
         case 506:
-            return sj("コネクトできません。");
+            return sjisText("コネクトできません。");
         case 507:
-            return sj("ダイヤルアップ接続に失敗しました。");
+            return sjisText("ダイヤルアップ接続に失敗しました。");
         case 508:
-            return sj("キャンセルボタンが選択されました。");
+            return sjisText("キャンセルボタンが選択されました。");
         case 509:
-            return sj("添付ファイルが見つかりません。");
+            return sjisText("添付ファイルが見つかりません。");
         case 510:
-            return sj("送信レコードがありません。");
+            return sjisText("送信レコードがありません。");
         case 511:
-            return sj("POP3へのコネクトに失敗しました。");
+            return sjisText("POP3へのコネクトに失敗しました。");
         case 512:
-            return sj("POP3の受信に失敗しました。");
+            return sjisText("POP3の受信に失敗しました。");
         case 513:
-            return sj("POP3のユーザーIDが違います。");
+            return sjisText("POP3のユーザーIDが違います。");
         case 514:
-            return sj("POP3のパスワードが違います。");
+            return sjisText("POP3のパスワードが違います。");
         case 803:
-            return sj("スクリプトエラーです。");
+            return sjisText("スクリプトエラーです。");
         case 520:
-            return sj("送信記録ファイルに書き込めません。送信を中止しました。");
+            return sjisText("送信記録ファイルに書き込めません。送信を中止しました。");
         case 521:
-            return sj("送信数の記録ファイルを読み書きできません。送信を中止しました。");
+            return sjisText("送信数の記録ファイルを読み書きできません。送信を中止しました。");
         default:
             return {};
     }

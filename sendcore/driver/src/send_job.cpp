@@ -93,19 +93,19 @@ private:
 }  // namespace
 
 std::string CommandProblem::title() const {
-    return code != 0 ? sendErrorTitle(code) : sj("ターノス - エラー");
+    return code != 0 ? sendErrorTitle(code) : sjisText("ターノス - エラー");
 }
 
 std::string confirmationQuestion() {
-    return sj("以下の内容で送信を行います。よろしいですか？");
+    return sjisText("以下の内容で送信を行います。よろしいですか？");
 }
 
 std::string confirmationTitle() {
-    return sj("ターノス  確認");
+    return sjisText("ターノス  確認");
 }
 
 std::string scriptErrorText() {
-    return sj("スクリプトエラーです。");
+    return sjisText("スクリプトエラーです。");
 }
 
 SendJob::SendJob(std::unique_ptr<RecipientSource> recipients, Setup setup)
@@ -120,10 +120,10 @@ SendJob::~SendJob() {
 std::optional<CommandProblem> SendJob::loadContents(const std::string& path) {
     contents::SendContents loaded;
     if (path.empty() || contents::LoadSendContents(cp932::pathFromSjis(path), loaded) != 0) {
-        return CommandProblem{0, sj("送信文がありません。")};
+        return CommandProblem{0, sjisText("送信文がありません。")};
     }
     if (loaded.body.empty()) {
-        return CommandProblem{0, sj("送信内容がありません。")};
+        return CommandProblem{0, sjisText("送信内容がありません。")};
     }
     m_contents = std::move(loaded);
     m_setup.contentsPath = path;
@@ -143,7 +143,7 @@ std::optional<CommandProblem> SendJob::prepare() {
             m_recipients->commit();
             m_settledByJournal = true;
         }
-        return CommandProblem{0, sj("前回の送信で、すべての宛先の送信が終わっています。")};
+        return CommandProblem{0, sjisText("前回の送信で、すべての宛先の送信が終わっています。")};
     }
     if (n == 0) {
         return CommandProblem{errorNumber(SendError::NoRecipients),
@@ -151,7 +151,7 @@ std::optional<CommandProblem> SendJob::prepare() {
     }
     const AccountSettings& account = m_setup.settings.defaultAccount;
     if (fieldText(account.FromName).empty()) {
-        return CommandProblem{0, sj("送信者アカウントが設定されていません。")};
+        return CommandProblem{0, sjisText("送信者アカウントが設定されていません。")};
     }
     if (auto problem = loadContents(m_setup.contentsPath)) {
         return problem;
@@ -230,16 +230,16 @@ std::optional<CommandProblem> SendJob::useJournal(const std::filesystem::path& p
     if (!m_restartJournal && std::filesystem::exists(path, ec)) {
         auto read = readJournal(path);
         if (!read) {
-            return CommandProblem{0, sj("送信記録ファイルを読めません。")};
+            return CommandProblem{0, sjisText("送信記録ファイルを読めません。")};
         }
         earlier = std::move(*read);
     }
     // A run that ended before its first message (a refused login, no
     // connection) leaves an empty journal: nothing to go on from.
     if (!earlier.entries.empty()) {
-        const std::string title = sj("ターノス - 確認");
+        const std::string title = sjisText("ターノス - 確認");
         if (how == EarlierRun::kAsk && !ui.askResume(title, interruptedRunText(earlier))) {
-            return CommandProblem{0, sj("送信を取りやめました。")};
+            return CommandProblem{0, sjisText("送信を取りやめました。")};
         }
         const std::vector<std::string> uncertain = earlier.uncertainAddresses();
         if (!uncertain.empty() && !sendUncertain) {

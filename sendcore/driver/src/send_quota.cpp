@@ -64,12 +64,12 @@ Result<QuotaRecord> readState(const std::filesystem::path& path) {
     }
     const auto size = std::filesystem::file_size(path, ec);
     if (ec || size > kMaxFile) {
-        return makeError(sj("送信数の記録ファイルを読めません: ") + path.string());
+        return makeError(sjisText("送信数の記録ファイルを読めません: ") + path.string());
     }
     std::ifstream in(path, std::ios::binary);
     std::string bytes(static_cast<std::size_t>(size), '\0');
     if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) {
-        return makeError(sj("送信数の記録ファイルを読めません: ") + path.string());
+        return makeError(sjisText("送信数の記録ファイルを読めません: ") + path.string());
     }
     return parseQuotaState(bytes);
 }
@@ -85,7 +85,7 @@ Status writeState(const std::filesystem::path& path, const QuotaRecord& record) 
     const std::filesystem::path temp = siblingPath(path, ".tmp");
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) {
-        return makeError(sj("送信数の記録ファイルに書き込めません: ") + path.string() + " (" +
+        return makeError(sjisText("送信数の記録ファイルに書き込めません: ") + path.string() + " (" +
                          std::strerror(errno) + ")");
     }
     std::size_t done = 0;
@@ -102,7 +102,7 @@ Status writeState(const std::filesystem::path& path, const QuotaRecord& record) 
     ok = ::close(fd) == 0 && ok;
     if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
         ::unlink(temp.c_str());
-        return makeError(sj("送信数の記録ファイルに書き込めません: ") + path.string());
+        return makeError(sjisText("送信数の記録ファイルに書き込めません: ") + path.string());
     }
     return Ok{};
 }
@@ -111,11 +111,11 @@ Status writeState(const std::filesystem::path& path, const QuotaRecord& record) 
 
 const std::vector<QuotaPreset>& quotaPresets() {
     static const std::vector<QuotaPreset> presets = {
-        {"off", sj("上限なし").c_str(), {0, 0}},
-        {"free-mail", sj("無料のWebメール（1日 500 通）").c_str(), {0, 500}},
-        {"business-mail", sj("企業向けのメールサービス（1日 2000 通）").c_str(), {0, 2000}},
-        {"hosting", sj("レンタルサーバー（1時間 100 通、1日 1000 通）").c_str(), {100, 1000}},
-        {"provider", sj("プロバイダのメール（1時間 50 通、1日 300 通）").c_str(), {50, 300}},
+        {"off", sjisText("上限なし").c_str(), {0, 0}},
+        {"free-mail", sjisText("無料のWebメール（1日 500 通）").c_str(), {0, 500}},
+        {"business-mail", sjisText("企業向けのメールサービス（1日 2000 通）").c_str(), {0, 2000}},
+        {"hosting", sjisText("レンタルサーバー（1時間 100 通、1日 1000 通）").c_str(), {100, 1000}},
+        {"provider", sjisText("プロバイダのメール（1時間 50 通、1日 300 通）").c_str(), {50, 300}},
     };
     return presets;
 }
@@ -196,7 +196,7 @@ Result<QuotaClock::time_point> QuotaState::nextAllowed(std::string_view account,
                                                        QuotaClock::time_point now) const {
     FileLock lock(siblingPath(m_path, ".lock"));
     if (!lock.held()) {
-        return makeError(sj("送信数の記録ファイルを開けません: ") + m_path.string());
+        return makeError(sjisText("送信数の記録ファイルを開けません: ") + m_path.string());
     }
     auto record = readState(m_path);
     if (!record) {
@@ -208,7 +208,7 @@ Result<QuotaClock::time_point> QuotaState::nextAllowed(std::string_view account,
 Status QuotaState::record(std::string_view account, QuotaClock::time_point now) const {
     FileLock lock(siblingPath(m_path, ".lock"));
     if (!lock.held()) {
-        return makeError(sj("送信数の記録ファイルを開けません: ") + m_path.string());
+        return makeError(sjisText("送信数の記録ファイルを開けません: ") + m_path.string());
     }
     auto record = readState(m_path);
     if (!record) {

@@ -7,7 +7,7 @@
 
 namespace tarn::driver {
 
-const std::string& sj(const char* utf8Literal) {
+const std::string& sjisText(const char* utf8Literal) {
     static std::mutex mutex;
     static std::map<const char*, std::string> cache;
     std::lock_guard lock(mutex);
@@ -39,7 +39,7 @@ std::string convertFormat(std::string_view utf8) {
             out += run;
         } else {
             auto converted = cp932::fromUtf8(run);
-            // As for sj(): all our formats are CP932 text.
+            // As for sjisText(): all our formats are CP932 text.
             for (char c : converted ? *converted : std::string(run)) {
                 out += c;
                 if (c == '{' || c == '}') {

@@ -9,7 +9,7 @@
 namespace tarn::driver {
 
 // The Shift_JIS form of a UTF-8 literal of ours (all of them are CP932 text).
-const std::string& sj(const char* utf8Literal);
+const std::string& sjisText(const char* utf8Literal);
 
 // The Shift_JIS form of a UTF-8 format of ours, ready for fmt: the replacement
 // fields are ASCII and stay as they are; a brace byte inside a two-byte

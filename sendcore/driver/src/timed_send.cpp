@@ -52,11 +52,11 @@ PlannedParts initialPlannedParts(std::time_t now) {
 }
 
 std::string notInFutureTitle() {
-    return sj("ターノス - 時間指定送信");
+    return sjisText("ターノス - 時間指定送信");
 }
 
 std::string notInFutureText() {
-    return sj("現在時刻よりも後の時刻を指定して下さい。");
+    return sjisText("現在時刻よりも後の時刻を指定して下さい。");
 }
 
 std::string timeText(std::time_t time) {
