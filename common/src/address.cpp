@@ -29,7 +29,7 @@ void blankPairs(std::string& work, char open, char close, bool keepClose) {
     }
 }
 
-std::string sj(std::string_view utf8) {
+std::string sjisText(std::string_view utf8) {
     auto r = cp932::fromUtf8(utf8);
     return r ? *r : std::string(utf8);  // our literals are all CP932 text
 }
@@ -183,22 +183,24 @@ std::string describe(const FieldCheck& check) {
                                : check.byte == '\n' ? "LF"
                                : check.byte == 0    ? "NUL"
                                                     : nullptr;
-            return sj("E-Mail に制御文字 (" + (name != nullptr ? std::string(name) + " " : "") +
-                      hexByte(check.byte) + ") があるため、このアドレスには送りません。");
+            return sjisText("E-Mail に制御文字 (" +
+                            (name != nullptr ? std::string(name) + " " : "") + hexByte(check.byte) +
+                            ") があるため、このアドレスには送りません。");
         }
         case FieldCheck::Problem::NoAddress:
-            return sj("E-Mail にメールアドレスがありません。");
+            return sjisText("E-Mail にメールアドレスがありません。");
         case FieldCheck::Problem::NotAnAddress:
             if (check.byte == 0) {
-                return sj("E-Mail の「") + shown(check.token) +
-                       sj("」はメールアドレスの形 (名前@ドメイン) ではないため、送りません。");
+                return sjisText("E-Mail の「") + shown(check.token) +
+                       sjisText(
+                           "」はメールアドレスの形 (名前@ドメイン) ではないため、送りません。");
             }
-            return sj("E-Mail の「") + shown(check.token) +
-                   sj("」にメールアドレスに使えない文字 (" +
-                      (check.byte < 0x80
-                           ? "'" + std::string(1, static_cast<char>(check.byte)) + "' "
-                           : std::string()) +
-                      hexByte(check.byte) + ") があるため、このアドレスには送りません。");
+            return sjisText("E-Mail の「") + shown(check.token) +
+                   sjisText("」にメールアドレスに使えない文字 (" +
+                            (check.byte < 0x80
+                                 ? "'" + std::string(1, static_cast<char>(check.byte)) + "' "
+                                 : std::string()) +
+                            hexByte(check.byte) + ") があるため、このアドレスには送りません。");
     }
     return {};
 }
