@@ -5,48 +5,21 @@
 //       COUNT messages whose body is SIZE bytes of 80-byte lines, as
 //       engine_throughput's and smtp-source's -l SIZE payload
 // Prints "messages=N accepted=A sessions=S". Timed from outside like the rest.
-#include <charconv>
 #include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "engine_message.h"
 #include "session_pool.h"
 
 namespace {
 
+using bench::messageTo;
+using bench::parseInt;
+using bench::payloadBody;
+
 using namespace std::chrono_literals;
-
-std::optional<int> parseInt(std::string_view text) {
-    int value = 0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc{} || end != text.data() + text.size() || value < 0) {
-        return std::nullopt;
-    }
-    return value;
-}
-
-std::string bodyOf(int size) {
-    std::string body;
-    for (int line = 1; static_cast<int>(body.size()) + 80 <= size; ++line) {
-        body += std::to_string(line % 10) + std::string(77, 'X') + "\r\n";
-    }
-    if (const int rest = size - static_cast<int>(body.size()); rest > 2) {
-        body += std::string(static_cast<std::size_t>(rest - 2), 'X') + "\r\n";
-    }
-    return body;
-}
-
-zeph::Message messageTo(int i, const std::string& body) {
-    zeph::Message m;
-    m.setDefaultHeader();
-    m.setHeader("To", "user" + std::to_string(i) + "@example.jp");
-    m.setHeader("From", "Sender <sender@example.jp>");
-    m.setHeader("Subject", "Monthly report");
-    m.setMessageId(nullptr);
-    m.setBody(body.c_str());
-    return m;
-}
 
 }  // namespace
 
@@ -59,7 +32,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: engine_pool HOST PORT COUNT SIZE SESSIONS\n");
         return 2;
     }
-    const std::string body = bodyOf(*size);
+    const std::string body = payloadBody(*size);
     tarn::driver::SessionPool pool(
         {argv[1], *sessions},
         [&](zeph::MailEngine& e) {

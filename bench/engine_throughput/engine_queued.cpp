@@ -6,46 +6,18 @@
 //       COUNT messages whose body is SIZE bytes of 80-byte lines, as
 //       smtp-source's -l SIZE payload and engine_throughput's
 // Prints "messages=N bytes=B pipelining=0|1". Timed from outside like the rest.
-#include <charconv>
 #include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "engine.h"
+#include "engine_message.h"
 
 namespace {
 
-std::optional<int> parseInt(std::string_view text) {
-    int value = 0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc{} || end != text.data() + text.size() || value < 0) {
-        return std::nullopt;
-    }
-    return value;
-}
-
-std::string bodyOf(int size) {
-    std::string body;
-    for (int line = 1; static_cast<int>(body.size()) + 80 <= size; ++line) {
-        body += std::to_string(line % 10) + std::string(77, 'X') + "\r\n";
-    }
-    if (const int rest = size - static_cast<int>(body.size()); rest > 2) {
-        body += std::string(static_cast<std::size_t>(rest - 2), 'X') + "\r\n";
-    }
-    return body;
-}
-
-zeph::Message messageTo(int i, const std::string& body) {
-    zeph::Message m;
-    m.setDefaultHeader();
-    m.setHeader("To", "user" + std::to_string(i) + "@example.jp");
-    m.setHeader("From", "Sender <sender@example.jp>");
-    m.setHeader("Subject", "Monthly report");
-    m.setMessageId(nullptr);
-    m.setBody(body.c_str());
-    return m;
-}
+using bench::messageTo;
+using bench::parseInt;
+using bench::payloadBody;
 
 void report(zeph::MailEngine& engine, const char* step) {
     std::fprintf(stderr, "%s failed [%d, %d, %d, %d] %s\n", step, engine.lastError(),
@@ -63,7 +35,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: engine_queued HOST PORT COUNT SIZE\n");
         return 2;
     }
-    const std::string body = bodyOf(*size);
+    const std::string body = payloadBody(*size);
     zeph::MailEngine engine;
     engine.setRecvTimeOutSec(90);
     engine.setWaitMillSec(0, 0);

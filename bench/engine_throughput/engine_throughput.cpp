@@ -11,7 +11,6 @@
 // Prints "messages=N bytes_per_message=B polls_per_message=P". The benchmarks
 // time the whole process from outside, as they time the programs it is
 // compared with.
-#include <charconv>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -21,22 +20,16 @@
 #include <utility>
 #include <vector>
 
+#include "payload.h"
 #include "zeph.h"
 
 namespace {
 
+using bench::parseInt;
+
 struct Message {
     std::string to, from, subject, body;
 };
-
-std::optional<int> parseInt(std::string_view text) {
-    int value = 0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc{} || end != text.data() + text.size() || value < 0) {
-        return std::nullopt;
-    }
-    return value;
-}
 
 // Fields written as "LENGTH:BYTES", four to a message (to, from, subject, body).
 std::optional<std::vector<Message>> readMessages(const char* path) {
@@ -74,18 +67,12 @@ std::optional<std::vector<Message>> readMessages(const char* path) {
 }
 
 std::vector<Message> syntheticMessages(int count, int size) {
-    std::string body;
-    for (int line = 1; static_cast<int>(body.size()) + 80 <= size; ++line) {
-        body += std::to_string(line % 10) + std::string(77, 'X') + "\r\n";
-    }
-    if (const int rest = size - static_cast<int>(body.size()); rest > 2) {
-        body += std::string(static_cast<std::size_t>(rest - 2), 'X') + "\r\n";
-    }
+    const std::string body = bench::payloadBody(size);
     std::vector<Message> messages;
     messages.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
-        messages.push_back({"user" + std::to_string(i) + "@example.jp",
-                            "Sender <sender@example.jp>", "Monthly report", body});
+        messages.push_back(
+            {bench::payloadRecipient(i), bench::kPayloadFrom, bench::kPayloadSubject, body});
     }
     return messages;
 }

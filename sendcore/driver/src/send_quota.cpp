@@ -2,16 +2,12 @@
 
 #include "percent_text.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
-#include <cstring>
 #include <fstream>
 
+#include "common/file_lock.h"
+#include "common/files.h"
 #include "texts.h"
 
 namespace tarn::driver {
@@ -23,39 +19,9 @@ constexpr std::uintmax_t kMaxFile = 32U << 20U;
 constexpr auto kHour = std::chrono::hours(1);
 constexpr auto kDay = std::chrono::hours(24);
 
-// The file descriptor of the lock beside the state file, held while alive.
-class FileLock {
-public:
-    explicit FileLock(const std::filesystem::path& path)
-        : m_fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
-        if (m_fd >= 0) {
-            while (::flock(m_fd, LOCK_EX) != 0) {
-                if (errno != EINTR) {
-                    ::close(m_fd);
-                    m_fd = -1;
-                    break;
-                }
-            }
-        }
-    }
-    ~FileLock() {
-        if (m_fd >= 0) {
-            ::close(m_fd);  // releases the lock
-        }
-    }
-    FileLock(const FileLock&) = delete;
-    FileLock& operator=(const FileLock&) = delete;
-    bool held() const { return m_fd >= 0; }
-
-private:
-    int m_fd;
-};
-
-std::filesystem::path siblingPath(const std::filesystem::path& path, const char* suffix) {
-    std::filesystem::path p = path;
-    p += suffix;
-    return p;
-}
+// Writers of the state file (runs of several processes, and threads of one)
+// take turns: each reads, changes and rewrites it under this lock.
+constexpr auto kLockWait = std::chrono::seconds(10);
 
 Result<QuotaRecord> readState(const std::filesystem::path& path) {
     std::error_code ec;
@@ -82,26 +48,9 @@ Status writeState(const std::filesystem::path& path, const QuotaRecord& record) 
                      std::chrono::ceil<std::chrono::seconds>(when.time_since_epoch()).count()) +
                  ' ' + detail::percentEscaped(account) + '\n';
     }
-    const std::filesystem::path temp = siblingPath(path, ".tmp");
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        return makeError(sjisText("送信数の記録ファイルに書き込めません: ") + path.string() + " (" +
-                         std::strerror(errno) + ")");
-    }
-    std::size_t done = 0;
-    bool ok = true;
-    while (ok && done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        ok = n > 0;
-        done += ok ? static_cast<std::size_t>(n) : 0;
-    }
-    ok = ok && ::fdatasync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
-        ::unlink(temp.c_str());
+    AtomicWriteOptions options;
+    options.mode = 0600;
+    if (!writeFileAtomically(path, bytes, options)) {
         return makeError(sjisText("送信数の記録ファイルに書き込めません: ") + path.string());
     }
     return Ok{};
@@ -194,7 +143,7 @@ std::string quotaAccountKey(std::string_view smtpServer, std::string_view fromEM
 Result<QuotaClock::time_point> QuotaState::nextAllowed(std::string_view account,
                                                        const QuotaLimits& limits,
                                                        QuotaClock::time_point now) const {
-    FileLock lock(siblingPath(m_path, ".lock"));
+    const FileLock lock = FileLock::lock(m_path, kLockWait);
     if (!lock.held()) {
         return makeError(sjisText("送信数の記録ファイルを開けません: ") + m_path.string());
     }
@@ -206,7 +155,7 @@ Result<QuotaClock::time_point> QuotaState::nextAllowed(std::string_view account,
 }
 
 Status QuotaState::record(std::string_view account, QuotaClock::time_point now) const {
-    FileLock lock(siblingPath(m_path, ".lock"));
+    const FileLock lock = FileLock::lock(m_path, kLockWait);
     if (!lock.held()) {
         return makeError(sjisText("送信数の記録ファイルを開けません: ") + m_path.string());
     }

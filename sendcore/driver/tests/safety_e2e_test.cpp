@@ -226,6 +226,17 @@ std::vector<BookRow> fiveRecipients() {
     return rows;
 }
 
+// A short message and 400 ms between messages, so that a second run can be
+// started while the first is still sending.
+void writeSlowSend(RunFixture& fx) {
+    contents::SendContents c;
+    c.subject = sj("ご案内");
+    c.body = sj("本文\r\n");
+    fx.writeContents(c);
+    fx.settings().WaitMSec = 400;
+    fx.saveSettings();
+}
+
 // A slow send running in a thread of its own: WaitMSec spaces its messages.
 class RunningSend {
 public:
@@ -254,12 +265,7 @@ TEST(RunLocks, SecondRunOnABookRefusesAndEveryRecipientGetsOneMessage) {
     RunFixture fx;
     fx.startRecorder();
     fx.writeBook(fiveRecipients());
-    contents::SendContents c;
-    c.subject = sj("ご案内");
-    c.body = sj("本文\r\n");
-    fx.writeContents(c);
-    fx.settings().WaitMSec = 400;
-    fx.saveSettings();
+    writeSlowSend(fx);
 
     RunningSend first(fx, "book.tn2");
     ASSERT_TRUE(waitUntil([&] { return fx.transcript().find("RCPT TO:") != std::string::npos; }));
@@ -295,12 +301,7 @@ TEST(RunLocks, ALogAnotherRunWritesIsNeitherCutNorMixed) {
     fx.startRecorder();
     fx.writeBook(fiveRecipients());
     fx.writeBook({{"別", "", "", "", "other@example.co.jp", "様", {}}}, "other.tn2");
-    contents::SendContents c;
-    c.subject = sj("ご案内");
-    c.body = sj("本文\r\n");
-    fx.writeContents(c);
-    fx.settings().WaitMSec = 400;
-    fx.saveSettings();
+    writeSlowSend(fx);
 
     RunningSend first(fx, "book.tn2");
     ASSERT_TRUE(waitUntil([&] { return fx.transcript().find("RCPT TO:") != std::string::npos; }));

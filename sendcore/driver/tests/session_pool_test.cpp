@@ -280,6 +280,19 @@ private:
     std::map<std::string, int> m_recipients;
 };
 
+// Every one of `count` messages accepted, and each recipient seen once.
+void expectEveryMessageDeliveredOnce(const std::vector<PooledOutcome>& outcomes,
+                                     const std::map<std::string, int>& seen, std::size_t count) {
+    ASSERT_EQ(outcomes.size(), count);
+    for (const auto& o : outcomes) {
+        EXPECT_TRUE(o.accepted) << o.seq << ": " << o.reply;
+    }
+    EXPECT_EQ(seen.size(), count);
+    for (const auto& [to, times] : seen) {
+        EXPECT_EQ(times, 1) << to;
+    }
+}
+
 TEST(SessionPool, AServerThatTurnsSessionsAwayLeavesTheRunFewerSessions) {
     constexpr std::size_t kCount = 40;
     {
@@ -293,15 +306,7 @@ TEST(SessionPool, AServerThatTurnsSessionsAwayLeavesTheRunFewerSessions) {
         EXPECT_EQ(server.connections(), 3);  // no fourth try past the limit
         const auto outcomes = sendAll(pool, kCount);
         pool.close();
-        ASSERT_EQ(outcomes.size(), kCount);
-        for (const auto& o : outcomes) {
-            EXPECT_TRUE(o.accepted) << o.seq << ": " << o.reply;
-        }
-        const auto seen = server.recipients();
-        EXPECT_EQ(seen.size(), kCount);
-        for (const auto& [to, times] : seen) {
-            EXPECT_EQ(times, 1) << to;
-        }
+        expectEveryMessageDeliveredOnce(outcomes, server.recipients(), kCount);
     }
     {
         SCOPED_TRACE("421 to a reconnection after a batch");
@@ -316,15 +321,7 @@ TEST(SessionPool, AServerThatTurnsSessionsAwayLeavesTheRunFewerSessions) {
         const auto outcomes = sendAll(pool, kCount);
         EXPECT_EQ(pool.sessions(), 1);
         pool.close();
-        ASSERT_EQ(outcomes.size(), kCount);
-        for (const auto& o : outcomes) {
-            EXPECT_TRUE(o.accepted) << o.seq << ": " << o.reply;
-        }
-        const auto seen = server.recipients();
-        EXPECT_EQ(seen.size(), kCount);
-        for (const auto& [to, times] : seen) {
-            EXPECT_EQ(times, 1) << to;
-        }
+        expectEveryMessageDeliveredOnce(outcomes, server.recipients(), kCount);
     }
     {
         SCOPED_TRACE("421 to the first connection");
