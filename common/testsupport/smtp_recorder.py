@@ -8,6 +8,7 @@ Run it with Debian's interpreter (TARN_TEST_PYTHON, /usr/bin/python3):
                    [--mechanisms PLAIN,LOGIN,CRAM-MD5]
                    [--cert CERT.pem --key KEY.pem [--implicit-tls]]
                    [--refuse ADDRESS]... [--pipelining] [--transcript FILE]
+                   [--max-sessions N]
 
 Once listening it prints one line "READY <port>" on stdout (port 0 picks a free
 port) and serves until killed (SIGTERM).
@@ -29,6 +30,8 @@ gets "535 5.7.8 Authentication credentials invalid".
 --transcript appends every command line a client sends (as received, before
 any parsing, with the connection number in front: "3 RCPT TO:<a@b>") to FILE,
 also the ones the server refuses; an AUTH line shows its mechanism only.
+--max-sessions N greets a connection beyond N open ones with "421 4.7.0 Too
+many connections" and closes it, as a server limiting each client does.
 --cert/--key offer STARTTLS; with --implicit-tls the socket speaks TLS from the
 first byte instead (SMTPS).
 """
@@ -143,6 +146,7 @@ def main():
     p.add_argument("--refuse", action="append", default=[], metavar="ADDRESS")
     p.add_argument("--pipelining", action="store_true")
     p.add_argument("--transcript")
+    p.add_argument("--max-sessions", type=int, default=0)
     a = p.parse_args()
 
     os.makedirs(a.dir, exist_ok=True)
@@ -150,6 +154,7 @@ def main():
     mechanisms = [m.strip().upper() for m in a.mechanisms.split(",") if m.strip()]
     handler = Recorder(a.dir, accounts, mechanisms, a.refuse, a.pipelining)
     connections = [0]
+    open_sessions = [0]
     excluded = [m for m in ("PLAIN", "LOGIN", "CRAM-MD5") if m not in mechanisms or not accounts]
 
     context = None
@@ -168,7 +173,15 @@ def main():
     class Server(SMTP):
         async def _handle_client(self):
             Transcript.connection.set(self._connection)
-            return await super()._handle_client()
+            if a.max_sessions and open_sessions[0] >= a.max_sessions:
+                await self.push("421 4.7.0 Too many connections")
+                self.transport.close()
+                return None
+            open_sessions[0] += 1
+            try:
+                return await super()._handle_client()
+            finally:
+                open_sessions[0] -= 1
 
     def factory():
         server = Server(

@@ -1,5 +1,7 @@
 #include "driver/book_sources.h"
 
+#include <algorithm>
+
 namespace tarn::driver {
 
 Result<std::shared_ptr<const FileLock>> lockBook(const std::filesystem::path& book) {
@@ -138,11 +140,13 @@ bool BookRecipients::next(Recipient& recipient) {
 }
 
 void BookRecipients::revisit(const Recipient& recipient) {
-    for (std::size_t i = 0; i < m_walk.size(); ++i) {
-        if (m_walk[i].recipient.position == recipient.position) {
-            m_current = i + 1;
-            return;
-        }
+    // The walk is in position order; a run with several sessions revisits
+    // every recipient, so this must not scan the whole walk each time.
+    const auto at = std::lower_bound(
+        m_walk.begin(), m_walk.end(), recipient.position,
+        [](const auto& entry, int position) { return entry.recipient.position < position; });
+    if (at != m_walk.end() && at->recipient.position == recipient.position) {
+        m_current = static_cast<std::size_t>(at - m_walk.begin()) + 1;
     }
 }
 

@@ -4,8 +4,12 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <deque>
+#include <future>
+#include <mutex>
 #include <optional>
 #include <random>
+#include <unordered_map>
 
 #include "addressbook/record.h"
 #include "common/address.h"
@@ -17,6 +21,7 @@
 #include "driver/send_quota.h"
 #include "sendcore/registry.h"
 #include "sendcore/smtp_auth_file.h"
+#include "session_pool.h"
 #include "texts.h"
 #include "zeph.h"
 
@@ -91,6 +96,36 @@ enum class SessionStart {
     kAfterLoss,   // the server closed the session, or it timed out
 };
 
+// What became of one message, as the engine (or a session of the pool) told.
+struct Attempt {
+    bool accepted = false;
+    bool interrupted = false;  // cut off by the person
+    bool committed = false;    // its final "." went out
+    EngineErrorValues error;
+    std::string reply;
+};
+
+// With several sessions: an entry of the walk handed out and not yet
+// accounted for, in the order handed out. Entries that never reach a session
+// (no message for them, or no address) wait their turn too, so that the log
+// and the statuses keep the walk's order.
+struct Outgoing {
+    enum class Kind {
+        kPooled,      // its message is with the pool
+        kSkipped,     // the script made no message for it
+        kBadAddress,  // its address field cannot give an envelope (field says why)
+    };
+    Kind kind = Kind::kPooled;
+    Recipient recipient;
+    int tries = 0;
+    std::string subject;
+    std::string body;
+    address::FieldCheck field;
+};
+
+// pump(): the source has nothing more to hand out.
+constexpr int kNoMore = -1;
+
 // One send run on the job's worker thread. Everything it holds that must be
 // released on every return path (the log, the progress window, a dialled
 // connection) is released by its destructor. The phases are separate
@@ -118,9 +153,11 @@ public:
                       : options.quotaStateFile),
           m_quotaLimits{std::max(0, settings.QuotaPerHour), std::max(0, settings.QuotaPerDay)},
           m_quotaAccount(quotaAccountKey(m_smtpName, fieldText(settings.defaultAccount.FromEMail))),
-          m_random(std::random_device{}()) {}
+          m_random(std::random_device{}()),
+          m_parallel(smtpSessionCount(settings) > 1) {}
 
     ~SendRun() {
+        m_pool.reset();  // its sessions call back into this run
         ZEPH_SetCommitHook(nullptr, nullptr);
         if (m_windowOpen) {
             m_ui.close();
@@ -140,6 +177,9 @@ private:
     // Steps before the network: custom headers, the log and its header, the
     // attachments, dial-up. 0 or the code to return.
     int prepare();
+    // The engine's settings for the run's connections. 0, or the code that
+    // ends the run.
+    int setUpEngine();
     // Connects and starts an SMTP session (with POP before SMTP where the
     // account asks for it). 0, or the code that ends the run.
     int openSession(SessionStart how, Clock::time_point since);
@@ -148,15 +188,19 @@ private:
     // seconds from it and the bar follows (the connect wait). A stop request
     // closes the connection and asks.
     Waited awaitEngineJob(std::optional<Clock::time_point> since);
+    // Waits until `until` as waitUntil does; true when the person stopped the
+    // run meanwhile.
+    bool waitOrStop(RunClock::TimePoint until, const std::string& text);
     // The run cannot start: the reason (Shift_JIS) in a box before the 506
     // box; nothing opened or sent.
     int refuseRun(const std::string& reason);
     // SMTP AUTH from SMTPAuth.txt, read again before every session start. A
     // file that can no longer be used ends the run like a failed session start.
     int applySmtpAuth(bool logIt);
-    // The connect or session-start job failed: the 5309 log line (then an empty
-    // line, or the result line once the session had started), the 5302 box, 506.
-    int sessionFailed();
+    // The connect or session-start job failed with `e` (the engine's reply
+    // line `reply`): the 5309 log line (then an empty line, or the result line
+    // once the session had started), the 5302 box, 506.
+    int sessionFailed(const EngineErrorValues& e, const std::string& reply);
     // Closes the session. With pauseAfter the engine keeps its short pause
     // after the disconnect (before a reconnect); a stop request cuts it short.
     void disconnect(bool pauseAfter);
@@ -169,9 +213,9 @@ private:
     // Sends `r` its message and accounts for it; `tries` counts the messages
     // `r` was sent before. 0 to go on, else the code that ends the run.
     int sendOne(const Recipient& r, int tries, const std::string& subject, const std::string& body);
-    // Accounts for the message just sent: accepted, refused, deferred, or
-    // (cut off by the person) neither.
-    void settle(const Recipient& r, int tries, bool interrupted, const std::string& subject,
+    // Accounts for a message sent: accepted, refused, deferred, or (cut off by
+    // the person) neither.
+    void settle(const Recipient& r, int tries, const Attempt& attempt, const std::string& subject,
                 const std::string& body);
     void logNote(const std::string& text) {
         if (logging()) {
@@ -196,6 +240,53 @@ private:
     // asks as everywhere. 0, or the code that ends the run.
     int waitUntil(RunClock::TimePoint until, const std::string& text);
     int finish();
+
+    // Several sessions (parallel_walk below). The run hands messages to a
+    // SessionPool and accounts for them in the order handed out.
+    //
+    // Opens the pool (the first time, with POP before SMTP and the log's
+    // record of the server). 0, or the code that ends the run.
+    int openPool(SessionStart how, Clock::time_point since);
+    SessionPool::Configure poolConfiguration() const;
+    // The message to `r` as a value of its own (what setHeaders puts into
+    // the engine).
+    zeph::Message messageFor(const Recipient& r, const std::string& subject,
+                             const std::string& body) const;
+    // Hands `produce`'s messages out while the pool has room and accounts for
+    // each as its outcome comes. produce() returns 0 after handing one out (or
+    // queueing a local outcome), kNoMore at the end, or the code that ended
+    // the run. 0 once everything handed out is accounted for.
+    int pump(const std::function<int()>& produce);
+    // The walk's next recipient: personalised, then handed out.
+    int queueFor(const Recipient& r);
+    // Gives `o`'s message to the pool, after the waits before a message.
+    int handOut(Outgoing o);
+    // The parallel counterpart of beforeMessage's quota: in-flight messages
+    // count as sent until their outcome says otherwise.
+    int quotaBeforePooled();
+    // Accounts for the oldest entry handed out once its outcome is known
+    // (waits at most 100 ms for it).
+    void settleFront();
+    void settlePooled(const Outgoing& o, const PooledOutcome& outcome);
+    // Everything handed out accounted for.
+    void drainInFlight();
+    // The stop button while messages are in flight: asked without holding
+    // them up; a Yes cuts every session short.
+    void watchStop();
+    // The run must end with `code` once what is in flight is accounted for;
+    // `cut`: stop the sessions now.
+    void giveUp(int code, bool cut);
+    // Ends the run after giveUp: drains, closes the sessions, logs, returns.
+    int endGivenUp();
+    // Drains and ends with `code` (cut: the sessions are stopped first).
+    int endParallel(int code, bool cut) {
+        giveUp(code, cut);
+        return endGivenUp();
+    }
+    // Closes the sessions (everything handed out has been accounted for).
+    void closePool();
+    std::optional<Recipient> recipientOfSeq(std::size_t seq);
+
     // Ends the run with `code`; once the session had started, the log gets the
     // result line so that it always ends with the counts reached.
     int end(int code) {
@@ -245,6 +336,23 @@ private:
     const QuotaLimits m_quotaLimits;
     const std::string m_quotaAccount;
     std::mt19937 m_random;
+    // The recipient whose message the engine has (single session), for the
+    // commit hook.
+    const Recipient* m_sending = nullptr;
+    // SMTP AUTH as last read (applySmtpAuth), for the pool's sessions.
+    std::optional<SmtpAuthFile> m_smtpAuth;
+
+    // Several sessions.
+    const bool m_parallel;
+    zeph::Message m_template;  // what every message shares: custom headers, attachments, charset
+    std::unique_ptr<SessionPool> m_pool;
+    std::size_t m_poolSeq = 0;  // the next message's seq in m_pool
+    std::deque<Outgoing> m_inFlight;
+    std::mutex m_bySeqMutex;  // the sessions' hooks read m_bySeq
+    std::unordered_map<std::size_t, Recipient> m_bySeq;
+    bool m_stopAsked = false;                       // the stop question is open
+    int m_endCode = 0;                              // giveUp's code
+    std::optional<PooledOutcome> m_sessionFailure;  // no session was left: why
 };
 
 int SendRun::prepare() {
@@ -282,6 +390,18 @@ int SendRun::prepare() {
         ZEPH_SetAttach("");
     } else if (ZEPH_SetAttach(attachList.c_str()) == 0) {
         return errorNumber(SendError::Attachment);
+    }
+    if (m_parallel) {
+        // The sessions' engines share no message with the one above.
+        if (m_settings.CustomUse == 1) {
+            m_template.loadCustomHeader(m_options.customHeaderFile.c_str());
+        }
+        int attachError = 0;
+        if (!attachList.empty() && m_template.setAttach(attachList.c_str(), &attachError) == 0) {
+            return errorNumber(SendError::Attachment);
+        }
+        m_template.setCharsetMode(static_cast<int>(mailCharset(m_settings)));
+        m_template.setEncodeType(0);
     }
 
     // Dial-up when the server is not on the LAN.
@@ -364,6 +484,7 @@ int SendRun::refuseRun(const std::string& reason) {
 
 int SendRun::applySmtpAuth(bool logIt) {
     auto auth = readSmtpAuthFile(m_options.smtpAuthFile);
+    m_smtpAuth.reset();
     if (!auth || !auth->usable()) {
         // Nothing from an earlier run of this process may linger in the engine.
         ZEPH_SetSmtpAuth(0, nullptr, nullptr, 0);
@@ -388,17 +509,17 @@ int SendRun::applySmtpAuth(bool logIt) {
         m_log.smtpAuth(auth->userId);
     }
     ZEPH_SetSmtpAuth(1, auth->userId.c_str(), auth->password.c_str(), auth->method);
+    m_smtpAuth = *auth;
     return 0;
 }
 
-int SendRun::sessionFailed() {
-    const EngineErrorValues e = engineErrors();
+int SendRun::sessionFailed(const EngineErrorValues& e, const std::string& reply) {
     // The codes alone do not say what went wrong with TLS (an untrusted
     // certificate, a name that does not match, no STARTTLS, an unreadable CA
     // file); the engine's text does.
     const bool tls = e.socketError == kSockErrTlsHandshake ||
                      e.socketError == kSockErrTlsCertificate || e.socketError == kSockErrStartTls;
-    const std::string reason = tls ? replyLine() : std::string();
+    const std::string reason = tls ? reply : std::string();
     if (logging()) {
         m_log.connectFailed(e);
         if (!reason.empty()) {
@@ -415,6 +536,28 @@ int SendRun::sessionFailed() {
     return end(SendError::Connect);
 }
 
+int SendRun::setUpEngine() {
+    m_ui.setStatusLine(sjisText("SMTPサーバーに接続中..."));
+    ZEPH_SetWaitMillSec(m_settings.WaitMSec, 500);
+    ZEPH_SetRecvTimeOutSec(m_settings.RecvTimeOutSec > 0 ? m_settings.RecvTimeOutSec : 90);
+    ZEPH_SetEncodeType(0);
+    ZEPH_SetPort(m_account.PortNo);
+    if (ZEPH_SetSecurity(m_settings.defaultSecurity) == 0) {
+        ZEPH_Abort();
+        return refuseRun(cp932::fromUtf8Named("接続の保護の値 " +
+                                              std::to_string(m_settings.defaultSecurity) +
+                                              " をメールエンジンが受け付けません。"));
+    }
+    const std::string caFile =
+        m_options.caFile.empty() ? fieldText(m_settings.defaultCaFile) : m_options.caFile;
+    ZEPH_SetCAFile(caFile.c_str());
+    ZEPH_SetCharset(mailCharset(m_settings));
+    ZEPH_SetHeloName(greetingName(m_settings).c_str());
+    ZEPH_SetPipelining(m_settings.NoPipelining != 0 ? 0 : 1);
+    ZEPH_SetCommitHook(&SendRun::commitHook, this);
+    return 0;
+}
+
 int SendRun::openSession(SessionStart how, Clock::time_point since) {
     if (how != SessionStart::kAfterStop && m_account.PBSUse == 1) {
         if (int r = popBeforeSmtp(); r != 0) {
@@ -422,24 +565,9 @@ int SendRun::openSession(SessionStart how, Clock::time_point since) {
         }
     }
     if (how == SessionStart::kFirst) {
-        m_ui.setStatusLine(sjisText("SMTPサーバーに接続中..."));
-        ZEPH_SetWaitMillSec(m_settings.WaitMSec, 500);
-        ZEPH_SetRecvTimeOutSec(m_settings.RecvTimeOutSec > 0 ? m_settings.RecvTimeOutSec : 90);
-        ZEPH_SetEncodeType(0);
-        ZEPH_SetPort(m_account.PortNo);
-        if (ZEPH_SetSecurity(m_settings.defaultSecurity) == 0) {
-            ZEPH_Abort();
-            return refuseRun(cp932::fromUtf8Named("接続の保護の値 " +
-                                                  std::to_string(m_settings.defaultSecurity) +
-                                                  " をメールエンジンが受け付けません。"));
+        if (int r = setUpEngine(); r != 0) {
+            return r;
         }
-        const std::string caFile =
-            m_options.caFile.empty() ? fieldText(m_settings.defaultCaFile) : m_options.caFile;
-        ZEPH_SetCAFile(caFile.c_str());
-        ZEPH_SetCharset(mailCharset(m_settings));
-        ZEPH_SetHeloName(greetingName(m_settings).c_str());
-        ZEPH_SetPipelining(m_settings.NoPipelining != 0 ? 0 : 1);
-        ZEPH_SetCommitHook(&SendRun::commitHook, this);
     }
     // A declined stop starts the connection again from here.
     for (bool again = false;; again = true) {
@@ -456,7 +584,7 @@ int SendRun::openSession(SessionStart how, Clock::time_point since) {
             continue;
         }
         if (ZEPH_GetResult() == 0) {
-            return sessionFailed();
+            return sessionFailed(engineErrors(), replyLine());
         }
         if (int r = applySmtpAuth(how == SessionStart::kFirst && !again); r != 0) {
             return r;
@@ -473,7 +601,7 @@ int SendRun::openSession(SessionStart how, Clock::time_point since) {
             continue;
         }
         if (ZEPH_GetResult() == 0) {
-            return sessionFailed();
+            return sessionFailed(engineErrors(), replyLine());
         }
         break;
     }
@@ -491,7 +619,8 @@ int SendRun::openSession(SessionStart how, Clock::time_point since) {
 int SendRun::commitHook(void* run) {
     auto* self = static_cast<SendRun*>(run);
     self->m_committed.store(true);
-    return self->m_recipients.messageCommitting() ? 1 : 0;
+    return self->m_sending == nullptr || self->m_recipients.messageCommitting(*self->m_sending) ? 1
+                                                                                                : 0;
 }
 
 void SendRun::accountResult(const Recipient& r, bool accepted, const EngineErrorValues& e,
@@ -573,30 +702,25 @@ int SendRun::sendTo(const Recipient& r) {
     return sendOne(r, 0, m_message.subject(), m_message.body());
 }
 
-void SendRun::settle(const Recipient& r, int tries, bool interrupted, const std::string& subject,
-                     const std::string& body) {
-    const EngineErrorValues e = engineErrors();
-    const std::string reply = replyLine();
-    bool accepted = ZEPH_GetResult() != 0;
-    if (interrupted && !accepted) {
-        // Stopped in the pause after the message: the server had accepted it.
-        accepted = e.socketError == kEngineStopped && e.errorPosition == kEngineStoppedAfterMessage;
-    }
-    if (m_committed.load() && m_quotaLimits.any()) {
+void SendRun::settle(const Recipient& r, int tries, const Attempt& attempt,
+                     const std::string& subject, const std::string& body) {
+    const EngineErrorValues& e = attempt.error;
+    const std::string& reply = attempt.reply;
+    if (attempt.committed && m_quotaLimits.any()) {
         // The server may count it, so the quota does: the "." went out.
         if (auto recorded = m_quota.record(m_quotaAccount, m_clock.now()); !recorded) {
             logNote(recorded.error().message);
         }
     }
-    if (accepted) {
+    if (attempt.accepted) {
         accountResult(r, true, e, reply);
         return;
     }
-    if (interrupted) {
+    if (attempt.interrupted) {
         return;  // cut off by the person: not sent, not refused
     }
-    const FailureKind kind = classifyFailure(e, m_committed.load());
-    if (sessionLost(e) || kind == FailureKind::kUnknown) {
+    const FailureKind kind = classifyFailure(e, attempt.committed);
+    if (!m_parallel && (sessionLost(e) || kind == FailureKind::kUnknown)) {
         // The next message gets a fresh session instead of failing at once on
         // a closed connection (or waiting out the time-out on a dead one).
         ZEPH_Abort();
@@ -632,11 +756,12 @@ int SendRun::sendOne(const Recipient& r, int tries, const std::string& subject,
     bool asked = false;
     std::optional<bool> answer;
     bool interrupted = false;
-    if (!m_recipients.messageStarting()) {
+    if (!m_recipients.messageStarting(r)) {
         disconnect(false);
         return end(SendError::Journal);
     }
     m_committed.store(false);
+    m_sending = &r;
     ++m_messages;
     if (ZEPH_Send(0) != 0) {
         while (ZEPH_IsExecute() != 0) {
@@ -656,13 +781,21 @@ int SendRun::sendOne(const Recipient& r, int tries, const std::string& subject,
         }
     }
     m_ui.setPosition(size);
+    m_sending = nullptr;
 
     if (ZEPH_GetResult() == 0 && ZEPH_GetSockLastError() == kEngineWithheld) {
         // The journal could not record the commit: the message was held back.
         ZEPH_Abort();
         return end(SendError::Journal);
     }
-    settle(r, tries, interrupted, subject, body);
+    Attempt attempt{ZEPH_GetResult() != 0, interrupted, m_committed.load(), engineErrors(),
+                    replyLine()};
+    if (interrupted && !attempt.accepted) {
+        // Stopped in the pause after the message: the server had accepted it.
+        attempt.accepted = attempt.error.socketError == kEngineStopped &&
+                           attempt.error.errorPosition == kEngineStoppedAfterMessage;
+    }
+    settle(r, tries, attempt, subject, body);
 
     if (asked) {
         const bool yes = answer ? *answer : m_ui.awaitStopAnswer();
@@ -688,7 +821,7 @@ int SendRun::sendOne(const Recipient& r, int tries, const std::string& subject,
     return 0;
 }
 
-int SendRun::waitUntil(RunClock::TimePoint until, const std::string& text) {
+bool SendRun::waitOrStop(RunClock::TimePoint until, const std::string& text) {
     m_ui.setStatusLine(text);
     for (;;) {
         const bool stopped = m_clock.waitUntil(
@@ -698,17 +831,27 @@ int SendRun::waitUntil(RunClock::TimePoint until, const std::string& text) {
                 m_ui.setTimeLine(sjisFormat("待機中( 残り {} ) ", elapsedText(left)));
             });
         if (!stopped) {
-            return 0;
+            return false;
         }
         m_ui.clearStopRequest();
         if (m_ui.askStop()) {
-            if (!m_sessionLost) {
-                disconnect(false);
-            }
-            return end(SendError::Cancelled);
+            return true;
         }
         m_ui.setStatusLine(text);
     }
+}
+
+int SendRun::waitUntil(RunClock::TimePoint until, const std::string& text) {
+    if (!waitOrStop(until, text)) {
+        return 0;
+    }
+    if (m_parallel) {
+        return endParallel(errorNumber(SendError::Cancelled), true);
+    }
+    if (!m_sessionLost) {
+        disconnect(false);
+    }
+    return end(SendError::Cancelled);
 }
 
 int SendRun::beforeMessage() {
@@ -722,9 +865,17 @@ int SendRun::beforeMessage() {
     if (!m_quotaLimits.any()) {
         return 0;
     }
+    if (m_parallel) {
+        if (int rc = quotaBeforePooled(); rc != 0) {
+            return rc;
+        }
+    }
     auto next = m_quota.nextAllowed(m_quotaAccount, m_quotaLimits, m_clock.now());
     if (!next) {
         logNote(next.error().message);
+        if (m_parallel) {
+            return endParallel(errorNumber(SendError::QuotaState), false);
+        }
         if (!m_sessionLost) {
             disconnect(false);
         }
@@ -734,7 +885,9 @@ int SendRun::beforeMessage() {
         return 0;
     }
     // The session would time out meanwhile: closed now, opened again after.
-    if (m_sessionStarted && !m_sessionLost) {
+    if (m_parallel) {
+        closePool();  // quotaBeforePooled has accounted for what was in flight
+    } else if (m_sessionStarted && !m_sessionLost) {
         disconnect(false);
         m_sessionLost = true;
     }
@@ -753,7 +906,9 @@ int SendRun::retryDeferred() {
         const auto pause = m_retry.nextPause();
         if (pause.count() > 0) {
             // Minutes of silence would end the session anyway.
-            if (!m_sessionLost) {
+            if (m_parallel) {
+                closePool();
+            } else if (!m_sessionLost) {
                 disconnect(false);
                 m_sessionLost = true;
             }
@@ -763,6 +918,27 @@ int SendRun::retryDeferred() {
             if (int rc = waitUntil(m_clock.now() + pause, text); rc != 0) {
                 return rc;
             }
+        }
+        if (m_parallel) {
+            std::vector<DeferredRecipient> round = m_retry.takeRound();
+            std::size_t i = 0;
+            const int rc = pump([&]() -> int {
+                if (i == round.size()) {
+                    return kNoMore;
+                }
+                DeferredRecipient& d = round[i++];
+                m_ui.setStatusLine(sjisFormat("{} に再送信中です。", d.recipient.address));
+                return handOut({Outgoing::Kind::kPooled,
+                                std::move(d.recipient),
+                                d.tries,
+                                std::move(d.subject),
+                                std::move(d.body),
+                                {}});
+            });
+            if (rc != 0) {
+                return rc;
+            }
+            continue;
         }
         for (DeferredRecipient& d : m_retry.takeRound()) {
             m_ui.setStatusLine(sjisFormat("{} に再送信中です。", d.recipient.address));
@@ -822,7 +998,11 @@ int SendRun::finish() {
     m_ui.setTimeLine(sjisFormat("送信完了( {} ) ", elapsedText(secondsSince(m_runStart))));
     // The pause after a disconnect keeps reconnects polite; nothing follows
     // this one, so the run does not wait for it.
-    disconnect(false);
+    if (m_parallel) {
+        closePool();
+    } else {
+        disconnect(false);
+    }
     if (logging()) {
         m_log.sendEnd();
         m_log.result(m_ok, m_ng);
@@ -836,6 +1016,346 @@ int SendRun::finish() {
                 fieldText(m_settings.LogOpenExeName));
     m_windowOpen = false;  // the person closes the finished window
     return 0;
+}
+
+// ---- Several sessions ----
+
+std::optional<Recipient> SendRun::recipientOfSeq(std::size_t seq) {
+    std::lock_guard lock(m_bySeqMutex);
+    const auto at = m_bySeq.find(seq);
+    if (at == m_bySeq.end()) {
+        return std::nullopt;
+    }
+    return at->second;
+}
+
+SessionPool::Configure SendRun::poolConfiguration() const {
+    const std::string caFile =
+        m_options.caFile.empty() ? fieldText(m_settings.defaultCaFile) : m_options.caFile;
+    return [port = m_account.PortNo,
+            timeout = m_settings.RecvTimeOutSec > 0 ? m_settings.RecvTimeOutSec : 90,
+            wait = m_settings.WaitMSec, security = m_settings.defaultSecurity, caFile,
+            greeting = greetingName(m_settings), pipelining = m_settings.NoPipelining == 0,
+            auth = m_smtpAuth](zeph::MailEngine& engine) {
+        engine.setPort(port);
+        engine.setRecvTimeOutSec(timeout);
+        engine.setWaitMillSec(wait, 500);
+        engine.setSecurity(security);  // setUpEngine has refused a value it cannot take
+        engine.setCaFile(caFile.c_str());
+        engine.setHeloName(greeting.c_str());
+        engine.setPipelining(pipelining);
+        if (auth) {
+            engine.setSmtpAuth(1, auth->userId.c_str(), auth->password.c_str(), auth->method);
+        } else {
+            engine.setSmtpAuth(0, nullptr, nullptr, 0);
+        }
+    };
+}
+
+int SendRun::openPool(SessionStart how, Clock::time_point since) {
+    if (how != SessionStart::kAfterStop && m_account.PBSUse == 1) {
+        if (int r = popBeforeSmtp(); r != 0) {
+            return end(r);
+        }
+    }
+    if (how == SessionStart::kFirst) {
+        if (int r = setUpEngine(); r != 0) {
+            return r;
+        }
+    }
+    SessionPoolOptions options;
+    options.host = m_smtpName;
+    options.sessions = smtpSessionCount(m_settings);
+    options.waitCount = std::max(0, m_settings.WaitCount);
+    options.batchPause = std::chrono::seconds(std::max(0, m_settings.WaitSec));
+    // A declined stop starts the connections again from here.
+    for (bool again = false;; again = true) {
+        if (int r = applySmtpAuth(how == SessionStart::kFirst && !again); r != 0) {
+            return r;
+        }
+        auto pool = std::make_unique<SessionPool>(
+            options, poolConfiguration(),
+            [this](std::size_t seq, int) {
+                const auto r = recipientOfSeq(seq);
+                return r && m_recipients.messageCommitting(*r);
+            },
+            [this](std::size_t seq, int) {
+                const auto r = recipientOfSeq(seq);
+                return r && m_recipients.messageStarting(*r);
+            });
+        PooledOutcome failure;
+        SessionPool& opening = *pool;
+        auto opened = std::async(std::launch::async, [&] { return opening.open(failure); });
+        m_ui.setRange(90);
+        bool stopped = false;
+        long long shown = -1;
+        while (opened.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
+            if (!stopped && m_ui.stopRequested()) {
+                m_ui.clearStopRequest();
+                stopped = true;
+            }
+            if (stopped) {
+                opening.stop();  // again until it takes: a connection may just be starting
+            }
+            if (long long s = secondsSince(since); s != shown) {
+                shown = s;
+                m_ui.setTimeLine(sjisFormat("接続応答待ち( {} 秒経過) ", static_cast<int>(s)));
+                m_ui.setPosition(s);
+            }
+        }
+        const bool ok = opened.get();
+        m_ui.setPosition(90);
+        m_ui.setTimeLine("");
+        if (stopped) {
+            pool.reset();
+            if (m_ui.askStop()) {
+                return end(SendError::Cancelled);
+            }
+            continue;
+        }
+        if (!ok) {
+            return sessionFailed(failure.error, failure.reply);
+        }
+        m_pool = std::move(pool);
+        m_poolSeq = 0;
+        break;
+    }
+    if (how == SessionStart::kFirst) {
+        if (logging()) {
+            m_log.connected(m_pool->firstReply());
+            m_log.sendStart();
+        }
+        m_sessionStarted = true;
+    }
+    if (const int open = m_pool->sessions(); open < options.sessions) {
+        logNote(sjisFormat(
+            "SMTPサーバーが {} 本目の同時接続を受け付けないため、{} 本の接続で送信します。",
+            open + 1, open));
+    }
+    m_ui.setRange(m_recipientCount);
+    return 0;
+}
+
+zeph::Message SendRun::messageFor(const Recipient& r, const std::string& subject,
+                                  const std::string& body) const {
+    // The same steps, in the same order, as setHeaders through the exports.
+    zeph::Message m = m_template;
+    m.setDefaultHeader();
+    m.setHeader("To", r.address);
+    m.setHeader("Cc", m_contents.cc);
+    m.setHeader("Bcc", m_contents.bcc);
+    m.setHeader("From", m_from);
+    if (m_options.databaseRows) {
+        m.setHeader("Subject", subject);
+    }
+    m.setMessageId(m_account.UseFQDN == 1 ? m_fromEMail.c_str() : nullptr);
+    if (!m_options.databaseRows) {
+        m.setHeader("Subject", subject);
+    }
+    m.setBody(body.c_str());
+    return m;
+}
+
+int SendRun::queueFor(const Recipient& r) {
+    const Personalised p =
+        personalise(m_contents, m_script ? &*m_script : nullptr, r.values, m_message);
+    if (p == Personalised::kScriptFailed) {
+        return endParallel(errorNumber(SendError::Script), false);
+    }
+    if (p == Personalised::kSkipped) {
+        m_inFlight.push_back({Outgoing::Kind::kSkipped, r, 0, {}, {}, {}});
+        return 0;
+    }
+    if (address::FieldCheck envelope = address::checkField(r.address); !envelope.ok()) {
+        m_inFlight.push_back({Outgoing::Kind::kBadAddress, r, 0, {}, {}, std::move(envelope)});
+        return 0;
+    }
+    return handOut({Outgoing::Kind::kPooled, r, 0, m_message.subject(), m_message.body(), {}});
+}
+
+int SendRun::handOut(Outgoing o) {
+    if (int rc = beforeMessage(); rc != 0) {
+        return rc;
+    }
+    if (!m_pool) {
+        drainInFlight();  // only entries that never needed a session are left
+        if (int rc = openPool(SessionStart::kAfterPause, Clock::now()); rc != 0) {
+            return rc;
+        }
+    }
+    const std::size_t seq = m_poolSeq;
+    {
+        std::lock_guard lock(m_bySeqMutex);
+        m_bySeq[seq] = o.recipient;
+    }
+    if (!m_pool->submit(messageFor(o.recipient, o.subject, o.body))) {
+        // The last session has just gone; the outcomes in flight say why.
+        std::lock_guard lock(m_bySeqMutex);
+        m_bySeq.erase(seq);
+        if (m_endCode == 0) {
+            m_endCode = errorNumber(SendError::Connect);
+        }
+        return 0;
+    }
+    ++m_poolSeq;
+    ++m_messages;
+    o.kind = Outgoing::Kind::kPooled;
+    m_inFlight.push_back(std::move(o));
+    return 0;
+}
+
+int SendRun::quotaBeforePooled() {
+    // The messages in flight count as sent: the limits left for this one are
+    // theirs less what is in flight. When those say wait, the run first
+    // learns what became of the messages in flight.
+    const int inFlight = static_cast<int>(m_pool ? m_pool->pending() : 0);
+    if (inFlight == 0) {
+        return 0;
+    }
+    auto left = [inFlight](int limit) { return limit > 0 ? limit - inFlight : 0; };
+    const QuotaLimits tighter{left(m_quotaLimits.perHour), left(m_quotaLimits.perDay)};
+    bool wait = (m_quotaLimits.perHour > 0 && tighter.perHour <= 0) ||
+                (m_quotaLimits.perDay > 0 && tighter.perDay <= 0);
+    if (!wait) {
+        auto next = m_quota.nextAllowed(m_quotaAccount, tighter, m_clock.now());
+        wait = !next || *next > m_clock.now();
+    }
+    if (!wait) {
+        return 0;
+    }
+    drainInFlight();
+    return m_endCode != 0 ? endGivenUp() : 0;
+}
+
+void SendRun::settleFront() {
+    Outgoing& o = m_inFlight.front();
+    if (o.kind == Outgoing::Kind::kPooled) {
+        auto outcome = m_pool->next(std::chrono::milliseconds(100));
+        if (!outcome) {
+            return;
+        }
+        {
+            std::lock_guard lock(m_bySeqMutex);
+            m_bySeq.erase(outcome->seq);
+        }
+        m_recipients.revisit(o.recipient);
+        settlePooled(o, *outcome);
+        m_ui.setPosition(m_ok + m_ng);
+    } else {
+        m_recipients.revisit(o.recipient);
+        if (o.kind == Outgoing::Kind::kSkipped) {
+            m_ui.recipientDone(
+                {o.recipient.position, o.recipient.address, RecipientOutcome::kSkipped, 0, 0});
+        } else {
+            refuseAddress(o.recipient, o.field);
+        }
+    }
+    m_inFlight.pop_front();
+}
+
+void SendRun::settlePooled(const Outgoing& o, const PooledOutcome& outcome) {
+    if (outcome.noSession) {
+        // Not sent: no session could be opened again to send it.
+        if (!outcome.interrupted && !m_sessionFailure) {
+            m_sessionFailure = outcome;
+            giveUp(errorNumber(SendError::Connect), true);
+        }
+        return;
+    }
+    if (!outcome.accepted && !outcome.interrupted && outcome.error.socketError == kEngineWithheld) {
+        // The journal could not record the message: held back, and the run ends.
+        giveUp(errorNumber(SendError::Journal), true);
+        return;
+    }
+    settle(o.recipient, o.tries,
+           {outcome.accepted, outcome.interrupted, outcome.committed, outcome.error, outcome.reply},
+           o.subject, o.body);
+}
+
+void SendRun::drainInFlight() {
+    while (!m_inFlight.empty()) {
+        settleFront();
+    }
+}
+
+void SendRun::watchStop() {
+    if (m_endCode != 0) {
+        return;
+    }
+    if (!m_stopAsked && m_ui.stopRequested()) {
+        m_ui.clearStopRequest();
+        m_ui.postStopQuestion();
+        m_stopAsked = true;
+    }
+    if (m_stopAsked) {
+        if (const std::optional<bool> answer = m_ui.stopAnswer()) {
+            m_stopAsked = false;
+            if (*answer) {
+                giveUp(errorNumber(SendError::Cancelled), true);
+            }
+        }
+    }
+}
+
+void SendRun::giveUp(int code, bool cut) {
+    if (m_endCode == 0) {
+        m_endCode = code;
+    }
+    if (cut && m_pool) {
+        m_pool->stop();
+    }
+}
+
+int SendRun::endGivenUp() {
+    drainInFlight();
+    closePool();
+    if (m_sessionFailure && m_endCode == errorNumber(SendError::Connect)) {
+        return sessionFailed(m_sessionFailure->error, m_sessionFailure->reply);
+    }
+    return end(m_endCode);
+}
+
+void SendRun::closePool() {
+    if (m_pool) {
+        m_pool->close();
+        m_pool.reset();
+    }
+}
+
+int SendRun::pump(const std::function<int()>& produce) {
+    bool more = true;
+    for (;;) {
+        watchStop();
+        const bool handingOut = more && m_endCode == 0 && !m_stopAsked;
+        if (handingOut && (!m_pool || m_pool->ready())) {
+            if (const int rc = produce(); rc == kNoMore) {
+                more = false;
+            } else if (rc != 0) {
+                return rc;
+            }
+            continue;
+        }
+        if (!m_inFlight.empty()) {
+            settleFront();
+            continue;
+        }
+        if (m_endCode != 0) {
+            return endGivenUp();
+        }
+        if (m_stopAsked) {
+            // Nothing in flight: the run waits for the answer.
+            m_stopAsked = false;
+            if (m_ui.awaitStopAnswer()) {
+                return endParallel(errorNumber(SendError::Cancelled), true);
+            }
+            continue;
+        }
+        if (!more) {
+            return 0;
+        }
+        // Nothing in flight, yet the pool takes nothing: no session is left.
+        giveUp(errorNumber(SendError::Connect), true);
+    }
 }
 
 int SendRun::execute() {
@@ -862,7 +1382,9 @@ int SendRun::execute() {
     }
     m_ui.open(sjisText("接続中..."));
     m_windowOpen = true;
-    if (int r = openSession(SessionStart::kFirst, Clock::now()); r != 0) {
+    if (int r = m_parallel ? openPool(SessionStart::kFirst, Clock::now())
+                           : openSession(SessionStart::kFirst, Clock::now());
+        r != 0) {
         return r;
     }
 
@@ -872,6 +1394,9 @@ int SendRun::execute() {
         // A script that does not compile would send its first lines alone to
         // every recipient; the run stops before the first message instead.
         if (m_script->LoadScript(m_contents.body) == 0) {
+            if (m_parallel) {
+                return endParallel(errorNumber(SendError::Script), false);
+            }
             disconnect(false);
             return end(SendError::Script);
         }
@@ -880,6 +1405,30 @@ int SendRun::execute() {
     m_runStart = Clock::now();
     m_from = fieldText(m_account.FromName) + " <" + fieldText(m_account.FromEMail) + ">";
     m_fromEMail = fieldText(m_account.FromEMail);
+    if (m_parallel) {
+        const int rc = pump([this]() -> int {
+            Recipient next;
+            do {
+                if (m_sent >= m_recipientCount || !m_recipients.next(next)) {
+                    return kNoMore;
+                }
+            } while (!next.eligible);
+            ++m_sent;
+            m_ui.setStatusLine(
+                sjisFormat("{}人中 {}人目のメッセージを送信中です。", m_recipientCount, m_sent));
+            m_ui.setAddressLine(logText(next.address));
+            reportProgress(next);
+            return queueFor(next);
+        });
+        if (rc != 0) {
+            return rc;
+        }
+        if (int retried = retryDeferred(); retried != 0) {
+            return retried;
+        }
+        m_recipients.finishWalk();
+        return finish();
+    }
     int batch = 0;
     Recipient r;
     while (m_sent < m_recipientCount && m_recipients.next(r)) {

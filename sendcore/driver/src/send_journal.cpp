@@ -469,12 +469,13 @@ void JournalledRecipients::revisit(const Recipient& recipient) {
     m_inner->revisit(recipient);
 }
 
-bool JournalledRecipients::messageStarting() {
-    return m_writer == nullptr || m_writer->begin(m_current);
+bool JournalledRecipients::messageStarting(const Recipient& recipient) {
+    // keyOf reads only what beginRun fixed: safe from any thread.
+    return m_writer == nullptr || m_writer->begin(keyOf(recipient));
 }
 
-bool JournalledRecipients::messageCommitting() {
-    return m_writer == nullptr || m_writer->committing(m_current);
+bool JournalledRecipients::messageCommitting(const Recipient& recipient) {
+    return m_writer == nullptr || m_writer->committing(keyOf(recipient));
 }
 
 void JournalledRecipients::messageDeferred(int code, std::string_view reply) {

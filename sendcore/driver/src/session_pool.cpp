@@ -31,13 +31,15 @@ EngineErrorValues errorsOf(zeph::MailEngine& engine) {
 
 }  // namespace
 
-SessionPool::SessionPool(SessionPoolOptions options, Configure configure, Commit commit)
+SessionPool::SessionPool(SessionPoolOptions options, Configure configure, Commit commit,
+                         Begin begin)
     : m_options(std::move(options)),
       m_window(m_options.window > 0
                    ? m_options.window
                    : 4 * static_cast<std::size_t>(std::max(1, m_options.sessions))),
       m_configure(std::move(configure)),
-      m_commit(std::move(commit)) {}
+      m_commit(std::move(commit)),
+      m_begin(std::move(begin)) {}
 
 SessionPool::~SessionPool() {
     stop();
@@ -74,8 +76,18 @@ bool SessionPool::open(PooledOutcome& failure) {
     const int wanted = std::clamp(m_options.sessions, 1, kMaxSmtpSessions);
     for (int i = 0; i < wanted && !m_stopped.load(); ++i) {
         auto s = std::make_unique<Session>(i);
+        {
+            std::lock_guard lock(m_mutex);
+            m_opening = s.get();
+        }
         PooledOutcome refused;
-        if (!connect(*s, refused)) {
+        const bool ok = connect(*s, refused);
+        if (ok && i == 0) {
+            m_firstReply = s->engine.smtpResult();
+        }
+        std::lock_guard lock(m_mutex);
+        m_opening = nullptr;
+        if (!ok) {
             if (i == 0) {
                 failure = std::move(refused);
                 return false;
@@ -84,14 +96,12 @@ bool SessionPool::open(PooledOutcome& failure) {
         }
         m_sessions.push_back(std::move(s));
     }
-    if (m_sessions.empty()) {
+    std::lock_guard lock(m_mutex);
+    if (m_sessions.empty() || m_stopped.load()) {
         failure.error.socketError = static_cast<int>(zeph::SocketError::Stopped);
         return false;
     }
-    {
-        std::lock_guard lock(m_mutex);
-        m_live = static_cast<int>(m_sessions.size());
-    }
+    m_live = static_cast<int>(m_sessions.size());
     for (auto& s : m_sessions) {
         Session& session = *s;
         session.thread = std::thread([this, &session] { serve(session); });
@@ -141,12 +151,17 @@ std::size_t SessionPool::pending() const {
 void SessionPool::stop() {
     std::map<std::size_t, zeph::Message> untouched;
     {
+        // Under the lock: open() may otherwise let go of the session it was
+        // connecting. A stop only raises a flag; it never blocks.
         std::lock_guard lock(m_mutex);
         m_stopped.store(true);
         untouched.swap(m_waiting);
-    }
-    for (auto& s : m_sessions) {
-        s->engine.stop();
+        for (auto& s : m_sessions) {
+            s->engine.stop();
+        }
+        if (m_opening != nullptr) {
+            m_opening->engine.stop();
+        }
     }
     m_work.notify_all();
     // Never sent: neither accepted nor refused.
@@ -197,9 +212,12 @@ PooledOutcome SessionPool::settle(Session& s, std::size_t seq, bool ok) {
         o.error = {};  // the engine keeps an earlier failure's values: not this message's
         return o;
     }
-    if (o.error.socketError != 0 || sessionLost(o.error)) {
-        // Closed, timed out, held back or stopped: the next message gets a
-        // fresh connection rather than a dead one.
+    if (o.interrupted || sessionLost(o.error) ||
+        o.error.socketError == static_cast<int>(zeph::SocketError::Withheld) ||
+        classifyFailure(o.error, o.committed) == FailureKind::kUnknown) {
+        // Closed, timed out, held back, stopped, or in doubt after the ".":
+        // the next message gets a fresh connection rather than a dead one. A
+        // refusal leaves the session as it is.
         s.engine.abort();
         s.connected = false;
     }
@@ -278,6 +296,15 @@ void SessionPool::serve(Session& s) {
         }
         s.current.store(seq);
         s.committed.store(false);
+        if (m_begin && !m_begin(seq, s.index)) {
+            PooledOutcome withheld;
+            withheld.seq = seq;
+            withheld.session = s.index;
+            withheld.interrupted = m_stopped.load();
+            withheld.error.socketError = static_cast<int>(zeph::SocketError::Withheld);
+            deliver(std::move(withheld));
+            continue;
+        }
         s.engine.queue(std::move(message));
         const bool ok = s.engine.sendQueued(1) == 1;
         s.engine.clearQueue();

@@ -56,8 +56,12 @@ public:
     // Called on a session's thread just before the final "." of message `seq`;
     // false holds the message back (the session then closes without it).
     using Commit = std::function<bool(std::size_t seq, int session)>;
+    // Called on a session's thread when message `seq` is about to begin its
+    // transaction; false: it is not sent, and its outcome says Withheld.
+    using Begin = std::function<bool(std::size_t seq, int session)>;
 
-    SessionPool(SessionPoolOptions options, Configure configure, Commit commit);
+    SessionPool(SessionPoolOptions options, Configure configure, Commit commit,
+                Begin begin = nullptr);
     ~SessionPool();
     SessionPool(const SessionPool&) = delete;
     SessionPool& operator=(const SessionPool&) = delete;
@@ -69,6 +73,9 @@ public:
     bool open(PooledOutcome& failure);
     // Sessions still sending.
     int sessions() const;
+    // The first session's reply once it had started (the log's record of
+    // the server).
+    const std::string& firstReply() const { return m_firstReply; }
 
     // Whether another message may be handed out now: false while `window`
     // outcomes wait to be taken, after stop(), and once no session is left.
@@ -83,7 +90,9 @@ public:
     std::size_t pending() const;
 
     // Cuts every message in flight short and hands out nothing more; the
-    // connections are closed without QUIT. Any thread.
+    // connections are closed without QUIT. Any thread, also while open()
+    // runs on another (a stop that comes just as a connection begins may be
+    // missed: call it again until open() returns).
     void stop();
     // Waits for the messages handed out, then ends every session with QUIT.
     void close();
@@ -105,7 +114,10 @@ private:
     const std::size_t m_window;
     Configure m_configure;
     Commit m_commit;
-    std::vector<std::unique_ptr<Session>> m_sessions;
+    Begin m_begin;
+    std::vector<std::unique_ptr<Session>> m_sessions;  // grows under m_mutex while open() runs
+    Session* m_opening = nullptr;                      // the session open() is connecting
+    std::string m_firstReply;
 
     mutable std::mutex m_mutex;
     std::condition_variable m_work;                   // a message to take, a stop, or the close

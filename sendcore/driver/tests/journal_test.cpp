@@ -128,8 +128,8 @@ TEST(SendJournal, AResumedWalkLeavesOutWhatTheEarlierRunSettled) {
         Recipient r;
         while (source.next(r)) {
             if (r.eligible) {
-                ASSERT_TRUE(source.messageStarting());
-                ASSERT_TRUE(source.messageCommitting());
+                ASSERT_TRUE(source.messageStarting(r));
+                ASSERT_TRUE(source.messageCommitting(r));
                 source.messageAccepted("250 ok");
                 sent.push_back(r.address);
             }
@@ -164,8 +164,8 @@ std::vector<std::string> runOver(JournalledRecipients& source, const std::filesy
             continue;
         }
         sent.push_back(r.address);
-        EXPECT_TRUE(source.messageStarting());
-        EXPECT_TRUE(source.messageCommitting());
+        EXPECT_TRUE(source.messageStarting(r));
+        EXPECT_TRUE(source.messageCommitting(r));
         const char what = outcome(r.address);
         if (what == 'U') {
             break;

@@ -137,19 +137,28 @@ bool ScriptedRecipients::next(Recipient& recipient) {
         return false;
     }
     recipient = m_walk[m_next++];
+    m_current = m_next;
     log->walked.push_back(recipient.address);
     return true;
 }
 
+void ScriptedRecipients::revisit(const Recipient& recipient) {
+    for (std::size_t i = 0; i < m_walk.size(); ++i) {
+        if (m_walk[i].position == recipient.position) {
+            m_current = i + 1;
+        }
+    }
+}
+
 void ScriptedRecipients::markSendFailed() {
-    if (m_next > 0) {
-        log->refused.push_back(m_walk[m_next - 1].address);
+    if (m_current > 0) {
+        log->refused.push_back(m_walk[m_current - 1].address);
     }
 }
 
 void ScriptedRecipients::messageAccepted(std::string_view) {
-    if (m_next > 0) {
-        log->accepted.push_back(m_walk[m_next - 1].address);
+    if (m_current > 0) {
+        log->accepted.push_back(m_walk[m_current - 1].address);
     }
 }
 

@@ -89,7 +89,7 @@ public:
     Status beginRun() override;
     bool next(Recipient& recipient) override;
     void markSendFailed() override;
-    bool messageCommitting() override { return true; }
+    void revisit(const Recipient& recipient) override;
     void messageAccepted(std::string_view reply) override;
     void messageRefused(int code, std::string_view reply) override;
     void finishWalk() override;
@@ -102,6 +102,7 @@ public:
 private:
     std::vector<Recipient> m_walk;
     std::size_t m_next = 0;
+    std::size_t m_current = 0;  // the entry the marks concern, from 1
 };
 
 }  // namespace tarn::driver::doubles

@@ -93,14 +93,21 @@ public:
     // Worker thread: the calls that follow (the marks and the message hooks)
     // concern `recipient`, an entry next() gave earlier, tried again.
     virtual void revisit(const Recipient& recipient) { (void)recipient; }
-    // Around each message of the last entry (a journal keeps them). Worker
-    // thread: the message's transaction begins (false: it could not be
-    // recorded, and the run must not send it). The engine's thread, while the
-    // worker waits for the message: its final "." is about to go out (false
-    // holds it back). Worker thread: its outcome; a deferred message is tried
-    // again later in the run.
-    virtual bool messageStarting() { return true; }
-    virtual bool messageCommitting() { return true; }
+    // Around each message (a journal keeps them). The message to `recipient`
+    // begins its transaction (false: it could not be recorded, and the run
+    // must not send it), and its final "." is about to go out (false holds it
+    // back). These two come from the worker thread or from an engine's
+    // thread, and with several sessions from several threads at once, each
+    // for a different recipient. Worker thread, for the last entry: the
+    // message's outcome; a deferred message is tried again later in the run.
+    virtual bool messageStarting(const Recipient& recipient) {
+        (void)recipient;
+        return true;
+    }
+    virtual bool messageCommitting(const Recipient& recipient) {
+        (void)recipient;
+        return true;
+    }
     virtual void messageAccepted(std::string_view reply) { (void)reply; }
     virtual void messageRefused(int code, std::string_view reply) { (void)code, (void)reply; }
     virtual void messageDeferred(int code, std::string_view reply) { (void)code, (void)reply; }

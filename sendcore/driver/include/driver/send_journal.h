@@ -172,8 +172,8 @@ public:
     void markSendFailed() override { m_inner->markSendFailed(); }
     void markSent() override { m_inner->markSent(); }
     void revisit(const Recipient& recipient) override;
-    bool messageStarting() override;
-    bool messageCommitting() override;
+    bool messageStarting(const Recipient& recipient) override;
+    bool messageCommitting(const Recipient& recipient) override;
     void messageAccepted(std::string_view reply) override;
     void messageRefused(int code, std::string_view reply) override;
     void messageDeferred(int code, std::string_view reply) override;
