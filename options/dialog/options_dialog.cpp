@@ -14,6 +14,7 @@
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
 #include <QShowEvent>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTimer>
 #include <QTreeWidget>
@@ -310,9 +311,28 @@ QWidget* OptionsDialog::makeSmtpPage() {
         connect(edit, &QLineEdit::textChanged, this, &OptionsDialog::showQuotaPreset);
     }
 
+    // How the send talks to the server: sessions side by side, and pipelining.
+    auto* sessions = new QGroupBox(QStringLiteral("接続"), page);
+    m_smtpSessions = new QSpinBox(sessions);
+    m_smtpSessions->setObjectName(QStringLiteral("smtpSessions"));
+    m_smtpSessions->setRange(1, kMaxSmtpSessions);
+    m_noPipelining = new QCheckBox(
+        QStringLiteral("コマンドをまとめて送らない（PIPELINING を使わない）"), sessions);
+    m_noPipelining->setObjectName(QStringLiteral("noPipelining"));
+    auto* sessionRow = new QHBoxLayout;
+    sessionRow->addWidget(new QLabel(QStringLiteral("SMTPサーバーへの同時接続数 :"), sessions));
+    sessionRow->addWidget(m_smtpSessions);
+    sessionRow->addWidget(
+        new QLabel(QStringLiteral("本（1 から %1 まで）").arg(kMaxSmtpSessions), sessions));
+    sessionRow->addStretch();
+    auto* sessionBox = new QVBoxLayout(sessions);
+    sessionBox->addLayout(sessionRow);
+    sessionBox->addWidget(m_noPipelining);
+
     auto* layout = new QVBoxLayout(page);
     layout->addWidget(box);
     layout->addWidget(quota);
+    layout->addWidget(sessions);
     layout->addStretch();
     return page;
 }
@@ -554,6 +574,8 @@ void OptionsDialog::fillPages() {
     m_quotaPerDay->setText(ui::fromSjis(p.quotaPerDay));
     m_jitterMSec->setText(ui::fromSjis(p.jitterMSec));
     showQuotaPreset();
+    m_smtpSessions->setValue(p.smtpSessions);
+    m_noPipelining->setChecked(p.noPipelining);
     // A mode this version does not know shows as "作成する", the fullest log.
     QAbstractButton* mode = m_logMode->button(p.logFileMode);
     (mode != nullptr ? mode : m_logMode->button(2))->setChecked(true);
@@ -590,6 +612,8 @@ bool OptionsDialog::readPages() {
     p.appendToLog = m_logAppend->isChecked();
     p.customUse = m_customUse->isChecked();
     p.scriptUse = m_scriptUse->isChecked();
+    p.smtpSessions = m_smtpSessions->value();
+    p.noPipelining = m_noPipelining->isChecked();
     return true;
 }
 

@@ -18,6 +18,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 class QRadioButton;
 class QTabWidget;
 class QTreeWidget;
@@ -90,6 +91,8 @@ private:
     QLineEdit* m_quotaPerHour;
     QLineEdit* m_quotaPerDay;
     QLineEdit* m_jitterMSec;
+    QSpinBox* m_smtpSessions;
+    QCheckBox* m_noPipelining;
     QButtonGroup* m_logMode;
     QLineEdit* m_logFileName;
     QPushButton* m_browseLog;

@@ -56,6 +56,8 @@ OptionsForm::OptionsForm(const SendSettings& settings) {
     m_pages.quotaPerHour = decimalText(std::max(0, settings.QuotaPerHour));
     m_pages.quotaPerDay = decimalText(std::max(0, settings.QuotaPerDay));
     m_pages.jitterMSec = decimalText(std::max(0, settings.JitterMSec));
+    m_pages.smtpSessions = smtpSessionCount(settings);
+    m_pages.noPipelining = settings.NoPipelining != 0;
     m_pages.logFileMode = settings.LogFileMode;
     m_pages.logFileName = fieldText(settings.LogFileName);
     m_pages.logOpenExeName = fieldText(settings.LogOpenExeName);
@@ -153,6 +155,12 @@ void OptionsForm::writeTo(SendSettings& settings) const {
     settings.QuotaPerHour = std::max(0, decimalValue(m_pages.quotaPerHour));
     settings.QuotaPerDay = std::max(0, decimalValue(m_pages.quotaPerDay));
     settings.JitterMSec = std::max(0, decimalValue(m_pages.jitterMSec));
+    // 0 and 1 both mean one session: a stored 0 stays as it was.
+    if (const int sessions = std::clamp(m_pages.smtpSessions, 1, kMaxSmtpSessions);
+        sessions != smtpSessionCount(settings)) {
+        settings.SmtpSessions = sessions;
+    }
+    settings.NoPipelining = m_pages.noPipelining ? 1 : 0;
     settings.LogFileMode = m_pages.logFileMode;
     setFieldText(settings.LogFileName, m_pages.logFileName);
     setFieldText(settings.LogOpenExeName, m_pages.logOpenExeName);

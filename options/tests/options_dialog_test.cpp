@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -304,6 +305,34 @@ private slots:
         QCOMPARE(s.QuotaPerHour, 100);
         QCOMPARE(s.QuotaPerDay, 1200);
         QCOMPARE(s.JitterMSec, 250);
+    }
+
+    // The sessions side by side and pipelining: shown as stored, saved as set;
+    // the field takes no more sessions than a send opens.
+    void sessionsAndPipeliningAreSaved() {
+        SendSettings s = settingsWith(1);
+        s.SmtpSessions = 0;  // as stored by a version without the setting: one session
+        {
+            OptionsDialog dialog(s, nullptr, headerFile(), noDialUp());
+            dialog.show();
+            auto* sessions = child<QSpinBox>(&dialog, "smtpSessions");
+            auto* noPipelining = child<QCheckBox>(&dialog, "noPipelining");
+            QCOMPARE(sessions->value(), 1);
+            QVERIFY(!noPipelining->isChecked());
+            sessions->setValue(kMaxSmtpSessions + 1);
+            QCOMPARE(sessions->value(), kMaxSmtpSessions);
+            sessions->setValue(4);
+            noPipelining->setChecked(true);
+            later(okOf(&dialog));
+            QTRY_VERIFY_WITH_TIMEOUT(!dialog.isVisible(), kWait);
+            QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        }
+        QCOMPARE(s.SmtpSessions, 4);
+        QCOMPARE(s.NoPipelining, 1);
+        OptionsDialog again(s, nullptr, headerFile(), noDialUp());
+        again.show();
+        QCOMPARE(child<QSpinBox>(&again, "smtpSessions")->value(), 4);
+        QVERIFY(child<QCheckBox>(&again, "noPipelining")->isChecked());
     }
 
     void customHeaderFileIsWrittenInListOrder() {

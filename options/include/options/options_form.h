@@ -27,6 +27,11 @@ struct OtherPages {
     // The account's send limits per hour and per day (0: none) and the
     // random extra wait of up to jitterMSec between messages, as typed.
     std::string quotaPerHour, quotaPerDay, jitterMSec;
+    // The SMTP sessions a send opens side by side (1 to kMaxSmtpSessions),
+    // and whether it waits for every reply even where the server offers
+    // PIPELINING.
+    int smtpSessions = 1;
+    bool noPipelining = false;
     // "送信ログ"
     std::int32_t logFileMode = 0;  // 2 "作成する", 1 "エラー発生時のみ作成する", 0 "作成しない"
     std::string logFileName, logOpenExeName;
