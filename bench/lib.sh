@@ -56,3 +56,7 @@ ratio() {
   awk -v n="$1" -v a="$2" -v b="$3" -v g="$4" \
     'BEGIN { printf "%s ratio=" (a / b < 0.1 ? "%.3f" : "%.2f") " goal=%s\n", n, a / b, g }'
 }
+# figure NAME A B: "NAME A/B=X", a ratio shown for information (no goal).
+figure() {
+  awk -v n="$1" -v a="$2" -v b="$3" 'BEGIN { printf "%s A/B=%.2f (for information)\n", n, a / b }'
+}

@@ -18,6 +18,7 @@
 set -euo pipefail
 . "$(dirname "$0")/../lib.sh"
 . "$(dirname "$0")/../smtp_sink.sh"
+. "$(dirname "$0")/../relay.sh"
 count=${COUNT:-2000}
 relay_count=${RELAY_COUNT:-300}
 rtt_ms=${RTT_MS:-5}
@@ -30,34 +31,7 @@ uptime
 start_sink port
 # -4 only so that the sink keeps its PIPELINING (start_sink turns it off by default).
 start_sink relayed_port -4
-relay_port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-hold_ms=$(awk -v d="$rtt_ms" 'BEGIN { print d / 2 }')
-/usr/bin/python3 "$bench_root/bench/delay_relay.py" "$relay_port" "$relayed_port" "$hold_ms" \
-  "$work/relay.ready" "$work/relay.stats" 2>"$work/relay.err" &
-relay_pid=$!
-at_exit "kill $relay_pid 2>/dev/null; wait $relay_pid 2>/dev/null"
-# Ready when it says so (bounded: 10 s).
-for _ in $(seq 200); do
-  [ -e "$work/relay.ready" ] && break
-  kill -0 "$relay_pid" 2>/dev/null || { echo "the relay did not start: $(cat "$work/relay.err")" >&2; exit 1; }
-  sleep 0.05
-done
-[ -e "$work/relay.ready" ] || { echo "the relay did not start within 10 s" >&2; exit 1; }
-echo "relay on port $relay_port holds each chunk ${hold_ms} ms each way in front of port $relayed_port"
-
-# relay_figures: what the relay forwarded since it was last asked, and how late
-# its chunks went out beyond the hold (a busy machine delays them; the two
-# sides of a comparison should see about the same).
-relay_figures() {
-  rm -f "$work/relay.stats"
-  kill -USR1 "$relay_pid"
-  for _ in $(seq 100); do
-    [ -s "$work/relay.stats" ] && break
-    sleep 0.05
-  done
-  [ -s "$work/relay.stats" ] || { echo "the relay gave no figures: $(cat "$work/relay.err")" >&2; exit 1; }
-  cat "$work/relay.stats"
-}
+start_relay relay_port "$relayed_port" "$rtt_ms"
 
 # send_case NAME COUNT PORT: a book of COUNT recipients for PORT in $work/NAME.
 send_case() {
