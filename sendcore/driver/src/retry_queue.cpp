@@ -1,13 +1,16 @@
 #include "driver/retry_queue.h"
 
+#include "command.h"
+
 namespace tarn::driver {
 namespace {
 
-// The engine's socket error values (zeph.h) that end a session.
-constexpr int kEngineNotWritable = -10;
-constexpr int kEngineNoReply = -11;
-constexpr int kEngineServerClosed = -12;
-constexpr int kEngineServerRefused = -2;
+// The engine's socket error values (as ZEPH_GetSockLastError reports them)
+// that end a session, and the server's reply that does.
+constexpr int kEngineNotWritable = static_cast<int>(zeph::SocketError::NotWritable);
+constexpr int kEngineNoReply = static_cast<int>(zeph::SocketError::NoReply);
+constexpr int kEngineServerClosed = static_cast<int>(zeph::SocketError::ClosedByPeer);
+constexpr int kEngineServerRefused = static_cast<int>(zeph::SocketError::ServerRefused);
 constexpr int kClosingTransmission = 421;
 
 }  // namespace
