@@ -53,6 +53,7 @@ int SendRun::openPool(SessionStart how, Clock::time_point since) {
     options.sessions = smtpSessionCount(m_settings);
     options.waitCount = std::max(0, m_settings.WaitCount);
     options.batchPause = std::chrono::seconds(std::max(0, m_settings.WaitSec));
+    options.queueAhead = m_settings.WaitMSec <= 0;
     // A declined stop starts the connections again from here.
     for (bool again = false;; again = true) {
         if (int r = applySmtpAuth(how == SessionStart::kFirst && !again); r != 0) {

@@ -267,54 +267,100 @@ void SessionPool::quit(Session& s) {
     s.engine.abort();
 }
 
+std::optional<SessionPool::Taken> SessionPool::take(bool block) {
+    std::unique_lock lock(m_mutex);
+    if (block) {
+        m_work.wait(lock, [this] { return m_stopped.load() || m_closing || !m_waiting.empty(); });
+    }
+    if (m_stopped.load() || m_waiting.empty()) {
+        return std::nullopt;
+    }
+    Taken t;
+    t.seq = m_waiting.begin()->first;
+    t.message = std::move(m_waiting.begin()->second);
+    m_waiting.erase(m_waiting.begin());
+    return t;
+}
+
+bool SessionPool::begin(Session& s, Taken& t) {
+    if (t.begun || !m_begin || m_begin(t.seq, s.index)) {
+        t.begun = true;
+        return true;
+    }
+    PooledOutcome withheld;
+    withheld.seq = t.seq;
+    withheld.session = s.index;
+    withheld.interrupted = m_stopped.load();
+    withheld.error.socketError = static_cast<int>(zeph::SocketError::Withheld);
+    deliver(std::move(withheld));
+    return false;
+}
+
+void SessionPool::deliverUntried(const Session& s, std::size_t seq) {
+    PooledOutcome o;
+    o.seq = seq;
+    o.session = s.index;
+    o.interrupted = true;
+    deliver(std::move(o));
+}
+
 void SessionPool::serve(Session& s) {
+    std::optional<Taken> ahead;  // taken while the one before was sent
     for (;;) {
-        std::size_t seq = 0;
-        zeph::Message message;
-        {
-            std::unique_lock lock(m_mutex);
-            m_work.wait(lock,
-                        [this] { return m_stopped.load() || m_closing || !m_waiting.empty(); });
-            if (m_stopped.load()) {
-                break;
-            }
-            if (m_waiting.empty()) {
-                break;  // closing, and nothing left
-            }
-            seq = m_waiting.begin()->first;
-            message = std::move(m_waiting.begin()->second);
-            m_waiting.erase(m_waiting.begin());
+        std::optional<Taken> current = std::move(ahead);
+        ahead.reset();
+        if (!current && !(current = take(true))) {
+            break;  // stopped, or closing and nothing left
+        }
+        if (m_stopped.load()) {
+            deliverUntried(s, current->seq);
+            break;
         }
         if (!s.connected) {
             PooledOutcome failure;
+            current->queued = false;  // a new connection has nothing of it
             if (!connect(s, failure)) {
                 // A limit the server announced with 421, or a failure of this
                 // connection alone: either way the others go on without it.
-                retire(s, seq, std::move(message), failure);
+                retire(s, current->seq, std::move(current->message), failure);
                 return;
             }
         }
-        s.current.store(seq);
-        s.committed.store(false);
-        if (m_begin && !m_begin(seq, s.index)) {
-            PooledOutcome withheld;
-            withheld.seq = seq;
-            withheld.session = s.index;
-            withheld.interrupted = m_stopped.load();
-            withheld.error.socketError = static_cast<int>(zeph::SocketError::Withheld);
-            deliver(std::move(withheld));
+        if (!begin(s, *current)) {
             continue;
         }
-        s.engine.queue(std::move(message));
+        s.current.store(current->seq);
+        s.committed.store(false);
+        if (!current->queued) {
+            s.engine.queue(std::move(current->message));
+        }
+        const bool lastOfBatch = m_options.waitCount > 0 && s.batch + 1 >= m_options.waitCount;
+        if (m_options.queueAhead && !lastOfBatch && s.engine.pipelining() &&
+            (ahead = take(false)) && begin(s, *ahead)) {
+            // A copy goes to the engine: the message is sent again on a new
+            // connection if this one is lost before its turn.
+            s.engine.queue(ahead->message);
+            ahead->queued = true;
+        } else if (ahead && !ahead->begun) {
+            ahead.reset();  // its outcome (held back) has been given
+        }
         const bool ok = s.engine.sendQueued(1) == 1;
-        s.engine.clearQueue();
-        deliver(settle(s, seq, ok));
+        deliver(settle(s, current->seq, ok));
+        if (!s.connected) {
+            s.engine.clearQueue();
+            if (ahead) {
+                ahead->queued = false;
+            }
+        }
         if (s.connected && m_options.waitCount > 0 && ++s.batch >= m_options.waitCount) {
             quit(s);
             if (!pauseBatch()) {
                 break;
             }
         }
+    }
+    if (ahead) {
+        deliverUntried(s, ahead->seq);
     }
     if (m_stopped.load()) {
         s.engine.abort();  // a stalled server must not hold the stop up with QUIT

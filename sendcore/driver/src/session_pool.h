@@ -46,6 +46,11 @@ struct SessionPoolOptions {
     // How many outcomes may wait for the oldest one to be taken before no
     // more messages are handed out; 0: four per session.
     std::size_t window = 0;
+    // A session takes the next message while it sends one, so that the next
+    // one's commands go out with this one's content where the server takes
+    // PIPELINING: one round trip per message. Off when the engine waits
+    // after each message anyway.
+    bool queueAhead = true;
 };
 
 class SessionPool {
@@ -99,7 +104,23 @@ public:
 
 private:
     struct Session;
+    // A message a session has taken: its seq, the message, whether its
+    // transaction has been recorded as begun, and whether it sits in the
+    // session's engine queue (its commands may have gone out already).
+    struct Taken {
+        std::size_t seq = 0;
+        zeph::Message message;
+        bool begun = false;
+        bool queued = false;
+    };
     bool connect(Session& s, PooledOutcome& failure);
+    // The oldest message waiting, waiting for one when `block`; nothing once
+    // stopped, or (closing, or not blocking) when none is waiting.
+    std::optional<Taken> take(bool block);
+    // The begin hook for `t`; false: `t` is not sent and its outcome says so.
+    bool begin(Session& s, Taken& t);
+    // A message taken but never tried: cut short by a stop.
+    void deliverUntried(const Session& s, std::size_t seq);
     void serve(Session& s);
     // The outcome of the message `s` just tried.
     PooledOutcome settle(Session& s, std::size_t seq, bool ok);

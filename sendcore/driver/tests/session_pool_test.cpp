@@ -172,10 +172,13 @@ TEST(SessionPool, AStopAccountsForEveryMessageHandedOut) {
 
 // Serves every connection at once, each on a thread of its own, and accepts
 // every message; the connections listed in `refused` (from 0) get 421 at
-// the greeting, as a server does past its limit for one client.
+// the greeting, as a server does past its limit for one client. With
+// `closeAfter`, a connection is closed right after the reply to its
+// closeAfter-th message, whatever the client has sent on.
 class LimitedServer {
 public:
-    explicit LimitedServer(std::set<int> refused) : m_refused(std::move(refused)) {
+    explicit LimitedServer(std::set<int> refused, bool pipelining = false, int closeAfter = 0)
+        : m_refused(std::move(refused)), m_pipelining(pipelining), m_closeAfter(closeAfter) {
         m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
@@ -207,6 +210,7 @@ public:
         std::lock_guard lock(m_mutex);
         return m_connections;
     }
+    // The messages accepted, per recipient.
     std::map<std::string, int> recipients() {
         std::lock_guard lock(m_mutex);
         return m_recipients;
@@ -238,6 +242,8 @@ private:
         }
         say(fd, "220 limited ESMTP\r\n");
         std::string buffer;
+        std::string rcpt;
+        int accepted = 0;
         bool inData = false;
         char chunk[4096];
         for (ssize_t n; (n = ::recv(fd, chunk, sizeof chunk, 0)) > 0;) {
@@ -248,12 +254,20 @@ private:
                 buffer.erase(0, end + (inData ? 5 : 2));
                 if (inData) {
                     inData = false;
+                    {
+                        std::lock_guard lock(m_mutex);
+                        ++m_recipients[rcpt];
+                    }
                     say(fd, "250 2.0.0 queued\r\n");
+                    if (++accepted == m_closeAfter) {
+                        ::close(fd);
+                        return;
+                    }
                 } else if (line.starts_with("EHLO")) {
-                    say(fd, "250-limited\r\n250 8BITMIME\r\n");
+                    say(fd, m_pipelining ? "250-limited\r\n250-PIPELINING\r\n250 8BITMIME\r\n"
+                                         : "250-limited\r\n250 8BITMIME\r\n");
                 } else if (line.starts_with("RCPT TO:<")) {
-                    std::lock_guard lock(m_mutex);
-                    ++m_recipients[line.substr(9, line.find('>') - 9)];
+                    rcpt = line.substr(9, line.find('>') - 9);
                     say(fd, "250 2.1.5 ok\r\n");
                 } else if (line == "DATA") {
                     inData = true;
@@ -271,6 +285,8 @@ private:
     }
 
     std::set<int> m_refused;
+    const bool m_pipelining;
+    const int m_closeAfter;
     int m_listen = -1;
     int m_port = 0;
     std::thread m_acceptor;
@@ -333,6 +349,41 @@ TEST(SessionPool, AServerThatTurnsSessionsAwayLeavesTheRunFewerSessions) {
         EXPECT_EQ(failure.error.smtpReplyCode, 421);
         EXPECT_FALSE(pool.ready());
     }
+}
+
+TEST(SessionPool, ASessionClosedWhileTheNextMessagesCommandsWentAheadSendsNothingTwice) {
+    // Each connection takes three messages and closes; with PIPELINING the
+    // fourth one's commands have already gone out with the third's content.
+    constexpr std::size_t kCount = 40;
+    LimitedServer server({}, true, 3);
+    ASSERT_NE(server.port(), 0);
+    SessionPool pool({"127.0.0.1", 2}, onPort(server.port()), nullptr);
+    PooledOutcome failure;
+    ASSERT_TRUE(pool.open(failure)) << failure.reply;
+    const auto outcomes = sendAll(pool, kCount);
+    pool.close();
+    ASSERT_EQ(outcomes.size(), kCount);
+    const auto seen = server.recipients();
+    std::size_t accepted = 0;
+    for (const auto& o : outcomes) {
+        const std::string to = address(o.seq + 1);
+        if (o.accepted) {
+            ++accepted;
+            EXPECT_EQ(seen.count(to), 1u) << to;
+        } else {
+            // Lost with its session before its end of data: not sent, and
+            // said so, so that the run tries it again.
+            EXPECT_FALSE(o.committed) << to;
+            EXPECT_EQ(seen.count(to), 0u) << to;
+            EXPECT_NE(o.error.socketError, 0) << to;
+        }
+    }
+    for (const auto& [to, times] : seen) {
+        EXPECT_EQ(times, 1) << to;
+    }
+    EXPECT_EQ(seen.size(), accepted);
+    EXPECT_GE(accepted, kCount / 2);
+    EXPECT_GE(server.connections(), static_cast<int>(kCount / 4));
 }
 
 }  // namespace
