@@ -307,8 +307,7 @@ void SessionPool::deliverUntried(const Session& s, std::size_t seq) {
 void SessionPool::serve(Session& s) {
     std::optional<Taken> ahead;  // taken while the one before was sent
     for (;;) {
-        std::optional<Taken> current = std::move(ahead);
-        ahead.reset();
+        std::optional<Taken> current = std::exchange(ahead, std::nullopt);
         if (!current && !(current = take(true))) {
             break;  // stopped, or closing and nothing left
         }

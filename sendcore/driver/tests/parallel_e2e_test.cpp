@@ -1,6 +1,7 @@
 // `tarn send` with several SMTP sessions against the recording server: every
 // message goes out once, to the right recipient, and the log, the statuses and
-// the journal read exactly as a single session's run would have them.
+// the journal read exactly as a single session's run would have them. And the
+// setting that turns pipelining off, with one session and with several.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -12,6 +13,7 @@
 #include <set>
 #include <thread>
 
+#include "fake_smtp.h"
 #include "send_fixture.h"
 
 using namespace tarn;
@@ -254,4 +256,45 @@ TEST_F(ParallelSend, KilledAndResumedRunsSendEveryMessageOnce) {
         }
     }
     std::cout << "kills " << kills << ", uncertain " << uncertain.size() << "\n";
+}
+
+TEST(SendPipelining, TheSettingTurnsItOffWithOneSessionAndWithSeveral) {
+    using zeph::test::FakeSmtp;
+    // Answers MAIL only once the RCPT that a pipelining client sends along
+    // with it has come: a client that waits for each reply waits in vain.
+    const zeph::test::Script wantsPipelining = {
+        {"", {"220 fake ESMTP\r\n"}},           {"EHLO", {"250-fake\r\n250 PIPELINING\r\n"}},
+        {"RSET", {"250 ok\r\n"}},
+        {"RCPT TO:", {"250 ok\r\n250 ok\r\n"}}, {"DATA\r\n", {"354 go ahead\r\n"}},
+        {"\r\n.\r\n", {"250 queued\r\n"}},      {"QUIT", {"221 bye\r\n"}, true},
+    };
+    for (int sessions : {1, 2}) {
+        for (int off : {0, 1}) {
+            SCOPED_TRACE("sessions " + std::to_string(sessions) + ", NoPipelining " +
+                         std::to_string(off));
+            FakeSmtp server({wantsPipelining});
+            RunFixture fx;
+            fx.settings().defaultAccount.PortNo = server.port();
+            fx.settings().RecvTimeOutSec = 2;
+            fx.settings().NoRetry = 1;
+            fx.settings().NoPipelining = off;
+            fx.settings().SmtpSessions = sessions;
+            fx.writeBook({{"甲", "", "", "一", "a@example.jp", "様", {}}});
+            contents::SendContents c;
+            c.subject = sj("お知らせ");
+            c.body = "body\r\n";
+            fx.writeContents(c);
+            fx.saveSettings();
+            const RunResult r = fx.tarn({"send", fx.path("book.tn2").string(), "--yes"});
+            const std::string sent = server.received(0);
+            if (off == 0) {
+                EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+                EXPECT_NE(sent.find("RCPT TO:<a@example.jp>"), std::string::npos) << sent;
+            } else {
+                EXPECT_EQ(r.exitCode, 3) << r.out << r.err;  // timed out waiting for MAIL's reply
+                EXPECT_NE(sent.find("MAIL FROM:"), std::string::npos) << sent;
+                EXPECT_EQ(sent.find("RCPT TO:"), std::string::npos) << sent;
+            }
+        }
+    }
 }
