@@ -148,6 +148,38 @@ private slots:
         QVERIFY(w.action(MainWindow::Command::SendMail)->isEnabled());
     }
 
+    // Three sessions side by side: the window shows the same statuses and
+    // the same end as with one.
+    void sendWithSeveralSessionsShowsTheStatusesAsOneSessionDoes() {
+        RunFixture fx;
+        QVERIFY2(fx.startRecorder({"--pipelining", "--refuse", "takahashi@example.jp"}),
+                 fx.recorderOutput().c_str());
+        gt::WindowFixture f;
+        f.fillBook();  // 佐藤, 鈴木 (invalid), 高橋, 田中, 伊藤 (send error)
+        fx.writeContents(message("&[名前] 様\n"));
+        fx.settings.SmtpSessions = 3;
+        f.context().settings = fx.settings;
+        f.context().contFileName = gt::sj(fx.path("message.tnm").string().c_str());
+        MainWindow& w = f.window();
+        w.show();
+        ModalScript modals;
+        modals.then(QStringLiteral("ターノス  確認"), press(QStringLiteral("送信")));
+        w.action(MainWindow::Command::SendMail)->trigger();
+        ui::JobCommand* command = w.runningCommand();
+        QVERIFY(command != nullptr);
+        int ended = -1;
+        connect(command, &ui::JobCommand::runEnded, this, [&](int r) { ended = r; });
+        QVERIFY(QTest::qWaitFor([&] { return ended >= 0; }, kLimitMs));
+        QCOMPARE(ended, 0);
+        QVERIFY2(modals.failures().isEmpty(), qPrintable(modals.failures().join('\n')));
+        QCOMPARE(fx.recordedCount(), 2);
+        QCOMPARE(statusColumn(f), expected({"佐藤:正常", "鈴木:妥当性エラー", "高橋:送信エラー",
+                                            "田中:正常", "伊藤:送信エラー"}));
+        QVERIFY(command->progressDialog()->isFinished());
+        command->progressDialog()->stopButton()->click();
+        QVERIFY(QTest::qWaitFor([&] { return w.runningCommand() == nullptr; }, kLimitMs));
+    }
+
     // The book's journal, as tarn send leaves it when killed: the window asks,
     // goes on without the accepted recipient, and the journal goes with the
     // end of the run; the next send is a send like any other.
