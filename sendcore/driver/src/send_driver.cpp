@@ -273,16 +273,18 @@ int SendRun::setUpEngine() {
     return 0;
 }
 
-int SendRun::openSession(SessionStart how, Clock::time_point since) {
+int SendRun::beforeConnecting(SessionStart how) {
     if (how != SessionStart::kAfterStop && m_account.PBSUse == 1) {
         if (int r = popBeforeSmtp(); r != 0) {
             return end(r);
         }
     }
-    if (how == SessionStart::kFirst) {
-        if (int r = setUpEngine(); r != 0) {
-            return r;
-        }
+    return how == SessionStart::kFirst ? setUpEngine() : 0;
+}
+
+int SendRun::openSession(SessionStart how, Clock::time_point since) {
+    if (int r = beforeConnecting(how); r != 0) {
+        return r;
     }
     // A declined stop starts the connection again from here.
     for (bool again = false;; again = true) {

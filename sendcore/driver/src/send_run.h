@@ -136,6 +136,10 @@ private:
     // The engine's settings for the run's connections. 0, or the code that
     // ends the run.
     int setUpEngine();
+    // Before a connection: POP before SMTP where the account asks for it (not
+    // after a declined stop), and the engine's settings before the first. 0,
+    // or the code that ends the run.
+    int beforeConnecting(SessionStart how);
     // Connects and starts an SMTP session (with POP before SMTP where the
     // account asks for it). 0, or the code that ends the run.
     int openSession(SessionStart how, Clock::time_point since);

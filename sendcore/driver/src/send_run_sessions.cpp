@@ -38,15 +38,8 @@ SessionPool::Configure SendRun::poolConfiguration() const {
 }
 
 int SendRun::openPool(SessionStart how, Clock::time_point since) {
-    if (how != SessionStart::kAfterStop && m_account.PBSUse == 1) {
-        if (int r = popBeforeSmtp(); r != 0) {
-            return end(r);
-        }
-    }
-    if (how == SessionStart::kFirst) {
-        if (int r = setUpEngine(); r != 0) {
-            return r;
-        }
+    if (int r = beforeConnecting(how); r != 0) {
+        return r;
     }
     SessionPoolOptions options;
     options.host = m_smtpName;

@@ -211,13 +211,6 @@ TEST_F(ParallelSend, KilledAndResumedRunsSendEveryMessageOnce) {
     const std::vector<std::string> args = {tarnPath(), "send", fx.path("book.tn2").string(),
                                            "--yes", "--resume"};
     std::set<std::string> uncertain;
-    static const std::regex uncertainLine("送信結果不明のため送信しません: (\\S+)");
-    auto collect = [&](const std::string& output) {
-        for (std::sregex_iterator it(output.begin(), output.end(), uncertainLine), end; it != end;
-             ++it) {
-            uncertain.insert((*it)[1]);
-        }
-    };
     int kills = 0;
     for (int k = 1; k <= kKills; ++k) {
         const int target = k * kCount / (kKills + 2);
@@ -231,12 +224,12 @@ TEST_F(ParallelSend, KilledAndResumedRunsSendEveryMessageOnce) {
             ++kills;
         }
         ASSERT_TRUE(waitUntil([&] { return !run.running(); }));
-        collect(run.output());
+        collectUncertain(run.output(), uncertain);
     }
     if (std::filesystem::exists(fx.path("book.tn2.journal"))) {
         const RunResult last = fx.tarn({"send", fx.path("book.tn2").string(), "--yes", "--resume"});
         ASSERT_TRUE(last.exitCode == 0 || last.exitCode == 3) << last.out << last.err;
-        collect(last.out);
+        collectUncertain(last.out, uncertain);
     }
     EXPECT_FALSE(std::filesystem::exists(fx.path("book.tn2.journal")));
 
@@ -263,10 +256,10 @@ TEST(SendPipelining, TheSettingTurnsItOffWithOneSessionAndWithSeveral) {
     // Answers MAIL only once the RCPT that a pipelining client sends along
     // with it has come: a client that waits for each reply waits in vain.
     const zeph::test::Script wantsPipelining = {
-        {"", {"220 fake ESMTP\r\n"}},           {"EHLO", {"250-fake\r\n250 PIPELINING\r\n"}},
-        {"RSET", {"250 ok\r\n"}},
-        {"RCPT TO:", {"250 ok\r\n250 ok\r\n"}}, {"DATA\r\n", {"354 go ahead\r\n"}},
-        {"\r\n.\r\n", {"250 queued\r\n"}},      {"QUIT", {"221 bye\r\n"}, true},
+        {"", {"220 fake ESMTP\r\n"}},       {"EHLO", {"250-fake\r\n250 PIPELINING\r\n"}},
+        {"RSET", {"250 ok\r\n"}},           {"RCPT TO:", {"250 ok\r\n250 ok\r\n"}},
+        {"DATA\r\n", {"354 go ahead\r\n"}}, {"\r\n.\r\n", {"250 queued\r\n"}},
+        {"QUIT", {"221 bye\r\n"}, true},
     };
     for (int sessions : {1, 2}) {
         for (int off : {0, 1}) {

@@ -24,14 +24,6 @@ std::string address(int i) {
     return "u" + std::to_string(i) + "@example.jp";
 }
 
-// "送信結果不明のため送信しません: ADDRESS" lines of a run's output.
-void collectUncertain(const std::string& output, std::set<std::string>& into) {
-    static const std::regex line("送信結果不明のため送信しません: (\\S+)");
-    for (std::sregex_iterator it(output.begin(), output.end(), line), end; it != end; ++it) {
-        into.insert((*it)[1]);
-    }
-}
-
 }  // namespace
 
 TEST(SendResume, FiftyKillsThenResumeSendEveryMessageOnce) {

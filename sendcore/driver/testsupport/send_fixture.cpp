@@ -19,6 +19,13 @@ std::string utf8(const std::string& sjis) {
     return cp932::toUtf8Lossy(sjis);
 }
 
+void collectUncertain(const std::string& output, std::set<std::string>& into) {
+    static const std::regex line("送信結果不明のため送信しません: (\\S+)");
+    for (std::sregex_iterator it(output.begin(), output.end(), line), end; it != end; ++it) {
+        into.insert((*it)[1]);
+    }
+}
+
 std::string maskedLog(const fs::path& path) {
     std::string text = utf8(readFile(path));
     std::string lf;

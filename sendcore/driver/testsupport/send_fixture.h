@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,10 @@ struct Decoded {
 
 // The log with every timestamp replaced by "TS", CR LF as LF, in UTF-8.
 std::string maskedLog(const std::filesystem::path& path);
+
+// The addresses of the "送信結果不明のため送信しません: ADDRESS" lines of a
+// run's output, added to `into`.
+void collectUncertain(const std::string& output, std::set<std::string>& into);
 
 class RunFixture {
 public:
