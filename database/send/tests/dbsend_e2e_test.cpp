@@ -2,6 +2,8 @@
 // against the recording SMTP server.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "send_fixture.h"
 #include "testsupport.h"
 
@@ -69,6 +71,20 @@ TEST_F(DbSend, EveryRowMergedWithTheRowNumberInTheLog) {
                        "--- 送信完了 [TS] ---\n結果 [OK:11件 NG:1件]\n"),
               std::string::npos)
         << log;
+}
+
+TEST_F(DbSend, ThreeSessionsLogAndCountAsOne) {
+    RunResult one = fx.tarn(args(csvSend({}), {"--map", "名=名"}));
+    ASSERT_EQ(one.exitCode, 3) << one.out << one.err;
+    const std::string oneLog = maskedLog(fx.path("send.log"));
+    std::filesystem::remove(fx.path("send.log"));
+    fx.settings().SmtpSessions = 3;
+    fx.saveSettings();
+    RunResult three = fx.tarn(args(csvSend({}), {"--map", "名=名"}));
+    ASSERT_EQ(three.exitCode, 3) << three.out << three.err;
+    EXPECT_NE(three.out.find("結果 [OK:11件 NG:1件]"), std::string::npos) << three.out;
+    EXPECT_EQ(fx.recordedCount(), 22);
+    EXPECT_EQ(maskedLog(fx.path("send.log")), oneLog);
 }
 
 TEST_F(DbSend, SurnameAloneAndARangeOfRows) {
