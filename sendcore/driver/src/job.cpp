@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <exception>
+#include <thread>
 
 #include "texts.h"
 
@@ -312,10 +313,14 @@ int Job::runToEnd(ProgressUi& ui, const std::function<void()>& idle) {
         return m_result;
     }
     while (!dispatch(ui)) {
+        // A display has nothing to gain from more than a hundred updates a
+        // second, and a fast run would wake this thread for every message:
+        // what comes meanwhile is taken in one go after the pause.
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
         {
             JobChannel& ch = *m_channel;
             std::unique_lock lock(ch.m_mutex);
-            ch.m_changed.wait_for(lock, std::chrono::milliseconds(50),
+            ch.m_changed.wait_for(lock, std::chrono::milliseconds(40),
                                   [&] { return !ch.m_queue.empty() || ch.m_workerEnded; });
         }
         if (idle) {
