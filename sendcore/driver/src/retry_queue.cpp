@@ -28,6 +28,10 @@ bool sessionLost(const EngineErrorValues& e) {
            e.socketError == kEngineServerClosed || e.smtpReplyCode == kClosingTransmission;
 }
 
+bool needsFreshSession(const EngineErrorValues& e, bool committed) {
+    return sessionLost(e) || classifyFailure(e, committed) == FailureKind::kUnknown;
+}
+
 FailureKind classifyFailure(const EngineErrorValues& e, bool committed) {
     if (e.socketError == kEngineServerRefused && e.smtpReplyCode >= 400 && e.smtpReplyCode < 500) {
         return FailureKind::kTemporary;  // the server said so, even after the "."

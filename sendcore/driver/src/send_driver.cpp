@@ -166,6 +166,14 @@ void SendRun::disconnect(bool pauseAfter) {
     ZEPH_SetWaitMillSec(m_settings.WaitMSec, 500);
 }
 
+void SendRun::showConnectWait(Clock::time_point since, long long& shown) {
+    if (long long s = secondsSince(since); s != shown) {
+        shown = s;
+        m_ui.setTimeLine(sjisFormat("接続応答待ち( {} 秒経過) ", static_cast<int>(s)));
+        m_ui.setPosition(s);
+    }
+}
+
 Waited SendRun::awaitEngineJob(std::optional<Clock::time_point> since) {
     if (since) {
         m_ui.setRange(90);
@@ -178,11 +186,7 @@ Waited SendRun::awaitEngineJob(std::optional<Clock::time_point> since) {
             return m_ui.askStop() ? Waited::kStopConfirmed : Waited::kStopDeclined;
         }
         if (since) {
-            if (long long s = secondsSince(*since); s != shown) {
-                shown = s;
-                m_ui.setTimeLine(sjisFormat("接続応答待ち( {} 秒経過) ", static_cast<int>(s)));
-                m_ui.setPosition(s);
-            }
+            showConnectWait(*since, shown);
         }
     }
     if (since) {
@@ -436,14 +440,13 @@ void SendRun::settle(const Recipient& r, int tries, const Attempt& attempt,
     if (attempt.interrupted) {
         return;  // cut off by the person: not sent, not refused
     }
-    const FailureKind kind = classifyFailure(e, attempt.committed);
-    if (!m_parallel && (sessionLost(e) || kind == FailureKind::kUnknown)) {
+    if (!m_parallel && needsFreshSession(e, attempt.committed)) {
         // The next message gets a fresh session instead of failing at once on
         // a closed connection (or waiting out the time-out on a dead one).
         ZEPH_Abort();
         m_sessionLost = true;
     }
-    if (kind == FailureKind::kTemporary && m_retry.enabled()) {
+    if (classifyFailure(e, attempt.committed) == FailureKind::kTemporary && m_retry.enabled()) {
         m_recipients.messageDeferred(e.smtpReplyCode, e.smtpReplyCode != 0 ? reply : "");
         logNote(sjisFormat("({}) {} : 一時的なエラーのため後で再送信します。 {}", r.position,
                            r.address, e.smtpReplyCode != 0 ? reply : sjisText("(応答なし)")));

@@ -148,6 +148,9 @@ private:
     // seconds from it and the bar follows (the connect wait). A stop request
     // closes the connection and asks.
     Waited awaitEngineJob(std::optional<Clock::time_point> since);
+    // The connect wait's time line and bar: the seconds since `since`, when
+    // they are not `shown` already.
+    void showConnectWait(Clock::time_point since, long long& shown);
     // Waits until `until` as waitUntil does; true when the person stopped the
     // run meanwhile.
     bool waitOrStop(RunClock::TimePoint until, const std::string& text);
@@ -245,7 +248,8 @@ private:
     }
     // Closes the sessions (everything handed out has been accounted for).
     void closePool();
-    std::optional<Recipient> recipientOfSeq(std::size_t seq);
+    // The recipient of message `seq` of the pool (any thread), or null.
+    std::shared_ptr<const Recipient> recipientOfSeq(std::size_t seq);
 
     // Ends the run with `code`; once the session had started, the log gets the
     // result line so that it always ends with the counts reached.
@@ -309,7 +313,7 @@ private:
     std::size_t m_poolSeq = 0;  // the next message's seq in m_pool
     std::deque<Outgoing> m_inFlight;
     std::mutex m_bySeqMutex;  // the sessions' hooks read m_bySeq
-    std::unordered_map<std::size_t, Recipient> m_bySeq;
+    std::unordered_map<std::size_t, std::shared_ptr<const Recipient>> m_bySeq;
     bool m_stopAsked = false;                       // the stop question is open
     int m_endCode = 0;                              // giveUp's code
     std::optional<PooledOutcome> m_sessionFailure;  // no session was left: why

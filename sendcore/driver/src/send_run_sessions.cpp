@@ -5,13 +5,10 @@
 
 namespace tarn::driver::run {
 
-std::optional<Recipient> SendRun::recipientOfSeq(std::size_t seq) {
+std::shared_ptr<const Recipient> SendRun::recipientOfSeq(std::size_t seq) {
     std::lock_guard lock(m_bySeqMutex);
     const auto at = m_bySeq.find(seq);
-    if (at == m_bySeq.end()) {
-        return std::nullopt;
-    }
-    return at->second;
+    return at != m_bySeq.end() ? at->second : nullptr;
 }
 
 SessionPool::Configure SendRun::poolConfiguration() const {
@@ -76,11 +73,7 @@ int SendRun::openPool(SessionStart how, Clock::time_point since) {
             if (stopped) {
                 opening.stop();  // again until it takes: a connection may just be starting
             }
-            if (long long s = secondsSince(since); s != shown) {
-                shown = s;
-                m_ui.setTimeLine(sjisFormat("接続応答待ち( {} 秒経過) ", static_cast<int>(s)));
-                m_ui.setPosition(s);
-            }
+            showConnectWait(since, shown);
         }
         const bool ok = opened.get();
         m_ui.setPosition(90);
@@ -165,7 +158,7 @@ int SendRun::handOut(Outgoing o) {
     const std::size_t seq = m_poolSeq;
     {
         std::lock_guard lock(m_bySeqMutex);
-        m_bySeq[seq] = o.recipient;
+        m_bySeq[seq] = std::make_shared<const Recipient>(o.recipient);
     }
     if (!m_pool->submit(messageFor(o.recipient, o.subject, o.body))) {
         // The last session has just gone; the outcomes in flight say why.

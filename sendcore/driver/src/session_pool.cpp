@@ -24,6 +24,15 @@ struct SessionPool::Session {
 
 namespace {
 
+// A message taken but never tried: cut short by a stop.
+PooledOutcome untried(std::size_t seq, int session) {
+    PooledOutcome o;
+    o.seq = seq;
+    o.session = session;
+    o.interrupted = true;
+    return o;
+}
+
 EngineErrorValues errorsOf(zeph::MailEngine& engine) {
     return {engine.lastError(), static_cast<int>(engine.sockError()), engine.replyCode(),
             static_cast<int>(engine.errorPos())};
@@ -166,10 +175,7 @@ void SessionPool::stop() {
     m_work.notify_all();
     // Never sent: neither accepted nor refused.
     for (const auto& [seq, unused] : untouched) {
-        PooledOutcome o;
-        o.seq = seq;
-        o.interrupted = true;
-        deliver(std::move(o));
+        deliver(untried(seq, 0));
     }
 }
 
@@ -212,9 +218,8 @@ PooledOutcome SessionPool::settle(Session& s, std::size_t seq, bool ok) {
         o.error = {};  // the engine keeps an earlier failure's values: not this message's
         return o;
     }
-    if (o.interrupted || sessionLost(o.error) ||
-        o.error.socketError == static_cast<int>(zeph::SocketError::Withheld) ||
-        classifyFailure(o.error, o.committed) == FailureKind::kUnknown) {
+    if (o.interrupted || o.error.socketError == static_cast<int>(zeph::SocketError::Withheld) ||
+        needsFreshSession(o.error, o.committed)) {
         // Closed, timed out, held back, stopped, or in doubt after the ".":
         // the next message gets a fresh connection rather than a dead one. A
         // refusal leaves the session as it is.
@@ -296,14 +301,6 @@ bool SessionPool::begin(Session& s, Taken& t) {
     return false;
 }
 
-void SessionPool::deliverUntried(const Session& s, std::size_t seq) {
-    PooledOutcome o;
-    o.seq = seq;
-    o.session = s.index;
-    o.interrupted = true;
-    deliver(std::move(o));
-}
-
 void SessionPool::serve(Session& s) {
     std::optional<Taken> ahead;  // taken while the one before was sent
     for (;;) {
@@ -312,7 +309,7 @@ void SessionPool::serve(Session& s) {
             break;  // stopped, or closing and nothing left
         }
         if (m_stopped.load()) {
-            deliverUntried(s, current->seq);
+            deliver(untried(current->seq, s.index));
             break;
         }
         if (!s.connected) {
@@ -334,14 +331,17 @@ void SessionPool::serve(Session& s) {
             s.engine.queue(std::move(current->message));
         }
         const bool lastOfBatch = m_options.waitCount > 0 && s.batch + 1 >= m_options.waitCount;
-        if (m_options.queueAhead && !lastOfBatch && s.engine.pipelining() &&
-            (ahead = take(false)) && begin(s, *ahead)) {
-            // A copy goes to the engine: the message is sent again on a new
-            // connection if this one is lost before its turn.
-            s.engine.queue(ahead->message);
-            ahead->queued = true;
-        } else if (ahead && !ahead->begun) {
-            ahead.reset();  // its outcome (held back) has been given
+        if (m_options.queueAhead && !lastOfBatch && s.engine.pipelining()) {
+            ahead = take(false);
+            if (ahead && !begin(s, *ahead)) {
+                ahead.reset();  // its outcome (held back) has been given
+            }
+            if (ahead) {
+                // A copy goes to the engine: the message is sent again on a
+                // new connection if this one is lost before its turn.
+                s.engine.queue(ahead->message);
+                ahead->queued = true;
+            }
         }
         const bool ok = s.engine.sendQueued(1) == 1;
         deliver(settle(s, current->seq, ok));
@@ -359,7 +359,7 @@ void SessionPool::serve(Session& s) {
         }
     }
     if (ahead) {
-        deliverUntried(s, ahead->seq);
+        deliver(untried(ahead->seq, s.index));
     }
     if (m_stopped.load()) {
         s.engine.abort();  // a stalled server must not hold the stop up with QUIT

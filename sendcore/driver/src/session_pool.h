@@ -119,8 +119,6 @@ private:
     std::optional<Taken> take(bool block);
     // The begin hook for `t`; false: `t` is not sent and its outcome says so.
     bool begin(Session& s, Taken& t);
-    // A message taken but never tried: cut short by a stop.
-    void deliverUntried(const Session& s, std::size_t seq);
     void serve(Session& s);
     // The outcome of the message `s` just tried.
     PooledOutcome settle(Session& s, std::size_t seq, bool ok);

@@ -39,6 +39,9 @@ FailureKind classifyFailure(const EngineErrorValues& e, bool committed);
 // Whether the session is gone after a failure with these values (the socket
 // failed, timed out, was closed, or the server said 421).
 bool sessionLost(const EngineErrorValues& e);
+// Whether the next message needs a fresh connection after a failure with
+// these values: the session is gone, or the message is in doubt after its ".".
+bool needsFreshSession(const EngineErrorValues& e, bool committed);
 
 struct DeferredRecipient {
     Recipient recipient;
